@@ -78,12 +78,14 @@ private:
     friend class SerialPortIo;
     void takeIncoming(const QByteArray &bytes);  // I/O thread
     QByteArray takeOutgoing();                   // I/O thread
+    void stopThread();
 
     QString m_name;
     SerialParameters m_parameters;
     bool m_open = false;
     QThread *m_thread = nullptr;
     SerialPortIo *m_io = nullptr;
+    QMutex m_ioMutex;  // held while the I/O thread is called or torn down
 
     mutable QMutex m_bufferMutex;  // guards m_incoming, m_outgoing, m_writePosted
     QByteArray m_incoming;

@@ -1,0 +1,326 @@
+#include "serial/serialport.h"
+
+#include <QMutexLocker>
+#include <QSerialPort>
+#include <QThread>
+
+// Lives in the port's I/O thread together with its QSerialPort; everything in
+// it runs there.
+class SerialPortIo : public QObject
+{
+public:
+    explicit SerialPortIo(SerialPort *owner)
+        : m_owner(owner)
+    {
+    }
+
+    bool openPort(const QString &name, const SerialParameters &parameters, QIODevice::OpenMode mode);
+    void sendPending();
+    void discard();
+    bool drain(int msecs);
+    void closePort();
+
+private:
+    void readIncoming();
+    void handleError(QSerialPort::SerialPortError error);
+
+    SerialPort *m_owner;
+    QSerialPort *m_port = nullptr;
+};
+
+namespace {
+
+QSerialPort::DataBits toQt(DataBitsType bits)
+{
+    switch (bits) {
+    case DATA_5: return QSerialPort::Data5;
+    case DATA_6: return QSerialPort::Data6;
+    case DATA_7: return QSerialPort::Data7;
+    case DATA_8: break;
+    }
+    return QSerialPort::Data8;
+}
+
+QSerialPort::Parity toQt(ParityType parity)
+{
+    switch (parity) {
+    case PAR_ODD: return QSerialPort::OddParity;
+    case PAR_EVEN: return QSerialPort::EvenParity;
+    case PAR_MARK: return QSerialPort::MarkParity;
+    case PAR_SPACE: return QSerialPort::SpaceParity;
+    case PAR_NONE: break;
+    }
+    return QSerialPort::NoParity;
+}
+
+QSerialPort::StopBits toQt(StopBitsType bits)
+{
+    // 1.5 is only accepted with 5 data bits, where a UART sends two stop-bit
+    // times as 1.5; Qt on Linux would take OneAndHalfStop and send 1.
+    return bits == STOP_1 ? QSerialPort::OneStop : QSerialPort::TwoStop;
+}
+
+QSerialPort::FlowControl toQt(FlowType flow)
+{
+    switch (flow) {
+    case FLOW_HARDWARE: return QSerialPort::HardwareControl;
+    case FLOW_XONXOFF: return QSerialPort::SoftwareControl;
+    case FLOW_OFF: break;
+    }
+    return QSerialPort::NoFlowControl;
+}
+
+} // namespace
+
+int serialvalues::baudRateNumber(BaudRateType rate)
+{
+    static constexpr int numbers[] = {50,    75,    110,   134,   150,   200,    300,   600,
+                                      1200,  1800,  2400,  4800,  9600,  14400,  19200, 38400,
+                                      56000, 57600, 76800, 115200, 128000, 256000};
+    const int index = int(rate);
+    return index >= 0 && index < int(std::size(numbers)) ? numbers[index] : 0;
+}
+
+bool SerialPortIo::openPort(const QString &name, const SerialParameters &parameters, QIODevice::OpenMode mode)
+{
+    m_port = new QSerialPort(this);
+    m_port->setPortName(name);
+    m_port->setBaudRate(serialvalues::baudRateNumber(parameters.baudRate));
+    m_port->setDataBits(toQt(parameters.dataBits));
+    m_port->setParity(toQt(parameters.parity));
+    m_port->setStopBits(toQt(parameters.stopBits));
+    m_port->setFlowControl(toQt(parameters.flowControl));
+    if (!m_port->open(mode)) {
+        delete m_port;
+        m_port = nullptr;
+        return false;
+    }
+    connect(m_port, &QSerialPort::readyRead, this, &SerialPortIo::readIncoming);
+    connect(m_port, &QSerialPort::errorOccurred, this, &SerialPortIo::handleError);
+    return true;
+}
+
+void SerialPortIo::readIncoming()
+{
+    const QByteArray bytes = m_port->readAll();
+    if (!bytes.isEmpty())
+        m_owner->takeIncoming(bytes);
+}
+
+void SerialPortIo::handleError(QSerialPort::SerialPortError error)
+{
+    if (error != QSerialPort::ReadError && error != QSerialPort::ResourceError)
+        return;
+    // Qt keeps a vanished device "open" and repeats the error as fast as it
+    // can; closing here stops that, and the owner reports it once.
+    if (!m_port->isOpen())
+        return;
+    m_port->close();
+    if (m_owner->m_lost.exchange(true))
+        return;
+    SerialPort *owner = m_owner;
+    QMetaObject::invokeMethod(owner, [owner] { emit owner->connectionLost(); }, Qt::QueuedConnection);
+}
+
+void SerialPortIo::sendPending()
+{
+    const QByteArray bytes = m_owner->takeOutgoing();
+    if (!bytes.isEmpty() && m_port && m_port->isOpen())
+        m_port->write(bytes);
+}
+
+void SerialPortIo::discard()
+{
+    if (m_port && m_port->isOpen())
+        m_port->clear(QSerialPort::AllDirections);
+}
+
+bool SerialPortIo::drain(int msecs)
+{
+    sendPending();
+    while (m_port && m_port->isOpen() && m_port->bytesToWrite() > 0) {
+        if (!m_port->waitForBytesWritten(msecs))
+            return false;
+    }
+    return true;
+}
+
+void SerialPortIo::closePort()
+{
+    drain(3000);
+    if (m_port) {
+        m_port->close();
+        delete m_port;
+        m_port = nullptr;
+    }
+}
+
+SerialPort::SerialPort(const QString &name, QObject *parent)
+    : QObject(parent)
+    , m_name(name)
+{
+}
+
+SerialPort::~SerialPort()
+{
+    close();
+}
+
+bool SerialPort::setDataBits(DataBitsType bits)
+{
+    if ((bits == DATA_5 && m_parameters.stopBits == STOP_2)
+        || (bits != DATA_5 && m_parameters.stopBits == STOP_1_5))
+        return false;
+    m_parameters.dataBits = bits;
+    return true;
+}
+
+bool SerialPort::setStopBits(StopBitsType bits)
+{
+    if ((bits == STOP_2 && m_parameters.dataBits == DATA_5)
+        || (bits == STOP_1_5 && m_parameters.dataBits != DATA_5))
+        return false;
+    m_parameters.stopBits = bits;
+    return true;
+}
+
+bool SerialPort::open(QIODevice::OpenMode mode)
+{
+    if (m_open)
+        return false;
+    m_lost = false;
+    {
+        QMutexLocker lock(&m_bufferMutex);
+        m_incoming.clear();
+        m_outgoing.clear();
+        m_writePosted = false;
+    }
+    m_thread = new QThread;
+    m_thread->setObjectName(QStringLiteral("serial ") + m_name);
+    m_io = new SerialPortIo(this);
+    m_io->moveToThread(m_thread);
+    m_thread->start();
+
+    bool opened = false;
+    SerialPortIo *io = m_io;
+    const SerialParameters parameters = m_parameters;
+    const QString name = m_name;
+    QMetaObject::invokeMethod(
+        io, [&] { opened = io->openPort(name, parameters, mode); }, Qt::BlockingQueuedConnection);
+    if (!opened) {
+        stopThread();
+        return false;
+    }
+    m_acceptingWrites = true;
+    m_open = true;
+    return true;
+}
+
+void SerialPort::close()
+{
+    if (!m_thread)
+        return;
+    {
+        QMutexLocker lock(&m_bufferMutex);
+        m_acceptingWrites = false;
+    }
+    {
+        QMutexLocker ioLock(&m_ioMutex);
+        SerialPortIo *io = m_io;
+        QMetaObject::invokeMethod(io, [io] { io->closePort(); }, Qt::BlockingQueuedConnection);
+    }
+    stopThread();
+    m_open = false;
+}
+
+void SerialPort::stopThread()
+{
+    QMutexLocker ioLock(&m_ioMutex);
+    m_thread->quit();
+    m_thread->wait();
+    delete m_io;
+    m_io = nullptr;
+    delete m_thread;
+    m_thread = nullptr;
+}
+
+qint64 SerialPort::read(char *data, qint64 maxSize)
+{
+    QMutexLocker lock(&m_bufferMutex);
+    const qint64 n = qMin<qint64>(maxSize, m_incoming.size());
+    if (n <= 0)
+        return 0;
+    memcpy(data, m_incoming.constData(), size_t(n));
+    m_incoming.remove(0, int(n));
+    if (!m_incoming.isEmpty()) {
+        // A reader that takes less than all must hear about the rest even if
+        // nothing more arrives.
+        QMetaObject::invokeMethod(this, [this] { emit readyRead(); }, Qt::QueuedConnection);
+    }
+    return n;
+}
+
+QByteArray SerialPort::readAll()
+{
+    QMutexLocker lock(&m_bufferMutex);
+    QByteArray bytes;
+    bytes.swap(m_incoming);
+    return bytes;
+}
+
+qint64 SerialPort::write(const char *data, qint64 size)
+{
+    QMutexLocker lock(&m_bufferMutex);
+    if (!m_acceptingWrites)
+        return -1;
+    m_outgoing.append(data, int(size));
+    if (!m_writePosted) {
+        // Posting under the lock keeps the order of hand-overs, and close()
+        // cannot remove the I/O object between the check and the post.
+        m_writePosted = true;
+        SerialPortIo *io = m_io;
+        QMetaObject::invokeMethod(io, [io] { io->sendPending(); }, Qt::QueuedConnection);
+    }
+    return size;
+}
+
+bool SerialPort::flush()
+{
+    QMutexLocker lock(&m_bufferMutex);
+    m_incoming.clear();
+    m_outgoing.clear();
+    if (!m_acceptingWrites)
+        return false;
+    SerialPortIo *io = m_io;
+    QMetaObject::invokeMethod(io, [io] { io->discard(); }, Qt::QueuedConnection);
+    return true;
+}
+
+bool SerialPort::waitForWritten(int msecs)
+{
+    QMutexLocker ioLock(&m_ioMutex);
+    if (!m_io || QThread::currentThread() == m_thread)
+        return false;
+    bool done = false;
+    SerialPortIo *io = m_io;
+    QMetaObject::invokeMethod(io, [&] { done = io->drain(msecs); }, Qt::BlockingQueuedConnection);
+    return done;
+}
+
+void SerialPort::takeIncoming(const QByteArray &bytes)
+{
+    {
+        QMutexLocker lock(&m_bufferMutex);
+        m_incoming.append(bytes);
+    }
+    QMetaObject::invokeMethod(this, [this] { emit readyRead(); }, Qt::QueuedConnection);
+}
+
+QByteArray SerialPort::takeOutgoing()
+{
+    QMutexLocker lock(&m_bufferMutex);
+    m_writePosted = false;
+    QByteArray bytes;
+    bytes.swap(m_outgoing);
+    return bytes;
+}

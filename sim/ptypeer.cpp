@@ -1,0 +1,96 @@
+#include "sim/ptypeer.h"
+
+#include <QSocketNotifier>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+PtyPeer::PtyPeer(QObject *parent)
+    : QObject(parent)
+{
+    m_master = posix_openpt(O_RDWR | O_NOCTTY);
+    if (m_master < 0)
+        return;
+    if (grantpt(m_master) != 0 || unlockpt(m_master) != 0) {
+        ::close(m_master);
+        m_master = -1;
+        return;
+    }
+    char name[128] = {};
+    if (ptsname_r(m_master, name, sizeof name) == 0)
+        m_slavePath = QString::fromLocal8Bit(name);
+    ::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK);
+
+    // Raw from the start: no echo back to the master, no CR/LF translation.
+    m_slaveKeeper = ::open(name, O_RDWR | O_NOCTTY);
+    if (m_slaveKeeper >= 0) {
+        termios tio {};
+        if (tcgetattr(m_slaveKeeper, &tio) == 0) {
+            cfmakeraw(&tio);
+            tcsetattr(m_slaveKeeper, TCSANOW, &tio);
+        }
+    }
+
+    m_notifier = new QSocketNotifier(m_master, QSocketNotifier::Read, this);
+    connect(m_notifier, &QSocketNotifier::activated, this, &PtyPeer::readMaster);
+}
+
+PtyPeer::~PtyPeer()
+{
+    hangUp();
+}
+
+void PtyPeer::send(const QByteArray &bytes)
+{
+    if (m_master < 0)
+        return;
+    qint64 done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(m_master, bytes.constData() + done, size_t(bytes.size() - done));
+        if (n < 0) {
+            if (errno == EINTR || errno == EAGAIN)
+                continue;
+            return;
+        }
+        done += n;
+    }
+}
+
+void PtyPeer::hangUp()
+{
+    if (m_notifier) {
+        m_notifier->setEnabled(false);
+        delete m_notifier;
+        m_notifier = nullptr;
+    }
+    if (m_slaveKeeper >= 0) {
+        ::close(m_slaveKeeper);
+        m_slaveKeeper = -1;
+    }
+    if (m_master >= 0) {
+        ::close(m_master);
+        m_master = -1;
+    }
+}
+
+void PtyPeer::readMaster()
+{
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::read(m_master, buffer, sizeof buffer);
+        if (n > 0) {
+            const QByteArray chunk(buffer, int(n));
+            m_received.append(chunk);
+            emit bytesReceived(chunk);
+            handleBytes(chunk);
+            if (m_master < 0)  // a handler hung up
+                return;
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        return;  // EAGAIN: drained
+    }
+}

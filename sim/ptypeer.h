@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+class QSocketNotifier;
+
+// The far end of a serial line for tests and demos: owns the master side of a
+// pseudo-terminal whose slave path a SerialPort opens like any port. Runs on
+// the thread it lives in (its event loop must run).
+class PtyPeer : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit PtyPeer(QObject *parent = nullptr);
+    ~PtyPeer() override;
+
+    bool isOpen() const { return m_master >= 0; }
+    QString slavePath() const { return m_slavePath; }
+
+    // Every byte received from the port side since creation (or clearReceived()).
+    QByteArray received() const { return m_received; }
+    void clearReceived() { m_received.clear(); }
+
+    // Writes the bytes to the port side at once.
+    void send(const QByteArray &bytes);
+    // Closes the master: the port side sees its device go away.
+    void hangUp();
+
+signals:
+    void bytesReceived(const QByteArray &chunk);
+
+protected:
+    // Called for each chunk read from the master, after it is recorded.
+    virtual void handleBytes(const QByteArray &chunk) { Q_UNUSED(chunk); }
+
+private:
+    void readMaster();
+
+    int m_master = -1;
+    int m_slaveKeeper = -1;  // keeps the slave open so the master never reads EIO
+    QString m_slavePath;
+    QSocketNotifier *m_notifier = nullptr;
+    QByteArray m_received;
+};

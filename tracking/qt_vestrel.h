@@ -1,0 +1,161 @@
+#pragma once
+
+#include "serial/serialtypes.h"
+#include "tracking/trackingdata.h"
+
+#include <QByteArray>
+#include <QMainWindow>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+class QComboBox;
+class QFile;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class QTimer;
+class ParkingDialog;
+class SerialPort;
+class SettingsFile;
+class TransceiverComm;
+class logDialog;
+class roundingDialog;
+class serialSettingsDialog;
+class timerSettingdialog;
+
+namespace Ui {
+class Qt_VestrelClass;
+}
+
+class Qt_Vestrel;
+
+// The window's view of one serial port: its port object while open, its
+// widgets, and the dialog's live parameter record for it.
+struct SerialPortRecord {
+    QString name;
+    bool open = false;
+    SerialPort *port = nullptr;
+    QComboBox *nameCombo = nullptr;
+    QLabel *statusLabel = nullptr;
+    QLineEdit *sendLine = nullptr;
+    QPushButton *openButton = nullptr;
+    QPushButton *sendButton = nullptr;
+    void (Qt_Vestrel::*receiveSlot)() = nullptr;
+    SerialParameters *parameters = nullptr;
+    QRadioButton *manualRadio = nullptr;
+    QRadioButton *autoRadio = nullptr;
+};
+
+class Qt_Vestrel : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit Qt_Vestrel(QWidget *parent = nullptr);
+    ~Qt_Vestrel() override;
+
+    // Menu entries; attached to the actions' triggered() signal.
+    void on_actionSerial_port_activated();
+    void on_actionOpen_data_file_activated();
+    void on_actionTimer_activated();
+    void on_actionOffsets_activated();
+    void on_actionShow_log_activated();
+    void on_actionPark_rotator_activated();
+
+    // Read-only views of the tracking state, for tests and diagnostics.
+    QByteArray pendingCommand() const { return pendingRotatorCommand; }
+    bool isTrackingActive() const { return trackingActive; }
+    bool isDebugMode() const { return debugMode; }
+    bool isParkingActive() const { return parkingActive; }
+    quint16 staleCount() const { return staleCommandCount; }
+    double workingFrequency() const { return baseFrequency; }
+    TransceiverComm *link() const { return transceiverLink; }
+
+public slots:
+    void timerTimeout();
+    void on_comboSerialNameA_activated(int index);
+    void on_comboSerialNameB_activated(int index);
+    void on_buttonOpenSerialA_clicked();
+    void on_buttonOpenSerialB_clicked();
+    void on_buttonSerialSendA_clicked();
+    void on_buttonSerialSendB_clicked();
+    void serialReceiveA();
+    void timerSettingConfirmed();
+    void on_lineElevationOffset_editingFinished();
+    void on_lineAzimutOffset_editingFinished();
+    void on_lineSerialSendA_returnPressed();
+    void on_lineSerialSendB_returnPressed();
+    void on_radioSerialAManual_toggled(bool checked);
+    void on_radioSerialBManual_toggled(bool checked);
+    void freqReadTimeout();
+    void on_checkDoppler_stateChanged(int state);
+    void roundingSettingsConfirmed();
+    void on_actionDopDefault_triggered(bool checked);
+    void on_actionDopSource_triggered(bool checked);
+    void on_check_PTT_stateChanged(int state);
+    void on_actionRotSun_triggered(bool checked);
+    void on_actionRotMoon_triggered(bool checked);
+    void on_actionRotSource_triggered(bool checked);
+    void on_lineTransceiverFrequency_returnPressed();
+    void parkingDialogConfirmed();
+    void parkingDialogClosed();
+    void frequencyReceiveSlot(qreal frequency);
+    void statusReceivedSlot(bool transmitStatus);
+    void transceiverEexecutionMessageSlot(QString message);
+    void transceiverDebugMessageSlot(QString message);
+
+private:
+    void logMessage(const QString &text);
+    void logDebug(const QString &text);
+
+    void enumeratePorts();
+    void chooseTarget(QAction *chosen, bool checked);
+    bool readTrackingData(TrackingRecord &record);
+    void runTrackingCycle();
+    void dopplerStep(const TrackingRecord &record);
+    void setTrackingActive(bool on);
+    void resetLastValues();
+    void sendOnPort(SerialPortRecord &record, const QByteArray &bytes);
+    void sendFrequency(double hz, const QString &refusal);
+
+    bool openSerialPort(SerialPortRecord &record, const QString &portName);
+    void closeSerialPort(SerialPortRecord &record);
+    void portLost(SerialPortRecord &record);
+    bool attachTransceiver();
+    void detachTransceiver();
+    void startDoppler();
+    void stopDoppler();
+
+    bool trackingActive = false;
+    QTimer *repetitionTimer = nullptr;
+    QTimer *readoutTimer = nullptr;
+    QStringList portList;
+    SerialPortRecord portA;
+    SerialPortRecord portB;
+    serialSettingsDialog *serialSettings = nullptr;
+    QFile *dataFile = nullptr;
+    timerSettingdialog *timerSettings = nullptr;
+    std::unique_ptr<SettingsFile> settingsFile;
+    double azimuthOffset = 0.0;
+    double elevationOffset = 0.0;
+    double lastElevation = -1.0;
+    double lastAzimuth = -1.0;
+    double lastDopplerHome = 0.0;
+    double lastDopplerDx = 0.0;
+    QByteArray pendingRotatorCommand;
+    double baseFrequency = 0.0;
+    roundingDialog *roundingSettings = nullptr;
+    logDialog *logWindow = nullptr;
+    ParkingDialog *parkingSettings = nullptr;
+    bool debugMode = false;
+    bool transmitting = false;
+    TransceiverComm *transceiverLink = nullptr;
+    std::unique_ptr<Ui::Qt_VestrelClass> ui;
+    bool parkingActive = false;
+    bool parkingElevationPending = false;
+    quint16 staleCommandCount = 0;
+    QString rotatorReplyText;
+};
