@@ -1,0 +1,790 @@
+#include "tracking/qt_vestrel.h"
+
+#include "serial/serialenumerator.h"
+#include "serial/serialport.h"
+#include "settings/numbers.h"
+#include "settings/settingsfile.h"
+#include "tracking/manualentry.h"
+#include "tracking/rotatorcommand.h"
+#include "transceiver/catframes.h"
+#include "transceiver/transceivercomm.h"
+#include "ui/logdialog.h"
+#include "ui/parkingdialog.h"
+#include "ui/roundingdialog.h"
+#include "ui/serialsettingsdialog.h"
+#include "ui/timersettingdialog.h"
+#include "ui_Qt_Vestrel.h"
+
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMutexLocker>
+#include <QTimer>
+
+#include <climits>
+#include <cmath>
+
+namespace {
+
+const QString noFrequency = QStringLiteral("---.----- MHz");
+const QString ft847 = QStringLiteral("Yaesu FT-847");
+
+QString frequencyText(double mhz)
+{
+    return QStringLiteral("%1").arg(mhz, 9, 'f', 5, QChar('0'));
+}
+
+// Repetition time in seconds as the timers use it: 0 counts as 1 s.
+int repetitionMs(quint32 seconds)
+{
+    const quint32 s = qBound<quint32>(1u, seconds, quint32(INT_MAX / 1000));
+    return int(s * 1000u);
+}
+
+} // namespace
+
+Qt_Vestrel::Qt_Vestrel(QWidget *parent)
+    : QMainWindow(parent)
+    , ui(new Ui::Qt_VestrelClass)
+{
+    ui->setupUi(this);
+    // Actions have no activated() signal any more; triggered() fires at the same moments.
+    connect(ui->actionSerial_port, &QAction::triggered, this, &Qt_Vestrel::on_actionSerial_port_activated);
+    connect(ui->actionOpen_data_file, &QAction::triggered, this, &Qt_Vestrel::on_actionOpen_data_file_activated);
+    connect(ui->actionTimer, &QAction::triggered, this, &Qt_Vestrel::on_actionTimer_activated);
+    connect(ui->actionOffsets, &QAction::triggered, this, &Qt_Vestrel::on_actionOffsets_activated);
+    connect(ui->actionShow_log, &QAction::triggered, this, &Qt_Vestrel::on_actionShow_log_activated);
+    connect(ui->actionPark_rotator, &QAction::triggered, this, &Qt_Vestrel::on_actionPark_rotator_activated);
+
+    logWindow = new logDialog(this);
+
+    repetitionTimer = new QTimer(this);
+    connect(repetitionTimer, &QTimer::timeout, this, &Qt_Vestrel::timerTimeout);
+    readoutTimer = new QTimer(this);
+    connect(readoutTimer, &QTimer::timeout, this, &Qt_Vestrel::freqReadTimeout);
+
+    settingsFile = std::make_unique<SettingsFile>();
+
+    portA.nameCombo = ui->comboSerialNameA;
+    portA.statusLabel = ui->labelSerialStatusA;
+    portA.sendLine = ui->lineSerialSendA;
+    portA.openButton = ui->buttonOpenSerialA;
+    portA.sendButton = ui->buttonSerialSendA;
+    portA.manualRadio = ui->radioSerialAManual;
+    portA.autoRadio = ui->radioSerialAAuto;
+    portA.name = QStringLiteral("Port A");
+    portA.receiveSlot = &Qt_Vestrel::serialReceiveA;
+    portB.nameCombo = ui->comboSerialNameB;
+    portB.statusLabel = ui->labelSerialStatusB;
+    portB.sendLine = ui->lineSerialSendB;
+    portB.openButton = ui->buttonOpenSerialB;
+    portB.sendButton = ui->buttonSerialSendB;
+    portB.manualRadio = ui->radioSerialBManual;
+    portB.autoRadio = ui->radioSerialBAuto;
+    portB.name = QStringLiteral("Port B");
+
+    serialSettings = new serialSettingsDialog(this);
+    timerSettings = new timerSettingdialog(this);
+    roundingSettings = new roundingDialog(this);
+    parkingSettings = new ParkingDialog(this);
+    // Only the low 16 bits of a stored time reach the dialog.
+    timerSettings->setRepetitionTime(quint16(settingsFile->readRepetitionTime()));
+    timerSettings->setMessageDelay(quint16(settingsFile->readMessageDelay()));
+    roundingSettings->setAzimuthRounding(settingsFile->readAzimuthRounding());
+    roundingSettings->setElevationRounding(settingsFile->readElevationRounding());
+    parkingSettings->setAzimuthParking(settingsFile->readAzimuthParking());
+    parkingSettings->setElevationParking(settingsFile->readElevationParking());
+    connect(timerSettings, &timerSettingdialog::timeConfirmed, this, &Qt_Vestrel::timerSettingConfirmed);
+    connect(roundingSettings, &roundingDialog::roundingConfirmed, this, &Qt_Vestrel::roundingSettingsConfirmed);
+    connect(parkingSettings, &ParkingDialog::parkingConfirmed, this, &Qt_Vestrel::parkingDialogConfirmed);
+    connect(parkingSettings, &ParkingDialog::parkingClosed, this, &Qt_Vestrel::parkingDialogClosed);
+    portA.parameters = &serialSettings->parametersA;
+    portB.parameters = &serialSettings->parametersB;
+
+    enumeratePorts();
+
+    elevationOffset = settingsFile->readElevationOffset();
+    ui->lineElevationOffset->setText(numbers::general(elevationOffset));
+    azimuthOffset = settingsFile->readAzimutOffset();
+    ui->lineAzimutOffset->setText(numbers::general(azimuthOffset));
+
+    ui->comboTransceiver->clear();
+    ui->comboTransceiver->addItem(QStringLiteral("Yaesu FT-817"));
+    ui->comboTransceiver->addItem(ft847);
+}
+
+Qt_Vestrel::~Qt_Vestrel()
+{
+    // The fields' texts are saved, also an offset typed but never confirmed.
+    if (const auto elevation = numbers::toSingle(ui->lineElevationOffset->text()))
+        settingsFile->writeElevationOffset(*elevation);
+    if (const auto azimuth = numbers::toSingle(ui->lineAzimutOffset->text()))
+        settingsFile->writeAzimutOffset(*azimuth);
+
+    if (portA.open)
+        closeSerialPort(portA);
+    if (portB.open)
+        closeSerialPort(portB);
+
+    delete serialSettings;
+    delete timerSettings;
+    delete repetitionTimer;
+    settingsFile.reset();
+}
+
+void Qt_Vestrel::logMessage(const QString &text)
+{
+    logWindow->append(text);
+}
+
+void Qt_Vestrel::logDebug(const QString &text)
+{
+    if (debugMode)
+        logWindow->append(text);
+}
+
+void Qt_Vestrel::enumeratePorts()
+{
+    portList = SerialEnumerator::portNames();
+    if (portList.isEmpty()) {
+        logMessage(QStringLiteral("No serial port available"));
+        return;
+    }
+    logMessage(QStringLiteral("%1 port(s) available").arg(portList.size()));
+    ui->comboSerialNameA->clear();
+    ui->comboSerialNameB->clear();
+    for (const QString &name : std::as_const(portList)) {
+        ui->comboSerialNameA->addItem(name);
+        ui->comboSerialNameB->addItem(name);
+    }
+    for (QWidget *widget : {static_cast<QWidget *>(ui->comboSerialNameA), static_cast<QWidget *>(ui->comboSerialNameB),
+                            static_cast<QWidget *>(ui->buttonOpenSerialA), static_cast<QWidget *>(ui->buttonOpenSerialB)})
+        widget->setEnabled(true);
+    ui->labelSerialStatusA->setText(QStringLiteral("Status: disconnected"));
+    ui->labelSerialStatusB->setText(QStringLiteral("Status: disconnected"));
+    for (QRadioButton *radio : {ui->radioSerialAAuto, ui->radioSerialBAuto, ui->radioSerialAManual, ui->radioSerialBManual})
+        radio->setEnabled(true);
+}
+
+// ---- menus and dialogs ----------------------------------------------------
+
+void Qt_Vestrel::on_actionShow_log_activated()
+{
+    logWindow->setVisible(true);
+}
+
+void Qt_Vestrel::on_actionSerial_port_activated()
+{
+    serialSettings->setVisible(true);
+}
+
+void Qt_Vestrel::on_actionTimer_activated()
+{
+    timerSettings->setVisible(true);
+}
+
+void Qt_Vestrel::on_actionOffsets_activated()
+{
+    roundingSettings->setVisible(true);
+}
+
+void Qt_Vestrel::timerSettingConfirmed()
+{
+    settingsFile->writeRepetitionTime(timerSettings->repetitionTime);
+    settingsFile->writeMessageDelay(timerSettings->messageDelay);
+}
+
+void Qt_Vestrel::roundingSettingsConfirmed()
+{
+    settingsFile->writeAzimuthRounding(roundingSettings->azimuthRounding);
+    settingsFile->writeElevationRounding(roundingSettings->elevationRounding);
+}
+
+void Qt_Vestrel::on_actionOpen_data_file_activated()
+{
+    if (!dataFile)
+        dataFile = new QFile(this);
+    else if (dataFile->exists())
+        dataFile->close();
+
+    QString folder = settingsFile->readFilename();
+    if (folder == QLatin1String("error"))
+        folder = QStringLiteral("C:/");
+    const QString path = QFileDialog::getOpenFileName(this, tr("Open data file"), folder, tr("All files (*.*)"));
+    dataFile->setFileName(path);
+    if (!path.isEmpty() && dataFile->exists()) {
+        settingsFile->writeFilename(QFileInfo(path).path());
+        ui->labelFileAddress->setText(QStringLiteral("Opened file: %1").arg(path));
+    } else {
+        ui->labelFileAddress->setText(QStringLiteral("Opened file: no file"));
+    }
+}
+
+// ---- debug mode and offsets -----------------------------------------------
+
+void Qt_Vestrel::on_lineElevationOffset_editingFinished()
+{
+    const QString text = ui->lineElevationOffset->text();
+    if (text == QLatin1String("debug")) {
+        debugMode = true;
+        logDebug(QStringLiteral("--debug mode enabled"));
+        ui->lineElevationOffset->setText(numbers::general(elevationOffset));
+        return;
+    }
+    if (const auto value = numbers::toSingle(text))
+        elevationOffset = *value;
+    else
+        logMessage(QStringLiteral("elevation offset error"));
+}
+
+void Qt_Vestrel::on_lineAzimutOffset_editingFinished()
+{
+    if (const auto value = numbers::toSingle(ui->lineAzimutOffset->text()))
+        azimuthOffset = *value;
+    else
+        logMessage(QStringLiteral("azimuth offset error"));
+}
+
+// ---- tracking cycle --------------------------------------------------------
+
+void Qt_Vestrel::timerTimeout()
+{
+    logDebug(QStringLiteral("--repetition timer expired"));
+    if (!pendingRotatorCommand.isEmpty()) {
+        // An acknowledgement lost on the line must not stop the antenna for long.
+        if (staleCommandCount > rotator::staleCommandLimit(timerSettings->repetitionTime))
+            pendingRotatorCommand.clear();
+        ++staleCommandCount;
+    } else {
+        staleCommandCount = 1;
+    }
+    runTrackingCycle();
+}
+
+bool Qt_Vestrel::readTrackingData(TrackingRecord &record)
+{
+    if (!dataFile)
+        return false;
+    TrackingTarget target = TrackingTarget::Source;
+    if (ui->actionRotMoon->isChecked())
+        target = TrackingTarget::Moon;
+    else if (ui->actionRotSun->isChecked())
+        target = TrackingTarget::Sun;
+    return ::readTrackingData(dataFile->fileName(), target, record,
+                              [this](const QString &message) { logMessage(message); });
+}
+
+void Qt_Vestrel::runTrackingCycle()
+{
+    TrackingRecord record;
+    if (!readTrackingData(record))
+        return;
+
+    if (ui->radioSerialAAuto->isChecked() && pendingRotatorCommand.isEmpty()) {
+        const double azimuth = record.azimuth + azimuthOffset;
+        const double elevation = record.elevation + elevationOffset;
+        logDebug(QStringLiteral("--absolute azimuth = %1").arg(numbers::general(azimuth)));
+        logDebug(QStringLiteral("--absolute elevation = %1").arg(numbers::general(elevation)));
+        if (rotator::movedBeyond(azimuth, lastAzimuth, roundingSettings->azimuthRounding)) {
+            pendingRotatorCommand.append(rotator::azimuthCommand(azimuth));
+            sendOnPort(portA, pendingRotatorCommand);
+            lastAzimuth = azimuth;
+        }
+        // At most one command per cycle: the elevation waits for the azimuth's answer.
+        if (pendingRotatorCommand.isEmpty()
+            && rotator::movedBeyond(elevation, lastElevation, roundingSettings->elevationRounding)) {
+            pendingRotatorCommand.append(rotator::elevationCommand(elevation));
+            sendOnPort(portA, pendingRotatorCommand);
+            lastElevation = elevation;
+        }
+    }
+
+    dopplerStep(record);
+}
+
+void Qt_Vestrel::resetLastValues()
+{
+    lastAzimuth = -1.0;
+    lastElevation = -1.0;
+    lastDopplerHome = 0.0;
+    lastDopplerDx = 0.0;
+}
+
+void Qt_Vestrel::setTrackingActive(bool on)
+{
+    resetLastValues();
+    if (!on) {
+        repetitionTimer->stop();
+        trackingActive = false;
+        return;
+    }
+    repetitionTimer->start(repetitionMs(timerSettings->repetitionTime));
+    trackingActive = true;
+    if (!portA.open && !portB.open)
+        logMessage(QStringLiteral("no port opened"));
+    if (!dataFile)
+        logMessage(QStringLiteral("no file loaded"));
+    else if (!dataFile->exists())
+        logMessage(QStringLiteral("file does not exist"));
+    runTrackingCycle();
+}
+
+void Qt_Vestrel::sendOnPort(SerialPortRecord &record, const QByteArray &bytes)
+{
+    if (!record.open)
+        return;
+    record.port->write(bytes);
+    logDebug(QStringLiteral("--sending: %1").arg(QString::fromLatin1(bytes.toHex())));
+}
+
+void Qt_Vestrel::chooseTarget(QAction *chosen, bool checked)
+{
+    if (checked) {
+        for (QAction *action : {ui->actionRotSun, ui->actionRotMoon, ui->actionRotSource})
+            if (action != chosen)
+                action->setChecked(false);
+    } else {
+        chosen->setChecked(true);  // exactly one target stays chosen
+    }
+    pendingRotatorCommand.clear();
+}
+
+void Qt_Vestrel::on_actionRotSun_triggered(bool checked)
+{
+    chooseTarget(ui->actionRotSun, checked);
+}
+
+void Qt_Vestrel::on_actionRotMoon_triggered(bool checked)
+{
+    chooseTarget(ui->actionRotMoon, checked);
+}
+
+void Qt_Vestrel::on_actionRotSource_triggered(bool checked)
+{
+    chooseTarget(ui->actionRotSource, checked);
+}
+
+// ---- parking ---------------------------------------------------------------
+
+void Qt_Vestrel::on_actionPark_rotator_activated()
+{
+    parkingSettings->setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint
+                                    | Qt::CustomizeWindowHint);
+    parkingSettings->show();
+}
+
+void Qt_Vestrel::parkingDialogConfirmed()
+{
+    settingsFile->writeAzimuthParking(parkingSettings->azimuthParking);
+    settingsFile->writeElevationParking(parkingSettings->elevationParking);
+    pendingRotatorCommand.append(rotator::azimuthCommand(parkingSettings->azimuthParking));
+    sendOnPort(portA, pendingRotatorCommand);
+    parkingActive = true;
+    parkingElevationPending = true;
+}
+
+void Qt_Vestrel::parkingDialogClosed()
+{
+    parkingActive = false;
+}
+
+// ---- rotator replies -------------------------------------------------------
+
+void Qt_Vestrel::serialReceiveA()
+{
+    char buffer[1024];
+    qint64 n = portA.port ? portA.port->read(buffer, sizeof buffer) : 0;
+    if (n < 0)
+        n = 0;
+    QByteArray bytes(buffer, int(n));
+    logDebug(QStringLiteral("--received A: %1").arg(QString::fromLatin1(bytes.toHex())));
+
+    if (!ui->radioSerialAAuto->isChecked() && !parkingActive) {
+        const int zero = bytes.indexOf('\0');
+        logMessage(QStringLiteral("Port A data received (%1 bytes): %2")
+                       .arg(QString::number(n), QString::fromLatin1(zero < 0 ? bytes : bytes.left(zero))));
+        return;
+    }
+    if (n == 0)
+        return;
+    bytes.replace('\0', ' ');
+    const QString text = QString::fromLatin1(bytes);
+    rotatorReplyText.append(text);
+    if (rotatorReplyText.contains(QLatin1String("OK"))) {
+        pendingRotatorCommand.clear();
+        if (parkingElevationPending) {
+            pendingRotatorCommand.append(rotator::elevationCommand(parkingSettings->elevationParking));
+            sendOnPort(portA, pendingRotatorCommand);
+            parkingElevationPending = false;
+        }
+        rotatorReplyText.clear();
+    } else if (rotatorReplyText.contains(QLatin1String("ERROR/LIMIT"))) {
+        logMessage(QStringLiteral("Rotator error code: %1").arg(text));
+        parkingElevationPending = false;
+        pendingRotatorCommand.clear();
+        rotatorReplyText.clear();
+    } else if (rotatorReplyText.size() > 1024) {
+        // A chatty controller without markers must not grow this for ever; the
+        // tail keeps a marker that is split across reads.
+        rotatorReplyText = rotatorReplyText.right(10);
+    }
+}
+
+// ---- serial ports ----------------------------------------------------------
+
+bool Qt_Vestrel::openSerialPort(SerialPortRecord &record, const QString &portName)
+{
+    delete record.port;
+    record.port = new SerialPort(portName, this);
+    if (record.receiveSlot)
+        connect(record.port, &SerialPort::readyRead, this, record.receiveSlot);
+    SerialPortRecord *recordPointer = &record;
+    connect(record.port, &SerialPort::connectionLost, this, [this, recordPointer] { portLost(*recordPointer); });
+
+    logMessage(QStringLiteral("Serial %1 settings:").arg(record.name));
+    const SerialParameters &parameters = *record.parameters;
+    record.port->setBaudRate(parameters.baudRate);
+    record.port->setDataBits(parameters.dataBits);
+    record.port->setFlowControl(parameters.flowControl);
+    record.port->setParity(parameters.parity);
+    record.port->setStopBits(parameters.stopBits);
+    logMessage(QStringLiteral("Baud rate: %1").arg(serialSettings->baudRateText(record.port->baudRate())));
+    logMessage(QStringLiteral("Data bits: %1").arg(serialSettings->dataBitsText(record.port->dataBits())));
+    logMessage(QStringLiteral("Flow control: %1").arg(serialSettings->flowControlText(record.port->flowControl())));
+    logMessage(QStringLiteral("Parity: %1").arg(serialSettings->parityText(record.port->parity())));
+    logMessage(QStringLiteral("Stop bits: %1").arg(serialSettings->stopBitsText(record.port->stopBits())));
+
+    if (!record.port->open(QIODevice::ReadWrite)) {
+        logMessage(QStringLiteral("connection to %1 failed").arg(portName));
+        return false;
+    }
+    logMessage(QStringLiteral("connected to %1").arg(portName));
+    ui->actionSerial_port->setEnabled(false);
+    record.open = true;
+    if (portA.open && ui->radioSerialAManual->isChecked())
+        ui->actionPark_rotator->setEnabled(true);
+    record.statusLabel->setText(QStringLiteral("Status: connected"));
+    record.openButton->setText(QStringLiteral("Close"));
+    if (record.manualRadio->isChecked()) {
+        record.sendButton->setEnabled(true);
+        record.sendLine->setEnabled(true);
+    } else if (!trackingActive) {
+        setTrackingActive(true);
+    }
+    if (&record == &portB)
+        return attachTransceiver();
+    // A command sent by the cycle just started is not waited for.
+    pendingRotatorCommand.clear();
+    return true;
+}
+
+void Qt_Vestrel::closeSerialPort(SerialPortRecord &record)
+{
+    if (&record == &portB)
+        detachTransceiver();
+    record.port->close();
+    record.port->deleteLater();
+    record.port = nullptr;
+    logMessage(QStringLiteral("%1 disconnected").arg(record.name));
+    record.sendLine->setEnabled(false);
+    record.sendButton->setEnabled(false);
+    record.open = false;
+    record.statusLabel->setText(QStringLiteral("Status: disconnected"));
+    record.openButton->setText(QStringLiteral("Open"));
+
+    if (!portA.open && !portB.open) {
+        ui->actionSerial_port->setEnabled(true);
+        ui->actionPark_rotator->setEnabled(false);
+        setTrackingActive(false);
+        return;
+    }
+    if (!portA.open)
+        ui->actionPark_rotator->setEnabled(false);
+    if (&record == &portA && ui->radioSerialBManual->isChecked())
+        setTrackingActive(false);
+    if (&record == &portB && ui->radioSerialAManual->isChecked())
+        setTrackingActive(false);
+}
+
+void Qt_Vestrel::portLost(SerialPortRecord &record)
+{
+    if (!record.open || !record.port || !record.port->isLost())
+        return;
+    logMessage(QStringLiteral("connection to %1 lost").arg(record.port->portName()));
+    closeSerialPort(record);
+    if (&record == &portB)
+        stopDoppler();
+}
+
+void Qt_Vestrel::on_buttonOpenSerialA_clicked()
+{
+    if (portA.open) {
+        closeSerialPort(portA);
+        return;
+    }
+    if (openSerialPort(portA, ui->comboSerialNameA->itemText(ui->comboSerialNameA->currentIndex())))
+        resetLastValues();
+}
+
+void Qt_Vestrel::on_buttonOpenSerialB_clicked()
+{
+    if (portB.open) {
+        closeSerialPort(portB);
+        stopDoppler();
+        return;
+    }
+    if (openSerialPort(portB, ui->comboSerialNameB->itemText(ui->comboSerialNameB->currentIndex()))
+        && ui->radioSerialBAuto->isChecked())
+        startDoppler();
+}
+
+void Qt_Vestrel::on_comboSerialNameA_activated(int)
+{
+    if (portA.open)
+        closeSerialPort(portA);
+}
+
+void Qt_Vestrel::on_comboSerialNameB_activated(int)
+{
+    if (portB.open)
+        closeSerialPort(portB);
+    stopDoppler();
+}
+
+void Qt_Vestrel::on_buttonSerialSendA_clicked()
+{
+    QByteArray bytes = ui->lineSerialSendA->text().toLatin1();
+    bytes.append("\r\n");
+    sendOnPort(portA, bytes);
+}
+
+void Qt_Vestrel::on_lineSerialSendA_returnPressed()
+{
+    on_buttonSerialSendA_clicked();
+}
+
+void Qt_Vestrel::on_buttonSerialSendB_clicked()
+{
+    sendOnPort(portB, parseByteValues(ui->lineSerialSendB->text()));
+}
+
+void Qt_Vestrel::on_lineSerialSendB_returnPressed()
+{
+    on_buttonSerialSendB_clicked();
+}
+
+void Qt_Vestrel::on_radioSerialAManual_toggled(bool checked)
+{
+    pendingRotatorCommand.clear();
+    if (checked) {
+        if (portA.open) {
+            ui->lineSerialSendA->setEnabled(true);
+            ui->buttonSerialSendA->setEnabled(true);
+            ui->actionPark_rotator->setEnabled(true);
+        }
+        if (ui->radioSerialBManual->isChecked() && trackingActive)
+            setTrackingActive(false);
+    } else {
+        ui->buttonSerialSendA->setEnabled(false);
+        ui->lineSerialSendA->setEnabled(false);
+        ui->actionPark_rotator->setEnabled(false);
+        if (!trackingActive && portA.open)
+            setTrackingActive(true);
+    }
+}
+
+void Qt_Vestrel::on_radioSerialBManual_toggled(bool checked)
+{
+    if (checked) {
+        if (portB.open) {
+            ui->lineSerialSendB->setEnabled(true);
+            ui->buttonSerialSendB->setEnabled(true);
+            stopDoppler();
+        }
+        if (ui->radioSerialAManual->isChecked() && trackingActive)
+            setTrackingActive(false);
+    } else {
+        ui->buttonSerialSendB->setEnabled(false);
+        ui->lineSerialSendB->setEnabled(false);
+        if (portB.open)
+            startDoppler();
+        if (!trackingActive && portB.open)
+            setTrackingActive(true);
+    }
+}
+
+// ---- transceiver -----------------------------------------------------------
+
+bool Qt_Vestrel::attachTransceiver()
+{
+    ui->comboTransceiver->setEnabled(false);
+    delete transceiverLink;
+    transceiverLink = new TransceiverComm(portB.port);
+    connect(transceiverLink, &TransceiverComm::frequencyReceived, this, &Qt_Vestrel::frequencyReceiveSlot);
+    connect(transceiverLink, &TransceiverComm::statusReceived, this, &Qt_Vestrel::statusReceivedSlot);
+    connect(transceiverLink, &TransceiverComm::executionMessage, this, &Qt_Vestrel::transceiverEexecutionMessageSlot);
+    connect(transceiverLink, &TransceiverComm::debugMessage, this, &Qt_Vestrel::transceiverDebugMessageSlot);
+    if (ui->comboTransceiver->currentText() == ft847)
+        transceiverLink->catOn();
+    return true;
+}
+
+void Qt_Vestrel::detachTransceiver()
+{
+    if (transceiverLink && ui->comboTransceiver->currentText() == ft847) {
+        QMutexLocker lock(&transceiverLink->queueMutex);
+        transceiverLink->clearQueue();
+        transceiverLink->catOff();
+    }
+    ui->comboTransceiver->setEnabled(true);
+    // The link's destructor lets its worker write what is queued (CAT OFF) first.
+    delete transceiverLink;
+    transceiverLink = nullptr;
+}
+
+void Qt_Vestrel::startDoppler()
+{
+    ui->lineTransceiverFrequency->setEnabled(true);
+    ui->checkDoppler->setChecked(false);
+    ui->check_PTT->setChecked(false);
+    ui->check_PTT->setEnabled(true);
+    baseFrequency = 0.0;
+    if (transceiverLink)
+        transceiverLink->requestFrequency();
+    readoutTimer->start(int(qMin<quint32>(timerSettings->messageDelay, quint32(INT_MAX))));
+    ui->actionDopDefault->setEnabled(false);
+    ui->actionDopSource->setEnabled(false);
+}
+
+void Qt_Vestrel::stopDoppler()
+{
+    readoutTimer->stop();
+    ui->lineTransceiverFrequency->clear();
+    ui->checkDoppler->setChecked(false);
+    ui->checkDoppler->setEnabled(false);
+    ui->check_PTT->setChecked(false);
+    ui->check_PTT->setEnabled(false);
+    ui->labelFreq->setText(noFrequency);
+    baseFrequency = 0.0;
+    ui->lineTransceiverFrequency->setEnabled(false);
+    ui->actionDopDefault->setEnabled(true);
+    ui->actionDopSource->setEnabled(true);
+}
+
+void Qt_Vestrel::freqReadTimeout()
+{
+    logDebug(QStringLiteral("--readout timer expired"));
+    if (!transceiverLink)
+        return;
+    transceiverLink->requestTxStatus();
+    transceiverLink->requestFrequency();
+}
+
+void Qt_Vestrel::frequencyReceiveSlot(qreal frequency)
+{
+    ui->labelFreq->setText(QStringLiteral("%1 %2 MHz")
+                               .arg(transmitting ? QStringLiteral("T") : QStringLiteral("R"), frequencyText(frequency)));
+    if (!ui->checkDoppler->isChecked()) {
+        baseFrequency = frequency;
+        ui->checkDoppler->setEnabled(true);
+    }
+}
+
+void Qt_Vestrel::statusReceivedSlot(bool transmitStatus)
+{
+    transmitting = transmitStatus;
+}
+
+void Qt_Vestrel::transceiverEexecutionMessageSlot(QString message)
+{
+    logMessage(message);
+}
+
+void Qt_Vestrel::transceiverDebugMessageSlot(QString message)
+{
+    logDebug(message);
+}
+
+void Qt_Vestrel::on_checkDoppler_stateChanged(int state)
+{
+    if (state != 0) {
+        ui->lineTransceiverFrequency->setText(frequencyText(baseFrequency));
+        if (ui->actionDopSource->isChecked())
+            baseFrequency -= lastDopplerDx / 1000000.0;
+        else if (ui->actionDopDefault->isChecked())
+            baseFrequency -= lastDopplerHome / 1000000.0;
+        ui->lineTransceiverFrequency->setEnabled(false);
+        ui->labelFreqStart->setText(QStringLiteral("%1 MHz").arg(frequencyText(baseFrequency)));
+    } else {
+        ui->lineTransceiverFrequency->setEnabled(true);
+        ui->labelFreqStart->setText(noFrequency);
+    }
+}
+
+void Qt_Vestrel::on_actionDopDefault_triggered(bool checked)
+{
+    if (checked)
+        ui->actionDopSource->setChecked(false);
+    else
+        ui->actionDopDefault->setChecked(true);
+}
+
+void Qt_Vestrel::on_actionDopSource_triggered(bool checked)
+{
+    if (checked)
+        ui->actionDopDefault->setChecked(false);
+    else
+        ui->actionDopSource->setChecked(true);
+}
+
+void Qt_Vestrel::on_check_PTT_stateChanged(int)
+{
+    // The Doppler step reads the box when it needs it.
+}
+
+void Qt_Vestrel::sendFrequency(double hz, const QString &refusal)
+{
+    // Truncated toward zero; a value the frame cannot carry must never be sent
+    // (the 32-bit conversion would wrap it to some other frequency).
+    const double truncated = std::trunc(hz);
+    const bool fits = std::isfinite(truncated) && std::fabs(truncated) < 1e15
+        && cat::frameCanCarry(qint64(truncated));
+    if (!fits) {
+        logMessage(refusal);
+        return;
+    }
+    if (transceiverLink)
+        transceiverLink->setFrequency(quint32(qint64(truncated)));
+}
+
+void Qt_Vestrel::dopplerStep(const TrackingRecord &record)
+{
+    if (!ui->radioSerialBAuto->isChecked())
+        return;
+    if (ui->checkDoppler->isChecked()) {
+        const bool home = ui->actionDopDefault->isChecked();
+        if (home || ui->actionDopSource->isChecked()) {
+            const double shift = home ? record.dopplerHome : record.dopplerDx;
+            const bool transmitShift = transmitting && ui->check_PTT->isChecked();
+            const double hz = baseFrequency * 1000000.0 + (transmitShift ? -shift : shift);
+            sendFrequency(hz, QStringLiteral("frequency out of range"));
+        }
+    }
+    logDebug(QStringLiteral("--frequency = %1; doppler Home = %2; doppler Dx = %3")
+                 .arg(baseFrequency)
+                 .arg(record.dopplerHome)
+                 .arg(record.dopplerDx));
+    lastDopplerHome = record.dopplerHome;
+    lastDopplerDx = record.dopplerDx;
+}
+
+void Qt_Vestrel::on_lineTransceiverFrequency_returnPressed()
+{
+    bool ok = false;
+    const double mhz = ui->lineTransceiverFrequency->text().toDouble(&ok);
+    if (!ok) {
+        logMessage(QStringLiteral("Frequency error"));
+        return;
+    }
+    sendFrequency(mhz * 1000000.0, QStringLiteral("Frequency error"));
+}
