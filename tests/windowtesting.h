@@ -84,3 +84,94 @@ inline void enter(QLineEdit *line, const QString &text)
 }
 
 } // namespace windowtesting
+
+#include "serial/serialenumerator.h"
+#include "sim/ptypeer.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QFile>
+#include <QPushButton>
+#include <QRadioButton>
+
+#include <memory>
+
+namespace windowtesting {
+
+// A tracking file line: the Moon, Sun and Source positions and the two
+// Doppler shifts in their fields, everything else 0.
+inline QByteArray trackLine(double moonAz, double moonEl, double dopplerDx = 0, double dopplerHome = 0,
+                            double sunAz = 0, double sunEl = 0, double sourceAz = 0, double sourceEl = 0)
+{
+    QList<double> fields(17, 0.0);
+    fields[1] = moonAz;
+    fields[2] = moonEl;
+    fields[5] = sunAz;
+    fields[6] = sunEl;
+    fields[9] = sourceAz;
+    fields[10] = sourceEl;
+    fields[12] = 432.065;
+    fields[13] = dopplerDx;
+    fields[15] = dopplerHome;
+    QStringList texts;
+    for (double value : fields)
+        texts << QString::number(value, 'g', 10);
+    return texts.join(QLatin1Char(',')).toLatin1() + '\n';
+}
+
+// A working directory, a store.cfg, the two devices on ptys offered as the
+// only ports (rotator first), and the real main window.
+template <typename Rotator, typename Radio>
+struct Station {
+    explicit Station(int repetitionSeconds = 600)
+    {
+        QFile store(dir.file(QStringLiteral("store.cfg")));
+        if (store.open(QIODevice::WriteOnly)) {
+            store.write("filename: '" + dir.path().toLocal8Bit() + "'\nrepetition time: '"
+                        + QByteArray::number(repetitionSeconds)
+                        + "'\nelevation offset: '0'\nazimut offset: '0'\nmessage delay: '200'\n"
+                          "azimuth rounding: '0.1'\nelevation rounding: '0.1'\nazimuth parking: '90'\n"
+                          "elevation parking: '10'\n");
+        }
+        store.close();
+        SerialEnumerator::setSystemPortsHidden(true);
+        SerialEnumerator::setExtraPortNames({rotator.slavePath(), radio.slavePath()});
+        window = std::make_unique<Qt_Vestrel>();
+    }
+    ~Station() { SerialEnumerator::setExtraPortNames({}); }
+
+    void writeData(const QByteArray &content)
+    {
+        QFile file(dataPath());
+        if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            file.write(content);
+    }
+    QString dataPath() const { return dir.file(QStringLiteral("track.txt")); }
+    void selectData(const QByteArray &content)
+    {
+        writeData(content);
+        selectDataFile(*window, dataPath());
+    }
+
+    template <typename T>
+    T *w(const char *name) { return child<T>(*window, name); }
+
+    void clickOpenA() { w<QPushButton>("buttonOpenSerialA")->click(); }
+    void clickOpenB()
+    {
+        w<QComboBox>("comboSerialNameB")->setCurrentIndex(1);
+        w<QPushButton>("buttonOpenSerialB")->click();
+    }
+    void setAutoA(bool on) { w<QRadioButton>(on ? "radioSerialAAuto" : "radioSerialAManual")->click(); }
+    void setAutoB(bool on) { w<QRadioButton>(on ? "radioSerialBAuto" : "radioSerialBManual")->click(); }
+    QStringList log() { return logLines(*window); }
+    bool logged(const QString &line) { return log().contains(line); }
+    void debugOn() { enter(w<QLineEdit>("lineElevationOffset"), QStringLiteral("debug")); }
+
+    WorkDir dir;
+    Rotator rotator;
+    Radio radio;
+    std::unique_ptr<Qt_Vestrel> window;
+};
+
+} // namespace windowtesting
