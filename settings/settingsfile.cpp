@@ -1,0 +1,224 @@
+#include "settings/settingsfile.h"
+
+#include "settings/numbers.h"
+
+#include <QSaveFile>
+#include <QStringList>
+#include <QTextStream>
+
+namespace {
+
+constexpr quint16 lineCount = 9;
+// Longest line a single read takes; a longer one runs on into the next read.
+constexpr qint64 maxLineLength = 1024;
+
+enum Line : quint16 {
+    Filename,
+    RepetitionTime,
+    ElevationOffset,
+    AzimutOffset,
+    MessageDelay,
+    AzimuthRounding,
+    ElevationRounding,
+    AzimuthParking,
+    ElevationParking,
+};
+
+// Keys by line number. "azimut offset" lacks its h on purpose: existing
+// files carry exactly this key.
+const char *const keys[lineCount] = {
+    "filename",
+    "repetition time",
+    "elevation offset",
+    "azimut offset",
+    "message delay",
+    "azimuth rounding",
+    "elevation rounding",
+    "azimuth parking",
+    "elevation parking",
+};
+
+const char *const defaultValues[lineCount] = {
+    "C:/", "2", "0", "0", "200", "0.1", "0.1", "90", "10",
+};
+
+QString lineFor(quint16 n, const QString &value)
+{
+    return QStringLiteral("%1: '%2'").arg(QLatin1String(keys[n]), value);
+}
+
+// The text is in the local 8-bit encoding, as the files of earlier runs are.
+void useLocalEncoding(QTextStream &stream)
+{
+    stream.setEncoding(QStringConverter::System);
+}
+
+// Lines 0..last from an open device; lines past the end read as empty.
+QStringList readLines(QIODevice &device, quint16 last)
+{
+    QTextStream stream(&device);
+    useLocalEncoding(stream);
+    QStringList lines;
+    for (int i = 0; i <= int(last); ++i) {
+        QString line = stream.readLine(maxLineLength);
+        if (line.endsWith(QLatin1Char('\r')))
+            line.chop(1);
+        lines << line;
+    }
+    return lines;
+}
+
+QByteArray fileContent(const QStringList &lines)
+{
+    QByteArray content;
+    for (const QString &line : lines)
+        content += line.toLocal8Bit() + '\n';
+    return content;
+}
+
+} // namespace
+
+SettingsFile::SettingsFile(const QString &path)
+    : m_file(path)
+{
+    if (m_file.exists())
+        return;
+    if (!m_file.open(QIODevice::WriteOnly))
+        return;
+    QStringList lines;
+    for (quint16 i = 0; i < lineCount; ++i)
+        lines << lineFor(i, QLatin1String(defaultValues[i]));
+    m_file.write(fileContent(lines));
+    m_file.close();
+}
+
+SettingsFile::~SettingsFile() = default;
+
+QString SettingsFile::readLine(quint16 n)
+{
+    // ReadWrite, not ReadOnly: a file that could not be written back is
+    // treated as unreadable, so reads and writes fail together.
+    if (!m_file.open(QIODevice::ReadWrite))
+        return QStringLiteral("error");
+    const QString line = readLines(m_file, n).constLast();
+    m_file.close();
+    return line;
+}
+
+void SettingsFile::writeLine(const QString &text, quint16 n)
+{
+    if (!m_file.open(QIODevice::ReadWrite))
+        return;
+    QStringList lines = readLines(m_file, lineCount - 1);
+    m_file.close();
+    if (n < lineCount)
+        lines[n] = text;
+
+    // Through a temporary file and a rename, so that a failed write leaves
+    // the old file in place instead of no file at all.
+    QSaveFile out(m_file.fileName());
+    if (!out.open(QIODevice::WriteOnly))
+        return;
+    out.write(fileContent(lines));
+    out.commit();
+}
+
+QString SettingsFile::valueText(quint16 n, bool &valid)
+{
+    const QStringList parts = readLine(n).split(QLatin1Char('\''), Qt::KeepEmptyParts);
+    valid = parts.size() >= 2 && parts.at(0) == QLatin1String(keys[n]) + QLatin1String(": ");
+    return valid ? parts.at(1) : QString();
+}
+
+int SettingsFile::readInt(quint16 n, int fallback)
+{
+    bool valid = false;
+    const QString text = valueText(n, valid);
+    if (!valid)
+        return fallback;
+    bool ok = false;
+    const int value = text.toInt(&ok, 10);
+    return ok ? value : fallback;
+}
+
+std::optional<float> SettingsFile::readSingle(quint16 n)
+{
+    bool valid = false;
+    const QString text = valueText(n, valid);
+    if (!valid)
+        return std::nullopt;
+    return numbers::toSingle(text);
+}
+
+// Stored at single precision but used as double; the fallback stays an exact
+// double (value_or would narrow it to float).
+double SettingsFile::readWidened(quint16 n, double fallback)
+{
+    const std::optional<float> value = readSingle(n);
+    return value ? double(*value) : fallback;
+}
+
+void SettingsFile::writeValue(quint16 n, const QString &value)
+{
+    writeLine(lineFor(n, value), n);
+}
+
+QString SettingsFile::readFilename()
+{
+    bool valid = false;
+    const QString text = valueText(Filename, valid);
+    return valid ? text : QStringLiteral("error");
+}
+
+int SettingsFile::readRepetitionTime() { return readInt(RepetitionTime, 2); }
+float SettingsFile::readElevationOffset() { return readSingle(ElevationOffset).value_or(0.0f); }
+float SettingsFile::readAzimutOffset() { return readSingle(AzimutOffset).value_or(0.0f); }
+int SettingsFile::readMessageDelay() { return readInt(MessageDelay, 200); }
+
+double SettingsFile::readAzimuthRounding() { return readWidened(AzimuthRounding, 0.1); }
+double SettingsFile::readElevationRounding() { return readWidened(ElevationRounding, 0.1); }
+double SettingsFile::readAzimuthParking() { return readWidened(AzimuthParking, 90.0); }
+double SettingsFile::readElevationParking() { return readWidened(ElevationParking, 10.0); }
+
+void SettingsFile::writeFilename(const QString &folder) { writeValue(Filename, folder); }
+
+void SettingsFile::writeRepetitionTime(unsigned int seconds)
+{
+    writeValue(RepetitionTime, QString::number(seconds));
+}
+
+// Offsets are widened first, so 0.1f is written as "0.1" at six digits.
+void SettingsFile::writeElevationOffset(float degrees)
+{
+    writeValue(ElevationOffset, numbers::general(double(degrees)));
+}
+
+void SettingsFile::writeAzimutOffset(float degrees)
+{
+    writeValue(AzimutOffset, numbers::general(double(degrees)));
+}
+
+void SettingsFile::writeMessageDelay(unsigned int milliseconds)
+{
+    writeValue(MessageDelay, QString::number(milliseconds));
+}
+
+void SettingsFile::writeAzimuthRounding(double value)
+{
+    writeValue(AzimuthRounding, numbers::general(value));
+}
+
+void SettingsFile::writeElevationRounding(double value)
+{
+    writeValue(ElevationRounding, numbers::general(value));
+}
+
+void SettingsFile::writeAzimuthParking(double degrees)
+{
+    writeValue(AzimuthParking, numbers::general(degrees));
+}
+
+void SettingsFile::writeElevationParking(double degrees)
+{
+    writeValue(ElevationParking, numbers::general(degrees));
+}

@@ -1,0 +1,329 @@
+#include "settings/settingsfile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+#include <unistd.h>
+
+namespace {
+
+const QByteArray defaultContent = "filename: 'C:/'\n"
+                                  "repetition time: '2'\n"
+                                  "elevation offset: '0'\n"
+                                  "azimut offset: '0'\n"
+                                  "message delay: '200'\n"
+                                  "azimuth rounding: '0.1'\n"
+                                  "elevation rounding: '0.1'\n"
+                                  "azimuth parking: '90'\n"
+                                  "elevation parking: '10'\n";
+
+QByteArray contentOf(const QString &path = QStringLiteral("store.cfg"))
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+void setContent(const QByteArray &content, const QString &path = QStringLiteral("store.cfg"))
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(content);
+}
+
+// The default file with line n replaced.
+QByteArray withLine(int n, const QByteArray &line)
+{
+    QList<QByteArray> lines = defaultContent.split('\n');
+    lines[n] = line;
+    return lines.join('\n');
+}
+
+// Every read, as a variant of the type that read returns.
+QVariant readValue(SettingsFile &store, int line)
+{
+    switch (line) {
+    case 0: return store.readFilename();
+    case 1: return store.readRepetitionTime();
+    case 2: return store.readElevationOffset();
+    case 3: return store.readAzimutOffset();
+    case 4: return store.readMessageDelay();
+    case 5: return store.readAzimuthRounding();
+    case 6: return store.readElevationRounding();
+    case 7: return store.readAzimuthParking();
+    case 8: return store.readElevationParking();
+    }
+    return QVariant();
+}
+
+// What the default file reads as (its numbers are taken at single precision),
+// and what a read returns when the store cannot be read at all.
+const QVariant fileDefaults[9] = {QStringLiteral("C:/"), 2, 0.0f, 0.0f, 200,
+                                  double(0.1f), double(0.1f), 90.0, 10.0};
+const QVariant fallbacks[9] = {QStringLiteral("error"), 2, 0.0f, 0.0f, 200, 0.1, 0.1, 90.0, 10.0};
+
+bool runningAsRoot()
+{
+    return ::geteuid() == 0;
+}
+
+} // namespace
+
+class SettingsFileTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void firstStartWritesDefaultFile();
+    void existingFileIsLeftAlone();
+    void readsValue_data();
+    void readsValue();
+    void movedLineReadsAsDefault();
+    void writesValueText_data();
+    void writesValueText();
+    void writeReplacesOnlyItsLine();
+    void writeCutsLongFileToNineLines();
+    void windowsLineEndingsAreReadAndDropped();
+    void storeThatIsADirectoryGivesDefaults();
+    void readOnlyStoreGivesDefaultsAndKeepsFile();
+    void storeDeletedWhileRunning();
+    void failedRewriteKeepsFile();
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QString m_previousDir;
+};
+
+void SettingsFileTest::init()
+{
+    m_previousDir = QDir::currentPath();
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+    QVERIFY(QDir::setCurrent(m_dir->path()));
+}
+
+void SettingsFileTest::cleanup()
+{
+    QDir::setCurrent(m_previousDir);
+    QFile::setPermissions(m_dir->filePath("store.cfg"), QFile::ReadOwner | QFile::WriteOwner);
+    m_dir.reset();
+}
+
+void SettingsFileTest::firstStartWritesDefaultFile()
+{
+    SettingsFile store;
+    QCOMPARE(contentOf(), defaultContent);
+    for (int line = 0; line < 9; ++line)
+        QCOMPARE(readValue(store, line), fileDefaults[line]);
+    QCOMPARE(store.readLine(9), QString());
+    QCOMPARE(store.readLine(65535), QString());
+    QCOMPARE(contentOf(), defaultContent);
+}
+
+void SettingsFileTest::existingFileIsLeftAlone()
+{
+    setContent("repetition time: '5'\n");
+    SettingsFile store;
+    QCOMPARE(contentOf(), QByteArray("repetition time: '5'\n"));
+}
+
+void SettingsFileTest::readsValue_data()
+{
+    QTest::addColumn<int>("line");
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QVariant>("expected");
+
+    QTest::newRow("integer") << 1 << QByteArray("repetition time: '5'") << QVariant(5);
+    QTest::newRow("no space after colon") << 1 << QByteArray("repetition time:'5'") << QVariant(2);
+    QTest::newRow("key case differs") << 1 << QByteArray("Repetition time: '5'") << QVariant(2);
+    QTest::newRow("unit after number") << 1 << QByteArray("repetition time: '5s'") << QVariant(2);
+    QTest::newRow("empty value") << 4 << QByteArray("message delay: ''") << QVariant(200);
+    QTest::newRow("no apostrophes") << 4 << QByteArray("message delay: 300") << QVariant(200);
+    QTest::newRow("empty line") << 4 << QByteArray() << QVariant(200);
+    QTest::newRow("closing apostrophe missing") << 4 << QByteArray("message delay: '300")
+                                                << QVariant(300);
+    QTest::newRow("folder with apostrophe") << 0 << QByteArray("filename: 'C:/O'Brien/data'")
+                                            << QVariant(QStringLiteral("C:/O"));
+    QTest::newRow("empty folder") << 0 << QByteArray("filename: ''") << QVariant(QString(""));
+    QTest::newRow("damaged folder") << 0 << QByteArray("filename 'C:/x'")
+                                    << QVariant(QStringLiteral("error"));
+    QTest::newRow("offset") << 2 << QByteArray("elevation offset: '-1.5'") << QVariant(-1.5f);
+    QTest::newRow("offset not a number") << 2 << QByteArray("elevation offset: 'abc'")
+                                         << QVariant(0.0f);
+    QTest::newRow("offset key spelled with h") << 3 << QByteArray("azimuth offset: '3'")
+                                               << QVariant(0.0f);
+    QTest::newRow("azimut offset") << 3 << QByteArray("azimut offset: '3'") << QVariant(3.0f);
+    QTest::newRow("rounding") << 5 << QByteArray("azimuth rounding: '0.25'") << QVariant(0.25);
+    QTest::newRow("rounding at single precision") << 6 << QByteArray("elevation rounding: '0.3'")
+                                                  << QVariant(double(0.3f));
+    QTest::newRow("rounding beyond float range") << 6 << QByteArray("elevation rounding: '1e40'")
+                                                 << QVariant(0.1);
+    QTest::newRow("parking") << 7 << QByteArray("azimuth parking: '-360'") << QVariant(-360.0);
+    QTest::newRow("parking at single precision")
+        << 8 << QByteArray("elevation parking: '10.123456789'") << QVariant(double(10.123456789f));
+}
+
+void SettingsFileTest::readsValue()
+{
+    QFETCH(int, line);
+    QFETCH(QByteArray, text);
+    QFETCH(QVariant, expected);
+
+    setContent(withLine(line, text));
+    SettingsFile store;
+    QCOMPARE(readValue(store, line), expected);
+    // A damaged line spoils only its own value.
+    for (int other = 0; other < 9; ++other)
+        if (other != line)
+            QCOMPARE(readValue(store, other), fileDefaults[other]);
+}
+
+void SettingsFileTest::movedLineReadsAsDefault()
+{
+    // Values are found by position; the key only confirms it.
+    setContent(withLine(4, "repetition time: '7'").replace("repetition time: '2'",
+                                                               "message delay: '300'"));
+    SettingsFile store;
+    QCOMPARE(store.readLine(1), QStringLiteral("message delay: '300'"));
+    QCOMPARE(store.readRepetitionTime(), 2);
+    QCOMPARE(store.readMessageDelay(), 200);
+}
+
+void SettingsFileTest::writesValueText_data()
+{
+    QTest::addColumn<int>("line");
+    QTest::addColumn<QVariant>("value");
+    QTest::addColumn<QByteArray>("written");
+
+    QTest::newRow("folder as given") << 0 << QVariant(QStringLiteral("/home/op/moon data"))
+                                     << QByteArray("filename: '/home/op/moon data'");
+    const QString umlaut = QStringLiteral("C:/M\u00fcller");
+    QTest::newRow("folder in local encoding")
+        << 0 << QVariant(umlaut) << ("filename: '" + umlaut.toLocal8Bit() + "'");
+    QTest::newRow("seconds") << 1 << QVariant(5u) << QByteArray("repetition time: '5'");
+    QTest::newRow("offset widened") << 2 << QVariant(0.1f) << QByteArray("elevation offset: '0.1'");
+    QTest::newRow("negative offset") << 3 << QVariant(-2.5f) << QByteArray("azimut offset: '-2.5'");
+    QTest::newRow("milliseconds") << 4 << QVariant(70000u) << QByteArray("message delay: '70000'");
+    QTest::newRow("six digits") << 5 << QVariant(12.345678) << QByteArray("azimuth rounding: '12.3457'");
+    QTest::newRow("small number") << 6 << QVariant(0.00001) << QByteArray("elevation rounding: '1e-05'");
+    QTest::newRow("whole number") << 7 << QVariant(90.0) << QByteArray("azimuth parking: '90'");
+    QTest::newRow("fraction") << 8 << QVariant(10.5) << QByteArray("elevation parking: '10.5'");
+}
+
+void SettingsFileTest::writesValueText()
+{
+    QFETCH(int, line);
+    QFETCH(QVariant, value);
+    QFETCH(QByteArray, written);
+
+    SettingsFile store;
+    switch (line) {
+    case 0: store.writeFilename(value.toString()); break;
+    case 1: store.writeRepetitionTime(value.toUInt()); break;
+    case 2: store.writeElevationOffset(value.toFloat()); break;
+    case 3: store.writeAzimutOffset(value.toFloat()); break;
+    case 4: store.writeMessageDelay(value.toUInt()); break;
+    case 5: store.writeAzimuthRounding(value.toDouble()); break;
+    case 6: store.writeElevationRounding(value.toDouble()); break;
+    case 7: store.writeAzimuthParking(value.toDouble()); break;
+    case 8: store.writeElevationParking(value.toDouble()); break;
+    }
+    QCOMPARE(contentOf(), withLine(line, written));
+    if (line == 0 || line == 2 || line == 3)
+        QCOMPARE(readValue(store, line), value);
+}
+
+void SettingsFileTest::writeReplacesOnlyItsLine()
+{
+    const QByteArray before = withLine(0, "filename: '/data'").replace("'200'", "'350'");
+    setContent(before);
+    SettingsFile store;
+    store.writeAzimuthRounding(0.25);
+    QCOMPARE(contentOf(), QByteArray(before).replace("azimuth rounding: '0.1'",
+                                                     "azimuth rounding: '0.25'"));
+    QCOMPARE(store.readAzimuthRounding(), 0.25);
+    QCOMPARE(store.readMessageDelay(), 350);
+}
+
+void SettingsFileTest::writeCutsLongFileToNineLines()
+{
+    setContent(defaultContent + "extra 1\nextra 2\nextra 3\n");
+    SettingsFile store;
+    store.writeMessageDelay(300);
+    QCOMPARE(contentOf(), withLine(4, "message delay: '300'"));
+}
+
+void SettingsFileTest::windowsLineEndingsAreReadAndDropped()
+{
+    const QByteArray custom = withLine(1, "repetition time: '7'");
+    setContent(QByteArray(custom).replace("\n", "\r\n"));
+    SettingsFile store;
+    QCOMPARE(store.readLine(1), QStringLiteral("repetition time: '7'"));
+    QCOMPARE(store.readFilename(), QStringLiteral("C:/"));
+    QCOMPARE(store.readRepetitionTime(), 7);
+    QCOMPARE(store.readElevationParking(), 10.0);
+
+    store.writeAzimuthParking(45);
+    QCOMPARE(contentOf(), QByteArray(custom).replace("'90'", "'45'"));
+}
+
+void SettingsFileTest::storeThatIsADirectoryGivesDefaults()
+{
+    // A store that cannot be opened for writing, even by root.
+    QVERIFY(QDir().mkdir("store.cfg"));
+    SettingsFile store;
+    QVERIFY(QFileInfo("store.cfg").isDir());
+    QCOMPARE(store.readLine(1), QStringLiteral("error"));
+    for (int line = 0; line < 9; ++line)
+        QCOMPARE(readValue(store, line), fallbacks[line]);
+    store.writeRepetitionTime(9);
+    QVERIFY(QFileInfo("store.cfg").isDir());
+    QVERIFY(QDir("store.cfg").isEmpty());
+}
+
+void SettingsFileTest::readOnlyStoreGivesDefaultsAndKeepsFile()
+{
+    if (runningAsRoot())
+        QSKIP("root may write to a read-only file; the directory case covers root");
+    const QByteArray custom = withLine(1, "repetition time: '7'");
+    setContent(custom);
+    QVERIFY(QFile::setPermissions("store.cfg", QFile::ReadOwner));
+    SettingsFile store;
+    QCOMPARE(store.readRepetitionTime(), 2);
+    store.writeRepetitionTime(9);
+    QCOMPARE(contentOf(), custom);
+}
+
+void SettingsFileTest::storeDeletedWhileRunning()
+{
+    SettingsFile store;
+    QVERIFY(QFile::remove("store.cfg"));
+    QCOMPARE(store.readMessageDelay(), 200);
+    QCOMPARE(contentOf(), QByteArray());
+
+    QVERIFY(QFile::remove("store.cfg"));
+    store.writeMessageDelay(300);
+    QCOMPARE(contentOf(), QByteArray("\n\n\n\nmessage delay: '300'\n\n\n\n\n"));
+    QCOMPARE(store.readMessageDelay(), 300);
+    QCOMPARE(store.readRepetitionTime(), 2);
+}
+
+void SettingsFileTest::failedRewriteKeepsFile()
+{
+    // A name of the longest length the file system allows: the file itself
+    // opens, but no temporary name can be derived from it, for root too.
+    const QString path = QString(255, QLatin1Char('s'));
+    SettingsFile store(path);
+    QCOMPARE(contentOf(path), defaultContent);
+    store.writeRepetitionTime(9);
+    QCOMPARE(contentOf(path), defaultContent);
+    QCOMPARE(QDir().entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{path});
+}
+
+QTEST_GUILESS_MAIN(SettingsFileTest)
+#include "tst_settingsfile.moc"
