@@ -320,6 +320,47 @@ private slots:
         QVERIFY(s.w<QPushButton>("buttonSerialSendA")->isEnabled());
     }
 
+    void dialogParametersAreReadBackFromThePort()
+    {
+        RotatorStation s;
+        action(*s.window, "actionSerial_port")->trigger();
+        s.w<QComboBox>("comboBaudrateA")->setCurrentText(QStringLiteral("57600"));
+        s.w<QComboBox>("comboDatabitsA")->setCurrentText(QStringLiteral("5"));
+        s.w<QComboBox>("comboStopbitA")->setCurrentText(QStringLiteral("2"));
+        s.w<QComboBox>("comboParityA")->setCurrentText(QStringLiteral("even"));
+        QTest::mouseClick(s.w<QPushButton>("buttonSerialSettingsConfirm"), Qt::LeftButton);
+        s.clickOpenA();
+        const QStringList lines = s.log();
+        const int first = lines.indexOf(QStringLiteral("Serial Port A settings:"));
+        // Two stop bits do not go with five data bits: the port keeps one, and says so.
+        QCOMPARE(lines.mid(first + 1, 5), (QStringList {"Baud rate: 57600", "Data bits: 5", "Flow control: off",
+                                                        "Parity: even", "Stop bits: 1"}));
+    }
+
+    void zeroRepetitionTimeCountsAsOneSecond()
+    {
+        RotatorStation s(0);
+        s.setAutoA(true);
+        s.clickOpenA();
+        QVERIFY(s.window->isTrackingActive());
+        QList<int> running;
+        for (QTimer *timer : s.window->findChildren<QTimer *>())
+            if (timer->isActive() && timer->parent() == s.window.get())
+                running << timer->interval();
+        QCOMPARE(running, (QList<int> {1000}));
+        s.rotator.setSilent(true);
+        s.selectData(trackLine(10, 20));
+        s.window->timerTimeout();
+        QTRY_COMPARE(s.rotator.commands().size(), 1);
+        for (int i = 0; i < 60; ++i)
+            s.window->timerTimeout();
+        QTest::qWait(50);
+        QCOMPARE(s.rotator.commands().size(), 1);
+        QCOMPARE(s.window->pendingCommand(), QByteArray("&* AZ=010.00\r\n"));
+        s.window->timerTimeout();  // past 60 repetitions of one second
+        QTRY_COMPARE(s.rotator.commands().size(), 2);
+    }
+
     void portThatCannotBeOpened()
     {
         WorkDir dir;
