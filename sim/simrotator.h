@@ -1,0 +1,102 @@
+#pragma once
+
+#include "sim/ptypeer.h"
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+class QTimer;
+
+// A simulated antenna rotator controller at the far end of a pty. Collects the
+// bytes it receives into lines ended by CR LF, records every line, takes
+// "&* AZ=<number>" and "&* EL=<number>" (fixed-point, sign allowed, any
+// length) and answers "OK" CR LF, or "ERROR/LIMIT" CR LF for a position outside
+// its limits. Other lines are recorded and, by default, not answered.
+// Switches simulate the faults a real line shows.
+class SimRotator : public PtyPeer
+{
+    Q_OBJECT
+
+public:
+    explicit SimRotator(QObject *parent = nullptr);
+
+    // Positions outside [min, max] are refused with "ERROR/LIMIT" and not taken.
+    void setLimits(double azMin, double azMax, double elMin, double elMax);
+    void clearLimits() { m_limited = false; }
+
+    // Each answer goes out this many ms after its command (and never before
+    // the answer to the command before it).
+    void setReplyDelay(int ms) { m_replyDelayMs = ms; }
+    // Each answer in two writes: its first character (after the zero byte,
+    // if on) and, gapMs later, the rest.
+    void setSplitReply(bool split, int gapMs = 50)
+    {
+        m_splitReply = split;
+        m_splitGapMs = gapMs;
+    }
+    // A zero byte goes out before each answer.
+    void setZeroByteBeforeReply(bool on) { m_zeroBeforeReply = on; }
+    // Records and takes commands but never answers.
+    void setSilent(bool on) { m_silent = on; }
+    // What a line that is not a command gets back (empty: nothing).
+    void setOtherLineReply(const QByteArray &reply) { m_otherLineReply = reply; }
+
+    // Writes arbitrary bytes to the port side now, outside the answer queue.
+    void sendRaw(const QByteArray &bytes) { send(bytes); }
+
+    // Every line received, oldest first, without its CR LF.
+    QStringList commands() const { return m_commands; }
+    void clearCommands() { m_commands.clear(); }
+    // Bytes received after the last CR LF.
+    QByteArray partialLine() const { return m_line; }
+
+    // The last accepted positions; empty until one is accepted.
+    std::optional<double> azimuth() const { return m_azimuth; }
+    std::optional<double> elevation() const { return m_elevation; }
+    int acceptedCount() const { return m_acceptedCount; }
+    int refusedCount() const { return m_refusedCount; }
+
+signals:
+    void commandReceived(const QString &line);
+
+protected:
+    void handleBytes(const QByteArray &chunk) override;
+
+private:
+    void takeLine(const QByteArray &line);
+    QByteArray answerTo(const QString &line);
+    void queueReply(const QByteArray &reply);
+    void sendDue();
+
+    struct Piece {
+        qint64 dueMs;
+        QByteArray bytes;
+    };
+
+    bool m_limited = false;
+    double m_azMin = 0, m_azMax = 0, m_elMin = 0, m_elMax = 0;
+    int m_replyDelayMs = 0;
+    bool m_splitReply = false;
+    int m_splitGapMs = 50;
+    bool m_zeroBeforeReply = false;
+    bool m_silent = false;
+    QByteArray m_otherLineReply;
+
+    QByteArray m_line;
+    QStringList m_commands;
+    std::optional<double> m_azimuth;
+    std::optional<double> m_elevation;
+    int m_acceptedCount = 0;
+    int m_refusedCount = 0;
+
+    // Answers go out strictly one after another, so a split or late answer
+    // never interleaves with the next one.
+    QList<Piece> m_queue;  // due times never decrease
+    QElapsedTimer m_clock;
+    QTimer *m_timer = nullptr;
+};
