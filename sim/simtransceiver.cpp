@@ -1,0 +1,154 @@
+#include "sim/simtransceiver.h"
+
+#include <QTimer>
+
+namespace {
+
+constexpr int frameSize = 5;
+// 10 bit times (start, 8 data, stop) at 9600 baud.
+constexpr qint64 byteTimeNs = 10 * 1'000'000'000LL / 9600;
+
+quint8 bcd(quint32 value)
+{
+    return quint8((value / 10 % 10) * 16 + value % 10);
+}
+
+} // namespace
+
+SimTransceiver::SimTransceiver(QObject *parent)
+    : PtyPeer(parent)
+{
+    m_clock.start();
+    m_sendTimer = new QTimer(this);
+    m_sendTimer->setSingleShot(true);
+    m_sendTimer->setTimerType(Qt::PreciseTimer);
+    connect(m_sendTimer, &QTimer::timeout, this, &SimTransceiver::sendDue);
+}
+
+void SimTransceiver::clearFrames()
+{
+    m_frames.clear();
+    m_frameTimes.clear();
+    m_catOnCount = 0;
+    m_catOffCount = 0;
+}
+
+void SimTransceiver::setSplitReply(const QList<int> &pieces, int gapMs)
+{
+    m_splitPieces = pieces;
+    m_splitGapMs = gapMs;
+}
+
+QByteArray SimTransceiver::frequencyReply(quint32 hz, quint8 mode)
+{
+    const quint32 n = hz / 10;
+    QByteArray reply;
+    reply += char(bcd(n / 1'000'000));
+    reply += char(bcd(n / 10'000));
+    reply += char(bcd(n / 100));
+    reply += char(bcd(n));
+    reply += char(mode);
+    return reply;
+}
+
+void SimTransceiver::handleBytes(const QByteArray &chunk)
+{
+    m_partial += chunk;
+    while (m_partial.size() >= frameSize) {
+        const QByteArray frame = m_partial.left(frameSize);
+        m_partial.remove(0, frameSize);
+        takeFrame(frame);
+    }
+}
+
+void SimTransceiver::takeFrame(const QByteArray &frame)
+{
+    m_frames << frame;
+    m_frameTimes << m_clock.elapsed();
+    emit frameReceived(frame);
+    if (m_silent)
+        return;
+
+    QByteArray reply;
+    switch (quint8(frame.at(4))) {
+    case 0x03:
+        reply = frequencyReply(m_frequencyHz, m_mode);
+        break;
+    case 0xF7:
+        reply = QByteArray(1, char(m_transmitting ? 0x00 : 0x80));
+        break;
+    case 0x01: {
+        quint32 n = 0;
+        for (int i = 0; i < 4; ++i) {
+            const quint8 byte = quint8(frame.at(i));
+            n = n * 100 + (byte >> 4) * 10 + (byte & 0x0F);
+        }
+        m_frequencyHz = n * 10;
+        break;
+    }
+    case 0x00:
+        if (m_model == FT847)
+            ++m_catOnCount;
+        break;
+    case 0x80:
+        if (m_model == FT847)
+            ++m_catOffCount;
+        break;
+    default:
+        break;  // commands this system never sends
+    }
+    if (!reply.isEmpty())
+        answer(m_garbage ? QByteArray(reply.size() + 1, char(0xEE)) : reply);
+}
+
+void SimTransceiver::answer(const QByteArray &reply)
+{
+    qint64 due = m_clock.nsecsElapsed() + qint64(m_replyDelayMs) * 1'000'000;
+    if (!m_pending.empty())
+        due = qMax(due, m_pending.back().dueNs);
+
+    QList<QByteArray> pieces;
+    int at = 0;
+    for (int size : m_splitPieces) {
+        if (at >= reply.size() || size <= 0)
+            break;
+        pieces << reply.mid(at, size);
+        at += size;
+    }
+    if (at < reply.size())
+        pieces << reply.mid(at);
+
+    for (int p = 0; p < pieces.size(); ++p) {
+        if (p > 0)
+            due += qint64(m_splitGapMs) * 1'000'000;
+        if (!m_lineTiming) {
+            schedule(due, pieces.at(p));
+            continue;
+        }
+        for (char byte : pieces.at(p)) {
+            due += byteTimeNs;  // a byte is there once its stop bit is
+            schedule(due, QByteArray(1, byte));
+        }
+    }
+    sendDue();
+}
+
+void SimTransceiver::schedule(qint64 dueNs, const QByteArray &bytes)
+{
+    m_pending.push_back({dueNs, bytes});
+}
+
+void SimTransceiver::sendDue()
+{
+    const qint64 now = m_clock.nsecsElapsed();
+    while (!m_pending.empty() && m_pending.front().dueNs <= now) {
+        send(m_pending.front().bytes);
+        m_pending.pop_front();
+    }
+    if (m_pending.empty()) {
+        m_sendTimer->stop();
+        return;
+    }
+    const qint64 waitNs = m_pending.front().dueNs - now;
+    m_sendTimer->start(int((waitNs + 999'999) / 1'000'000));
+}

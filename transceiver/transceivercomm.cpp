@@ -1,0 +1,293 @@
+#include "transceiver/transceivercomm.h"
+
+#include "serial/serialport.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QMutexLocker>
+
+#include <cstring>
+
+namespace {
+
+constexpr int pauseAfterCommandMs = 20;
+constexpr int maxReadBytes = 1024;
+
+QString hex(const QByteArray &bytes)
+{
+    return QString::fromLatin1(bytes.toHex());
+}
+
+} // namespace
+
+// Lives in the link's thread; whatever event reaches it, the link's outbox is
+// emptied. The event itself is never looked at.
+class TransceiverOutboxNotifier : public QObject
+{
+public:
+    explicit TransceiverOutboxNotifier(TransceiverComm *link)
+        : QObject(link)
+        , m_link(link)
+    {
+    }
+
+    bool event(QEvent *event) override
+    {
+        m_link->deliverDebugMessages();
+        return QObject::event(event);
+    }
+
+private:
+    TransceiverComm *m_link;
+};
+
+TransceiverCommThread::TransceiverCommThread(TransceiverComm *comm)
+    : comm(comm)
+{
+}
+
+void TransceiverCommThread::stop()
+{
+    stopRequested = true;
+    // Taking the mutex orders the wake after the worker's last look at the flag.
+    std::lock_guard lock(comm->m_stateMutex);
+    comm->m_queueChanged.notify_all();
+}
+
+void TransceiverCommThread::run()
+{
+    TransceiverComm *link = comm;
+    for (;;) {
+        QByteArray frame;
+        int delayMs = 0;
+        {
+            QMutexLocker queueLock(&link->queueMutex);
+            std::unique_lock stateLock(link->m_stateMutex);
+            if (link->commandQueue.empty()) {
+                if (stopRequested) {
+                    stopRequested = false;
+                    return;
+                }
+                queueLock.unlock();
+                link->m_queueChanged.wait(stateLock);
+                continue;
+            }
+            CatCommand &head = *link->commandQueue.front();
+            // Before the write, so that a fast reply is parsed in the right state.
+            link->requestState = head.requestState;
+            head.sent = true;
+            frame = head.data;
+            delayMs = head.delayMs;
+        }
+        link->port->write(frame);
+        link->postDebugMessage(QStringLiteral("--thread sending: %1").arg(hex(frame)));
+
+        if (delayMs > 0)
+            msleep(static_cast<unsigned long>(delayMs));
+
+        {
+            // No time-out: a reply that never comes is cleared by the overflow rule.
+            std::unique_lock stateLock(link->m_stateMutex);
+            while (!stopRequested && link->headAwaitsReply())
+                link->m_queueChanged.wait(stateLock);
+        }
+        {
+            // The queue may have been emptied meanwhile; then its head is not ours.
+            QMutexLocker queueLock(&link->queueMutex);
+            std::lock_guard stateLock(link->m_stateMutex);
+            if (!link->commandQueue.empty() && link->commandQueue.front()->sent)
+                link->commandQueue.pop_front();
+        }
+        msleep(pauseAfterCommandMs);
+    }
+}
+
+TransceiverComm::TransceiverComm(SerialPort *port)
+    : port(port)
+{
+    m_outboxNotifier = new TransceiverOutboxNotifier(this);
+    worker = new TransceiverCommThread(this);
+    connect(port, &SerialPort::readyRead, this, &TransceiverComm::transceiverReceiveSlot);
+    worker->start();
+}
+
+TransceiverComm::~TransceiverComm()
+{
+    if (worker->isRunning()) {
+        worker->stop();
+        if (QThread::currentThread() != worker)
+            worker->wait();
+    }
+    // Under the queue lock, which the worker held last: this also orders its
+    // final writes before the delete for tools that cannot see QThread::wait().
+    clearQueue();
+    delete worker;
+    // The worker only handed its last frames over; wait until they are on the line.
+    port->waitForWritten();
+    // Posted notices die with the notifier; the traces of the last frames must not.
+    deliverDebugMessages();
+}
+
+void TransceiverComm::queueCommand(const QByteArray &frame, bool awaitingReply, int delayMs,
+                                   qint8 requestState)
+{
+    auto command = std::make_unique<CatCommand>();
+    command->data = frame;
+    command->awaitingReply = awaitingReply;
+    command->delayMs = delayMs;
+    command->requestState = requestState;
+
+    QMutexLocker queueLock(&queueMutex);
+    bool full = false;
+    {
+        std::lock_guard stateLock(m_stateMutex);
+        full = int(commandQueue.size()) >= maxQueuedCommands;
+    }
+    if (full) {
+        // Also how the link recovers from a reply that never came.
+        clearQueue();
+        port->flush();
+        replyCount = 0;
+        emit debugMessage(QStringLiteral("--command queue overflowed"));
+    }
+    std::lock_guard stateLock(m_stateMutex);
+    commandQueue.push_back(std::move(command));
+    m_queueChanged.notify_all();
+}
+
+void TransceiverComm::queueCommand(const cat::CommandTraits &command, const QByteArray &frame)
+{
+    queueCommand(frame, command.awaitingReply, command.delayMs, command.requestState);
+}
+
+void TransceiverComm::clearQueue()
+{
+    QMutexLocker queueLock(&queueMutex);
+    std::lock_guard stateLock(m_stateMutex);
+    commandQueue.clear();
+    m_queueChanged.notify_all();
+}
+
+void TransceiverComm::catOn()
+{
+    queueCommand(cat::catOnCommand, cat::catOnFrame());
+}
+
+void TransceiverComm::catOff()
+{
+    queueCommand(cat::catOffCommand, cat::catOffFrame());
+}
+
+void TransceiverComm::requestFrequency()
+{
+    queueCommand(cat::requestFrequencyCommand, cat::requestFrequencyFrame());
+}
+
+void TransceiverComm::requestTxStatus()
+{
+    queueCommand(cat::requestTxStatusCommand, cat::requestTxStatusFrame());
+}
+
+void TransceiverComm::setFrequency(quint32 hz)
+{
+    // 1000 MHz and more would go out as some other frequency.
+    if (!cat::frameCanCarry(hz))
+        return;
+    queueCommand(cat::setFrequencyCommand, cat::setFrequencyFrame(hz));
+}
+
+QList<QByteArray> TransceiverComm::queuedFrames() const
+{
+    QMutexLocker queueLock(&queueMutex);
+    std::lock_guard stateLock(m_stateMutex);
+    QList<QByteArray> frames;
+    for (const auto &command : commandQueue)
+        frames << command->data;
+    return frames;
+}
+
+void TransceiverComm::postDebugMessage(const QString &message)
+{
+    {
+        std::lock_guard lock(m_outboxMutex);
+        m_outbox << message;
+    }
+    QCoreApplication::postEvent(m_outboxNotifier, new QEvent(QEvent::User));
+}
+
+void TransceiverComm::deliverDebugMessages()
+{
+    QStringList messages;
+    {
+        std::lock_guard lock(m_outboxMutex);
+        messages.swap(m_outbox);
+    }
+    for (const QString &message : std::as_const(messages))
+        emit debugMessage(message);
+}
+
+bool TransceiverComm::headAwaitsReply() const
+{
+    return !commandQueue.empty() && commandQueue.front()->sent && commandQueue.front()->awaitingReply;
+}
+
+void TransceiverComm::releaseSentHead()
+{
+    QMutexLocker queueLock(&queueMutex);
+    std::lock_guard stateLock(m_stateMutex);
+    // A head not yet written is a later query; a stray reply must not release it.
+    if (!commandQueue.empty() && commandQueue.front()->sent) {
+        commandQueue.front()->awaitingReply = false;
+        m_queueChanged.notify_all();
+    }
+}
+
+void TransceiverComm::transceiverReceiveSlot()
+{
+    char buffer[maxReadBytes];
+    const qint64 got = port->read(buffer, maxReadBytes);
+    if (got <= 0)
+        return;
+    const QByteArray chunk(buffer, int(got));
+    const int n = chunk.size();
+    const int state = requestState.load();
+    emit debugMessage(QStringLiteral("--received from transceiver (request state = %1): %2")
+                          .arg(state)
+                          .arg(hex(chunk)));
+
+    const QByteArray heldAndChunk = QByteArray(replyBuffer, replyCount) + chunk;
+    switch (state) {
+    case cat::RequestFrequency:
+        if (n == cat::frequencyReplySize) {
+            replyCount = 0;
+        } else if (replyCount + n > cat::frequencyReplySize) {
+            emit executionMessage(QStringLiteral("Wrong frequency message: %1").arg(hex(heldAndChunk)));
+            replyCount = 0;
+            if (n > cat::frequencyReplySize)
+                return;  // too long to be the start of the next reply
+        }
+        std::memcpy(replyBuffer + replyCount, chunk.constData(), size_t(n));
+        replyCount = quint8(replyCount + n);
+        if (replyCount == cat::frequencyReplySize) {
+            replyCount = 0;
+            releaseSentHead();
+            const auto frequency = cat::decodeFrequency(QByteArray(replyBuffer, cat::frequencyReplySize));
+            emit frequencyReceived(*frequency);
+        }
+        break;
+    case cat::RequestStatus:
+        if (n == cat::statusReplySize) {
+            releaseSentHead();
+            replyCount = 0;
+            emit statusReceived(cat::decodeTransmitting(chunk.at(0)));
+        } else {
+            emit executionMessage(QStringLiteral("Wrong status message: %1").arg(hex(heldAndChunk)));
+            replyCount = 0;
+        }
+        break;
+    default:
+        emit executionMessage(QStringLiteral("Unexpected message: %1").arg(hex(heldAndChunk)));
+        replyCount = 0;
+        break;
+    }
+}
