@@ -1,8 +1,81 @@
 #include "serial/serialport.h"
 
+#include <QCoreApplication>
+#include <QEvent>
 #include <QMutexLocker>
 #include <QSerialPort>
 #include <QThread>
+
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+
+#if defined(__SANITIZE_THREAD__)
+#include <sanitizer/tsan_interface.h>
+#endif
+
+namespace {
+
+// Qt's event queue synchronises inside QtCore, which a thread sanitizer cannot
+// see when Qt is not built with it; each call handed to another thread is
+// marked, and a blocking call waits on a standard condition.
+struct CallEvent : QEvent {
+    static QEvent::Type callType()
+    {
+        static const int type = QEvent::registerEventType();
+        return QEvent::Type(type);
+    }
+    explicit CallEvent(std::function<void()> f)
+        : QEvent(callType())
+        , call(std::move(f))
+    {
+    }
+    std::function<void()> call;
+    std::mutex *doneMutex = nullptr;
+    std::condition_variable *doneCondition = nullptr;
+    bool *done = nullptr;
+};
+
+bool runCall(QEvent *event)
+{
+#if defined(__SANITIZE_THREAD__)
+    __tsan_acquire(event);
+#endif
+    if (event->type() != CallEvent::callType())
+        return false;
+    auto *call = static_cast<CallEvent *>(event);
+    call->call();
+    if (call->done) {
+        std::lock_guard lock(*call->doneMutex);
+        *call->done = true;
+        call->doneCondition->notify_all();
+    }
+    return true;
+}
+
+void post(QObject *receiver, std::function<void()> f, Qt::ConnectionType type)
+{
+    auto *event = new CallEvent(std::move(f));
+    std::mutex doneMutex;
+    std::condition_variable doneCondition;
+    bool done = false;
+    const bool blocking = type == Qt::BlockingQueuedConnection;
+    if (blocking) {
+        event->doneMutex = &doneMutex;
+        event->doneCondition = &doneCondition;
+        event->done = &done;
+    }
+#if defined(__SANITIZE_THREAD__)
+    __tsan_release(event);
+#endif
+    QCoreApplication::postEvent(receiver, event);
+    if (blocking) {
+        std::unique_lock lock(doneMutex);
+        doneCondition.wait(lock, [&] { return done; });
+    }
+}
+
+} // namespace
 
 // Lives in the port's I/O thread together with its QSerialPort; everything in
 // it runs there.
@@ -13,6 +86,7 @@ public:
         : m_owner(owner)
     {
     }
+    bool event(QEvent *e) override { return runCall(e) || QObject::event(e); }
 
     bool openPort(const QString &name, const SerialParameters &parameters, QIODevice::OpenMode mode);
     void sendPending();
@@ -119,7 +193,7 @@ void SerialPortIo::handleError(QSerialPort::SerialPortError error)
     if (m_owner->m_lost.exchange(true))
         return;
     SerialPort *owner = m_owner;
-    QMetaObject::invokeMethod(owner, [owner] { emit owner->connectionLost(); }, Qt::QueuedConnection);
+    post(owner, [owner] { emit owner->connectionLost(); }, Qt::QueuedConnection);
 }
 
 void SerialPortIo::sendPending()
@@ -159,6 +233,11 @@ SerialPort::SerialPort(const QString &name, QObject *parent)
     : QObject(parent)
     , m_name(name)
 {
+}
+
+bool SerialPort::event(QEvent *event)
+{
+    return runCall(event) || QObject::event(event);
 }
 
 SerialPort::~SerialPort()
@@ -205,8 +284,7 @@ bool SerialPort::open(QIODevice::OpenMode mode)
     SerialPortIo *io = m_io;
     const SerialParameters parameters = m_parameters;
     const QString name = m_name;
-    QMetaObject::invokeMethod(
-        io, [&] { opened = io->openPort(name, parameters, mode); }, Qt::BlockingQueuedConnection);
+    post(io, [&] { opened = io->openPort(name, parameters, mode); }, Qt::BlockingQueuedConnection);
     if (!opened) {
         stopThread();
         return false;
@@ -227,7 +305,7 @@ void SerialPort::close()
     {
         QMutexLocker ioLock(&m_ioMutex);
         SerialPortIo *io = m_io;
-        QMetaObject::invokeMethod(io, [io] { io->closePort(); }, Qt::BlockingQueuedConnection);
+        post(io, [io] { io->closePort(); }, Qt::BlockingQueuedConnection);
     }
     stopThread();
     m_open = false;
@@ -255,7 +333,7 @@ qint64 SerialPort::read(char *data, qint64 maxSize)
     if (!m_incoming.isEmpty()) {
         // A reader that takes less than all must hear about the rest even if
         // nothing more arrives.
-        QMetaObject::invokeMethod(this, [this] { emit readyRead(); }, Qt::QueuedConnection);
+        post(this, [this] { emit readyRead(); }, Qt::QueuedConnection);
     }
     return n;
 }
@@ -279,7 +357,7 @@ qint64 SerialPort::write(const char *data, qint64 size)
         // cannot remove the I/O object between the check and the post.
         m_writePosted = true;
         SerialPortIo *io = m_io;
-        QMetaObject::invokeMethod(io, [io] { io->sendPending(); }, Qt::QueuedConnection);
+        post(io, [io] { io->sendPending(); }, Qt::QueuedConnection);
     }
     return size;
 }
@@ -292,7 +370,7 @@ bool SerialPort::flush()
     if (!m_acceptingWrites)
         return false;
     SerialPortIo *io = m_io;
-    QMetaObject::invokeMethod(io, [io] { io->discard(); }, Qt::QueuedConnection);
+    post(io, [io] { io->discard(); }, Qt::QueuedConnection);
     return true;
 }
 
@@ -303,7 +381,7 @@ bool SerialPort::waitForWritten(int msecs)
         return false;
     bool done = false;
     SerialPortIo *io = m_io;
-    QMetaObject::invokeMethod(io, [&] { done = io->drain(msecs); }, Qt::BlockingQueuedConnection);
+    post(io, [&] { done = io->drain(msecs); }, Qt::BlockingQueuedConnection);
     return done;
 }
 
@@ -311,9 +389,9 @@ void SerialPort::takeIncoming(const QByteArray &bytes)
 {
     {
         QMutexLocker lock(&m_bufferMutex);
-        m_incoming.append(bytes);
+        m_incoming.append(bytes.constData(), bytes.size());  // no buffer shared across threads
     }
-    QMetaObject::invokeMethod(this, [this] { emit readyRead(); }, Qt::QueuedConnection);
+    post(this, [this] { emit readyRead(); }, Qt::QueuedConnection);
 }
 
 QByteArray SerialPort::takeOutgoing()

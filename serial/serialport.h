@@ -68,6 +68,9 @@ public:
     // True once the device went away while open (reported once by connectionLost()).
     bool isLost() const { return m_lost.load(); }
 
+protected:
+    bool event(QEvent *event) override;
+
 signals:
     void readyRead();
     // The device went away while the port was open (unplugged adapter, peer
