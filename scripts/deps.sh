@@ -8,5 +8,5 @@ for p in $packages; do
 done
 if [ -n "$missing" ]; then
   apt-get update
-  DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends $missing
+  DEBIAN_FRONTEND=noninteractive apt-get install -y $missing
 fi
