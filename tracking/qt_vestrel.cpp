@@ -157,8 +157,9 @@ void Qt_Vestrel::enumeratePorts()
         ui->comboSerialNameA->addItem(name);
         ui->comboSerialNameB->addItem(name);
     }
-    for (QWidget *widget : {static_cast<QWidget *>(ui->comboSerialNameA), static_cast<QWidget *>(ui->comboSerialNameB),
-                            static_cast<QWidget *>(ui->buttonOpenSerialA), static_cast<QWidget *>(ui->buttonOpenSerialB)})
+    const std::initializer_list<QWidget *> portControls {ui->comboSerialNameA, ui->comboSerialNameB,
+                                                         ui->buttonOpenSerialA, ui->buttonOpenSerialB};
+    for (QWidget *widget : portControls)
         widget->setEnabled(true);
     ui->labelSerialStatusA->setText(QStringLiteral("Status: disconnected"));
     ui->labelSerialStatusB->setText(QStringLiteral("Status: disconnected"));
