@@ -41,6 +41,20 @@ int repetitionMs(quint32 seconds)
     return int(s * 1000u);
 }
 
+void bindWidgets(SerialPortRecord &record, const QString &name, QComboBox *nameCombo, QLabel *statusLabel,
+                 QLineEdit *sendLine, QPushButton *openButton, QPushButton *sendButton, QRadioButton *manualRadio,
+                 QRadioButton *autoRadio)
+{
+    record.name = name;
+    record.nameCombo = nameCombo;
+    record.statusLabel = statusLabel;
+    record.sendLine = sendLine;
+    record.openButton = openButton;
+    record.sendButton = sendButton;
+    record.manualRadio = manualRadio;
+    record.autoRadio = autoRadio;
+}
+
 } // namespace
 
 Qt_Vestrel::Qt_Vestrel(QWidget *parent)
@@ -65,23 +79,11 @@ Qt_Vestrel::Qt_Vestrel(QWidget *parent)
 
     settingsFile = std::make_unique<SettingsFile>();
 
-    portA.nameCombo = ui->comboSerialNameA;
-    portA.statusLabel = ui->labelSerialStatusA;
-    portA.sendLine = ui->lineSerialSendA;
-    portA.openButton = ui->buttonOpenSerialA;
-    portA.sendButton = ui->buttonSerialSendA;
-    portA.manualRadio = ui->radioSerialAManual;
-    portA.autoRadio = ui->radioSerialAAuto;
-    portA.name = QStringLiteral("Port A");
+    bindWidgets(portA, QStringLiteral("Port A"), ui->comboSerialNameA, ui->labelSerialStatusA, ui->lineSerialSendA,
+                ui->buttonOpenSerialA, ui->buttonSerialSendA, ui->radioSerialAManual, ui->radioSerialAAuto);
     portA.receiveSlot = &Qt_Vestrel::serialReceiveA;
-    portB.nameCombo = ui->comboSerialNameB;
-    portB.statusLabel = ui->labelSerialStatusB;
-    portB.sendLine = ui->lineSerialSendB;
-    portB.openButton = ui->buttonOpenSerialB;
-    portB.sendButton = ui->buttonSerialSendB;
-    portB.manualRadio = ui->radioSerialBManual;
-    portB.autoRadio = ui->radioSerialBAuto;
-    portB.name = QStringLiteral("Port B");
+    bindWidgets(portB, QStringLiteral("Port B"), ui->comboSerialNameB, ui->labelSerialStatusB, ui->lineSerialSendB,
+                ui->buttonOpenSerialB, ui->buttonSerialSendB, ui->radioSerialBManual, ui->radioSerialBAuto);
 
     serialSettings = new serialSettingsDialog(this);
     timerSettings = new timerSettingdialog(this);

@@ -72,7 +72,6 @@ public:
     bool isParkingActive() const { return parkingActive; }
     quint16 staleCount() const { return staleCommandCount; }
     double workingFrequency() const { return baseFrequency; }
-    TransceiverComm *link() const { return transceiverLink; }
 
 public slots:
     void timerTimeout();
