@@ -31,7 +31,7 @@ const QString ft847 = QStringLiteral("Yaesu FT-847");
 
 QString frequencyText(double mhz)
 {
-    return QStringLiteral("%1").arg(mhz, 9, 'f', 5, QChar('0'));
+    return numbers::fixed(mhz, 5, 9);
 }
 
 // Repetition time in seconds as the timers use it: 0 counts as 1 s.
