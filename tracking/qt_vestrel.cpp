@@ -78,6 +78,7 @@ Qt_Vestrel::Qt_Vestrel(QWidget *parent)
     connect(readoutTimer, &QTimer::timeout, this, &Qt_Vestrel::freqReadTimeout);
 
     settingsFile = std::make_unique<SettingsFile>();
+    settingsFile->setFailureReport([this](const QString &text) { logMessage(text); });
 
     bindWidgets(portA, QStringLiteral("Port A"), ui->comboSerialNameA, ui->labelSerialStatusA, ui->lineSerialSendA,
                 ui->buttonOpenSerialA, ui->buttonSerialSendA, ui->radioSerialAManual, ui->radioSerialAAuto);
