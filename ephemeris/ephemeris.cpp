@@ -1,0 +1,177 @@
+#include "ephemeris/ephemeris.h"
+
+#include <libnova/dynamical_time.h>
+#include <libnova/earth.h>
+#include <libnova/lunar.h>
+#include <libnova/parallax.h>
+#include <libnova/sidereal_time.h>
+#include <libnova/solar.h>
+#include <libnova/transform.h>
+
+#include <array>
+#include <cmath>
+
+namespace {
+
+constexpr double speedOfLightKmPerS = 299792.458;
+constexpr double kmPerAu = 149597870.7;
+constexpr double degree = M_PI / 180.0;
+
+// WGS 84 ellipsoid.
+constexpr double earthRadiusKm = 6378.137;
+constexpr double earthFlattening = 1.0 / 298.257223563;
+
+struct Vector {
+    double x, y, z;
+    Vector operator-(const Vector &o) const { return {x - o.x, y - o.y, z - o.z}; }
+    double length() const { return std::sqrt(x * x + y * y + z * z); }
+};
+
+double julianDay(const QDateTime &utc)
+{
+    return 2440587.5 + double(utc.toMSecsSinceEpoch()) / 86400000.0;
+}
+
+// Apparent geocentric place of the Moon, equator and equinox of date.
+struct MoonPlace {
+    ln_equ_posn equ;
+    double distanceKm;
+};
+
+MoonPlace moonAt(double jd)
+{
+    // The lunar theory runs on dynamical time; the Earth's rotation on UT.
+    const double jde = ln_get_jde(jd);
+    MoonPlace place;
+    ln_get_lunar_equ_coords(jde, &place.equ);
+    place.distanceKm = ln_get_lunar_earth_dist(jde);
+    return place;
+}
+
+Vector equatorialVector(const ln_equ_posn &equ, double distanceKm)
+{
+    const double ra = equ.ra * degree;
+    const double dec = equ.dec * degree;
+    return {distanceKm * std::cos(dec) * std::cos(ra), distanceKm * std::cos(dec) * std::sin(ra),
+            distanceKm * std::sin(dec)};
+}
+
+// The station at sea level on the ellipsoid, in the same frame as the Moon.
+Vector stationVector(const GeoPosition &where, double jd)
+{
+    const double lat = where.latitudeDeg * degree;
+    const double localSidereal = (ln_get_apparent_sidereal_time(jd) * 15.0 + where.longitudeDeg) * degree;
+    const double b = (1.0 - earthFlattening) * (1.0 - earthFlattening);
+    const double c = 1.0 / std::sqrt(std::cos(lat) * std::cos(lat) + b * std::sin(lat) * std::sin(lat));
+    const double rhoCos = earthRadiusKm * c * std::cos(lat);
+    return {rhoCos * std::cos(localSidereal), rhoCos * std::sin(localSidereal),
+            earthRadiusKm * b * c * std::sin(lat)};
+}
+
+double rangeKm(const MoonPlace &moon, const GeoPosition &station, double jd)
+{
+    return (equatorialVector(moon.equ, moon.distanceKm) - stationVector(station, jd)).length();
+}
+
+// Topocentric azimuth (from north, through east) and elevation.
+ln_hrz_posn horizontalPlace(ln_equ_posn equ, double distanceAu, const GeoPosition &station, double jd)
+{
+    ln_lnlat_posn observer {station.longitudeDeg, station.latitudeDeg};
+    ln_equ_posn shift;
+    ln_get_parallax(&equ, distanceAu, &observer, 0.0, jd, &shift);
+    equ.ra += shift.ra;
+    equ.dec += shift.dec;
+    ln_hrz_posn hrz;
+    ln_get_hrz_from_equ(&equ, &observer, jd, &hrz);
+    hrz.az = std::fmod(hrz.az + 180.0, 360.0);  // libnova counts from south
+    return hrz;
+}
+
+} // namespace
+
+SkySnapshot computeSky(const GeoPosition &home, const GeoPosition &dx, double frequencyMHz, const QDateTime &utc)
+{
+    SkySnapshot sky;
+    sky.utc = utc.toUTC();
+    sky.frequencyMHz = frequencyMHz;
+    const double jd = julianDay(sky.utc);
+    constexpr double secondsPerDay = 86400.0;
+
+    const MoonPlace moon = moonAt(jd);
+    const ln_hrz_posn moonHrz = horizontalPlace(moon.equ, moon.distanceKm / kmPerAu, home, jd);
+    sky.moonAzimuth = moonHrz.az;
+    sky.moonElevation = moonHrz.alt;
+
+    ln_equ_posn sun;
+    const double jde = ln_get_jde(jd);
+    ln_get_solar_equ_coords(jde, &sun);
+    const ln_hrz_posn sunHrz = horizontalPlace(sun, ln_get_earth_solar_dist(jde), home, jd);
+    sky.sunAzimuth = sunHrz.az;
+    sky.sunElevation = sunHrz.alt;
+
+    // Range rates by central differences: over +-1 s for the velocity, and
+    // the Doppler itself half a minute either side for its rate.
+    const double hz = frequencyMHz * 1e6;
+    auto dopplers = [&](double offsetSeconds, double &self, double &toDx) {
+        const double jd0 = jd + (offsetSeconds - 1.0) / secondsPerDay;
+        const double jd1 = jd + (offsetSeconds + 1.0) / secondsPerDay;
+        const MoonPlace m0 = moonAt(jd0);
+        const MoonPlace m1 = moonAt(jd1);
+        const double homeRate = (rangeKm(m1, home, jd1) - rangeKm(m0, home, jd0)) / 2.0;
+        const double dxRate = (rangeKm(m1, dx, jd1) - rangeKm(m0, dx, jd0)) / 2.0;
+        self = -2.0 * hz * homeRate / speedOfLightKmPerS;
+        toDx = -hz * (homeRate + dxRate) / speedOfLightKmPerS;
+    };
+    dopplers(0.0, sky.selfDopplerHz, sky.dxDopplerHz);
+    double selfBefore, dxBefore, selfAfter, dxAfter;
+    dopplers(-30.0, selfBefore, dxBefore);
+    dopplers(30.0, selfAfter, dxAfter);
+    sky.selfRateHzPerMin = selfAfter - selfBefore;
+    sky.dxRateHzPerMin = dxAfter - dxBefore;
+    return sky;
+}
+
+QByteArray fortranFixed(double value, int width, int decimals)
+{
+    const QByteArray stars(width, '*');
+    if (!std::isfinite(value))
+        return stars;
+    QByteArray text = QByteArray::number(value, 'f', decimals);
+    if (text.size() > width) {
+        // Fortran drops the optional zero before the point when room is short.
+        if (text.startsWith("0."))
+            text.remove(0, 1);
+        else if (text.startsWith("-0."))
+            text.remove(1, 1);
+    }
+    if (text.size() > width)
+        return stars;
+    return text.rightJustified(width, ' ');
+}
+
+QByteArray fortranInteger(double value, int width)
+{
+    if (!std::isfinite(value) || std::fabs(value) >= 1e18)
+        return QByteArray(width, '*');
+    const QByteArray text = QByteArray::number(qint64(value));
+    return text.size() > width ? QByteArray(width, '*') : text.rightJustified(width, ' ');
+}
+
+QByteArray formatTrackingFile(const SkySnapshot &sky, bool transmitting)
+{
+    const QByteArray time = sky.utc.toUTC().time().toString(QStringLiteral("hh:mm:ss")).toLatin1();
+    auto place = [&](double azimuth, double elevation, const char *name) {
+        return time + ',' + fortranFixed(azimuth, 5, 1) + ',' + fortranFixed(elevation, 5, 1) + ',' + name + '\n';
+    };
+    // Doppler values go out rounded to whole hertz, rates as computed.
+    auto doppler = [](double hz) { return fortranFixed(std::round(hz), 8, 1); };
+
+    QByteArray file;
+    file += place(sky.moonAzimuth, sky.moonElevation, "Moon");
+    file += place(sky.sunAzimuth, sky.sunElevation, "Sun");
+    file += place(0.0, 0.0, "Source");
+    file += fortranInteger(std::floor(sky.frequencyMHz), 5) + ',' + doppler(sky.dxDopplerHz) + ','
+        + fortranFixed(sky.dxRateHzPerMin, 8, 2) + ',' + doppler(sky.selfDopplerHz) + ','
+        + fortranFixed(sky.selfRateHzPerMin, 8, 2) + ",Doppler, " + (transmitting ? 'T' : 'R') + '\n';
+    return file;
+}
