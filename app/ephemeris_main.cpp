@@ -5,12 +5,34 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QSocketNotifier>
 #include <QTextStream>
 
 #include <cmath>
-#include <cstdio>
+#include <csignal>
+#include <unistd.h>
 
 namespace {
+
+int signalPipe[2] = {-1, -1};
+
+void forwardSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &byte, 1);
+}
+
+// Ctrl-C and kill end the event loop instead of the process, so a
+// replacement under way is finished and leaves no temporary file behind.
+void quitOnTermination(QCoreApplication &application)
+{
+    if (::pipe(signalPipe) != 0)
+        return;
+    auto *notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &application);
+    QObject::connect(notifier, &QSocketNotifier::activated, &application, &QCoreApplication::quit);
+    std::signal(SIGINT, forwardSignal);
+    std::signal(SIGTERM, forwardSignal);
+}
 
 int fail(const QString &message)
 {
@@ -122,6 +144,7 @@ int main(int argc, char *argv[])
             QTextStream(stderr) << "vestrel-ephemeris: writing again\n";
         failing = false;
     });
+    quitOnTermination(application);
     writer.start();
     return application.exec();
 }

@@ -1,9 +1,9 @@
 #include "ephemeris/ephemeris.h"
 
-#include <libnova/dynamical_time.h>
 #include <libnova/earth.h>
 #include <libnova/lunar.h>
 #include <libnova/parallax.h>
+#include <libnova/precession.h>
 #include <libnova/sidereal_time.h>
 #include <libnova/solar.h>
 #include <libnova/transform.h>
@@ -27,12 +27,34 @@ struct Vector {
     double length() const { return std::sqrt(x * x + y * y + z * z); }
 };
 
+constexpr double secondsPerDay = 86400.0;
+constexpr double julianDayJ2000 = 2451545.0;
+
+// Terrestrial time runs ahead of UTC by the leap seconds (37 since 2017) and
+// 32.184 s. libnova's own estimate (ln_get_jde) extrapolates to twice that.
+constexpr double ttMinusUtcSeconds = 69.184;
+
 double julianDay(const QDateTime &utc)
 {
     return 2440587.5 + double(utc.toMSecsSinceEpoch()) / 86400000.0;
 }
 
-// Apparent geocentric place of the Moon, equator and equinox of date.
+double ephemerisDay(double jd)
+{
+    return jd + ttMinusUtcSeconds / secondsPerDay;
+}
+
+// libnova's Sun and Moon come referred to the J2000 equinox; the sidereal
+// time that turns them into azimuth counts from the equinox of date. Without
+// this the Moon lands about 0.4 degrees off (26 years of precession).
+ln_equ_posn ofDate(ln_equ_posn j2000, double jde)
+{
+    ln_equ_posn position;
+    ln_get_equ_prec2(&j2000, julianDayJ2000, jde, &position);
+    return position;
+}
+
+// Geocentric place of the Moon, equator and equinox of date.
 struct MoonPlace {
     ln_equ_posn equ;
     double distanceKm;
@@ -41,11 +63,14 @@ struct MoonPlace {
 MoonPlace moonAt(double jd)
 {
     // The lunar theory runs on dynamical time; the Earth's rotation on UT.
-    const double jde = ln_get_jde(jd);
-    MoonPlace place;
-    ln_get_lunar_equ_coords(jde, &place.equ);
-    place.distanceKm = ln_get_lunar_earth_dist(jde);
-    return place;
+    // Truncating its series at 1e-5 (the precision libnova's own distance
+    // uses) keeps the place within 0.002 degrees of the full theory at a
+    // hundredth of the cost, and place and distance from the same terms.
+    constexpr double lunarPrecision = 1e-5;
+    const double jde = ephemerisDay(jd);
+    ln_equ_posn j2000;
+    ln_get_lunar_equ_coords_prec(jde, &j2000, lunarPrecision);
+    return {ofDate(j2000, jde), ln_get_lunar_earth_dist(jde)};
 }
 
 Vector equatorialVector(const ln_equ_posn &equ, double distanceKm)
@@ -95,7 +120,6 @@ SkySnapshot computeSky(const GeoPosition &home, const GeoPosition &dx, double fr
     sky.utc = utc.toUTC();
     sky.frequencyMHz = frequencyMHz;
     const double jd = julianDay(sky.utc);
-    constexpr double secondsPerDay = 86400.0;
 
     const MoonPlace moon = moonAt(jd);
     const ln_hrz_posn moonHrz = horizontalPlace(moon.equ, moon.distanceKm / kmPerAu, home, jd);
@@ -103,31 +127,33 @@ SkySnapshot computeSky(const GeoPosition &home, const GeoPosition &dx, double fr
     sky.moonElevation = moonHrz.alt;
 
     ln_equ_posn sun;
-    const double jde = ln_get_jde(jd);
+    const double jde = ephemerisDay(jd);
     ln_get_solar_equ_coords(jde, &sun);
-    const ln_hrz_posn sunHrz = horizontalPlace(sun, ln_get_earth_solar_dist(jde), home, jd);
+    const ln_hrz_posn sunHrz = horizontalPlace(ofDate(sun, jde), ln_get_earth_solar_dist(jde), home, jd);
     sky.sunAzimuth = sunHrz.az;
     sky.sunElevation = sunHrz.alt;
 
-    // Range rates by central differences: over +-1 s for the velocity, and
-    // the Doppler itself half a minute either side for its rate.
-    const double hz = frequencyMHz * 1e6;
-    auto dopplers = [&](double offsetSeconds, double &self, double &toDx) {
-        const double jd0 = jd + (offsetSeconds - 1.0) / secondsPerDay;
-        const double jd1 = jd + (offsetSeconds + 1.0) / secondsPerDay;
-        const MoonPlace m0 = moonAt(jd0);
-        const MoonPlace m1 = moonAt(jd1);
-        const double homeRate = (rangeKm(m1, home, jd1) - rangeKm(m0, home, jd0)) / 2.0;
-        const double dxRate = (rangeKm(m1, dx, jd1) - rangeKm(m0, dx, jd0)) / 2.0;
-        self = -2.0 * hz * homeRate / speedOfLightKmPerS;
-        toDx = -hz * (homeRate + dxRate) / speedOfLightKmPerS;
+    // Range rates by central differences over half a minute either side,
+    // and the Doppler rate from the rates half a minute either side. The
+    // topocentric range is smooth enough that this costs under a mm/s.
+    constexpr double step = 30.0;
+    std::array<MoonPlace, 5> moons;
+    std::array<double, 5> days;
+    for (int i = 0; i < 5; ++i) {
+        days[i] = jd + (i - 2) * step / secondsPerDay;
+        moons[i] = i == 2 ? moon : moonAt(days[i]);
+    }
+    auto rangeRate = [&](const GeoPosition &station, int i) {  // km/s at days[i]
+        return (rangeKm(moons[i + 1], station, days[i + 1]) - rangeKm(moons[i - 1], station, days[i - 1]))
+            / (2.0 * step);
     };
-    dopplers(0.0, sky.selfDopplerHz, sky.dxDopplerHz);
-    double selfBefore, dxBefore, selfAfter, dxAfter;
-    dopplers(-30.0, selfBefore, dxBefore);
-    dopplers(30.0, selfAfter, dxAfter);
-    sky.selfRateHzPerMin = selfAfter - selfBefore;
-    sky.dxRateHzPerMin = dxAfter - dxBefore;
+    const double hz = frequencyMHz * 1e6;
+    auto selfDoppler = [&](int i) { return -2.0 * hz * rangeRate(home, i) / speedOfLightKmPerS; };
+    auto dxDoppler = [&](int i) { return -hz * (rangeRate(home, i) + rangeRate(dx, i)) / speedOfLightKmPerS; };
+    sky.selfDopplerHz = selfDoppler(2);
+    sky.dxDopplerHz = dxDoppler(2);
+    sky.selfRateHzPerMin = (selfDoppler(3) - selfDoppler(1)) * 60.0 / (2.0 * step);
+    sky.dxRateHzPerMin = (dxDoppler(3) - dxDoppler(1)) * 60.0 / (2.0 * step);
     return sky;
 }
 
