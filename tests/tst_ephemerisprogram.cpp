@@ -106,7 +106,6 @@ void TestEphemerisProgram::badInput_data()
         return arguments;
     };
     QTest::newRow("bad locator") << with("--locator", "JO7") << "bad locator 'JO7'";
-    QTest::newRow("locator out of range") << with("--locator", "ZZ99") << "bad locator 'ZZ99'";
     QTest::newRow("bad DX") << with("--dx", "FN31p") << "bad DX locator 'FN31p'";
     QTest::newRow("no locator") << QStringList {"--mhz", "432", "--once"} << "--locator is required";
     QTest::newRow("no frequency") << QStringList {"--locator", "JO70", "--once"} << "--mhz is required";

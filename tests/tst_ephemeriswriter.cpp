@@ -31,7 +31,6 @@ private slots:
     void writeFailuresAreReported_data();
     void writeFailuresAreReported();
     void fixedClockWritesThatInstant();
-    void dxDefaultsToHome();
     void timedWritesFollowTheClock();
     void readerNeverSeesHalfAFile();
 
@@ -116,17 +115,6 @@ void TestEphemerisWriter::fixedClockWritesThatInstant()
     QCOMPARE(contentsOf(path("fixed.dat")), expected);
     QVERIFY(expected.startsWith("04:30:48,"));
     QVERIFY(expected.endsWith(",Doppler, T\n"));
-}
-
-void TestEphemerisWriter::dxDefaultsToHome()
-{
-    EphemerisWriter writer;
-    QVERIFY(writer.setHome(QStringLiteral("PM95vq")));
-    QVERIFY(writer.setFrequencyMHz(1296.065));
-    writer.setOutputPath(path("own.dat"));
-    writer.setClock(startUtc, 0.0);
-    QVERIFY(writer.writeOnce());
-    QCOMPARE(writer.lastSky().dxDopplerHz, writer.lastSky().selfDopplerHz);
 }
 
 void TestEphemerisWriter::timedWritesFollowTheClock()
