@@ -7,8 +7,9 @@
 #include <QMetaType>
 
 // What the station sees at one instant: topocentric positions in degrees
-// (azimuth from north through east), Doppler shifts in Hz and their rates in
-// Hz per minute at the given frequency.
+// (azimuth from north through east; geometric elevation, without refraction,
+// as EME tracking files carry it), Doppler shifts in Hz and their rates in Hz
+// per minute at the given frequency.
 struct SkySnapshot {
     QDateTime utc;
     double moonAzimuth = 0;
