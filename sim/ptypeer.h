@@ -28,6 +28,9 @@ public:
     void send(const QByteArray &bytes);
     // Closes the master: the port side sees its device go away.
     void hangUp();
+    // After a hang-up: a new pseudo-terminal, with a new slave path (the old
+    // one may belong to someone else by now). What was received is kept.
+    bool reopen();
 
 signals:
     void bytesReceived(const QByteArray &chunk);
@@ -37,6 +40,7 @@ protected:
     virtual void handleBytes(const QByteArray &chunk) { Q_UNUSED(chunk); }
 
 private:
+    bool openPty();
     void readMaster();
 
     int m_master = -1;
