@@ -94,9 +94,14 @@ void SimTransceiver::takeFrame(const QByteArray &frame)
         if (m_model == FT847)
             ++m_catOffCount;
         break;
+    case 0xBB:
+        reply = QByteArray(2, '\0');  // the EEPROM word: a radio with factory settings
+        break;
     default:
         break;  // commands this system never sends
     }
+    if (reply.isEmpty() && m_acknowledge)
+        reply = QByteArray(1, '\0');
     if (!reply.isEmpty())
         answer(m_garbage ? QByteArray(reply.size() + 1, char(0xEE)) : reply);
 }

@@ -14,8 +14,8 @@ class QTimer;
 // it receives into 5-byte CAT frames, records each, and answers as the radio
 // does: 0x03 with the frequency (packed BCD, 10 Hz units) and the mode byte,
 // 0xF7 with the status byte (bit 7 clear while transmitting), 0x01 sets the
-// frequency; the FT-847 counts CAT ON (0x00) and CAT OFF (0x80). Switches
-// simulate the faults a real line shows.
+// frequency; the FT-847 counts CAT ON (0x00) and CAT OFF (0x80). EEPROM reads
+// (0xBB) get two bytes. Switches simulate the faults a real line shows.
 class SimTransceiver : public PtyPeer
 {
     Q_OBJECT
@@ -55,6 +55,9 @@ public:
     void setSilent(bool on) { m_silent = on; }
     // Replies go out byte by byte at the pace of a 9600-baud 8N1 line.
     void setLineTiming(bool on) { m_lineTiming = on; }
+    // Commands without a reply of their own are acknowledged with one 0x00
+    // byte, as an FT-817 does and as Hamlib's driver waits for.
+    void setAcknowledge(bool on) { m_acknowledge = on; }
 
     // The frequency reply bytes for hz (4 BCD bytes and the mode byte).
     static QByteArray frequencyReply(quint32 hz, quint8 mode);
@@ -93,6 +96,7 @@ private:
     bool m_garbage = false;
     bool m_silent = false;
     bool m_lineTiming = false;
+    bool m_acknowledge = false;
 
     QElapsedTimer m_clock;
     std::deque<Pending> m_pending;  // due times never decrease: the line is serial

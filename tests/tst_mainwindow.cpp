@@ -101,10 +101,17 @@ private slots:
         QVERIFY(!frequency->isEnabled());
 
         auto *transceiver = child<QComboBox>(window, "comboTransceiver");
-        QCOMPARE(transceiver->count(), 2);
+        QCOMPARE(transceiver->count(), 3);
         QCOMPARE(transceiver->itemText(0), QStringLiteral("Yaesu FT-817"));
         QCOMPARE(transceiver->itemText(1), QStringLiteral("Yaesu FT-847"));
+        QCOMPARE(transceiver->itemText(2), QStringLiteral("Hamlib rigctld (network)"));
         QCOMPARE(transceiver->currentIndex(), 0);
+        auto *rotator = child<QComboBox>(window, "comboRotator");
+        QCOMPARE(rotator->count(), 2);
+        QCOMPARE(rotator->itemText(0), QStringLiteral("Serial controller"));
+        QCOMPARE(rotator->itemText(1), QStringLiteral("Hamlib rotctld (network)"));
+        QCOMPARE(rotator->currentIndex(), 0);
+        QVERIFY(!child<QLabel>(window, "labelAntennaPosition")->isVisibleTo(&window));
 
         const QStringList lines = logLines(window);
         QCOMPARE(lines.value(0), QStringLiteral("No serial port available"));

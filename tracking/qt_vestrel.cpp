@@ -1,13 +1,13 @@
 #include "tracking/qt_vestrel.h"
 
+#include "hamlib/hamliblinks.h"
+#include "links/seriallinks.h"
 #include "serial/serialenumerator.h"
 #include "serial/serialport.h"
 #include "settings/numbers.h"
 #include "settings/settingsfile.h"
-#include "tracking/manualentry.h"
 #include "tracking/rotatorcommand.h"
 #include "transceiver/catframes.h"
-#include "transceiver/transceivercomm.h"
 #include "ui/logdialog.h"
 #include "ui/parkingdialog.h"
 #include "ui/roundingdialog.h"
@@ -18,7 +18,6 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QMutexLocker>
 #include <QTimer>
 
 #include <climits>
@@ -28,6 +27,10 @@ namespace {
 
 const QString noFrequency = QStringLiteral("---.----- MHz");
 const QString ft847 = QStringLiteral("Yaesu FT-847");
+const QString rigctldType = QStringLiteral("Hamlib rigctld (network)");
+const QString serialRotatorType = QStringLiteral("Serial controller");
+const QString rotctldType = QStringLiteral("Hamlib rotctld (network)");
+const QString unknownPosition = QStringLiteral("Antenna: az ---.--, el ---.--");
 
 QString frequencyText(double mhz)
 {
@@ -82,7 +85,8 @@ Qt_Vestrel::Qt_Vestrel(QWidget *parent)
 
     bindWidgets(portA, QStringLiteral("Port A"), ui->comboSerialNameA, ui->labelSerialStatusA, ui->lineSerialSendA,
                 ui->buttonOpenSerialA, ui->buttonSerialSendA, ui->radioSerialAManual, ui->radioSerialAAuto);
-    portA.receiveSlot = &Qt_Vestrel::serialReceiveA;
+    portA.typeCombo = ui->comboRotator;
+    portB.typeCombo = ui->comboTransceiver;
     bindWidgets(portB, QStringLiteral("Port B"), ui->comboSerialNameB, ui->labelSerialStatusB, ui->lineSerialSendB,
                 ui->buttonOpenSerialB, ui->buttonSerialSendB, ui->radioSerialBManual, ui->radioSerialBAuto);
 
@@ -114,6 +118,26 @@ Qt_Vestrel::Qt_Vestrel(QWidget *parent)
     ui->comboTransceiver->clear();
     ui->comboTransceiver->addItem(QStringLiteral("Yaesu FT-817"));
     ui->comboTransceiver->addItem(ft847);
+
+    // The Hamlib daemons: a third transceiver type, a second rotator type.
+    ui->comboTransceiver->addItem(rigctldType);
+    ui->comboRotator->addItem(serialRotatorType);
+    ui->comboRotator->addItem(rotctldType);
+    ui->labelAntennaPosition->setVisible(false);
+    positionTimer = new QTimer(this);
+    connect(positionTimer, &QTimer::timeout, this, [this] {
+        if (rotatorLink)
+            rotatorLink->requestPosition();
+    });
+    networkSettings = NetworkSettings::read();
+    if (networkSettings.rigctld)
+        ui->comboTransceiver->setCurrentText(rigctldType);
+    if (networkSettings.rotctld)
+        ui->comboRotator->setCurrentText(rotctldType);
+    for (SerialPortRecord *record : {&portA, &portB}) {
+        showTransport(*record);
+        connect(record->typeCombo, &QComboBox::currentIndexChanged, this, [this, record] { transportChosen(*record); });
+    }
 }
 
 Qt_Vestrel::~Qt_Vestrel()
@@ -290,14 +314,14 @@ void Qt_Vestrel::runTrackingCycle()
         logDebug(QStringLiteral("--absolute azimuth = %1").arg(numbers::general(azimuth)));
         logDebug(QStringLiteral("--absolute elevation = %1").arg(numbers::general(elevation)));
         if (rotator::movedBeyond(azimuth, lastAzimuth, roundingSettings->azimuthRounding)) {
-            pendingRotatorCommand.append(rotator::azimuthCommand(azimuth));
+            pendingRotatorCommand.append(rotatorCommand(RotatorAxis::Azimuth, azimuth, elevation));
             sendOnPort(portA, pendingRotatorCommand);
             lastAzimuth = azimuth;
         }
         // At most one command per cycle: the elevation waits for the azimuth's answer.
         if (pendingRotatorCommand.isEmpty()
             && rotator::movedBeyond(elevation, lastElevation, roundingSettings->elevationRounding)) {
-            pendingRotatorCommand.append(rotator::elevationCommand(elevation));
+            pendingRotatorCommand.append(rotatorCommand(RotatorAxis::Elevation, azimuth, elevation));
             sendOnPort(portA, pendingRotatorCommand);
             lastElevation = elevation;
         }
@@ -337,7 +361,7 @@ void Qt_Vestrel::sendOnPort(SerialPortRecord &record, const QByteArray &bytes)
 {
     if (!record.open)
         return;
-    record.port->write(bytes);
+    record.link->write(bytes);
     logDebug(QStringLiteral("--sending: %1").arg(QString::fromLatin1(bytes.toHex())));
 }
 
@@ -381,10 +405,19 @@ void Qt_Vestrel::parkingDialogConfirmed()
 {
     settingsFile->writeAzimuthParking(parkingSettings->azimuthParking);
     settingsFile->writeElevationParking(parkingSettings->elevationParking);
-    pendingRotatorCommand.append(rotator::azimuthCommand(parkingSettings->azimuthParking));
+    pendingRotatorCommand.append(
+        rotatorCommand(RotatorAxis::Both, parkingSettings->azimuthParking, parkingSettings->elevationParking));
     sendOnPort(portA, pendingRotatorCommand);
     parkingActive = true;
-    parkingElevationPending = true;
+    parkingElevationPending = !(rotatorLink && rotatorLink->movesBothAxes());
+}
+
+QByteArray Qt_Vestrel::rotatorCommand(RotatorAxis axis, double azimuth, double elevation)
+{
+    if (rotatorLink)
+        return rotatorLink->positionCommand(axis, azimuth, elevation);
+    // Port A closed: the command only waits, in the serial controller's form.
+    return axis == RotatorAxis::Elevation ? rotator::elevationCommand(elevation) : rotator::azimuthCommand(azimuth);
 }
 
 void Qt_Vestrel::parkingDialogClosed()
@@ -394,74 +427,79 @@ void Qt_Vestrel::parkingDialogClosed()
 
 // ---- rotator replies -------------------------------------------------------
 
-void Qt_Vestrel::serialReceiveA()
+void Qt_Vestrel::rotatorReceived(const QByteArray &bytes)
 {
-    char buffer[1024];
-    qint64 n = portA.port ? portA.port->read(buffer, sizeof buffer) : 0;
-    if (n < 0)
-        n = 0;
-    QByteArray bytes(buffer, int(n));
     logDebug(QStringLiteral("--received A: %1").arg(QString::fromLatin1(bytes.toHex())));
 
     if (!ui->radioSerialAAuto->isChecked() && !parkingActive) {
         const int zero = bytes.indexOf('\0');
         logMessage(QStringLiteral("Port A data received (%1 bytes): %2")
-                       .arg(QString::number(n), QString::fromLatin1(zero < 0 ? bytes : bytes.left(zero))));
+                       .arg(QString::number(bytes.size()), QString::fromLatin1(zero < 0 ? bytes : bytes.left(zero))));
         return;
     }
-    if (n == 0)
+    if (!rotatorLink)
         return;
-    bytes.replace('\0', ' ');
-    const QString text = QString::fromLatin1(bytes);
-    rotatorReplyText.append(text);
-    if (rotatorReplyText.contains(QLatin1String("OK"))) {
+    const RotatorReply reply = rotatorLink->interpretReply(bytes, rotatorReplyText);
+    if (reply.kind == RotatorReply::Accepted) {
         pendingRotatorCommand.clear();
         if (parkingElevationPending) {
-            pendingRotatorCommand.append(rotator::elevationCommand(parkingSettings->elevationParking));
+            pendingRotatorCommand.append(rotatorCommand(RotatorAxis::Elevation, parkingSettings->azimuthParking,
+                                                        parkingSettings->elevationParking));
             sendOnPort(portA, pendingRotatorCommand);
             parkingElevationPending = false;
         }
-        rotatorReplyText.clear();
-    } else if (rotatorReplyText.contains(QLatin1String("ERROR/LIMIT"))) {
-        logMessage(QStringLiteral("Rotator error code: %1").arg(text));
+    } else if (reply.kind == RotatorReply::Refused) {
+        logMessage(QStringLiteral("Rotator error code: %1").arg(reply.text));
         parkingElevationPending = false;
         pendingRotatorCommand.clear();
-        rotatorReplyText.clear();
-    } else if (rotatorReplyText.size() > 1024) {
-        // A chatty controller without markers must not grow this for ever; the
-        // tail keeps a marker that is split across reads.
-        rotatorReplyText = rotatorReplyText.right(10);
     }
+}
+
+void Qt_Vestrel::showAntennaPosition(double azimuth, double elevation)
+{
+    ui->labelAntennaPosition->setText(
+        QStringLiteral("Antenna: az %1, el %2").arg(azimuth, 0, 'f', 2).arg(elevation, 0, 'f', 2));
 }
 
 // ---- serial ports ----------------------------------------------------------
 
 bool Qt_Vestrel::openSerialPort(SerialPortRecord &record, const QString &portName)
 {
-    delete record.port;
-    record.port = new SerialPort(portName, this);
-    if (record.receiveSlot)
-        connect(record.port, &SerialPort::readyRead, this, record.receiveSlot);
-    SerialPortRecord *recordPointer = &record;
-    connect(record.port, &SerialPort::connectionLost, this, [this, recordPointer] { portLost(*recordPointer); });
+    if (record.network) {
+        connectDaemon(record, portName);
+        return false;  // opened later, when the daemon answers
+    }
+    auto *port = new SerialPort(portName, this);
 
     logMessage(QStringLiteral("Serial %1 settings:").arg(record.name));
     const SerialParameters &parameters = *record.parameters;
-    record.port->setBaudRate(parameters.baudRate);
-    record.port->setDataBits(parameters.dataBits);
-    record.port->setFlowControl(parameters.flowControl);
-    record.port->setParity(parameters.parity);
-    record.port->setStopBits(parameters.stopBits);
-    logMessage(QStringLiteral("Baud rate: %1").arg(serialSettings->baudRateText(record.port->baudRate())));
-    logMessage(QStringLiteral("Data bits: %1").arg(serialSettings->dataBitsText(record.port->dataBits())));
-    logMessage(QStringLiteral("Flow control: %1").arg(serialSettings->flowControlText(record.port->flowControl())));
-    logMessage(QStringLiteral("Parity: %1").arg(serialSettings->parityText(record.port->parity())));
-    logMessage(QStringLiteral("Stop bits: %1").arg(serialSettings->stopBitsText(record.port->stopBits())));
+    port->setBaudRate(parameters.baudRate);
+    port->setDataBits(parameters.dataBits);
+    port->setFlowControl(parameters.flowControl);
+    port->setParity(parameters.parity);
+    port->setStopBits(parameters.stopBits);
+    logMessage(QStringLiteral("Baud rate: %1").arg(serialSettings->baudRateText(port->baudRate())));
+    logMessage(QStringLiteral("Data bits: %1").arg(serialSettings->dataBitsText(port->dataBits())));
+    logMessage(QStringLiteral("Flow control: %1").arg(serialSettings->flowControlText(port->flowControl())));
+    logMessage(QStringLiteral("Parity: %1").arg(serialSettings->parityText(port->parity())));
+    logMessage(QStringLiteral("Stop bits: %1").arg(serialSettings->stopBitsText(port->stopBits())));
 
-    if (!record.port->open(QIODevice::ReadWrite)) {
+    if (!port->open(QIODevice::ReadWrite)) {
         logMessage(QStringLiteral("connection to %1 failed").arg(portName));
+        delete port;
         return false;
     }
+    if (&record == &portA)
+        record.link = new SerialRotatorLink(port, this);
+    else
+        record.link = new CatLink(port, ui->comboTransceiver->currentText() == ft847, this);
+    return portOpened(record, portName);
+}
+
+// What follows a successful open, on either transport.
+bool Qt_Vestrel::portOpened(SerialPortRecord &record, const QString &portName)
+{
+    wireLink(record);
     logMessage(QStringLiteral("connected to %1").arg(portName));
     ui->actionSerial_port->setEnabled(false);
     record.open = true;
@@ -469,26 +507,132 @@ bool Qt_Vestrel::openSerialPort(SerialPortRecord &record, const QString &portNam
         ui->actionPark_rotator->setEnabled(true);
     record.statusLabel->setText(QStringLiteral("Status: connected"));
     record.openButton->setText(QStringLiteral("Close"));
+    record.typeCombo->setEnabled(false);
+    if (&record == &portA)
+        rotatorLink = static_cast<RotatorLink *>(record.link);  // the cycle below may command it
     if (record.manualRadio->isChecked()) {
         record.sendButton->setEnabled(true);
         record.sendLine->setEnabled(true);
     } else if (!trackingActive) {
         setTrackingActive(true);
     }
-    if (&record == &portB)
-        return attachTransceiver();
+    if (&record == &portB) {
+        transceiverLink = static_cast<TransceiverLink *>(record.link);
+        return true;
+    }
+    if (rotatorLink->reportsPosition()) {
+        positionTimer->start(int(qMin<quint32>(qMax<quint32>(timerSettings->messageDelay, 1u), quint32(INT_MAX))));
+        rotatorLink->requestPosition();
+    }
     // A command sent by the cycle just started is not waited for.
     pendingRotatorCommand.clear();
     return true;
 }
 
+// The open button's follow-up once the port is open.
+void Qt_Vestrel::afterOpen(SerialPortRecord &record)
+{
+    if (&record == &portA)
+        resetLastValues();
+    else if (ui->radioSerialBAuto->isChecked())
+        startDoppler();
+}
+
+void Qt_Vestrel::wireLink(SerialPortRecord &record)
+{
+    DeviceLink *link = record.link;
+    SerialPortRecord *recordPointer = &record;
+    connect(link, &DeviceLink::message, this, &Qt_Vestrel::logMessage);
+    connect(link, &DeviceLink::debugMessage, this, &Qt_Vestrel::logDebug);
+    connect(link, &DeviceLink::connectionLost, this, [this, recordPointer] { portLost(*recordPointer); });
+    if (&record == &portA) {
+        auto *rotator = static_cast<RotatorLink *>(link);
+        connect(rotator, &DeviceLink::received, this, &Qt_Vestrel::rotatorReceived);
+        connect(rotator, &RotatorLink::positionReceived, this, &Qt_Vestrel::showAntennaPosition);
+        // Given up by the link after the stale time: nothing to wait for.
+        connect(rotator, &RotatorLink::commandExpired, this, [this] { pendingRotatorCommand.clear(); });
+        return;
+    }
+    auto *transceiver = static_cast<TransceiverLink *>(link);
+    connect(transceiver, &TransceiverLink::frequencyReceived, this, &Qt_Vestrel::frequencyReceiveSlot);
+    connect(transceiver, &TransceiverLink::statusReceived, this, &Qt_Vestrel::statusReceivedSlot);
+    connect(transceiver, &DeviceLink::received, this, [this](const QByteArray &bytes) {
+        logMessage(QStringLiteral("Port B data received (%1 bytes): %2")
+                       .arg(QString::number(bytes.size()), QString::fromLatin1(bytes)));
+    });
+}
+
+void Qt_Vestrel::connectDaemon(SerialPortRecord &record, const QString &addressText)
+{
+    const bool rotator = &record == &portA;
+    const auto address
+        = hamlib::parseAddress(addressText, rotator ? hamlib::rotctldDefaultPort : hamlib::rigctldDefaultPort);
+    if (!address) {
+        logMessage(QStringLiteral("connection to %1 failed").arg(addressText));
+        logMessage(QStringLiteral("not a host and port: %1").arg(addressText));
+        return;
+    }
+    saveNetworkSettings();
+    DeviceLink *link = nullptr;
+    if (rotator) {
+        auto *rotctld = new RotctldLink(*address, this);
+        link = rotctld;
+        rotctld->open();
+    } else {
+        auto *rigctld = new RigctldLink(*address, this);
+        link = rigctld;
+        rigctld->open();
+    }
+    record.link = link;
+    record.connecting = true;
+    record.statusLabel->setText(QStringLiteral("Status: connecting"));
+    record.openButton->setText(QStringLiteral("Cancel"));
+    record.typeCombo->setEnabled(false);
+    SerialPortRecord *recordPointer = &record;
+    const QString target = link->target();
+    connect(link, &DeviceLink::opened, this, [this, recordPointer, target] {
+        recordPointer->connecting = false;
+        if (portOpened(*recordPointer, target))
+            afterOpen(*recordPointer);
+    });
+    connect(link, &DeviceLink::openFailed, this, [this, recordPointer, target](const QString &reason) {
+        logMessage(QStringLiteral("connection to %1 failed").arg(target));
+        logMessage(QStringLiteral("%1: %2").arg(target, reason));
+        endConnecting(*recordPointer);
+    });
+}
+
+// A connection that did not come about: the port is as before the attempt.
+void Qt_Vestrel::endConnecting(SerialPortRecord &record)
+{
+    record.link->disconnect(this);
+    record.link->close();
+    record.link->deleteLater();
+    record.link = nullptr;
+    record.connecting = false;
+    record.statusLabel->setText(QStringLiteral("Status: disconnected"));
+    record.openButton->setText(QStringLiteral("Open"));
+    record.typeCombo->setEnabled(true);
+}
+
 void Qt_Vestrel::closeSerialPort(SerialPortRecord &record)
 {
+    if (record.connecting) {
+        logMessage(QStringLiteral("connection to %1 cancelled").arg(record.link->target()));
+        endConnecting(record);
+        return;
+    }
     if (&record == &portB)
         detachTransceiver();
-    record.port->close();
-    record.port->deleteLater();
-    record.port = nullptr;
+    else {
+        rotatorLink = nullptr;
+        positionTimer->stop();
+    }
+    record.typeCombo->setEnabled(true);
+    record.link->disconnect(this);
+    record.link->close();
+    record.link->deleteLater();
+    record.link = nullptr;
     logMessage(QStringLiteral("%1 disconnected").arg(record.name));
     record.sendLine->setEnabled(false);
     record.sendButton->setEnabled(false);
@@ -512,54 +656,112 @@ void Qt_Vestrel::closeSerialPort(SerialPortRecord &record)
 
 void Qt_Vestrel::portLost(SerialPortRecord &record)
 {
-    if (!record.open || !record.port || !record.port->isLost())
+    if (!record.open || !record.link)
         return;
-    logMessage(QStringLiteral("connection to %1 lost").arg(record.port->portName()));
+    logMessage(QStringLiteral("connection to %1 lost").arg(record.link->target()));
     closeSerialPort(record);
     if (&record == &portB)
         stopDoppler();
 }
 
+// Shows the port's name field as the daemon's address, or as the list of
+// serial ports, after the choice of the device type.
+void Qt_Vestrel::showTransport(SerialPortRecord &record)
+{
+    const bool network = record.typeCombo->currentText() == (&record == &portA ? rotctldType : rigctldType);
+    if (network == record.network)
+        return;
+    record.network = network;
+    QComboBox *combo = record.nameCombo;
+    if (network) {
+        record.serialName = combo->currentText();
+        combo->clear();
+        combo->setEditable(true);
+        combo->setInsertPolicy(QComboBox::InsertAtCurrent);
+        combo->addItem(&record == &portA ? networkSettings.rotctldAddress : networkSettings.rigctldAddress);
+    } else {
+        combo->setEditable(false);
+        combo->clear();
+        combo->addItems(portList);
+        combo->setCurrentIndex(portList.indexOf(record.serialName) > 0 ? portList.indexOf(record.serialName) : 0);
+    }
+    // Without serial ports a daemon is still reachable.
+    const bool usable = network || !portList.isEmpty();
+    for (QWidget *widget : {static_cast<QWidget *>(combo), static_cast<QWidget *>(record.openButton),
+                            static_cast<QWidget *>(record.manualRadio), static_cast<QWidget *>(record.autoRadio)})
+        widget->setEnabled(usable);
+    record.statusLabel->setText(usable ? QStringLiteral("Status: disconnected") : QStringLiteral("Status: unknown"));
+    if (&record == &portA) {
+        ui->labelAntennaPosition->setText(unknownPosition);
+        ui->labelAntennaPosition->setVisible(network);
+    }
+}
+
+void Qt_Vestrel::transportChosen(SerialPortRecord &record)
+{
+    if (record.open || record.connecting)
+        return;
+    showTransport(record);
+    saveNetworkSettings();
+}
+
+void Qt_Vestrel::saveNetworkSettings()
+{
+    NetworkSettings settings = networkSettings;
+    settings.rigctld = portB.network;
+    settings.rotctld = portA.network;
+    if (portB.network)
+        settings.rigctldAddress = portB.nameCombo->currentText().trimmed();
+    if (portA.network)
+        settings.rotctldAddress = portA.nameCombo->currentText().trimmed();
+    if (settings == networkSettings)
+        return;
+    networkSettings = settings;
+    networkSettings.write();
+}
+
 void Qt_Vestrel::on_buttonOpenSerialA_clicked()
 {
-    if (portA.open) {
+    if (portA.open || portA.connecting) {
         closeSerialPort(portA);
         return;
     }
-    if (openSerialPort(portA, ui->comboSerialNameA->itemText(ui->comboSerialNameA->currentIndex())))
-        resetLastValues();
+    if (openSerialPort(portA, ui->comboSerialNameA->currentText()))
+        afterOpen(portA);
 }
 
 void Qt_Vestrel::on_buttonOpenSerialB_clicked()
 {
+    if (portB.connecting) {
+        closeSerialPort(portB);
+        return;
+    }
     if (portB.open) {
         closeSerialPort(portB);
         stopDoppler();
         return;
     }
-    if (openSerialPort(portB, ui->comboSerialNameB->itemText(ui->comboSerialNameB->currentIndex()))
-        && ui->radioSerialBAuto->isChecked())
-        startDoppler();
+    if (openSerialPort(portB, ui->comboSerialNameB->currentText()))
+        afterOpen(portB);
 }
 
 void Qt_Vestrel::on_comboSerialNameA_activated(int)
 {
-    if (portA.open)
+    if (portA.open || portA.connecting)
         closeSerialPort(portA);
 }
 
 void Qt_Vestrel::on_comboSerialNameB_activated(int)
 {
-    if (portB.open)
+    if (portB.open || portB.connecting)
         closeSerialPort(portB);
     stopDoppler();
 }
 
 void Qt_Vestrel::on_buttonSerialSendA_clicked()
 {
-    QByteArray bytes = ui->lineSerialSendA->text().toLatin1();
-    bytes.append("\r\n");
-    sendOnPort(portA, bytes);
+    if (portA.link)
+        sendOnPort(portA, portA.link->manualCommand(ui->lineSerialSendA->text()));
 }
 
 void Qt_Vestrel::on_lineSerialSendA_returnPressed()
@@ -569,7 +771,8 @@ void Qt_Vestrel::on_lineSerialSendA_returnPressed()
 
 void Qt_Vestrel::on_buttonSerialSendB_clicked()
 {
-    sendOnPort(portB, parseByteValues(ui->lineSerialSendB->text()));
+    if (portB.link)
+        sendOnPort(portB, portB.link->manualCommand(ui->lineSerialSendB->text()));
 }
 
 void Qt_Vestrel::on_lineSerialSendB_returnPressed()
@@ -619,30 +822,10 @@ void Qt_Vestrel::on_radioSerialBManual_toggled(bool checked)
 
 // ---- transceiver -----------------------------------------------------------
 
-bool Qt_Vestrel::attachTransceiver()
-{
-    ui->comboTransceiver->setEnabled(false);
-    delete transceiverLink;
-    transceiverLink = new TransceiverComm(portB.port);
-    connect(transceiverLink, &TransceiverComm::frequencyReceived, this, &Qt_Vestrel::frequencyReceiveSlot);
-    connect(transceiverLink, &TransceiverComm::statusReceived, this, &Qt_Vestrel::statusReceivedSlot);
-    connect(transceiverLink, &TransceiverComm::executionMessage, this, &Qt_Vestrel::transceiverEexecutionMessageSlot);
-    connect(transceiverLink, &TransceiverComm::debugMessage, this, &Qt_Vestrel::transceiverDebugMessageSlot);
-    if (ui->comboTransceiver->currentText() == ft847)
-        transceiverLink->catOn();
-    return true;
-}
-
 void Qt_Vestrel::detachTransceiver()
 {
-    if (transceiverLink && ui->comboTransceiver->currentText() == ft847) {
-        QMutexLocker lock(&transceiverLink->queueMutex);
-        transceiverLink->clearQueue();
-        transceiverLink->catOff();
-    }
     ui->comboTransceiver->setEnabled(true);
-    // The link's destructor lets its worker write what is queued (CAT OFF) first.
-    delete transceiverLink;
+    // Closing the link lets the FT-847's CAT OFF go out before the port closes.
     transceiverLink = nullptr;
 }
 
@@ -680,8 +863,7 @@ void Qt_Vestrel::freqReadTimeout()
     logDebug(QStringLiteral("--readout timer expired"));
     if (!transceiverLink)
         return;
-    transceiverLink->requestTxStatus();
-    transceiverLink->requestFrequency();
+    transceiverLink->requestReadout();
 }
 
 void Qt_Vestrel::frequencyReceiveSlot(qreal frequency)
@@ -751,8 +933,9 @@ void Qt_Vestrel::sendFrequency(double hz, const QString &refusal)
     // Truncated toward zero; a value the frame cannot carry must never be sent
     // (the 32-bit conversion would wrap it to some other frequency).
     const double truncated = std::trunc(hz);
-    const bool fits = std::isfinite(truncated) && std::fabs(truncated) < 1e15
-        && cat::frameCanCarry(qint64(truncated));
+    const bool finite = std::isfinite(truncated) && std::fabs(truncated) < 1e15;
+    const bool fits = finite
+        && (transceiverLink ? transceiverLink->canCarry(qint64(truncated)) : cat::frameCanCarry(qint64(truncated)));
     if (!fits) {
         logMessage(refusal);
         return;

@@ -1,6 +1,8 @@
 #pragma once
 
+#include "links/rotatorlink.h"
 #include "serial/serialtypes.h"
+#include "settings/networksettings.h"
 #include "tracking/trackingdata.h"
 
 #include <QByteArray>
@@ -17,10 +19,11 @@ class QLineEdit;
 class QPushButton;
 class QRadioButton;
 class QTimer;
+class DeviceLink;
 class ParkingDialog;
-class SerialPort;
+class RotatorLink;
 class SettingsFile;
-class TransceiverComm;
+class TransceiverLink;
 class logDialog;
 class roundingDialog;
 class serialSettingsDialog;
@@ -32,18 +35,22 @@ class Qt_VestrelClass;
 
 class Qt_Vestrel;
 
-// The window's view of one serial port: its port object while open, its
-// widgets, and the dialog's live parameter record for it.
+// The window's view of one port: the link to its device while open (a serial
+// line or a Hamlib daemon), its widgets, and the dialog's live parameter
+// record for it.
 struct SerialPortRecord {
     QString name;
     bool open = false;
-    SerialPort *port = nullptr;
+    DeviceLink *link = nullptr;   // from a successful open (or the start of a connection) to the close
+    bool connecting = false;      // a daemon link is being connected
+    bool network = false;         // the device is reached through a Hamlib daemon
+    QComboBox *typeCombo = nullptr;  // where that choice is made
+    QString serialName;           // the port chosen while the address is shown instead
     QComboBox *nameCombo = nullptr;
     QLabel *statusLabel = nullptr;
     QLineEdit *sendLine = nullptr;
     QPushButton *openButton = nullptr;
     QPushButton *sendButton = nullptr;
-    void (Qt_Vestrel::*receiveSlot)() = nullptr;
     SerialParameters *parameters = nullptr;
     QRadioButton *manualRadio = nullptr;
     QRadioButton *autoRadio = nullptr;
@@ -81,7 +88,7 @@ public slots:
     void on_buttonOpenSerialB_clicked();
     void on_buttonSerialSendA_clicked();
     void on_buttonSerialSendB_clicked();
-    void serialReceiveA();
+    void rotatorReceived(const QByteArray &bytes);
     void timerSettingConfirmed();
     void on_lineElevationOffset_editingFinished();
     void on_lineAzimutOffset_editingFinished();
@@ -123,7 +130,16 @@ private:
     bool openSerialPort(SerialPortRecord &record, const QString &portName);
     void closeSerialPort(SerialPortRecord &record);
     void portLost(SerialPortRecord &record);
-    bool attachTransceiver();
+    bool portOpened(SerialPortRecord &record, const QString &portName);
+    void afterOpen(SerialPortRecord &record);
+    void wireLink(SerialPortRecord &record);
+    void connectDaemon(SerialPortRecord &record, const QString &addressText);
+    void endConnecting(SerialPortRecord &record);
+    void showTransport(SerialPortRecord &record);
+    void transportChosen(SerialPortRecord &record);
+    void saveNetworkSettings();
+    void showAntennaPosition(double azimuth, double elevation);
+    QByteArray rotatorCommand(RotatorAxis axis, double azimuth, double elevation);
     void detachTransceiver();
     void startDoppler();
     void stopDoppler();
@@ -151,7 +167,10 @@ private:
     ParkingDialog *parkingSettings = nullptr;
     bool debugMode = false;
     bool transmitting = false;
-    TransceiverComm *transceiverLink = nullptr;
+    TransceiverLink *transceiverLink = nullptr;
+    RotatorLink *rotatorLink = nullptr;
+    QTimer *positionTimer = nullptr;
+    NetworkSettings networkSettings;
     std::unique_ptr<Ui::Qt_VestrelClass> ui;
     bool parkingActive = false;
     bool parkingElevationPending = false;

@@ -1,0 +1,25 @@
+#pragma once
+
+#include "links/devicelink.h"
+
+#include <QtGlobal>
+
+class TransceiverLink : public DeviceLink
+{
+    Q_OBJECT
+
+public:
+    using DeviceLink::DeviceLink;
+
+    virtual void requestFrequency() = 0;
+    // Transmit state and frequency; the state is reported first, so that the
+    // frequency is shown with the right "T" or "R".
+    virtual void requestReadout() = 0;
+    virtual void setFrequency(quint32 hz) = 0;
+    // True when the frequency (in Hz, before any conversion) can be sent at all.
+    virtual bool canCarry(qint64 hz) const = 0;
+
+signals:
+    void frequencyReceived(qreal mhz);
+    void statusReceived(bool transmitting);
+};

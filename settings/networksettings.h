@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QString>
+
+// Which devices go through a Hamlib daemon, and where the daemons listen.
+// Kept in a file of its own beside store.cfg (which keeps its nine lines for
+// other programs): one "key: 'value'" line each, any order, unknown lines
+// ignored. A station that never uses the network never gets the file.
+struct NetworkSettings {
+    bool rigctld = false;
+    QString rigctldAddress = QStringLiteral("localhost:4532");
+    bool rotctld = false;
+    QString rotctldAddress = QStringLiteral("localhost:4533");
+
+    bool operator==(const NetworkSettings &other) const;
+    bool operator!=(const NetworkSettings &other) const { return !(*this == other); }
+
+    static QString defaultPath() { return QStringLiteral("network.cfg"); }
+    // Defaults for anything missing or unreadable; never reports.
+    static NetworkSettings read(const QString &path = defaultPath());
+    // Through a save file, so a crash never leaves half a file. Skipped
+    // (true) when there is no file yet and nothing differs from the defaults.
+    bool write(const QString &path = defaultPath()) const;
+};

@@ -1,0 +1,193 @@
+#pragma once
+
+// Helpers for tests that talk to Hamlib daemons: a scripted stand-in on a
+// local port, a port that never completes a connection, and the real rigctld
+// and rotctld as child processes.
+
+#include <QByteArrayList>
+#include <QHostAddress>
+#include <QList>
+#include <QPointer>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTest>
+
+#include <functional>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace hamlibtesting {
+
+// Accepts connections on 127.0.0.1, records every line received and answers
+// each with what answer() returns (nothing when it is not set: a daemon that
+// never answers).
+class FakeDaemon : public QObject
+{
+public:
+    FakeDaemon()
+    {
+        m_server.listen(QHostAddress::LocalHost, 0);
+        QObject::connect(&m_server, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket *socket = m_server.nextPendingConnection()) {
+                m_client = socket;
+                ++connections;
+                QObject::connect(socket, &QTcpSocket::readyRead, this, [this, socket] { take(socket); });
+            }
+        });
+    }
+
+    quint16 port() const { return m_server.serverPort(); }
+    QString address() const { return QStringLiteral("127.0.0.1:%1").arg(port()); }
+    void send(const QByteArray &bytes)
+    {
+        if (m_client)
+            m_client->write(bytes);
+    }
+    void dropClient()
+    {
+        if (m_client)
+            m_client->abort();
+    }
+
+    QByteArrayList lines;
+    std::function<QByteArray(const QByteArray &line)> answer;
+    int connections = 0;
+
+private:
+    void take(QTcpSocket *socket)
+    {
+        m_buffer += socket->readAll();
+        int end;
+        while ((end = m_buffer.indexOf('\n')) >= 0) {
+            const QByteArray line = m_buffer.left(end);
+            m_buffer.remove(0, end + 1);
+            lines << line;
+            if (answer)
+                socket->write(answer(line));
+        }
+    }
+
+    QTcpServer m_server;
+    QPointer<QTcpSocket> m_client;
+    QByteArray m_buffer;
+};
+
+// A listening port whose queue is full: a connection to it is never
+// completed, as with a host that does not answer.
+class BlackHole
+{
+public:
+    BlackHole()
+    {
+        m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(m_listener, reinterpret_cast<sockaddr *>(&address), sizeof address);
+        ::listen(m_listener, 0);
+        socklen_t length = sizeof address;
+        ::getsockname(m_listener, reinterpret_cast<sockaddr *>(&address), &length);
+        m_port = ntohs(address.sin_port);
+        for (int i = 0; i < 3; ++i) {
+            auto *filler = new QTcpSocket;
+            filler->connectToHost(QHostAddress::LocalHost, m_port);
+            m_fillers << filler;
+        }
+        QTest::qWait(100);
+    }
+    ~BlackHole()
+    {
+        qDeleteAll(m_fillers);
+        ::close(m_listener);
+    }
+    quint16 port() const { return m_port; }
+
+private:
+    int m_listener = -1;
+    quint16 m_port = 0;
+    QList<QTcpSocket *> m_fillers;
+};
+
+inline quint16 freePort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+inline bool daemonsInstalled()
+{
+    return !QStandardPaths::findExecutable(QStringLiteral("rigctld")).isEmpty()
+        && !QStandardPaths::findExecutable(QStringLiteral("rotctld")).isEmpty();
+}
+
+// One of Hamlib's daemons on 127.0.0.1, as a child process.
+class Daemon
+{
+public:
+    Daemon(const QString &program, const QStringList &arguments, quint16 port = freePort())
+        : m_program(program)
+        , m_arguments(arguments)
+        , m_port(port)
+    {
+    }
+    ~Daemon() { kill(); }
+
+    // Starts it and waits until it takes connections.
+    bool start()
+    {
+        m_process.start(m_program, m_arguments + QStringList {QStringLiteral("-T"), QStringLiteral("127.0.0.1"),
+                                                               QStringLiteral("-t"), QString::number(m_port)});
+        if (!m_process.waitForStarted(5000))
+            return false;
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            QTcpSocket probe;
+            probe.connectToHost(QHostAddress::LocalHost, m_port);
+            if (probe.waitForConnected(100))
+                return true;
+            QTest::qWait(50);
+        }
+        return false;
+    }
+    void kill()
+    {
+        if (m_process.state() == QProcess::NotRunning)
+            return;
+        m_process.kill();
+        m_process.waitForFinished(5000);
+    }
+    quint16 port() const { return m_port; }
+    QString address() const { return QStringLiteral("127.0.0.1:%1").arg(m_port); }
+
+    // One command as another program of the station would send it; the
+    // answer's lines up to the first "RPRT" or the given count.
+    QByteArrayList ask(const QByteArray &command, int lines = 1) const
+    {
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, m_port);
+        QByteArrayList answer;
+        if (!socket.waitForConnected(3000))
+            return answer;
+        socket.write(command + '\n');
+        while (answer.size() < lines && (socket.canReadLine() || socket.waitForReadyRead(3000))) {
+            while (socket.canReadLine() && answer.size() < lines) {
+                answer << socket.readLine().trimmed();
+                if (answer.last().startsWith("RPRT"))
+                    return answer;
+            }
+        }
+        return answer;
+    }
+
+private:
+    QString m_program;
+    QStringList m_arguments;
+    quint16 m_port;
+    QProcess m_process;
+};
+
+} // namespace hamlibtesting

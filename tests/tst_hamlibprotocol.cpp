@@ -1,0 +1,187 @@
+// The Hamlib daemons' text lines and the network settings file.
+
+#include "hamlib/hamlibprotocol.h"
+#include "settings/networksettings.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace hamlib;
+
+class tst_HamlibProtocol : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void addresses_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("valid");
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<int>("port");
+        QTest::newRow("host and port") << "localhost:4532" << true << "localhost" << 4532;
+        QTest::newRow("host alone") << "shack-pi" << true << "shack-pi" << 4533;
+        QTest::newRow("spaces around") << "  10.0.0.7:4535 " << true << "10.0.0.7" << 4535;
+        QTest::newRow("bracketed IPv6") << "[::1]:4534" << true << "::1" << 4534;
+        QTest::newRow("bare IPv6") << "fe80::1" << true << "fe80::1" << 4533;
+        QTest::newRow("empty") << "" << false << "" << 0;
+        QTest::newRow("colon, no port") << "localhost:" << false << "" << 0;
+        QTest::newRow("port, no host") << ":4532" << false << "" << 0;
+        QTest::newRow("port 0") << "localhost:0" << false << "" << 0;
+        QTest::newRow("port too big") << "localhost:65536" << false << "" << 0;
+        QTest::newRow("port not a number") << "localhost:abc" << false << "" << 0;
+        QTest::newRow("port with sign") << "localhost:+4532" << false << "" << 0;
+        QTest::newRow("space in host") << "local host:4532" << false << "" << 0;
+        QTest::newRow("unclosed bracket") << "[::1:4532" << false << "" << 0;
+        QTest::newRow("text after bracket") << "[::1]x4532" << false << "" << 0;
+    }
+
+    void addresses()
+    {
+        QFETCH(QString, text);
+        QFETCH(bool, valid);
+        QFETCH(QString, host);
+        QFETCH(int, port);
+        const auto address = parseAddress(text, rotctldDefaultPort);
+        QCOMPARE(address.has_value(), valid);
+        if (!valid)
+            return;
+        QCOMPARE(address->host, host);
+        QCOMPARE(int(address->port), port);
+        // What is shown back reads the same way again.
+        QCOMPARE(parseAddress(addressText(*address), 1), address);
+    }
+
+    void reports_data()
+    {
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<int>("code");  // 1: not a report
+        QTest::newRow("success") << QByteArray("RPRT 0") << 0;
+        QTest::newRow("refusal") << QByteArray("RPRT -1") << -1;
+        QTest::newRow("two digits") << QByteArray("RPRT -11") << -11;
+        QTest::newRow("no number") << QByteArray("RPRT") << 1;
+        QTest::newRow("not a number") << QByteArray("RPRT x") << 1;
+        QTest::newRow("trailing text") << QByteArray("RPRT 0 ok") << 1;
+        QTest::newRow("lower case") << QByteArray("rprt 0") << 1;
+        QTest::newRow("a value") << QByteArray("145000000") << 1;
+    }
+
+    void reports()
+    {
+        QFETCH(QByteArray, line);
+        QFETCH(int, code);
+        const auto report = parseReport(line);
+        QCOMPARE(report.has_value(), code != 1);
+        if (report)
+            QCOMPARE(*report, code);
+    }
+
+    void values_data()
+    {
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<double>("frequency");  // 0: refused
+        QTest::addColumn<bool>("number");
+        QTest::newRow("hertz") << QByteArray("432065000") << 432065000.0 << true;
+        QTest::newRow("with decimals") << QByteArray("145000000.000000") << 145000000.0 << true;
+        QTest::newRow("zero") << QByteArray("0") << 0.0 << true;
+        QTest::newRow("negative") << QByteArray("-3.64") << 0.0 << true;
+        QTest::newRow("beyond any radio") << QByteArray("1e20") << 0.0 << true;
+        QTest::newRow("garbage") << QByteArray("garbage") << 0.0 << false;
+        QTest::newRow("empty") << QByteArray("") << 0.0 << false;
+        QTest::newRow("leading space") << QByteArray(" 5") << 0.0 << false;
+        QTest::newRow("not a number") << QByteArray("nan") << 0.0 << false;
+        QTest::newRow("infinite") << QByteArray("inf") << 0.0 << false;
+        QTest::newRow("two values") << QByteArray("1.0 2.0") << 0.0 << false;
+        QTest::newRow("report") << QByteArray("RPRT 0") << 0.0 << false;
+    }
+
+    void values()
+    {
+        QFETCH(QByteArray, line);
+        QFETCH(double, frequency);
+        QFETCH(bool, number);
+        QCOMPARE(parseNumber(line).has_value(), number);
+        const auto hz = parseFrequency(line);
+        QCOMPARE(hz.has_value(), frequency > 0);
+        if (hz)
+            QCOMPARE(*hz, frequency);
+    }
+
+    void ptt_data()
+    {
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<int>("state");  // -1: refused
+        QTest::newRow("off") << QByteArray("0") << 0;
+        QTest::newRow("on") << QByteArray("1") << 1;
+        QTest::newRow("on by mic") << QByteArray("2") << 1;
+        QTest::newRow("on by data") << QByteArray("3") << 1;
+        QTest::newRow("unknown") << QByteArray("4") << -1;
+        QTest::newRow("two digits") << QByteArray("01") << -1;
+        QTest::newRow("empty") << QByteArray("") << -1;
+        QTest::newRow("report") << QByteArray("RPRT -11") << -1;
+    }
+
+    void ptt()
+    {
+        QFETCH(QByteArray, line);
+        QFETCH(int, state);
+        const auto on = parsePtt(line);
+        QCOMPARE(on.has_value(), state >= 0);
+        if (on)
+            QCOMPARE(*on, state == 1);
+    }
+
+    void commands()
+    {
+        QCOMPARE(setFrequencyCommand(432065250), QByteArray("F 432065250\n"));
+        QCOMPARE(setPositionCommand(123.456, 5), QByteArray("P 123.46 5.00\n"));
+        QCOMPARE(setPositionCommand(-3.2, 0.004), QByteArray("P -3.20 0.00\n"));
+        QCOMPARE(errorText(-1), QStringLiteral("invalid parameter"));
+        QCOMPARE(errorText(-11), QStringLiteral("function not available"));
+        QCOMPARE(errorText(-99), QStringLiteral("unknown error"));
+    }
+
+    void networkSettingsFile()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("network.cfg"));
+        QCOMPARE(NetworkSettings::read(path), NetworkSettings());
+        // Nothing chosen, nothing written: a serial station gets no file.
+        QVERIFY(NetworkSettings().write(path));
+        QVERIFY(!QFile::exists(path));
+
+        NetworkSettings chosen;
+        chosen.rigctld = true;
+        chosen.rigctldAddress = QStringLiteral("shack-pi:4532");
+        chosen.rotctldAddress = QStringLiteral("[::1]:4535");
+        QVERIFY(chosen.write(path));
+        QCOMPARE(NetworkSettings::read(path), chosen);
+        // Once there, going back to the defaults is written too.
+        QVERIFY(NetworkSettings().write(path));
+        QCOMPARE(NetworkSettings::read(path), NetworkSettings());
+    }
+
+    void networkSettingsLinesInAnyOrder()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("network.cfg"));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("rotctld address: 'rotor:4533'\n"
+                   "something else: 'x'\n"
+                   "rotator link: 'network'\n"
+                   "transceiver link: 'maybe'\n"
+                   "rigctld address: ''\n"
+                   "no quotes here\n");
+        file.close();
+        const NetworkSettings read = NetworkSettings::read(path);
+        QVERIFY(read.rotctld);
+        QCOMPARE(read.rotctldAddress, QStringLiteral("rotor:4533"));
+        QVERIFY(!read.rigctld);  // a value it does not know keeps the default
+        QCOMPARE(read.rigctldAddress, QStringLiteral("localhost:4532"));
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_HamlibProtocol)
+#include "tst_hamlibprotocol.moc"
