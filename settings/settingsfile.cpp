@@ -2,6 +2,8 @@
 
 #include "settings/numbers.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <QStringList>
 #include <QTextStream>
@@ -76,20 +78,40 @@ QByteArray fileContent(const QStringList &lines)
     return content;
 }
 
+// A save links its temporary file under a name of the form "store.cfg.XXXXXX"
+// and then renames it; a run killed between the two leaves that name behind.
+void removeLeftovers(const QString &path)
+{
+    const QFileInfo info(path);
+    const QString pattern = info.fileName() + QStringLiteral(".??????");
+    const QFileInfoList found = info.dir().entryInfoList({pattern}, QDir::Files | QDir::Hidden | QDir::System);
+    for (const QFileInfo &leftover : found)
+        QFile::remove(leftover.filePath());
+}
+
+// Through a temporary file and a rename, so that a failed or interrupted
+// write leaves the old file in place instead of a part or none.
+bool save(const QString &path, const QStringList &lines)
+{
+    QSaveFile out(path);
+    if (!out.open(QIODevice::WriteOnly))
+        return false;
+    out.write(fileContent(lines));
+    return out.commit();
+}
+
 } // namespace
 
 SettingsFile::SettingsFile(const QString &path)
     : m_file(path)
 {
+    removeLeftovers(path);
     if (m_file.exists())
-        return;
-    if (!m_file.open(QIODevice::WriteOnly))
         return;
     QStringList lines;
     for (quint16 i = 0; i < lineCount; ++i)
         lines << lineFor(i, QLatin1String(defaultValues[i]));
-    m_file.write(fileContent(lines));
-    m_file.close();
+    save(path, lines);
 }
 
 SettingsFile::~SettingsFile() = default;
@@ -114,13 +136,7 @@ void SettingsFile::writeLine(const QString &text, quint16 n)
     if (n < lineCount)
         lines[n] = text;
 
-    // Through a temporary file and a rename, so that a failed write leaves
-    // the old file in place instead of no file at all.
-    QSaveFile out(m_file.fileName());
-    if (!out.open(QIODevice::WriteOnly))
-        return;
-    out.write(fileContent(lines));
-    out.commit();
+    save(m_file.fileName(), lines);
 }
 
 QString SettingsFile::valueText(quint16 n, bool &valid)
