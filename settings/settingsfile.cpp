@@ -4,16 +4,13 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QList>
 #include <QSaveFile>
 #include <QStringList>
-#include <QTextStream>
 
 namespace {
 
 constexpr quint16 lineCount = 9;
-// Longest line a single read takes; a longer one runs on into the next read.
-constexpr qint64 maxLineLength = 1024;
-
 enum Line : quint16 {
     Filename,
     RepetitionTime,
@@ -49,33 +46,62 @@ QString lineFor(quint16 n, const QString &value)
     return QStringLiteral("%1: '%2'").arg(QLatin1String(keys[n]), value);
 }
 
-// The text is in the local 8-bit encoding, as the files of earlier runs are.
-void useLocalEncoding(QTextStream &stream)
-{
-    stream.setEncoding(QStringConverter::System);
-}
+// One line of the file as stored: its bytes without the line feed and
+// without one carriage return before it. Kept as bytes, so a rewrite gives
+// every other line back exactly as it was read.
+using RawLine = QByteArray;
 
-// Lines 0..last from an open device; lines past the end read as empty.
-QStringList readLines(QIODevice &device, quint16 last)
+// Lines 0..last from an open device, each read whole whatever its length;
+// lines past the end read as empty.
+QList<RawLine> readLines(QIODevice &device, quint16 last)
 {
-    QTextStream stream(&device);
-    useLocalEncoding(stream);
-    QStringList lines;
+    QList<RawLine> lines;
     for (int i = 0; i <= int(last); ++i) {
-        QString line = stream.readLine(maxLineLength);
-        if (line.endsWith(QLatin1Char('\r')))
+        RawLine line = device.readLine();
+        if (line.endsWith('\n'))
+            line.chop(1);
+        if (line.endsWith('\r'))
             line.chop(1);
         lines << line;
     }
     return lines;
 }
 
-QByteArray fileContent(const QStringList &lines)
+// The text is in the local 8-bit encoding, as the files of earlier runs are.
+QString textOf(const RawLine &line)
+{
+    return QString::fromLocal8Bit(line);
+}
+
+RawLine rawOf(const QString &text)
+{
+    return text.toLocal8Bit();
+}
+
+// Each line ends in a line feed; a line whose own text ends in a carriage
+// return keeps a CR LF, or reading it back would lose that CR.
+QByteArray fileContent(const QList<RawLine> &lines)
 {
     QByteArray content;
-    for (const QString &line : lines)
-        content += line.toLocal8Bit() + '\n';
+    for (const RawLine &line : lines)
+        content += line + (line.endsWith('\r') ? "\r\n" : "\n");
     return content;
+}
+
+// Through a temporary file and a rename, so that a failed or interrupted
+// write leaves the old file in place instead of a part or none. Where the
+// folder takes no new file but the file itself is writable, it is rewritten
+// in place. Empty on success, otherwise why it failed.
+QString save(const QString &path, const QList<RawLine> &lines)
+{
+    QSaveFile out(path);
+    out.setDirectWriteFallback(true);
+    if (!out.open(QIODevice::WriteOnly))
+        return out.errorString();
+    out.write(fileContent(lines));
+    if (!out.commit())
+        return out.errorString();
+    return {};
 }
 
 // A save links its temporary file under a name of the form "store.cfg.XXXXXX"
@@ -89,17 +115,6 @@ void removeLeftovers(const QString &path)
         QFile::remove(leftover.filePath());
 }
 
-// Through a temporary file and a rename, so that a failed or interrupted
-// write leaves the old file in place instead of a part or none.
-bool save(const QString &path, const QStringList &lines)
-{
-    QSaveFile out(path);
-    if (!out.open(QIODevice::WriteOnly))
-        return false;
-    out.write(fileContent(lines));
-    return out.commit();
-}
-
 } // namespace
 
 SettingsFile::SettingsFile(const QString &path)
@@ -108,9 +123,9 @@ SettingsFile::SettingsFile(const QString &path)
     removeLeftovers(path);
     if (m_file.exists())
         return;
-    QStringList lines;
+    QList<RawLine> lines;
     for (quint16 i = 0; i < lineCount; ++i)
-        lines << lineFor(i, QLatin1String(defaultValues[i]));
+        lines << rawOf(lineFor(i, QLatin1String(defaultValues[i])));
     save(path, lines);
 }
 
@@ -122,21 +137,39 @@ QString SettingsFile::readLine(quint16 n)
     // treated as unreadable, so reads and writes fail together.
     if (!m_file.open(QIODevice::ReadWrite))
         return QStringLiteral("error");
-    const QString line = readLines(m_file, n).constLast();
+    const QString line = textOf(readLines(m_file, n).constLast());
     m_file.close();
     return line;
 }
 
 void SettingsFile::writeLine(const QString &text, quint16 n)
 {
-    if (!m_file.open(QIODevice::ReadWrite))
+    if (!m_file.open(QIODevice::ReadWrite)) {
+        reportFailure(m_file.errorString());
         return;
-    QStringList lines = readLines(m_file, lineCount - 1);
+    }
+    QList<RawLine> lines = readLines(m_file, lineCount - 1);
     m_file.close();
     if (n < lineCount)
-        lines[n] = text;
+        lines[n] = rawOf(text);
 
-    save(m_file.fileName(), lines);
+    const QString failure = save(m_file.fileName(), lines);
+    if (!failure.isEmpty())
+        reportFailure(failure);
+}
+
+void SettingsFile::setFailureReport(std::function<void(const QString &)> report)
+{
+    m_report = std::move(report);
+}
+
+// Once a session: a store that cannot be written fails on every confirmation.
+void SettingsFile::reportFailure(const QString &reason)
+{
+    if (m_failureReported || !m_report)
+        return;
+    m_failureReported = true;
+    m_report(QStringLiteral("settings not saved: %1: %2").arg(m_file.fileName(), reason));
 }
 
 QString SettingsFile::valueText(quint16 n, bool &valid)

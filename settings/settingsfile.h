@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 // The operator's nine settings in store.cfg. Nothing is cached: every read
@@ -19,8 +20,12 @@ public:
 
     // Line n without its line ending; "error" when the file cannot be opened.
     QString readLine(quint16 n);
-    // Replaces line n and writes the nine lines back; silently skipped on failure.
+    // Replaces line n and writes the nine lines back, the other lines' bytes
+    // as they were; skipped on failure.
     void writeLine(const QString &text, quint16 n);
+
+    // Told, once per session, that a setting could not be saved and why.
+    void setFailureReport(std::function<void(const QString &)> report);
 
     QString readFilename();
     int readRepetitionTime();
@@ -48,6 +53,9 @@ private:
     std::optional<float> readSingle(quint16 n);
     double readWidened(quint16 n, double fallback);
     void writeValue(quint16 n, const QString &value);
+    void reportFailure(const QString &reason);
 
     QFile m_file;
+    std::function<void(const QString &)> m_report;
+    bool m_failureReported = false;
 };

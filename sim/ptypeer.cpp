@@ -14,22 +14,23 @@ PtyPeer::PtyPeer(QObject *parent)
     openPty();
 }
 
-void PtyPeer::replug()
+bool PtyPeer::reopen()
 {
-    hangUp();
-    openPty();
+    if (isOpen())
+        return true;
+    return openPty();
 }
 
-void PtyPeer::openPty()
+bool PtyPeer::openPty()
 {
     m_slavePath.clear();
-    m_master = posix_openpt(O_RDWR | O_NOCTTY);
+    m_master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (m_master < 0)
-        return;
+        return false;
     if (grantpt(m_master) != 0 || unlockpt(m_master) != 0) {
         ::close(m_master);
         m_master = -1;
-        return;
+        return false;
     }
     char name[128] = {};
     if (ptsname_r(m_master, name, sizeof name) == 0)
@@ -37,7 +38,7 @@ void PtyPeer::openPty()
     ::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK);
 
     // Raw from the start: no echo back to the master, no CR/LF translation.
-    m_slaveKeeper = ::open(name, O_RDWR | O_NOCTTY);
+    m_slaveKeeper = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (m_slaveKeeper >= 0) {
         termios tio {};
         if (tcgetattr(m_slaveKeeper, &tio) == 0) {
@@ -48,6 +49,7 @@ void PtyPeer::openPty()
 
     m_notifier = new QSocketNotifier(m_master, QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &PtyPeer::readMaster);
+    return true;
 }
 
 PtyPeer::~PtyPeer()

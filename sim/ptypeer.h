@@ -31,9 +31,9 @@ public:
     void send(const QByteArray &bytes);
     // Closes the master: the port side sees its device go away.
     void hangUp();
-    // Hangs up and comes back on a new pty (a new slavePath()), as a device
-    // plugged in again does; what was received is kept.
-    void replug();
+    // After a hang-up: a new pseudo-terminal, with a new slave path (the old
+    // one may belong to someone else by now). What was received is kept.
+    bool reopen();
 
     // Sends the pattern over and over at bytesPerSecond until totalBytes have
     // gone, from a thread of its own: a device pushes bytes whether or not
@@ -51,7 +51,7 @@ protected:
     virtual void handleBytes(const QByteArray &chunk) { Q_UNUSED(chunk); }
 
 private:
-    void openPty();
+    bool openPty();
     void readMaster();
 
     int m_master = -1;

@@ -4,6 +4,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <cmath>
 
 SimRotator::SimRotator(QObject *parent)
     : PtyPeer(parent)
@@ -21,6 +22,46 @@ void SimRotator::setLimits(double azMin, double azMax, double elMin, double elMa
     m_azMax = azMax;
     m_elMin = elMin;
     m_elMax = elMax;
+}
+
+double SimRotator::Axis::present(qint64 nowMs) const
+{
+    if (speed <= 0 || nowMs <= startMs)
+        return speed <= 0 ? target : from;
+    const double travelled = speed * double(nowMs - startMs) / 1000.0;
+    const double distance = target - from;
+    if (travelled >= std::fabs(distance))
+        return target;
+    return from + std::copysign(travelled, distance);
+}
+
+void SimRotator::Axis::command(double position, qint64 nowMs)
+{
+    from = present(nowMs);  // a new command turns the axis from where it is
+    startMs = nowMs;
+    target = position;
+}
+
+qint64 SimRotator::now() const
+{
+    return m_motionClock ? m_motionClock() : m_clock.elapsed();
+}
+
+void SimRotator::setSlewRates(double azimuthPerSecond, double elevationPerSecond)
+{
+    // Keep the present positions continuous across the change of speed.
+    const qint64 t = now();
+    m_az.command(m_az.target, t);
+    m_el.command(m_el.target, t);
+    m_az.speed = azimuthPerSecond;
+    m_el.speed = elevationPerSecond;
+}
+
+void SimRotator::setPresentPosition(double azimuth, double elevation)
+{
+    const qint64 t = now();
+    m_az = {azimuth, azimuth, t, m_az.speed};
+    m_el = {elevation, elevation, t, m_el.speed};
 }
 
 void SimRotator::handleBytes(const QByteArray &chunk)
@@ -57,11 +98,12 @@ QByteArray SimRotator::answerTo(const QString &line)
     const double value = match.capturedView(2).toDouble();
     const double low = azimuth ? m_azMin : m_elMin;
     const double high = azimuth ? m_azMax : m_elMax;
-    if (m_limited && (value < low || value > high)) {
+    if (m_refusing || (m_limited && (value < low || value > high))) {
         ++m_refusedCount;
         return QByteArrayLiteral("ERROR/LIMIT\r\n");
     }
     (azimuth ? m_azimuth : m_elevation) = value;
+    (azimuth ? m_az : m_el).command(value, now());
     ++m_acceptedCount;
     return QByteArrayLiteral("OK\r\n");
 }

@@ -8,6 +8,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <optional>
 
 class QTimer;
@@ -26,8 +27,14 @@ public:
     explicit SimRotator(QObject *parent = nullptr);
 
     // Positions outside [min, max] are refused with "ERROR/LIMIT" and not taken.
-    void setLimits(double azMin, double azMax, double elMin, double elMax);
+    // Without arguments: the travel of a common az/el rotator with 90 degrees
+    // of overlap. Off until set, so any position is taken.
+    void setLimits(double azMin = 0, double azMax = 450, double elMin = 0, double elMax = 90);
     void clearLimits() { m_limited = false; }
+    // Refuses every position command with "ERROR/LIMIT", as a controller in
+    // local mode or with a tripped end stop does.
+    void setRefusing(bool on) { m_refusing = on; }
+    bool isRefusing() const { return m_refusing; }
 
     // Each answer goes out this many ms after its command (and never before
     // the answer to the command before it).
@@ -51,6 +58,7 @@ public:
     void setZeroByteBeforeReply(bool on) { m_zeroBeforeReply = on; }
     // Records and takes commands but never answers.
     void setSilent(bool on) { m_silent = on; }
+    bool isSilent() const { return m_silent; }
     // What a line that is not a command gets back (empty: nothing).
     void setOtherLineReply(const QByteArray &reply) { m_otherLineReply = reply; }
 
@@ -69,6 +77,21 @@ public:
     int acceptedCount() const { return m_acceptedCount; }
     int refusedCount() const { return m_refusedCount; }
 
+    // Slew speeds in degrees per second; 0 or less moves at once.
+    void setSlewRates(double azimuthPerSecond, double elevationPerSecond);
+    // Puts the antenna there, at rest, as if it had always been there.
+    void setPresentPosition(double azimuth, double elevation);
+    double presentAzimuth() const { return m_az.present(now()); }
+    double presentElevation() const { return m_el.present(now()); }
+    // Where the antenna is going: the last accepted position, or where it
+    // rests when none has been accepted.
+    double commandedAzimuth() const { return m_az.target; }
+    double commandedElevation() const { return m_el.target; }
+    bool isMoving() const { return m_az.moving(now()) || m_el.moving(now()); }
+    // The motion clock in ms (default: real time since construction); tests
+    // pass their own to step time without waiting.
+    void setMotionClock(std::function<qint64()> msNow) { m_motionClock = std::move(msNow); }
+
 signals:
     void commandReceived(const QString &line);
 
@@ -86,6 +109,18 @@ private:
         QByteArray bytes;
     };
 
+    // One axis: a straight run from `from` at `startMs` toward `target`.
+    struct Axis {
+        double from = 0;
+        double target = 0;
+        qint64 startMs = 0;
+        double speed = 0;
+        double present(qint64 nowMs) const;
+        bool moving(qint64 nowMs) const { return present(nowMs) != target; }
+        void command(double position, qint64 nowMs);
+    };
+    qint64 now() const;
+
     bool m_limited = false;
     double m_azMin = 0, m_azMax = 0, m_elMin = 0, m_elMax = 0;
     int m_replyDelayMs = 0;
@@ -96,6 +131,7 @@ private:
     bool m_singleByteReply = false;
     int m_singleByteGapMs = 5;
     bool m_garbageReply = false;
+    bool m_refusing = false;
     QByteArray m_otherLineReply;
 
     QByteArray m_line;
@@ -104,6 +140,9 @@ private:
     std::optional<double> m_elevation;
     int m_acceptedCount = 0;
     int m_refusedCount = 0;
+    Axis m_az {0, 0, 0, 2.0};
+    Axis m_el {0, 0, 0, 1.0};
+    std::function<qint64()> m_motionClock;
 
     // Answers go out strictly one after another, so a split or late answer
     // never interleaves with the next one.

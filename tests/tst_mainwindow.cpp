@@ -365,6 +365,20 @@ private slots:
         QVERIFY(window.findChild<QDialog *>(QStringLiteral("serialSettingsDialogClass"))->isVisible());
     }
 
+    void unsavedSettingsAreReportedOnce()
+    {
+        WorkDir dir;
+        QVERIFY(QDir().mkdir(QStringLiteral("store.cfg")));
+        Qt_Vestrel window;
+        action(window, "actionTimer")->trigger();
+        enter(child<QLineEdit>(window, "lineRepetitionTime"), QStringLiteral("5"));
+        action(window, "actionOffsets")->trigger();
+        QTest::mouseClick(child<QPushButton>(window, "buttonRoundingDialogConfirm"), Qt::LeftButton);
+        QCOMPARE(logLines(window).filter(QStringLiteral("settings")),
+                 QStringList {"settings not saved: store.cfg: Is a directory"});
+        QCOMPARE(window.findChild<timerSettingdialog *>()->repetitionTime, quint32(5));
+    }
+
     void cancelledFileDialogKeepsTheStoredFolder()
     {
         WorkDir dir;

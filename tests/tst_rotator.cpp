@@ -47,6 +47,16 @@ private slots:
         QTest::newRow("-1") << -1.0 << QByteArray("&* AZ=-01.00\r\n") << QByteArray("&* EL=-01.00\r\n");
         QTest::newRow("0") << 0.0 << QByteArray("&* AZ=000.00\r\n") << QByteArray("&* EL=000.00\r\n");
         QTest::newRow("359.999") << 359.999 << QByteArray("&* AZ=360.00\r\n") << QByteArray("&* EL=360.00\r\n");
+        // Exact ties go to the even digit, as printf rounds.
+        QTest::newRow("tie 123.125") << 123.125 << QByteArray("&* AZ=123.12\r\n") << QByteArray("&* EL=123.12\r\n");
+        QTest::newRow("tie 10.625") << 10.625 << QByteArray("&* AZ=010.62\r\n") << QByteArray("&* EL=010.62\r\n");
+        QTest::newRow("tie -3.125") << -3.125 << QByteArray("&* AZ=-03.12\r\n") << QByteArray("&* EL=-03.12\r\n");
+        QTest::newRow("tie 0.375 up") << 0.375 << QByteArray("&* AZ=000.38\r\n") << QByteArray("&* EL=000.38\r\n");
+        QTest::newRow("tie -0.125") << -0.125 << QByteArray("&* AZ=-00.12\r\n") << QByteArray("&* EL=-00.12\r\n");
+        QTest::newRow("tie 4095.875") << 4095.875 << QByteArray("&* AZ=4095.88\r\n") << QByteArray("&* EL=4095.88\r\n");
+        QTest::newRow("not a tie 2.675") << 2.675 << QByteArray("&* AZ=002.67\r\n") << QByteArray("&* EL=002.67\r\n");
+        QTest::newRow("negative zero") << -0.0 << QByteArray("&* AZ=000.00\r\n") << QByteArray("&* EL=000.00\r\n");
+        QTest::newRow("rounds to zero") << -0.001 << QByteArray("&* AZ=-00.00\r\n") << QByteArray("&* EL=-00.00\r\n");
     }
 
     void commandFormat()
@@ -113,6 +123,19 @@ private slots:
         QTest::newRow("upper-case prefix") << "0XfF" << QByteArray::fromHex("ff");
         QTest::newRow("beyond 32 bits") << "4294967296 7" << QByteArray::fromHex("07");
         QTest::newRow("empty") << "" << QByteArray();
+        // Only the prefixes the rule names: no binary, nothing after the number.
+        QTest::newRow("binary prefixes") << "0b1 0B11 5" << QByteArray::fromHex("05");
+        QTest::newRow("NUL inside") << QString(QStringLiteral("219") + QChar(0) + QStringLiteral("x 7"))
+                                    << QByteArray::fromHex("07");
+        QTest::newRow("NUL at the end") << QString(QStringLiteral("219") + QChar(0)) << QByteArray();
+        QTest::newRow("letters after digits") << "12abc 1e2 1.0 0x1g 0x-1" << QByteArray();
+        QTest::newRow("prefix without digits") << "0x 0X - +" << QByteArray();
+        QTest::newRow("digit beyond octal") << "08 09 07" << QByteArray::fromHex("07");
+        QTest::newRow("signs") << "+5 -0x10 -010" << QByteArray::fromHex("05f0f8");
+        QTest::newRow("int range") << "2147483647 2147483648 -2147483648 -2147483649"
+                                   << QByteArray::fromHex("ff00");
+        QTest::newRow("tab around a value") << "\t0x41\t" << QByteArray::fromHex("41");
+        QTest::newRow("non-ASCII digits") << QStringLiteral("\uff15 \u0663 \u00b2") << QByteArray();
     }
 
     void byteEntry()
@@ -248,6 +271,21 @@ private slots:
         QTRY_VERIFY(!s.log().filter(QStringLiteral("Port A data received (4 bytes): OK")).isEmpty());
     }
 
+    void parkingPositionsRoundTiesToEven()
+    {
+        RotatorStation s;
+        s.clickOpenA();
+        action(*s.window, "actionPark_rotator")->trigger();
+        auto *azimuth = s.w<QLineEdit>("lineParkAzimuth");
+        auto *elevation = s.w<QLineEdit>("lineParkElevation");
+        azimuth->selectAll();
+        QTest::keyClicks(azimuth, QStringLiteral("123.125"));
+        elevation->selectAll();
+        QTest::keyClicks(elevation, QStringLiteral("10.625"));
+        QTest::mouseClick(s.w<QPushButton>("buttonParkPark"), Qt::LeftButton);
+        QTRY_COMPARE(s.rotator.commands(), (QStringList {"&* AZ=123.12", "&* EL=010.62"}));
+    }
+
     void parkTwiceBeforeAnyAnswer()
     {
         RotatorStation s;
@@ -301,6 +339,8 @@ private slots:
         enter(s.w<QLineEdit>("lineSerialSendB"), QStringLiteral("FE"));
         enter(s.w<QLineEdit>("lineSerialSendB"), QStringLiteral("1  2 300 010 -1"));
         QTRY_COMPARE(s.radio.received(), QByteArray::fromHex("262a4101022c08ff"));
+        enter(s.w<QLineEdit>("lineSerialSendB"), QStringLiteral("0b1 0B11 5"));
+        QTRY_COMPARE(s.radio.received(), QByteArray::fromHex("262a4101022c08ff05"));
     }
 
     void openLogsTheSettingsReadBack()

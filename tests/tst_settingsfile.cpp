@@ -5,7 +5,10 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <functional>
 #include <memory>
+#include <pwd.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -69,6 +72,52 @@ bool runningAsRoot()
     return ::geteuid() == 0;
 }
 
+// Runs work in a child process as the unprivileged user "nobody" (root
+// ignores file permissions), in folder; the child's exit code and what it
+// wrote to its report come back. Without root, runs it here.
+int runUnprivileged(const QString &folder, const std::function<int(QByteArray &)> &work, QByteArray &report)
+{
+    if (!runningAsRoot()) {
+        const QString here = QDir::currentPath();
+        QDir::setCurrent(folder);
+        const int code = work(report);
+        QDir::setCurrent(here);
+        return code;
+    }
+    int pipeFds[2];
+    if (::pipe(pipeFds) != 0)
+        return -1;
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(pipeFds[0]);
+        const passwd *nobody = ::getpwnam("nobody");
+        if (!nobody || ::setgid(nobody->pw_gid) != 0 || ::setuid(nobody->pw_uid) != 0
+            || !QDir::setCurrent(folder))
+            ::_exit(100);
+        QByteArray text;
+        const int code = work(text);
+        if (::write(pipeFds[1], text.constData(), size_t(text.size())) != text.size())
+            ::_exit(101);
+        ::_exit(code);
+    }
+    ::close(pipeFds[1]);
+    char buffer[4096];
+    ssize_t n;
+    while ((n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0)
+        report.append(buffer, n);
+    ::close(pipeFds[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Makes path usable by "nobody" when the test runs as root.
+void giveToNobody(const QString &path)
+{
+    if (const passwd *nobody = runningAsRoot() ? ::getpwnam("nobody") : nullptr)
+        QVERIFY(::chown(QFile::encodeName(path).constData(), nobody->pw_uid, nobody->pw_gid) == 0);
+}
+
 } // namespace
 
 class SettingsFileTest : public QObject
@@ -93,6 +142,11 @@ private slots:
     void readOnlyStoreGivesDefaultsAndKeepsFile();
     void storeDeletedWhileRunning();
     void failedRewriteKeepsFile();
+    void longLinesNeverShiftTheOthers_data();
+    void longLinesNeverShiftTheOthers();
+    void otherLinesKeepTheirBytes();
+    void unwritableFolderRewritesFileInPlace();
+    void failureToSaveIsReportedOnce();
 
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -323,6 +377,125 @@ void SettingsFileTest::failedRewriteKeepsFile()
     store.writeRepetitionTime(9);
     QCOMPARE(contentOf(path), defaultContent);
     QCOMPARE(QDir().entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{path});
+}
+
+void SettingsFileTest::longLinesNeverShiftTheOthers_data()
+{
+    QTest::addColumn<int>("length");
+    QTest::newRow("1023") << 1023;
+    QTest::newRow("1024") << 1024;
+    QTest::newRow("1119, a deep folder") << 1119;
+    QTest::newRow("5000") << 5000;
+}
+
+void SettingsFileTest::longLinesNeverShiftTheOthers()
+{
+    QFETCH(int, length);
+    const QString folder = QStringLiteral("/") + QString(length - 1, QLatin1Char('d'));
+    SettingsFile store;
+    store.writeRepetitionTime(7);
+    store.writeFilename(folder);
+    store.writeMessageDelay(350);
+    store.writeAzimuthRounding(0.5);
+    store.writeElevationParking(20);
+
+    QCOMPARE(store.readFilename(), folder);
+    QCOMPARE(store.readRepetitionTime(), 7);
+    QCOMPARE(store.readMessageDelay(), 350);
+    QCOMPARE(store.readAzimuthRounding(), 0.5);
+    QCOMPARE(store.readAzimuthParking(), 90.0);
+    QCOMPARE(store.readElevationParking(), 20.0);
+    const QByteArray content = contentOf();
+    QCOMPARE(content.count('\n'), 9);
+    QVERIFY(content.endsWith("elevation parking: '20'\n"));
+
+    // A long line already in the file, not on line 0, is skipped whole too.
+    setContent(withLine(2, "elevation offset: '" + QByteArray(length, '1') + "'"));
+    QCOMPARE(store.readAzimutOffset(), 0.0f);
+    QCOMPARE(store.readMessageDelay(), 200);
+    QCOMPARE(store.readElevationParking(), 10.0);
+}
+
+void SettingsFileTest::otherLinesKeepTheirBytes()
+{
+    // A CR that belongs to a line's text, before the CR LF that ends it.
+    const QByteArray before = withLine(8, "elevation parking: '12'\r\r");
+    setContent(before);
+    SettingsFile store;
+    QCOMPARE(store.readLine(8), QStringLiteral("elevation parking: '12'\r"));
+    store.writeMessageDelay(300);
+    store.writeRepetitionTime(5);
+    QCOMPARE(contentOf(), QByteArray(before).replace("'200'", "'300'").replace("'2'", "'5'"));
+    QCOMPARE(store.readLine(8), QStringLiteral("elevation parking: '12'\r"));
+
+    // Bytes that are not text in the local encoding come back unchanged.
+    const QByteArray binary = withLine(0, "filename: '/data/\xff\xfe'");
+    setContent(binary);
+    store.writeMessageDelay(200);
+    QCOMPARE(contentOf(), binary);
+}
+
+void SettingsFileTest::unwritableFolderRewritesFileInPlace()
+{
+    // The folder takes no temporary file, but store.cfg itself is writable.
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    QVERIFY(QFile::setPermissions(folder.path(), QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther
+                                                     | QFile::ExeOther));
+    const QString path = folder.filePath(QStringLiteral("store.cfg"));
+    setContent(defaultContent, path);
+    QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther
+                                            | QFile::WriteOther));
+    giveToNobody(path);
+
+    QByteArray report;
+    const int code = runUnprivileged(folder.path(), [](QByteArray &said) {
+        SettingsFile store;
+        store.setFailureReport([&said](const QString &text) { said += text.toUtf8(); });
+        store.writeRepetitionTime(9);
+        return store.readRepetitionTime() == 9 ? 0 : 1;
+    }, report);
+    QVERIFY(QFile::setPermissions(folder.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    QCOMPARE(report, QByteArray());
+    QCOMPARE(code, 0);
+    QCOMPARE(contentOf(path), withLine(1, "repetition time: '9'"));
+}
+
+void SettingsFileTest::failureToSaveIsReportedOnce()
+{
+    QStringList said;
+    {
+        QVERIFY(QDir().mkdir("store.cfg"));
+        SettingsFile store;
+        store.setFailureReport([&said](const QString &text) { said << text; });
+        store.writeRepetitionTime(9);
+        store.writeMessageDelay(300);
+        store.writeAzimuthParking(45);
+        QCOMPARE(said, QStringList{QStringLiteral("settings not saved: store.cfg: Is a directory")});
+        QVERIFY(QDir().rmdir("store.cfg"));
+    }
+
+    // A read-only file, for a user that root's rights do not cover.
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    const QString path = folder.filePath(QStringLiteral("store.cfg"));
+    setContent(defaultContent, path);
+    QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::ReadOther));
+    QVERIFY(QFile::setPermissions(folder.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
+                                                     | QFile::ReadOther | QFile::WriteOther
+                                                     | QFile::ExeOther));
+    giveToNobody(path);
+    QByteArray report;
+    const int code = runUnprivileged(folder.path(), [](QByteArray &text) {
+        SettingsFile store;
+        store.setFailureReport([&text](const QString &said) { text += said.toUtf8() + '\n'; });
+        store.writeRepetitionTime(9);
+        store.writeMessageDelay(300);
+        return 0;
+    }, report);
+    QCOMPARE(code, 0);
+    QCOMPARE(report, QByteArray("settings not saved: store.cfg: Permission denied\n"));
+    QCOMPARE(contentOf(path), defaultContent);
 }
 
 QTEST_GUILESS_MAIN(SettingsFileTest)

@@ -5,6 +5,13 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <chrono>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 Q_DECLARE_METATYPE(TrackingTarget)
 
 namespace {
@@ -58,6 +65,7 @@ private slots:
     void contents();
     void missingFileIsSilent();
     void unopenableFile();
+    void onlyRegularFilesAreRead();
     void largeFileStopsEarly_data();
     void largeFileStopsEarly();
 
@@ -114,6 +122,11 @@ void TestTrackingData::contents_data()
                                 << QStringList {"wrong file"};
     QTest::newRow("one newline") << QByteArray("\n") << Moon << false << QList<double>()
                                  << QStringList {"wrong file"};
+    // The lone CR after the last line feed ends an empty line: field 16.
+    QTest::newRow("16 fields, then LF CR") << QByteArray(numberLines(0, 15, 17) + '\r') << Moon << true
+                                           << plain << QStringList {"relative speed Source error"};
+    QTest::newRow("16 fields, then CR CR LF") << QByteArray(numberLines(0, 15, 17, "\r\r\n")) << Moon << false
+                                              << QList<double>() << QStringList {"wrong file"};
 
     QTest::newRow("elevation empty") << withField(2, "") << Moon << true << QList<double> {1, 0, 12, 14, 13, 15}
                                      << QStringList {"elevation Moon error"};
@@ -186,6 +199,32 @@ void TestTrackingData::unopenableFile()
     const Reading reading = readFile(m_dir.path(), TrackingTarget::Moon);
     QVERIFY(!reading.ok);
     QCOMPARE(reading.messages, QStringList {"File read error"});
+}
+
+void TestTrackingData::onlyRegularFilesAreRead()
+{
+    // A named pipe in the file's place: opening it for reading would wait for
+    // a writer. The writer comes after a while, so a reader that waited reads
+    // a valid record instead of failing.
+    const QString fifo = m_dir.filePath(QStringLiteral("pipe"));
+    QVERIFY(::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
+    std::thread writer([&fifo] {
+        std::this_thread::sleep_for(std::chrono::seconds(3));
+        const int fd = ::open(QFile::encodeName(fifo).constData(), O_WRONLY | O_NONBLOCK);
+        if (fd >= 0) {
+            const QByteArray record = numberLines(0, 16, 17);
+            [[maybe_unused]] const ssize_t written = ::write(fd, record.constData(), size_t(record.size()));
+            ::close(fd);
+        }
+    });
+    const Reading fromPipe = readFile(fifo, TrackingTarget::Moon);
+    writer.join();
+    QVERIFY(!fromPipe.ok);
+    QCOMPARE(fromPipe.messages, QStringList {"File read error"});
+
+    const Reading fromDevice = readFile(QStringLiteral("/dev/zero"), TrackingTarget::Moon);
+    QVERIFY(!fromDevice.ok);
+    QCOMPARE(fromDevice.messages, QStringList {"File read error"});
 }
 
 void TestTrackingData::largeFileStopsEarly_data()

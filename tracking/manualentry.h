@@ -3,8 +3,15 @@
 #include <QByteArray>
 #include <QString>
 
+#include <optional>
+
+// An integer with its base taken from the text: "0x"/"0X" hexadecimal, a
+// leading "0" octal, otherwise decimal; an optional sign; white space around
+// it ignored. Anything else in the text (a "0b" prefix, a NUL, a digit beyond
+// the base, trailing characters) or a value outside int makes it no number.
+std::optional<int> parseIntegerWithBase(const QString &text);
+
 // Byte values typed by the operator for port B, separated by single spaces:
-// each part taken with base detection (0x.. hex, 0.. octal, else decimal,
-// optional sign), its low 8 bits kept; parts that do not convert (empty ones
-// included) are skipped without a message.
+// each part taken by parseIntegerWithBase, its low 8 bits kept; parts that do
+// not convert (empty ones included) are skipped without a message.
 QByteArray parseByteValues(const QString &text);

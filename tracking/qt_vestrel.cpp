@@ -31,7 +31,7 @@ const QString ft847 = QStringLiteral("Yaesu FT-847");
 
 QString frequencyText(double mhz)
 {
-    return QStringLiteral("%1").arg(mhz, 9, 'f', 5, QChar('0'));
+    return numbers::fixed(mhz, 5, 9);
 }
 
 // Repetition time in seconds as the timers use it: 0 counts as 1 s.
@@ -78,6 +78,7 @@ Qt_Vestrel::Qt_Vestrel(QWidget *parent)
     connect(readoutTimer, &QTimer::timeout, this, &Qt_Vestrel::freqReadTimeout);
 
     settingsFile = std::make_unique<SettingsFile>();
+    settingsFile->setFailureReport([this](const QString &text) { logMessage(text); });
 
     bindWidgets(portA, QStringLiteral("Port A"), ui->comboSerialNameA, ui->labelSerialStatusA, ui->lineSerialSendA,
                 ui->buttonOpenSerialA, ui->buttonSerialSendA, ui->radioSerialAManual, ui->radioSerialAAuto);

@@ -1,5 +1,7 @@
 #include "tracking/rotatorcommand.h"
 
+#include "settings/numbers.h"
+
 #include <QString>
 
 #include <cmath>
@@ -10,8 +12,7 @@ namespace {
 QByteArray command(const char *templateText, double value)
 {
     return QString::fromLatin1(templateText)
-        .arg(value, 6, 'f', 2, QChar('0'))
-        .arg(QStringLiteral("\r\n"))
+        .arg(numbers::fixed(value, 2, 6), QStringLiteral("\r\n"))
         .toLatin1();
 }
 } // namespace

@@ -7,6 +7,10 @@
 #include <QStringList>
 #include <QTextStream>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 
 constexpr int fieldsNeeded = 17;
@@ -42,8 +46,10 @@ public:
 
     void finish()
     {
-        if (m_lineStarted)
-            endLine();  // last line without terminator (a lone CR counts as one)
+        // A last line without terminator; a lone CR at the very end ends a
+        // line too, an empty one when it follows a line feed ("\n\r").
+        if (m_lineStarted || m_pendingCr)
+            endLine();
     }
 
 private:
@@ -73,6 +79,23 @@ private:
     bool m_pendingCr = false;
 };
 
+// Opens path for reading only if it is a regular file. Opened without blocking
+// and checked on the open descriptor, so a named pipe or a device put in the
+// file's place can neither stall the GUI thread nor be read.
+bool openRegularFile(const QString &path, QFile &file)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)
+        || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 bool readTrackingData(const QString &path, TrackingTarget target, TrackingRecord &record,
@@ -81,8 +104,8 @@ bool readTrackingData(const QString &path, TrackingTarget target, TrackingRecord
     if (path.isEmpty() || !QFile::exists(path))
         return false;
 
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    QFile file;
+    if (!openRegularFile(path, file)) {
         log(QStringLiteral("File read error"));
         return false;
     }

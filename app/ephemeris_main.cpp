@@ -1,0 +1,150 @@
+// vestrel-ephemeris: keeps the tracking data file up to date from the
+// station's locator, the DX station's locator and the operating frequency.
+
+#include "ephemeris/ephemeriswriter.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QSocketNotifier>
+#include <QTextStream>
+
+#include <cmath>
+#include <csignal>
+#include <unistd.h>
+
+namespace {
+
+int signalPipe[2] = {-1, -1};
+
+void forwardSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &byte, 1);
+}
+
+// Ctrl-C and kill end the event loop instead of the process, so a
+// replacement under way is finished and leaves no temporary file behind.
+void quitOnTermination(QCoreApplication &application)
+{
+    if (::pipe(signalPipe) != 0)
+        return;
+    auto *notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &application);
+    QObject::connect(notifier, &QSocketNotifier::activated, &application, &QCoreApplication::quit);
+    std::signal(SIGINT, forwardSignal);
+    std::signal(SIGTERM, forwardSignal);
+}
+
+int fail(const QString &message)
+{
+    QTextStream(stderr) << "vestrel-ephemeris: " << message << '\n';
+    return 2;
+}
+
+// "2026-12-07T04:30:48Z"; a time without zone is taken as UTC too.
+std::optional<QDateTime> parseUtc(const QString &text)
+{
+    QDateTime time = QDateTime::fromString(text.trimmed(), Qt::ISODateWithMs);
+    if (!time.isValid())
+        return std::nullopt;
+    if (time.timeSpec() == Qt::LocalTime)
+        time.setTimeSpec(Qt::UTC);
+    return time.toUTC();
+}
+
+std::optional<double> parsePositive(const QString &text)
+{
+    bool ok = false;
+    const double value = text.trimmed().toDouble(&ok);
+    if (!ok || !std::isfinite(value) || value <= 0.0)
+        return std::nullopt;
+    return value;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication application(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("vestrel-ephemeris"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Writes the tracking data file (Moon and Sun azimuth and elevation, own-echo and DX Doppler)\n"
+        "once a second, replacing it atomically."));
+    parser.addHelpOption();
+    const QCommandLineOption locatorOption(QStringLiteral("locator"),
+                                           QStringLiteral("Own Maidenhead locator, 4 or 6 characters (required)."),
+                                           QStringLiteral("locator"));
+    const QCommandLineOption dxOption(QStringLiteral("dx"),
+                                      QStringLiteral("DX station's locator (default: own locator)."),
+                                      QStringLiteral("locator"));
+    const QCommandLineOption mhzOption(QStringLiteral("mhz"), QStringLiteral("Dial frequency in MHz (required)."),
+                                       QStringLiteral("MHz"));
+    const QCommandLineOption outOption(QStringLiteral("out"), QStringLiteral("File to write (default: azel.dat)."),
+                                       QStringLiteral("path"), QStringLiteral("azel.dat"));
+    const QCommandLineOption atOption(QStringLiteral("at"),
+                                      QStringLiteral("Start the clock at this UTC time, e.g. 2026-12-07T04:30:48Z."),
+                                      QStringLiteral("time"));
+    const QCommandLineOption rateOption(QStringLiteral("rate"),
+                                        QStringLiteral("Run the clock this many times faster than real time."),
+                                        QStringLiteral("factor"), QStringLiteral("1"));
+    const QCommandLineOption onceOption(QStringLiteral("once"), QStringLiteral("Write one file and exit."));
+    const QCommandLineOption txOption(QStringLiteral("tx"), QStringLiteral("Mark the file as transmitting (T)."));
+    parser.addOptions({locatorOption, dxOption, mhzOption, outOption, atOption, rateOption, onceOption, txOption});
+    if (!parser.parse(application.arguments()))
+        return fail(parser.errorText());
+    if (parser.isSet(QStringLiteral("help")))
+        parser.showHelp(0);
+    if (!parser.positionalArguments().isEmpty())
+        return fail(QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first()));
+
+    EphemerisWriter writer;
+    if (!parser.isSet(locatorOption))
+        return fail(QStringLiteral("--locator is required"));
+    if (!writer.setHome(parser.value(locatorOption)))
+        return fail(QStringLiteral("bad locator '%1' (4 or 6 characters, e.g. JO70 or JO70fd)")
+                        .arg(parser.value(locatorOption)));
+    if (parser.isSet(dxOption) && !writer.setDx(parser.value(dxOption)))
+        return fail(QStringLiteral("bad DX locator '%1' (4 or 6 characters, e.g. FN31 or FN31pr)")
+                        .arg(parser.value(dxOption)));
+    if (!parser.isSet(mhzOption))
+        return fail(QStringLiteral("--mhz is required"));
+    const std::optional<double> mhz = parsePositive(parser.value(mhzOption));
+    if (!mhz || !writer.setFrequencyMHz(*mhz))
+        return fail(QStringLiteral("bad frequency '%1' (MHz, above 0 and below 100000)").arg(parser.value(mhzOption)));
+    const std::optional<double> rate = parsePositive(parser.value(rateOption));
+    if (!rate)
+        return fail(QStringLiteral("bad rate '%1' (a positive factor)").arg(parser.value(rateOption)));
+    if (parser.isSet(atOption)) {
+        const std::optional<QDateTime> at = parseUtc(parser.value(atOption));
+        if (!at)
+            return fail(QStringLiteral("bad time '%1' (UTC as 2026-12-07T04:30:48Z)").arg(parser.value(atOption)));
+        writer.setClock(*at, *rate);
+    } else if (*rate != 1.0) {
+        writer.setClock(QDateTime::currentDateTimeUtc(), *rate);
+    }
+    writer.setOutputPath(parser.value(outOption));
+    writer.setTransmitting(parser.isSet(txOption));
+
+    // A first write that fails is a set-up mistake; later ones may be passing
+    // trouble (a full disk, a share gone away), so keep trying and say so once.
+    if (!writer.writeOnce())
+        return fail(writer.lastError());
+    if (parser.isSet(onceOption))
+        return 0;
+
+    bool failing = false;
+    QObject::connect(&writer, &EphemerisWriter::failed, [&](const QString &error) {
+        if (!failing)
+            QTextStream(stderr) << "vestrel-ephemeris: " << error << '\n';
+        failing = true;
+    });
+    QObject::connect(&writer, &EphemerisWriter::written, [&] {
+        if (failing)
+            QTextStream(stderr) << "vestrel-ephemeris: writing again\n";
+        failing = false;
+    });
+    quitOnTermination(application);
+    writer.start();
+    return application.exec();
+}

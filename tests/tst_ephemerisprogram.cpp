@@ -1,0 +1,164 @@
+#include "ephemeris/ephemeris.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+struct Run {
+    int exitCode = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+Run runProgram(const QStringList &arguments)
+{
+    QProcess process;
+    process.start(QStringLiteral(VESTREL_EPHEMERIS_PROGRAM), arguments);
+    Run run;
+    if (!process.waitForFinished(60000)) {
+        process.kill();
+        process.waitForFinished();
+        return run;
+    }
+    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.out = process.readAllStandardOutput();
+    run.err = process.readAllStandardError();
+    return run;
+}
+
+QByteArray contentsOf(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+class TestEphemerisProgram : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { QVERIFY(m_dir.isValid()); }
+    void onceAtAGivenTime_data();
+    void onceAtAGivenTime();
+    void help();
+    void badInput_data();
+    void badInput();
+    void keepsRewriting();
+
+private:
+    QTemporaryDir m_dir;
+};
+
+void TestEphemerisProgram::onceAtAGivenTime_data()
+{
+    QTest::addColumn<QStringList>("extra");
+    QTest::addColumn<QString>("dx");
+    QTest::addColumn<bool>("transmitting");
+    QTest::newRow("with DX") << QStringList {"--dx", "FN31pr"} << "FN31pr" << false;
+    QTest::newRow("own echo only") << QStringList() << "JO70FD" << false;
+    QTest::newRow("transmitting") << QStringList {"--dx", "FN31pr", "--tx"} << "FN31pr" << true;
+}
+
+void TestEphemerisProgram::onceAtAGivenTime()
+{
+    QFETCH(QStringList, extra);
+    QFETCH(QString, dx);
+    QFETCH(bool, transmitting);
+
+    const QString out = m_dir.filePath(QStringLiteral("once-%1.dat").arg(QTest::currentDataTag()));
+    const Run run = runProgram(QStringList {"--locator", "JO70FD", "--mhz", "432.065", "--out", out, "--at",
+                                            "2026-12-07T04:30:48Z", "--once"}
+                               + extra);
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.err, QByteArray());
+    const QDateTime utc(QDate(2026, 12, 7), QTime(4, 30, 48), Qt::UTC);
+    const SkySnapshot sky = computeSky(*positionOfLocator(QStringLiteral("JO70FD")), *positionOfLocator(dx), 432.065, utc);
+    QCOMPARE(contentsOf(out), formatTrackingFile(sky, transmitting));
+}
+
+void TestEphemerisProgram::help()
+{
+    const Run run = runProgram({QStringLiteral("--help")});
+    QCOMPARE(run.exitCode, 0);
+    for (const char *option : {"--locator", "--dx", "--mhz", "--out", "--at", "--once", "--rate"})
+        QVERIFY2(run.out.contains(option), option);
+}
+
+void TestEphemerisProgram::badInput_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("message");
+
+    const QStringList good {"--locator", "JO70FD", "--mhz", "432.065", "--once"};
+    auto with = [&](const QString &option, const QString &value) {
+        QStringList arguments = good;
+        const int i = arguments.indexOf(option);
+        if (i >= 0)
+            arguments[i + 1] = value;
+        else
+            arguments << option << value;
+        return arguments;
+    };
+    QTest::newRow("bad locator") << with("--locator", "JO7") << "bad locator 'JO7'";
+    QTest::newRow("bad DX") << with("--dx", "FN31p") << "bad DX locator 'FN31p'";
+    QTest::newRow("no locator") << QStringList {"--mhz", "432", "--once"} << "--locator is required";
+    QTest::newRow("no frequency") << QStringList {"--locator", "JO70", "--once"} << "--mhz is required";
+    QTest::newRow("frequency not a number") << with("--mhz", "432,065") << "bad frequency '432,065'";
+    QTest::newRow("frequency zero") << with("--mhz", "0") << "bad frequency '0'";
+    QTest::newRow("frequency negative") << with("--mhz", "-144") << "bad frequency '-144'";
+    QTest::newRow("frequency too high") << with("--mhz", "100000") << "bad frequency '100000'";
+    QTest::newRow("bad time") << with("--at", "2026-13-07T04:30:48Z") << "bad time '2026-13-07T04:30:48Z'";
+    QTest::newRow("time without date") << with("--at", "04:30:48") << "bad time '04:30:48'";
+    QTest::newRow("bad rate") << with("--rate", "fast") << "bad rate 'fast'";
+    QTest::newRow("negative rate") << with("--rate", "-60") << "bad rate '-60'";
+    QTest::newRow("unknown option") << QStringList(good) + QStringList {"--lokator"} << "Unknown option 'lokator'";
+    QTest::newRow("stray argument") << QStringList(good) + QStringList {"azel.dat"} << "unexpected argument 'azel.dat'";
+    QTest::newRow("unwritable file") << with("--out", "/nonexistent-folder/azel.dat") << "cannot write";
+}
+
+void TestEphemerisProgram::badInput()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, message);
+
+    // A run that got as far as writing must not leave azel.dat in the working folder.
+    const QString scratch = m_dir.filePath(QStringLiteral("bad.dat"));
+    if (!arguments.contains(QStringLiteral("--out")))
+        arguments << QStringLiteral("--out") << scratch;
+    const Run checked = runProgram(arguments);
+    QVERIFY2(checked.exitCode > 0, qPrintable(QString::number(checked.exitCode)));
+    QVERIFY2(checked.err.contains(message.toUtf8()), checked.err.constData());
+    QVERIFY(!QFile::exists(m_dir.filePath(QStringLiteral("bad.dat"))));
+}
+
+void TestEphemerisProgram::keepsRewriting()
+{
+    const QString out = m_dir.filePath(QStringLiteral("running.dat"));
+    QProcess process;
+    process.start(QStringLiteral(VESTREL_EPHEMERIS_PROGRAM),
+                  {"--locator", "KP20", "--dx", "GG66", "--mhz", "1296.065", "--out", out, "--at",
+                   "2026-10-03T16:48:00Z", "--rate", "30"});
+    QVERIFY(process.waitForStarted());
+
+    // The clock runs 30 times fast from 16:48:00: the time stamp must move on.
+    QTRY_VERIFY_WITH_TIMEOUT(contentsOf(out).startsWith("16:48:"), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(contentsOf(out).startsWith("16:48:2") || contentsOf(out).startsWith("16:48:3"), 20000);
+    QCOMPARE(process.state(), QProcess::Running);
+
+    // Terminated, it ends cleanly and leaves only its file.
+    process.terminate();
+    QVERIFY(process.waitForFinished(10000));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 0);
+    QCOMPARE(QDir(m_dir.path()).entryList({QStringLiteral("running.dat*")}, QDir::Files),
+             QStringList {QStringLiteral("running.dat")});
+}
+
+QTEST_GUILESS_MAIN(TestEphemerisProgram)
+#include "tst_ephemerisprogram.moc"
