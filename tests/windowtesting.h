@@ -12,7 +12,7 @@
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTextEdit>
+#include <QPlainTextEdit>
 #include <QTimer>
 
 namespace windowtesting {
@@ -35,9 +35,9 @@ private:
     QTemporaryDir m_dir;
 };
 
-inline QTextEdit *logView(QWidget &window)
+inline QPlainTextEdit *logView(QWidget &window)
 {
-    return window.findChild<QTextEdit *>(QStringLiteral("textLog"));
+    return window.findChild<QPlainTextEdit *>(QStringLiteral("textLog"));
 }
 
 inline QStringList logLines(QWidget &window)

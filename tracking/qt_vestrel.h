@@ -17,6 +17,7 @@ class QLineEdit;
 class QPushButton;
 class QRadioButton;
 class QTimer;
+class FileLog;
 class ParkingDialog;
 class SerialPort;
 class SettingsFile;
@@ -109,6 +110,7 @@ public slots:
 private:
     void logMessage(const QString &text);
     void logDebug(const QString &text);
+    void record(const QString &text);
 
     void enumeratePorts();
     void chooseTarget(QAction *chosen, bool checked);
@@ -157,4 +159,6 @@ private:
     bool parkingElevationPending = false;
     quint16 staleCommandCount = 0;
     QString rotatorReplyText;
+    std::unique_ptr<FileLog> m_fileLog;
+    bool m_fileLogFailed = false;
 };
