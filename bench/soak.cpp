@@ -15,6 +15,7 @@
 
 #include <QCheckBox>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QLabel>
 #include <QSet>
 #include <QTextDocument>
@@ -66,14 +67,19 @@ quint32 frameHz(const QByteArray &frame)
 
 bool waitFor(const std::function<bool()> &done, int timeoutMs)
 {
+    if (done())
+        return true;
     QElapsedTimer clock;
     clock.start();
-    while (!done()) {
-        if (clock.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-    }
-    return true;
+    QEventLoop loop;  // sleeps between events, unlike a processEvents() poll
+    QTimer look;
+    QObject::connect(&look, &QTimer::timeout, &loop, [&] {
+        if (done() || clock.elapsed() > timeoutMs)
+            loop.quit();
+    });
+    look.start(50);
+    loop.exec();
+    return done();
 }
 
 } // namespace
@@ -127,7 +133,7 @@ int main(int argc, char **argv)
     operatorTimer.start(100);
 
     auto replug = [&](PtyPeer &device, const char *openButton) {
-        device.replug();
+        device.reopen();
         s.relinkPorts();
         auto *button = s.w<QPushButton>(openButton);
         if (button->text() == QLatin1String("Open"))
