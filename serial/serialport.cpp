@@ -7,8 +7,11 @@
 #include <QThread>
 
 #include <condition_variable>
+#include <cerrno>
 #include <functional>
 #include <mutex>
+
+#include <poll.h>
 
 #if defined(__SANITIZE_THREAD__)
 #include <sanitizer/tsan_interface.h>
@@ -104,6 +107,15 @@ private:
 
 namespace {
 
+// The other end hung up or the device node went away.
+bool deviceGone(int fd)
+{
+    pollfd entry {fd, POLLIN, 0};
+    if (::poll(&entry, 1, 0) < 0)
+        return errno != EINTR;
+    return (entry.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+}
+
 QSerialPort::DataBits toQt(DataBitsType bits)
 {
     switch (bits) {
@@ -189,6 +201,14 @@ void SerialPortIo::handleError(QSerialPort::SerialPortError error)
     // can; closing here stops that, and the owner reports it once.
     if (!m_port->isOpen())
         return;
+    // A read that finds nothing (input discarded by a flush between the
+    // notification and the read) raises these too, and Qt stops reading; the
+    // device is still there, so reading resumes.
+    if (!deviceGone(int(m_port->handle()))) {
+        m_port->clearError();
+        m_port->setReadBufferSize(m_port->readBufferSize());  // restarts the read notifier
+        return;
+    }
     m_port->close();
     if (m_owner->m_lost.exchange(true))
         return;

@@ -2,6 +2,8 @@
 
 #include "settings/numbers.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QList>
 #include <QSaveFile>
 #include <QStringList>
@@ -86,20 +88,45 @@ QByteArray fileContent(const QList<RawLine> &lines)
     return content;
 }
 
+// Through a temporary file and a rename, so that a failed or interrupted
+// write leaves the old file in place instead of a part or none. Where the
+// folder takes no new file but the file itself is writable, it is rewritten
+// in place. Empty on success, otherwise why it failed.
+QString save(const QString &path, const QList<RawLine> &lines)
+{
+    QSaveFile out(path);
+    out.setDirectWriteFallback(true);
+    if (!out.open(QIODevice::WriteOnly))
+        return out.errorString();
+    out.write(fileContent(lines));
+    if (!out.commit())
+        return out.errorString();
+    return {};
+}
+
+// A save links its temporary file under a name of the form "store.cfg.XXXXXX"
+// and then renames it; a run killed between the two leaves that name behind.
+void removeLeftovers(const QString &path)
+{
+    const QFileInfo info(path);
+    const QString pattern = info.fileName() + QStringLiteral(".??????");
+    const QFileInfoList found = info.dir().entryInfoList({pattern}, QDir::Files | QDir::Hidden | QDir::System);
+    for (const QFileInfo &leftover : found)
+        QFile::remove(leftover.filePath());
+}
+
 } // namespace
 
 SettingsFile::SettingsFile(const QString &path)
     : m_file(path)
 {
+    removeLeftovers(path);
     if (m_file.exists())
-        return;
-    if (!m_file.open(QIODevice::WriteOnly))
         return;
     QList<RawLine> lines;
     for (quint16 i = 0; i < lineCount; ++i)
         lines << rawOf(lineFor(i, QLatin1String(defaultValues[i])));
-    m_file.write(fileContent(lines));
-    m_file.close();
+    save(path, lines);
 }
 
 SettingsFile::~SettingsFile() = default;
@@ -126,19 +153,9 @@ void SettingsFile::writeLine(const QString &text, quint16 n)
     if (n < lineCount)
         lines[n] = rawOf(text);
 
-    // Through a temporary file and a rename, so that a failed write leaves
-    // the old file in place instead of no file at all. Where the folder
-    // takes no new file but the file itself is writable, it is rewritten in
-    // place.
-    QSaveFile out(m_file.fileName());
-    out.setDirectWriteFallback(true);
-    if (!out.open(QIODevice::WriteOnly)) {
-        reportFailure(out.errorString());
-        return;
-    }
-    out.write(fileContent(lines));
-    if (!out.commit())
-        reportFailure(out.errorString());
+    const QString failure = save(m_file.fileName(), lines);
+    if (!failure.isEmpty())
+        reportFailure(failure);
 }
 
 void SettingsFile::setFailureReport(std::function<void(const QString &)> report)

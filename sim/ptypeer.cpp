@@ -1,5 +1,6 @@
 #include "sim/ptypeer.h"
 
+#include <QElapsedTimer>
 #include <QSocketNotifier>
 
 #include <cerrno>
@@ -74,6 +75,7 @@ void PtyPeer::send(const QByteArray &bytes)
 
 void PtyPeer::hangUp()
 {
+    stopFlood();
     if (m_notifier) {
         m_notifier->setEnabled(false);
         delete m_notifier;
@@ -107,4 +109,41 @@ void PtyPeer::readMaster()
             continue;
         return;  // EAGAIN: drained
     }
+}
+
+void PtyPeer::startFlood(const QByteArray &pattern, qint64 totalBytes, qint64 bytesPerSecond)
+{
+    stopFlood();
+    if (pattern.isEmpty() || totalBytes <= 0 || bytesPerSecond <= 0 || m_master < 0)
+        return;
+    m_flooded = 0;
+    m_stopFlood = false;
+    m_flooding = true;
+    m_flood = std::thread([this, pattern, totalBytes, bytesPerSecond, fd = m_master] {
+        QElapsedTimer clock;
+        clock.start();
+        qint64 sent = 0;
+        while (!m_stopFlood && sent < totalBytes) {
+            const qint64 due = qMin(totalBytes, clock.elapsed() * bytesPerSecond / 1000);
+            while (sent < due) {
+                const qint64 offset = sent % pattern.size();
+                const qint64 size = qMin(due - sent, qint64(pattern.size()) - offset);
+                const ssize_t n = ::write(fd, pattern.constData() + offset, size_t(size));
+                if (n <= 0)
+                    break;  // the line is full: try again shortly
+                sent += n;
+                m_flooded = sent;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        m_flooding = false;
+    });
+}
+
+void PtyPeer::stopFlood()
+{
+    m_stopFlood = true;
+    if (m_flood.joinable())
+        m_flood.join();
+    m_flooding = false;
 }

@@ -4,6 +4,9 @@
 #include <QObject>
 #include <QString>
 
+#include <atomic>
+#include <thread>
+
 class QSocketNotifier;
 
 // The far end of a serial line for tests and demos: owns the master side of a
@@ -32,6 +35,14 @@ public:
     // one may belong to someone else by now). What was received is kept.
     bool reopen();
 
+    // Sends the pattern over and over at bytesPerSecond until totalBytes have
+    // gone, from a thread of its own: a device pushes bytes whether or not
+    // the program keeps up, and a full line only slows the flood down.
+    void startFlood(const QByteArray &pattern, qint64 totalBytes, qint64 bytesPerSecond);
+    void stopFlood();
+    bool isFlooding() const { return m_flooding.load(); }
+    qint64 floodedBytes() const { return m_flooded.load(); }
+
 signals:
     void bytesReceived(const QByteArray &chunk);
 
@@ -48,4 +59,9 @@ private:
     QString m_slavePath;
     QSocketNotifier *m_notifier = nullptr;
     QByteArray m_received;
+
+    std::thread m_flood;
+    std::atomic<bool> m_flooding {false};
+    std::atomic<bool> m_stopFlood {false};
+    std::atomic<qint64> m_flooded {0};
 };

@@ -110,7 +110,7 @@ QByteArray SimRotator::answerTo(const QString &line)
 
 void SimRotator::queueReply(const QByteArray &reply)
 {
-    QByteArray bytes = reply;
+    QByteArray bytes = m_garbageReply ? QByteArrayLiteral("\xfe#~?%\x01+\r\n") : reply;
     if (m_zeroBeforeReply)
         bytes.prepend('\0');
 
@@ -120,7 +120,10 @@ void SimRotator::queueReply(const QByteArray &reply)
     if (!m_queue.isEmpty())
         due = std::max(due, m_queue.last().dueMs);
 
-    if (m_splitReply && bytes.size() > 1) {
+    if (m_singleByteReply) {
+        for (qsizetype i = 0; i < bytes.size(); ++i)
+            m_queue.append({due + i * m_singleByteGapMs, bytes.mid(i, 1)});
+    } else if (m_splitReply && bytes.size() > 1) {
         // The zero byte stays with the first half, so "O" and "K" are apart.
         const qsizetype first = m_zeroBeforeReply ? 2 : 1;
         m_queue.append({due, bytes.left(first)});

@@ -46,6 +46,14 @@ public:
         m_splitReply = split;
         m_splitGapMs = gapMs;
     }
+    // Each answer one byte at a time, gapMs apart.
+    void setSingleByteReply(bool on, int gapMs = 5)
+    {
+        m_singleByteReply = on;
+        m_singleByteGapMs = gapMs;
+    }
+    // Commands are taken but answered with line noise that holds no marker.
+    void setGarbageReply(bool on) { m_garbageReply = on; }
     // A zero byte goes out before each answer.
     void setZeroByteBeforeReply(bool on) { m_zeroBeforeReply = on; }
     // Records and takes commands but never answers.
@@ -120,6 +128,9 @@ private:
     int m_splitGapMs = 50;
     bool m_zeroBeforeReply = false;
     bool m_silent = false;
+    bool m_singleByteReply = false;
+    int m_singleByteGapMs = 5;
+    bool m_garbageReply = false;
     bool m_refusing = false;
     QByteArray m_otherLineReply;
 

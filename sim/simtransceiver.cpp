@@ -106,8 +106,17 @@ void SimTransceiver::takeFrame(const QByteArray &frame)
         answer(m_garbage ? QByteArray(reply.size() + 1, char(0xEE)) : reply);
 }
 
-void SimTransceiver::answer(const QByteArray &reply)
+void SimTransceiver::answer(const QByteArray &fresh)
 {
+    QByteArray reply = fresh;
+    if (m_merged) {
+        if (m_heldReply.isEmpty()) {
+            m_heldReply = fresh;
+            return;
+        }
+        reply = m_heldReply + fresh;
+        m_heldReply.clear();
+    }
     qint64 due = m_clock.nsecsElapsed() + qint64(m_replyDelayMs) * 1'000'000;
     if (!m_pending.empty())
         due = qMax(due, m_pending.back().dueNs);

@@ -51,6 +51,12 @@ public:
     void setSplitReply(const QList<int> &pieces, int gapMs = 40);
     // Replies one byte longer than the radio's, of 0xEE bytes.
     void setGarbage(bool on) { m_garbage = on; }
+    // Each reply is held back and goes out in one write with the next one.
+    void setMergedReplies(bool on)
+    {
+        m_merged = on;
+        m_heldReply.clear();
+    }
     // Records frames and does nothing else.
     void setSilent(bool on) { m_silent = on; }
     // Replies go out byte by byte at the pace of a 9600-baud 8N1 line.
@@ -97,6 +103,8 @@ private:
     bool m_silent = false;
     bool m_lineTiming = false;
     bool m_acknowledge = false;
+    bool m_merged = false;
+    QByteArray m_heldReply;
 
     QElapsedTimer m_clock;
     std::deque<Pending> m_pending;  // due times never decrease: the line is serial

@@ -11,6 +11,7 @@
 
 #include <QDir>
 #include <QTest>
+#include <QPlainTextEdit>
 #include <QTextEdit>
 
 #include <memory>
@@ -56,7 +57,7 @@ struct DemoRun {
     template <typename T>
     T *sim(const char *name) { return simulator->findChild<T *>(QString::fromLatin1(name)); }
 
-    QString log() { return w<QTextEdit>("textLog")->toPlainText(); }
+    QString log() { return w<QPlainTextEdit>("textLog")->toPlainText(); }
 
     DemoStation station;
     bool started = false;

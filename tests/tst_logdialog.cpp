@@ -1,7 +1,8 @@
 #include "ui/logdialog.h"
 
 #include <QGridLayout>
-#include <QTextEdit>
+#include <QTextBlock>
+#include <QPlainTextEdit>
 #include <QtTest>
 
 #include <memory>
@@ -19,18 +20,23 @@ private slots:
     void textIsShownVerbatim_data();
     void textIsShownVerbatim();
     void operatorCannotEdit();
+    void messageWithLineBreaksIsOneParagraph();
+    void keepsTheMostRecentMessages_data();
+    void keepsTheMostRecentMessages();
+    void defaultBound();
+    void noteFollowsTheRecordLocation();
 
 private:
     std::unique_ptr<QWidget> m_host;
     logDialog *m_log = nullptr;
-    QTextEdit *m_text = nullptr;
+    QPlainTextEdit *m_text = nullptr;
 };
 
 void LogDialogTest::init()
 {
     m_host = std::make_unique<QWidget>();
     m_log = new logDialog(m_host.get());
-    m_text = m_log->findChild<QTextEdit *>("textLog");
+    m_text = m_log->findChild<QPlainTextEdit *>("textLog");
     QVERIFY(m_text);
 }
 
@@ -98,6 +104,73 @@ void LogDialogTest::operatorCannotEdit()
     QTest::keyClick(m_text, Qt::Key_Delete);
     QCOMPARE(m_text->toPlainText(), QStringLiteral("ERROR/LIMIT"));
     QVERIFY(m_text->textInteractionFlags() & Qt::TextSelectableByMouse);
+}
+
+void LogDialogTest::messageWithLineBreaksIsOneParagraph()
+{
+    m_log->append("Port A data received (6 bytes): OK\r\nOK");
+    m_log->append("a\nb\rc");
+    QCOMPARE(m_text->document()->blockCount(), 2);
+    QCOMPARE(m_text->document()->firstBlock().text(),
+             QStringLiteral("Port A data received (6 bytes): OK") + QChar(QChar::LineSeparator) + "OK");
+}
+
+void LogDialogTest::keepsTheMostRecentMessages_data()
+{
+    QTest::addColumn<int>("limit");
+    QTest::addColumn<int>("appended");
+
+    QTest::newRow("below the bound") << 5 << 4;
+    QTest::newRow("at the bound") << 5 << 5;
+    QTest::newRow("one past") << 5 << 6;
+    QTest::newRow("far past") << 5 << 1000;
+    QTest::newRow("bound of one") << 1 << 3;
+}
+
+void LogDialogTest::keepsTheMostRecentMessages()
+{
+    QFETCH(int, limit);
+    QFETCH(int, appended);
+    m_log->setRecordNote("the full record is in /tmp/vestrel.log");
+    m_log->setMessageLimit(limit);
+    for (int i = 0; i < appended; ++i)
+        m_log->append(QStringLiteral("message %1").arg(i));
+
+    const int dropped = qMax(0, appended - limit);
+    QCOMPARE(m_log->droppedCount(), qint64(dropped));
+    QStringList expected;
+    if (dropped > 0)
+        expected << QStringLiteral("%1 earlier messages dropped from this window; the full record is in "
+                                   "/tmp/vestrel.log").arg(dropped);
+    for (int i = dropped; i < appended; ++i)
+        expected << QStringLiteral("message %1").arg(i);
+    QCOMPARE(m_text->document()->blockCount(), expected.size());
+    QCOMPARE(m_text->toPlainText(), expected.join('\n'));
+}
+
+void LogDialogTest::defaultBound()
+{
+    QCOMPARE(m_log->messageLimit(), 100000);
+    m_log->show();
+    for (int i = 0; i < 100003; ++i)
+        m_log->append(QString::number(i));
+    QCOMPARE(m_text->document()->blockCount(), 100001);
+    QCOMPARE(m_text->document()->firstBlock().text(), QStringLiteral("3 earlier messages dropped from this window"));
+    QCOMPARE(m_text->document()->firstBlock().next().text(), QStringLiteral("3"));
+    QCOMPARE(m_text->document()->lastBlock().text(), QStringLiteral("100002"));
+}
+
+void LogDialogTest::noteFollowsTheRecordLocation()
+{
+    m_log->setMessageLimit(2);
+    m_log->setRecordNote("first place");
+    for (const char *text : {"a", "b", "c"})
+        m_log->append(text);
+    m_log->setRecordNote("second place");
+    QCOMPARE(m_text->toPlainText(), QStringLiteral("1 earlier messages dropped from this window; second place\nb\nc"));
+    // Lowering the bound drops at once.
+    m_log->setMessageLimit(1);
+    QCOMPARE(m_text->toPlainText(), QStringLiteral("2 earlier messages dropped from this window; second place\nc"));
 }
 
 QTEST_MAIN(LogDialogTest)

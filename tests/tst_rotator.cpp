@@ -468,8 +468,8 @@ private slots:
         s.clickOpenA();
         s.clickOpenB();
         QStringList seen;
-        QTextEdit *log = logView(*s.window);
-        connect(log, &QTextEdit::textChanged, this, [&seen, log] { seen = log->toPlainText().split(QLatin1Char('\n')); });
+        QPlainTextEdit *log = logView(*s.window);
+        connect(log, &QPlainTextEdit::textChanged, this, [&seen, log] { seen = log->toPlainText().split(QLatin1Char('\n')); });
         s.window.reset();
         QCOMPARE(seen.mid(seen.size() - 2), (QStringList {"Port A disconnected", "Port B disconnected"}));
     }

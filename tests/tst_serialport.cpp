@@ -4,6 +4,7 @@
 #include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QThread>
+#include <QTimer>
 #include <QtTest>
 
 #include <fcntl.h>
@@ -84,6 +85,7 @@ private slots:
     void writeJustBeforeCloseArrives();
     void hangUpReportedOnceWithoutBusyLoop();
     void flushDiscardsUnread();
+    void flushesDuringAFloodAreNoHangUp();
 };
 
 void TestSerialPort::openAndClose()
@@ -362,6 +364,30 @@ void TestSerialPort::flushDiscardsUnread()
     QTRY_COMPARE((got += port.readAll()), QByteArray("fresh"));
     port.close();
     QVERIFY(!port.flush());
+}
+
+void TestSerialPort::flushesDuringAFloodAreNoHangUp()
+{
+    // A flush that empties the line between Qt's read notification and its
+    // read makes that read fail; the device is still there and must be read on.
+    PtyPeer peer;
+    SerialPort port(peer.slavePath());
+    QVERIFY(port.open(QIODevice::ReadWrite));
+    QSignalSpy lost(&port, &SerialPort::connectionLost);
+    peer.startFlood(QByteArray(64, 'x'), 4 * 1024 * 1024, 2 * 1024 * 1024);
+    QTimer flusher;
+    connect(&flusher, &QTimer::timeout, &port, [&port] { port.flush(); });
+    flusher.start(1);
+    QTRY_VERIFY_WITH_TIMEOUT(!peer.isFlooding(), 20000);
+    flusher.stop();
+    QCOMPARE(lost.count(), 0);
+    QVERIFY(!port.isLost());
+
+    QVERIFY(port.waitForWritten());
+    port.readAll();
+    peer.send("after");
+    QByteArray got;
+    QTRY_VERIFY((got += port.readAll()).endsWith("after"));
 }
 
 QTEST_GUILESS_MAIN(TestSerialPort)

@@ -12,7 +12,7 @@
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTextEdit>
+#include <QPlainTextEdit>
 #include <QTimer>
 
 namespace windowtesting {
@@ -35,9 +35,9 @@ private:
     QTemporaryDir m_dir;
 };
 
-inline QTextEdit *logView(QWidget &window)
+inline QPlainTextEdit *logView(QWidget &window)
 {
-    return window.findChild<QTextEdit *>(QStringLiteral("textLog"));
+    return window.findChild<QPlainTextEdit *>(QStringLiteral("textLog"));
 }
 
 inline QStringList logLines(QWidget &window)
@@ -123,7 +123,10 @@ inline QByteArray trackLine(double moonAz, double moonEl, double dopplerDx = 0, 
 // only ports (rotator first), and the real main window.
 template <typename Rotator, typename Radio>
 struct Station {
-    explicit Station(int repetitionSeconds = 600)
+    // linkedPorts: the window is offered symbolic links to the two ptys (as
+    // /dev/serial/by-id gives), so a device that comes back on another pty
+    // keeps its port name once relinkPorts() has run.
+    explicit Station(int repetitionSeconds = 600, bool linkedPorts = false)
     {
         QFile store(dir.file(QStringLiteral("store.cfg")));
         if (store.open(QIODevice::WriteOnly)) {
@@ -135,8 +138,22 @@ struct Station {
         }
         store.close();
         SerialEnumerator::setSystemPortsHidden(true);
-        SerialEnumerator::setExtraPortNames({rotator.slavePath(), radio.slavePath()});
+        if (linkedPorts) {
+            relinkPorts();
+            SerialEnumerator::setExtraPortNames({linkA(), linkB()});
+        } else {
+            SerialEnumerator::setExtraPortNames({rotator.slavePath(), radio.slavePath()});
+        }
         window = std::make_unique<Qt_Vestrel>();
+    }
+    QString linkA() const { return dir.file(QStringLiteral("rotator-line")); }
+    QString linkB() const { return dir.file(QStringLiteral("radio-line")); }
+    void relinkPorts()
+    {
+        QFile::remove(linkA());
+        QFile::link(rotator.slavePath(), linkA());
+        QFile::remove(linkB());
+        QFile::link(radio.slavePath(), linkB());
     }
     ~Station() { SerialEnumerator::setExtraPortNames({}); }
 

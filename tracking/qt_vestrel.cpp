@@ -2,6 +2,7 @@
 
 #include "hamlib/hamliblinks.h"
 #include "links/seriallinks.h"
+#include "log/filelog.h"
 #include "serial/serialenumerator.h"
 #include "serial/serialport.h"
 #include "settings/numbers.h"
@@ -74,6 +75,8 @@ Qt_Vestrel::Qt_Vestrel(QWidget *parent)
     connect(ui->actionPark_rotator, &QAction::triggered, this, &Qt_Vestrel::on_actionPark_rotator_activated);
 
     logWindow = new logDialog(this);
+    m_fileLog = std::make_unique<FileLog>();
+    logWindow->setRecordNote(QStringLiteral("the full record is in %1").arg(m_fileLog->path()));
 
     repetitionTimer = new QTimer(this);
     connect(repetitionTimer, &QTimer::timeout, this, &Qt_Vestrel::timerTimeout);
@@ -161,13 +164,24 @@ Qt_Vestrel::~Qt_Vestrel()
 
 void Qt_Vestrel::logMessage(const QString &text)
 {
-    logWindow->append(text);
+    record(text);
 }
 
 void Qt_Vestrel::logDebug(const QString &text)
 {
     if (debugMode)
-        logWindow->append(text);
+        record(text);
+}
+
+void Qt_Vestrel::record(const QString &text)
+{
+    logWindow->append(text);
+    if (m_fileLog->write(text) || m_fileLogFailed)
+        return;
+    // Said once; the window goes on, and the file is tried again with each message.
+    m_fileLogFailed = true;
+    logWindow->append(QStringLiteral("log file %1 cannot be written: %2").arg(m_fileLog->path(), m_fileLog->errorString()));
+    logWindow->setRecordNote(QStringLiteral("the record in %1 lacks the messages that could not be written").arg(m_fileLog->path()));
 }
 
 void Qt_Vestrel::enumeratePorts()

@@ -20,6 +20,7 @@ class QPushButton;
 class QRadioButton;
 class QTimer;
 class DeviceLink;
+class FileLog;
 class ParkingDialog;
 class RotatorLink;
 class SettingsFile;
@@ -116,6 +117,7 @@ public slots:
 private:
     void logMessage(const QString &text);
     void logDebug(const QString &text);
+    void record(const QString &text);
 
     void enumeratePorts();
     void chooseTarget(QAction *chosen, bool checked);
@@ -176,4 +178,6 @@ private:
     bool parkingElevationPending = false;
     quint16 staleCommandCount = 0;
     QString rotatorReplyText;
+    std::unique_ptr<FileLog> m_fileLog;
+    bool m_fileLogFailed = false;
 };

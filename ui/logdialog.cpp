@@ -3,17 +3,62 @@
 #include "ui_logDialog.h"
 
 #include <QScrollBar>
+#include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
+
+namespace {
+
+// A line break inside a message stays inside its paragraph.
+QString oneParagraph(const QString &text)
+{
+    if (!text.contains(u'\n') && !text.contains(u'\r'))
+        return text;
+    QString result = text;
+    result.replace(QLatin1String("\r\n"), QString(QChar::LineSeparator));
+    result.replace(u'\r', QChar::LineSeparator);
+    result.replace(u'\n', QChar::LineSeparator);
+    return result;
+}
+
+} // namespace
 
 logDialog::logDialog(QWidget *parent)
     : QDialog(parent)
     , m_ui(std::make_unique<Ui::logDialogClass>())
 {
     m_ui->setupUi(this);
+    // Nobody can undo in a read-only log, but every insertion would still be
+    // kept for it, growing with each message.
+    m_ui->textLog->setUndoRedoEnabled(false);
 }
 
 logDialog::~logDialog() = default;
+
+void logDialog::setMessageLimit(int limit)
+{
+    m_limit = qMax(1, limit);
+    while (m_messages > m_limit)
+        dropOldest();
+}
+
+void logDialog::setRecordNote(const QString &note)
+{
+    m_recordNote = note;
+    if (m_dropped == 0)
+        return;
+    QTextCursor cursor(m_ui->textLog->document()->firstBlock());
+    cursor.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
+    cursor.insertText(droppedNote(), QTextCharFormat());
+}
+
+QString logDialog::droppedNote() const
+{
+    QString note = QStringLiteral("%1 earlier messages dropped from this window").arg(m_dropped);
+    if (!m_recordNote.isEmpty())
+        note += QStringLiteral("; ") + m_recordNote;
+    return note;
+}
 
 void logDialog::append(const QString &text)
 {
@@ -25,14 +70,39 @@ void logDialog::append(const QString &text)
     QTextCursor cursor(m_ui->textLog->document());
     cursor.movePosition(QTextCursor::End);
     // The document starts with one empty block; the first message uses it.
-    // A flag, not isEmpty(), so that an empty first message is a paragraph too.
-    if (m_hasParagraph)
+    // A count, not isEmpty(), so that an empty first message is a paragraph too.
+    if (m_messages > 0 || m_dropped > 0)
         cursor.insertBlock(QTextBlockFormat(), QTextCharFormat());
     else
         cursor.setCharFormat(QTextCharFormat());
-    cursor.insertText(text);
-    m_hasParagraph = true;
+    cursor.insertText(oneParagraph(text));
+    ++m_messages;
+    if (m_messages > m_limit)
+        dropOldest();
 
     if (atBottom)
         scrollBar->setValue(scrollBar->maximum());
+}
+
+void logDialog::dropOldest()
+{
+    QTextDocument *document = m_ui->textLog->document();
+    QTextCursor cursor(document);
+    cursor.beginEditBlock();
+    if (m_dropped == 0) {
+        // The oldest message's paragraph becomes the note.
+        cursor.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
+    } else {
+        // The oldest message follows the note; it goes with its paragraph break.
+        const QTextBlock oldest = document->firstBlock().next();
+        cursor.setPosition(oldest.position());
+        cursor.setPosition(oldest.next().position(), QTextCursor::KeepAnchor);
+        cursor.removeSelectedText();
+        cursor.setPosition(0);
+        cursor.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
+    }
+    --m_messages;
+    ++m_dropped;
+    cursor.insertText(droppedNote(), QTextCharFormat());
+    cursor.endEditBlock();
 }

@@ -1,0 +1,58 @@
+// Prints what appending one message to the log window costs, in microseconds
+// per message, around 10,000 messages, around 100,000 and well past the bound
+// (where every message also drops the oldest), with the window hidden and shown.
+
+#include "ui/logdialog.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+QString message(qint64 i)
+{
+    return QStringLiteral("--received from transceiver (request state = 1): %1").arg(0x4320650001 + i, 10, 16);
+}
+
+// Appends messages until total messages have been appended; returns the cost
+// of the last sample ones in microseconds per message.
+double appendUpTo(logDialog &log, qint64 &appended, qint64 total, qint64 sample)
+{
+    while (appended < total - sample)
+        log.append(message(appended++));
+    QElapsedTimer timer;
+    timer.start();
+    while (appended < total)
+        log.append(message(appended++));
+    // A shown window lays out and paints what came in.
+    QCoreApplication::processEvents();
+    return double(timer.nsecsElapsed()) / 1e3 / double(sample);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const qint64 past = argc > 1 ? std::atoll(argv[1]) : 150000;
+    const qint64 sample = 2000;
+
+    for (const bool shown : {false, true}) {
+        logDialog log;
+        log.setRecordNote(QStringLiteral("the full record is in /var/tmp/vestrel.log"));
+        if (shown)
+            log.show();
+        qint64 appended = 0;
+        const double at10k = appendUpTo(log, appended, 10000, sample);
+        const double at100k = appendUpTo(log, appended, 100000, sample);
+        const double beyond = appendUpTo(log, appended, past, sample);
+        std::printf("log window %s: %.1f us/message at 10k, %.1f at 100k, %.1f at %lld (bound %d, %lld dropped)\n",
+                    shown ? "shown " : "hidden", at10k, at100k, beyond, static_cast<long long>(past),
+                    log.messageLimit(), static_cast<long long>(log.droppedCount()));
+    }
+    return 0;
+}

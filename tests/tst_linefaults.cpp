@@ -1,0 +1,274 @@
+// Faults on the two serial lines while the whole station tracks: the real
+// window, the simulated rotator controller and transceiver on ptys. Through
+// every fault the window must keep answering, CPU time and memory must stay
+// within a budget, and once the fault is gone tracking must carry on by itself.
+
+#include "trackingstation.h"
+
+#include <QtTest>
+
+#include <functional>
+
+using namespace windowtesting;
+using namespace faulttesting;
+
+namespace {
+
+constexpr int maxLagMs = 100;
+// Port A floods at 1 MB/s, what a USB adapter can push; port B, where each
+// 1 KB read becomes a 2 KB line in the log, at the pace of a fast serial line.
+constexpr qint64 rotatorFloodBytes = 2 * 1024 * 1024;
+constexpr qint64 rotatorFloodRate = 1024 * 1024;  // bytes per second
+// In Manual every read is logged: a line per KB. At 1 MB/s the log window
+// holds the event loop for up to half a second; until it keeps up, a fast
+// line's pace.
+constexpr qint64 manualFloodBytes = 512 * 1024;
+constexpr qint64 manualFloodRate = 256 * 1024;
+constexpr qint64 radioFloodBytes = 128 * 1024;
+constexpr qint64 radioFloodRate = 64 * 1024;
+
+struct Target {
+    double azimuth;
+    double elevation;
+    double dopplerHome;
+};
+
+void converge(FaultStation &s, const Target &target)
+{
+    faulttesting::converge(s, target.azimuth, target.elevation, target.dopplerHome);
+}
+
+} // namespace
+
+class tst_LineFaults : public QObject
+{
+    Q_OBJECT
+
+private:
+    // Readings reach the window again: a fresh one shows what the radio is on.
+    void showsReading(FaultStation &s)
+    {
+        auto *label = s.w<QLabel>("labelFreq");
+        label->clear();
+        const auto shown = [&] {
+            return label->text() == QStringLiteral("R %1 MHz").arg(s.radio.frequency() / 1e6, 9, 'f', 5, QChar('0'));
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(shown(), settleMs);
+    }
+
+    // Runs the fault for holdMs while the target moves, ends it, and checks
+    // the window's health through all of it and that tracking resumes.
+    void endure(FaultStation &s, const std::function<void()> &begin, const std::function<void()> &end, int holdMs,
+                double cpuBudget, double memoryBudgetMb)
+    {
+        converge(s, {100, 10, 500});
+        LagProbe probe;
+        Meter meter;
+        begin();
+        s.writeData(trackLine(110.25, 15.5, 0, 900));
+        QTest::qWait(holdMs);
+        end();
+        if (QTest::currentTestFailed())
+            return;
+        converge(s, {120.5, 20.25, -700});
+        if (QTest::currentTestFailed())
+            return;
+        QVERIFY2(probe.maxLagMs() < maxLagMs, qPrintable(QStringLiteral("event loop held %1 ms").arg(probe.maxLagMs())));
+        QVERIFY2(meter.cpuShare() < cpuBudget, qPrintable(QStringLiteral("CPU share %1").arg(meter.cpuShare())));
+        QVERIFY2(meter.growthMb() < memoryBudgetMb, qPrintable(QStringLiteral("grew %1 MB").arg(meter.growthMb())));
+        qInfo("lag %lld ms, CPU share %.2f, growth %.1f MB", probe.maxLagMs(), meter.cpuShare(), meter.growthMb());
+
+        // Nothing keeps running once the fault is over.
+        Meter idle;
+        QTest::qWait(1000);
+        QVERIFY2(idle.cpuShare() < 0.3, qPrintable(QStringLiteral("idle CPU share %1").arg(idle.cpuShare())));
+    }
+
+private slots:
+    void rotatorFaults_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<double>("cpuBudget");
+        QTest::addColumn<double>("memoryBudgetMb");
+        QTest::newRow("silent") << "silent" << 0.5 << 8.0;
+        QTest::newRow("answering garbage") << "garbage" << 0.5 << 8.0;
+        QTest::newRow("answering in single bytes") << "single bytes" << 0.5 << 8.0;
+        QTest::newRow("flood in Auto") << "flood" << 1.6 << 48.0;
+        QTest::newRow("flood in Manual") << "flood manual" << 1.6 << 48.0;
+    }
+
+    void rotatorFaults()
+    {
+        QFETCH(QString, fault);
+        QFETCH(double, cpuBudget);
+        QFETCH(double, memoryBudgetMb);
+        FaultStation s;
+        QTimer cycles;
+        startTracking(s, cycles);
+        SimRotator &rotator = s.rotator;
+        std::function<void()> begin;
+        std::function<void()> end;
+        int holdMs = 2000;
+        if (fault == QLatin1String("silent")) {
+            begin = [&] { rotator.setSilent(true); };
+            end = [&] { rotator.setSilent(false); };
+        } else if (fault == QLatin1String("garbage")) {
+            begin = [&] { rotator.setGarbageReply(true); };
+            end = [&] { rotator.setGarbageReply(false); };
+        } else if (fault == QLatin1String("single bytes")) {
+            // Not a fault to the window: tracking goes on during it.
+            begin = [&] { rotator.setSingleByteReply(true, 10); };
+            end = [&] {
+                converge(s, {110.25, 15.5, 900});
+                rotator.setSingleByteReply(false);
+            };
+        } else {
+            const bool manual = fault.endsWith(QLatin1String("manual"));
+            begin = [&, manual] {
+                if (manual)
+                    s.setAutoA(false);
+                if (manual)
+                    rotator.startFlood(noise(4096, 1), manualFloodBytes, manualFloodRate);
+                else
+                    rotator.startFlood(noise(4096, 1), rotatorFloodBytes, rotatorFloodRate);
+            };
+            end = [&, manual] {
+                QTRY_VERIFY_WITH_TIMEOUT(!rotator.isFlooding(), settleMs);
+                if (manual) {
+                    QVERIFY(!s.log().filter(QStringLiteral("Port A data received (")).isEmpty());
+                    s.setAutoA(true);
+                }
+            };
+            holdMs = 2000;
+        }
+        endure(s, begin, end, holdMs, cpuBudget, memoryBudgetMb);
+    }
+
+    void transceiverFaults_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<double>("cpuBudget");
+        QTest::addColumn<double>("memoryBudgetMb");
+        QTest::newRow("silent") << "silent" << 0.5 << 8.0;
+        QTest::newRow("answering garbage") << "garbage" << 0.5 << 8.0;
+        QTest::newRow("replies split at every byte") << "split" << 0.5 << 8.0;
+        QTest::newRow("replies at line pace") << "line pace" << 0.5 << 8.0;
+        QTest::newRow("replies merged") << "merged" << 0.5 << 8.0;
+        QTest::newRow("flood") << "flood" << 1.6 << 64.0;
+    }
+
+    void transceiverFaults()
+    {
+        QFETCH(QString, fault);
+        QFETCH(double, cpuBudget);
+        QFETCH(double, memoryBudgetMb);
+        FaultStation s;
+        QTimer cycles;
+        startTracking(s, cycles);
+        SimTransceiver &radio = s.radio;
+        std::function<void()> begin;
+        std::function<void()> end;
+        int holdMs = 2000;
+        if (fault == QLatin1String("silent")) {
+            begin = [&] {
+                s.debugOn();
+                radio.setSilent(true);
+            };
+            end = [&] {
+                // Unanswered queries pile up until the queue overflows and starts afresh.
+                QTRY_VERIFY_WITH_TIMEOUT(s.logged(QStringLiteral("--command queue overflowed")), settleMs);
+                radio.setSilent(false);
+            };
+        } else if (fault == QLatin1String("garbage")) {
+            begin = [&] { radio.setGarbage(true); };
+            end = [&] {
+                QTRY_VERIFY_WITH_TIMEOUT(!s.log().filter(QStringLiteral("Wrong status message: eeee")).isEmpty(), settleMs);
+                radio.setGarbage(false);
+            };
+        } else if (fault == QLatin1String("split") || fault == QLatin1String("line pace")) {
+            // Not a fault to the window: every reading still arrives whole.
+            const bool linePace = fault == QLatin1String("line pace");
+            begin = [&, linePace] {
+                if (linePace)
+                    radio.setLineTiming(true);
+                else
+                    radio.setSplitReply({1, 1, 1, 1, 1}, 15);
+            };
+            end = [&, linePace] {
+                converge(s, {110.25, 15.5, 900});
+                showsReading(s);
+                QVERIFY(s.log().filter(QStringLiteral("Wrong ")).isEmpty());
+                if (linePace)
+                    radio.setLineTiming(false);
+                else
+                    radio.setSplitReply({});
+            };
+        } else if (fault == QLatin1String("merged")) {
+            begin = [&] { radio.setMergedReplies(true); };
+            end = [&] {
+                QTRY_VERIFY_WITH_TIMEOUT(!s.log().filter(QStringLiteral("Wrong ")).isEmpty(), settleMs);
+                radio.setMergedReplies(false);
+            };
+        } else {
+            begin = [&] { radio.startFlood(noise(4096, 2), radioFloodBytes, radioFloodRate); };
+            end = [&] {
+                QTRY_VERIFY_WITH_TIMEOUT(!radio.isFlooding(), settleMs);
+                QVERIFY(s.log().filter(QStringLiteral(" lost")).isEmpty());  // noise is no hang-up
+            };
+            holdMs = int(radioFloodBytes * 1000 / radioFloodRate);
+        }
+        endure(s, begin, end, holdMs, cpuBudget, memoryBudgetMb);
+        showsReading(s);
+    }
+
+    void cablePulledAndPluggedIn_data()
+    {
+        QTest::addColumn<bool>("rotatorLine");
+        QTest::newRow("rotator cable") << true;
+        QTest::newRow("transceiver cable") << false;
+    }
+
+    void cablePulledAndPluggedIn()
+    {
+        QFETCH(bool, rotatorLine);
+        FaultStation s(600, true);
+        QTimer cycles;
+        startTracking(s, cycles);
+        converge(s, {100, 10, 500});
+        LagProbe probe;
+        Meter meter;
+
+        PtyPeer &device = rotatorLine ? static_cast<PtyPeer &>(s.rotator) : s.radio;
+        const QString port = rotatorLine ? s.linkA() : s.linkB();
+        const QString name = rotatorLine ? QStringLiteral("Port A") : QStringLiteral("Port B");
+        const char *status = rotatorLine ? "labelSerialStatusA" : "labelSerialStatusB";
+        const char *open = rotatorLine ? "buttonOpenSerialA" : "buttonOpenSerialB";
+        const QString lost = QStringLiteral("connection to %1 lost").arg(port);
+        device.hangUp();
+        QTRY_VERIFY_WITH_TIMEOUT(s.logged(lost), settleMs);
+        QCOMPARE(s.w<QLabel>(status)->text(), QStringLiteral("Status: disconnected"));
+        QCOMPARE(s.w<QPushButton>(open)->text(), QStringLiteral("Open"));
+        QVERIFY(s.window->isTrackingActive());  // the other port tracks on
+        QTest::qWait(500);
+        QStringList lines = s.log();
+        QCOMPARE(lines.filter(QStringLiteral(" lost")), QStringList {lost});
+        QCOMPARE(lines.mid(lines.indexOf(lost), 2), (QStringList {lost, name + QStringLiteral(" disconnected")}));
+
+        // The device comes back on a new pty under the same name; the operator opens it.
+        device.reopen();
+        s.relinkPorts();
+        s.w<QPushButton>(open)->click();
+        QCOMPARE(s.log().filter(QStringLiteral("connected to %1").arg(port)).size(), 2);
+        QCOMPARE(s.w<QLabel>(status)->text(), QStringLiteral("Status: connected"));
+        if (!rotatorLine)
+            engageDoppler(s);
+        converge(s, {130.75, 25.5, 1200});
+        QVERIFY2(probe.maxLagMs() < maxLagMs, qPrintable(QStringLiteral("event loop held %1 ms").arg(probe.maxLagMs())));
+        QVERIFY2(meter.cpuShare() < 0.5, qPrintable(QStringLiteral("CPU share %1").arg(meter.cpuShare())));
+        QVERIFY2(meter.growthMb() < 8.0, qPrintable(QStringLiteral("grew %1 MB").arg(meter.growthMb())));
+        QCOMPARE(s.log().filter(QStringLiteral(" lost")).size(), 1);
+    }
+};
+
+QTEST_MAIN(tst_LineFaults)
+#include "tst_linefaults.moc"
