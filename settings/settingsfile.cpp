@@ -144,6 +144,12 @@ QString SettingsFile::readLine(quint16 n)
 
 void SettingsFile::writeLine(const QString &text, quint16 n)
 {
+    // A line feed would split the line in two and move every later setting
+    // to the wrong line (a folder name may hold one).
+    if (text.contains(u'\n')) {
+        reportFailure(QStringLiteral("a value cannot hold a line break"));
+        return;
+    }
     if (!m_file.open(QIODevice::ReadWrite)) {
         reportFailure(m_file.errorString());
         return;

@@ -147,6 +147,7 @@ private slots:
     void otherLinesKeepTheirBytes();
     void unwritableFolderRewritesFileInPlace();
     void failureToSaveIsReportedOnce();
+    void folderWithLineBreakIsNotSaved();
 
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -496,6 +497,20 @@ void SettingsFileTest::failureToSaveIsReportedOnce()
     QCOMPARE(code, 0);
     QCOMPARE(report, QByteArray("settings not saved: store.cfg: Permission denied\n"));
     QCOMPARE(contentOf(path), defaultContent);
+}
+
+void SettingsFileTest::folderWithLineBreakIsNotSaved()
+{
+    QStringList said;
+    SettingsFile store;
+    store.setFailureReport([&said](const QString &text) { said << text; });
+    store.writeFilename(QStringLiteral("/home/op/tracking"));
+    store.writeFilename(QStringLiteral("/home/op/two\nlines"));
+    store.writeMessageDelay(300);
+    QCOMPARE(store.readFilename(), QStringLiteral("/home/op/tracking"));
+    QCOMPARE(store.readMessageDelay(), 300);
+    QCOMPARE(contentOf().count('\n'), 9);
+    QCOMPARE(said, QStringList {QStringLiteral("settings not saved: store.cfg: a value cannot hold a line break")});
 }
 
 QTEST_GUILESS_MAIN(SettingsFileTest)

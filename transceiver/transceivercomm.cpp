@@ -6,7 +6,6 @@
 #include <QEvent>
 #include <QMutexLocker>
 
-#include <cstring>
 
 namespace {
 
@@ -147,7 +146,7 @@ void TransceiverComm::queueCommand(const QByteArray &frame, bool awaitingReply, 
         // Also how the link recovers from a reply that never came.
         clearQueue();
         port->flush();
-        replyCount = 0;
+        replies.reset();
         emit debugMessage(QStringLiteral("--command queue overflowed"));
     }
     std::lock_guard stateLock(m_stateMutex);
@@ -246,48 +245,39 @@ void TransceiverComm::transceiverReceiveSlot()
 {
     char buffer[maxReadBytes];
     const qint64 got = port->read(buffer, maxReadBytes);
-    if (got <= 0)
+    if (got > 0)
+        takeReply(QByteArray(buffer, int(got)));
+}
+
+void TransceiverComm::takeReply(const QByteArray &chunk)
+{
+    if (chunk.isEmpty())
         return;
-    const QByteArray chunk(buffer, int(got));
-    const int n = chunk.size();
     const int state = requestState.load();
     emit debugMessage(QStringLiteral("--received from transceiver (request state = %1): %2")
                           .arg(state)
                           .arg(hex(chunk)));
 
-    const QByteArray heldAndChunk = QByteArray(replyBuffer, replyCount) + chunk;
-    switch (state) {
-    case cat::RequestFrequency:
-        if (n == cat::frequencyReplySize) {
-            replyCount = 0;
-        } else if (replyCount + n > cat::frequencyReplySize) {
-            emit executionMessage(QStringLiteral("Wrong frequency message: %1").arg(hex(heldAndChunk)));
-            replyCount = 0;
-            if (n > cat::frequencyReplySize)
-                return;  // too long to be the start of the next reply
-        }
-        std::memcpy(replyBuffer + replyCount, chunk.constData(), size_t(n));
-        replyCount = quint8(replyCount + n);
-        if (replyCount == cat::frequencyReplySize) {
-            replyCount = 0;
-            releaseSentHead();
-            const auto frequency = cat::decodeFrequency(QByteArray(replyBuffer, cat::frequencyReplySize));
-            emit frequencyReceived(*frequency);
-        }
+    const cat::ReplyEvent event = replies.take(qint8(state), chunk);
+    switch (event.kind) {
+    case cat::ReplyEvent::Incomplete:
         break;
-    case cat::RequestStatus:
-        if (n == cat::statusReplySize) {
-            releaseSentHead();
-            replyCount = 0;
-            emit statusReceived(cat::decodeTransmitting(chunk.at(0)));
-        } else {
-            emit executionMessage(QStringLiteral("Wrong status message: %1").arg(hex(heldAndChunk)));
-            replyCount = 0;
-        }
+    case cat::ReplyEvent::Frequency:
+        releaseSentHead();
+        emit frequencyReceived(event.mhz);
         break;
-    default:
-        emit executionMessage(QStringLiteral("Unexpected message: %1").arg(hex(heldAndChunk)));
-        replyCount = 0;
+    case cat::ReplyEvent::Status:
+        releaseSentHead();
+        emit statusReceived(event.transmitting);
+        break;
+    case cat::ReplyEvent::WrongFrequency:
+        emit executionMessage(QStringLiteral("Wrong frequency message: %1").arg(hex(event.shown)));
+        break;
+    case cat::ReplyEvent::WrongStatus:
+        emit executionMessage(QStringLiteral("Wrong status message: %1").arg(hex(event.shown)));
+        break;
+    case cat::ReplyEvent::Unexpected:
+        emit executionMessage(QStringLiteral("Unexpected message: %1").arg(hex(event.shown)));
         break;
     }
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "transceiver/catframes.h"
+#include "transceiver/catreply.h"
 
 #include <QByteArray>
 #include <QList>
@@ -82,6 +83,10 @@ public:
     // A snapshot of the queued frames, oldest first.
     QList<QByteArray> queuedFrames() const;
 
+    // Handles one chunk received from the transceiver as the reply to what
+    // was last written; transceiverReceiveSlot() reads the port and calls it.
+    void takeReply(const QByteArray &chunk);
+
     // Held by a caller that makes several queue operations one step for the
     // worker (emptying the queue and queuing CAT OFF before closing). Never
     // destroy the link while holding it: the destructor waits for the worker.
@@ -112,8 +117,7 @@ private:
     std::deque<std::unique_ptr<CatCommand>> commandQueue;
     std::atomic<qint8> requestState {cat::RequestNone};
     // Reply assembly; GUI thread only.
-    quint8 replyCount = 0;
-    char replyBuffer[cat::frequencyReplySize] = {};
+    cat::ReplyAssembler replies;
     // Not called "thread": that would hide QObject::thread().
     TransceiverCommThread *worker = nullptr;
 
