@@ -15,7 +15,7 @@
 #include <QLabel>
 #include <QProcess>
 #include <QPushButton>
-#include <QTextEdit>
+#include <QPlainTextEdit>
 #include <QtTest>
 
 #include <cmath>
