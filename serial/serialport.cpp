@@ -91,7 +91,8 @@ public:
     }
     bool event(QEvent *e) override { return runCall(e) || QObject::event(e); }
 
-    bool openPort(const QString &name, const SerialParameters &parameters, QIODevice::OpenMode mode);
+    bool openPort(const QString &name, const SerialParameters &parameters, QIODevice::OpenMode mode,
+                  OpenFailure &failure, QString &hint);
     void sendPending();
     void discard();
     bool drain(int msecs);
@@ -167,7 +168,8 @@ int serialvalues::baudRateNumber(BaudRateType rate)
     return index >= 0 && index < int(std::size(numbers)) ? numbers[index] : 0;
 }
 
-bool SerialPortIo::openPort(const QString &name, const SerialParameters &parameters, QIODevice::OpenMode mode)
+bool SerialPortIo::openPort(const QString &name, const SerialParameters &parameters, QIODevice::OpenMode mode,
+                            OpenFailure &failure, QString &hint)
 {
     m_port = new QSerialPort(this);
     m_port->setPortName(name);
@@ -177,6 +179,9 @@ bool SerialPortIo::openPort(const QString &name, const SerialParameters &paramet
     m_port->setStopBits(toQt(parameters.stopBits));
     m_port->setFlowControl(toQt(parameters.flowControl));
     if (!m_port->open(mode)) {
+        const QString device = openfailure::devicePath(name);
+        failure = openfailure::classify(m_port->error(), openfailure::mayReadWrite(device));
+        hint = openfailure::hint(failure, name, openfailure::deviceGroup(device), openfailure::userName());
         delete m_port;
         m_port = nullptr;
         return false;
@@ -304,7 +309,11 @@ bool SerialPort::open(QIODevice::OpenMode mode)
     SerialPortIo *io = m_io;
     const SerialParameters parameters = m_parameters;
     const QString name = m_name;
-    post(io, [&] { opened = io->openPort(name, parameters, mode); }, Qt::BlockingQueuedConnection);
+    OpenFailure failure = OpenFailure::None;
+    QString hint;
+    post(io, [&] { opened = io->openPort(name, parameters, mode, failure, hint); }, Qt::BlockingQueuedConnection);
+    m_openFailure = failure;
+    m_openFailureHint = hint;
     if (!opened) {
         stopThread();
         return false;

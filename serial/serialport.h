@@ -1,5 +1,6 @@
 #pragma once
 
+#include "serial/openfailure.h"
 #include "serial/serialtypes.h"
 
 #include <QByteArray>
@@ -50,6 +51,10 @@ public:
     // Sends every byte already handed over, then closes. Safe to call twice.
     void close();
     bool isOpen() const { return m_open; }
+    // Why the last open() failed (None after a success), and one line for the
+    // operator on what to do about it, empty when there is nothing to add.
+    OpenFailure openFailure() const { return m_openFailure; }
+    QString openFailureHint() const { return m_openFailureHint; }
 
     // Any thread. Returns at once with what has arrived (0 if nothing).
     qint64 read(char *data, qint64 maxSize);
@@ -86,6 +91,8 @@ private:
     QString m_name;
     SerialParameters m_parameters;
     bool m_open = false;
+    OpenFailure m_openFailure = OpenFailure::None;
+    QString m_openFailureHint;
     QThread *m_thread = nullptr;
     SerialPortIo *m_io = nullptr;
     QMutex m_ioMutex;  // held while the I/O thread is called or torn down

@@ -500,6 +500,9 @@ bool Qt_Vestrel::openSerialPort(SerialPortRecord &record, const QString &portNam
 
     if (!port->open(QIODevice::ReadWrite)) {
         logMessage(QStringLiteral("connection to %1 failed").arg(portName));
+        const QString hint = port->openFailureHint();
+        if (!hint.isEmpty())
+            logMessage(hint);
         delete port;
         return false;
     }
