@@ -1,21 +1,26 @@
 #include "demo/demo.h"
+#include "startup/commandline.h"
+#include "startup/workingfolder.h"
 #include "tracking/qt_vestrel.h"
 
 #include <QApplication>
-#include <QCommandLineParser>
 
 int main(int argc, char *argv[])
 {
-    QApplication application(argc, argv);
+    startup::setIdentity();
+    // Help and version need no display, so they are answered before the window system is reached.
+    if (const std::optional<int> exitCode = startup::answerHelpOrVersion(argc, argv))
+        return *exitCode;
 
-    QCommandLineParser parser;
-    const QCommandLineOption demo(QStringLiteral("demo"), QStringLiteral("Run on a simulated station."));
-    const QCommandLineOption demoAuto(QStringLiteral("demo-auto"),
-                                      QStringLiteral("Run on a simulated station and do the first steps."));
-    parser.addOptions({demo, demoAuto});
-    parser.process(application);
-    if (parser.isSet(demo) || parser.isSet(demoAuto))
-        return runDemo(application, parser.isSet(demoAuto));
+    QApplication application(argc, argv);
+    startup::CommandLine commandLine;
+    commandLine.process(application);
+    if (commandLine.demo() || commandLine.demoAuto())
+        return runDemo(application, commandLine.demoAuto());
+
+    QString error;
+    if (!startup::enterWorkingFolder(commandLine.fromMenu(), startup::menuWorkingFolder(), &error))
+        qWarning("%s", qPrintable(error));
 
     Qt_Vestrel window;
     window.show();

@@ -1,0 +1,114 @@
+#include "startup/commandline.h"
+
+#include <QCoreApplication>
+#include <QGuiApplication>
+
+#include <cstdio>
+#include <cstdlib>
+
+#ifndef VESTREL_VERSION
+#define VESTREL_VERSION "0"
+#endif
+
+void startup::setIdentity()
+{
+    QCoreApplication::setApplicationName(QStringLiteral("vestrel"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VESTREL_VERSION));
+    // Lets the desktop match the windows to the menu entry and its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.vestrel.Vestrel"));
+}
+
+startup::CommandLine::CommandLine()
+    : m_help(m_parser.addHelpOption())
+    , m_version(m_parser.addVersionOption())
+    , m_menu(QStringLiteral("menu"),
+             QStringLiteral("Work in the folder vestrel in the user's data folder "
+                            "(~/.local/share/vestrel), creating it when missing, instead of the "
+                            "current folder. The desktop menu entry starts the program this way."))
+    , m_demo(QStringLiteral("demo"), QStringLiteral("Run on a simulated station."))
+    , m_demoAuto(QStringLiteral("demo-auto"), QStringLiteral("Run on a simulated station and do the first steps."))
+{
+    // "-platform" is one of Qt's options, not seven letters.
+    m_parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    m_parser.setApplicationDescription(
+        QStringLiteral("Steers a moonbounce antenna from a tracking program's data file and keeps\n"
+                       "a Yaesu FT-817 or FT-847 on the Doppler-corrected frequency.\n"
+                       "Settings are kept in store.cfg in the working folder."));
+    m_parser.addOptions({m_menu, m_demo, m_demoAuto});
+}
+
+bool startup::CommandLine::parse(const QStringList &arguments)
+{
+    m_error.clear();
+    if (!m_parser.parse(arguments)) {
+        m_error = m_parser.errorText();
+        return false;
+    }
+    const QStringList stray = m_parser.positionalArguments();
+    if (!stray.isEmpty()) {
+        m_error = QStringLiteral("Unexpected argument '%1'.").arg(stray.first());
+        return false;
+    }
+    return true;
+}
+
+bool startup::CommandLine::helpWanted() const
+{
+    return m_parser.isSet(m_help);
+}
+
+bool startup::CommandLine::versionWanted() const
+{
+    return m_parser.isSet(m_version);
+}
+
+bool startup::CommandLine::fromMenu() const
+{
+    return m_parser.isSet(m_menu);
+}
+
+bool startup::CommandLine::demo() const
+{
+    return m_parser.isSet(m_demo);
+}
+
+bool startup::CommandLine::demoAuto() const
+{
+    return m_parser.isSet(m_demoAuto);
+}
+
+QString startup::CommandLine::versionText()
+{
+    return QCoreApplication::applicationName() + QLatin1Char(' ') + QCoreApplication::applicationVersion();
+}
+
+void startup::CommandLine::process(const QCoreApplication &application)
+{
+    // Unknown options, help and version: answered and exited by Qt's parser.
+    m_parser.process(application);
+    if (!parse(application.arguments())) {
+        std::fprintf(stderr, "%s: %s\n", qPrintable(QCoreApplication::applicationName()), qPrintable(m_error));
+        std::exit(EXIT_FAILURE);
+    }
+}
+
+std::optional<int> startup::answerHelpOrVersion(int argc, char *argv[])
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    CommandLine commandLine;
+    // Qt's own options (-platform, -style) are still in the list: wrong
+    // options are left to the full parse once the application exists.
+    commandLine.parse(arguments);
+    if (commandLine.versionWanted()) {
+        std::printf("%s\n", qPrintable(CommandLine::versionText()));
+        return EXIT_SUCCESS;
+    }
+    if (commandLine.helpWanted()) {
+        QCoreApplication application(argc, argv);  // names the program in the usage line
+        std::printf("%s", qPrintable(commandLine.helpText()));
+        return EXIT_SUCCESS;
+    }
+    return std::nullopt;
+}

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+class QCoreApplication;
+
+namespace startup {
+
+// The program's name, version and desktop entry; set before any application
+// object exists, so that help, version and the data folder use them.
+void setIdentity();
+
+// The program's options: --help, --version, --menu, --demo, --demo-auto.
+// Declared once here so that every option lives in one list.
+class CommandLine
+{
+public:
+    CommandLine();
+
+    // Parses arguments, the program's own name first. False, with
+    // errorText(), on an unknown option or a stray argument.
+    bool parse(const QStringList &arguments);
+    QString errorText() const { return m_error; }
+
+    bool helpWanted() const;
+    bool versionWanted() const;
+    // Started from the desktop menu: work in a folder of the user's own.
+    bool fromMenu() const;
+    // Run on a simulated station; the automatic one also does the first steps.
+    bool demo() const;
+    bool demoAuto() const;
+
+    QString helpText() const { return m_parser.helpText(); }
+    static QString versionText();
+
+    // Parses the application's arguments (Qt's own taken out) and answers
+    // --help, --help-all, --version and wrong options as QCommandLineParser
+    // does, exiting the process then.
+    void process(const QCoreApplication &application);
+
+private:
+    QCommandLineParser m_parser;
+    QCommandLineOption m_help;
+    QCommandLineOption m_version;
+    QCommandLineOption m_menu;
+    QCommandLineOption m_demo;
+    QCommandLineOption m_demoAuto;
+    QString m_error;
+};
+
+// Answers --help and --version before the window system is reached, so that
+// both work without a display. Returns the exit code when it answered.
+std::optional<int> answerHelpOrVersion(int argc, char *argv[]);
+
+} // namespace startup

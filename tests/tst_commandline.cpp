@@ -1,0 +1,156 @@
+// The program's options, parsed as a unit and answered by the real program.
+#include "startup/commandline.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+// The program's environment without a display, so that whatever needs one fails.
+QProcessEnvironment withoutDisplay()
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        environment.remove(QString::fromLatin1(name));
+    return environment;
+}
+
+struct Run {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+Run run(const QStringList &arguments, const QProcessEnvironment &environment)
+{
+    QProcess program;
+    program.setProcessEnvironment(environment);
+    program.start(QStringLiteral(VESTREL_PROGRAM), arguments);
+    Run result;
+    if (!program.waitForFinished(60000) || program.exitStatus() != QProcess::NormalExit)
+        return result;
+    result.exitCode = program.exitCode();
+    result.out = QString::fromLocal8Bit(program.readAllStandardOutput());
+    result.err = QString::fromLocal8Bit(program.readAllStandardError());
+    return result;
+}
+
+} // namespace
+
+class CommandLineTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { startup::setIdentity(); }
+
+    void parse_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<bool>("valid");
+        QTest::addColumn<bool>("help");
+        QTest::addColumn<bool>("version");
+        QTest::addColumn<bool>("menu");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("nothing: from a shell") << QStringList() << true << false << false << false << "";
+        QTest::newRow("from the menu") << QStringList {"--menu"} << true << false << false << true << "";
+        QTest::newRow("-h") << QStringList {"-h"} << true << true << false << false << "";
+        QTest::newRow("--help") << QStringList {"--help"} << true << true << false << false << "";
+        QTest::newRow("-v") << QStringList {"-v"} << true << false << true << false << "";
+        QTest::newRow("--version") << QStringList {"--version"} << true << false << true << false << "";
+        QTest::newRow("unknown option") << QStringList {"--bogus"} << false << false << false << false
+                                        << "Unknown option 'bogus'.";
+        QTest::newRow("stray argument") << QStringList {"--menu", "store.cfg"} << false << false << false << true
+                                        << "Unexpected argument 'store.cfg'.";
+        // Before the application takes Qt's own options out, they must not
+        // read as bundles of letters: -reverse holds a v, -stylesheet an h.
+        QTest::newRow("Qt's options are words") << QStringList {"-reverse", "-stylesheet", "x.qss"} << false
+                                                << false << false << false << "Unknown options: reverse, stylesheet.";
+        QTest::newRow("version among Qt's options")
+            << QStringList {"-platform", "offscreen", "--version"} << false << false << true << false
+            << "Unknown option 'platform'.";
+    }
+    void parse()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(bool, valid);
+        QFETCH(bool, help);
+        QFETCH(bool, version);
+        QFETCH(bool, menu);
+        QFETCH(QString, error);
+        startup::CommandLine commandLine;
+        QCOMPARE(commandLine.parse(QStringList {"vestrel"} + arguments), valid);
+        QCOMPARE(commandLine.helpWanted(), help);
+        QCOMPARE(commandLine.versionWanted(), version);
+        QCOMPARE(commandLine.fromMenu(), menu);
+        QCOMPARE(commandLine.errorText(), error);
+    }
+
+    void versionWithoutDisplay()
+    {
+        for (const char *option : {"--version", "-v"}) {
+            const Run result = run({QString::fromLatin1(option)}, withoutDisplay());
+            QCOMPARE(result.exitCode, 0);
+            QCOMPARE(result.out, QStringLiteral("vestrel %1\n").arg(QCoreApplication::applicationVersion()));
+        }
+    }
+
+    void helpWithoutDisplay()
+    {
+        const Run result = run({QStringLiteral("--help")}, withoutDisplay());
+        QCOMPARE(result.exitCode, 0);
+        QVERIFY2(result.out.startsWith(QStringLiteral("Usage: ")), qPrintable(result.out));
+        for (const char *option : {"--help", "--version", "--menu", "store.cfg"})
+            QVERIFY2(result.out.contains(QString::fromLatin1(option)), option);
+        QVERIFY(result.err.isEmpty());
+    }
+
+    void wrongArgumentsFail_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("unknown option") << QStringList {"--bogus"} << "vestrel: Unknown option 'bogus'.\n";
+        QTest::newRow("stray argument") << QStringList {"track.txt"} << "vestrel: Unexpected argument 'track.txt'.\n";
+    }
+    void wrongArgumentsFail()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, message);
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        const Run result = run(arguments, environment);
+        QCOMPARE(result.exitCode, 1);
+        QVERIFY2(result.err.endsWith(message), qPrintable(result.err));
+        QVERIFY(result.out.isEmpty());
+    }
+
+    // Started as the menu entry does, the program works in its own folder in
+    // the user's data folder, made on first start.
+    void menuStartWorksInTheDataFolder()
+    {
+        QTemporaryDir home;
+        QTemporaryDir shellFolder;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        environment.insert(QStringLiteral("HOME"), home.path());
+        environment.insert(QStringLiteral("XDG_DATA_HOME"), home.filePath(QStringLiteral("data")));
+        QProcess program;
+        program.setProcessEnvironment(environment);
+        program.setWorkingDirectory(shellFolder.path());
+        program.start(QStringLiteral(VESTREL_PROGRAM), {QStringLiteral("--menu")});
+        QVERIFY(program.waitForStarted(60000));
+        const QString folder = home.filePath(QStringLiteral("data/vestrel"));
+        const QString cwd = QStringLiteral("/proc/%1/cwd").arg(program.processId());
+        QTRY_COMPARE_WITH_TIMEOUT(QFileInfo(cwd).canonicalFilePath(), QFileInfo(folder).canonicalFilePath(), 60000);
+        QVERIFY(QFileInfo(folder).isDir());
+        QCOMPARE(program.state(), QProcess::Running);
+        program.kill();
+        QVERIFY(program.waitForFinished(60000));
+    }
+};
+
+QTEST_MAIN(CommandLineTest)
+#include "tst_commandline.moc"
