@@ -15,7 +15,7 @@ void startup::setIdentity()
     QCoreApplication::setApplicationName(QStringLiteral("vestrel"));
     QCoreApplication::setApplicationVersion(QStringLiteral(VESTREL_VERSION));
     // Lets the desktop match the windows to the menu entry and its icon.
-    QGuiApplication::setDesktopFileName(QStringLiteral("org.vestrel.Vestrel"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.vestrel.vestrel"));
 }
 
 startup::CommandLine::CommandLine()

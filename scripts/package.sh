@@ -1,0 +1,30 @@
+#!/bin/sh
+# Builds the Debian package with Debian's hardening flags and checks it:
+# desktop entry, AppStream metadata and lintian. The package lands in the
+# build folder (default build-package) as vestrel_<version>_<arch>.deb.
+set -e
+cd "$(dirname "$0")/.."
+./scripts/deps.sh package
+build="${1:-build-package}"
+export DEB_BUILD_MAINT_OPTIONS=hardening=+all
+launcher=""
+command -v ccache >/dev/null && launcher="-DCMAKE_CXX_COMPILER_LAUNCHER=ccache"
+cmake -S . -B "$build" -G Ninja $launcher \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCMAKE_INSTALL_PREFIX=/usr \
+  -DVESTREL_BUILD_TESTS=OFF \
+  -DCMAKE_CXX_FLAGS="$(dpkg-buildflags --get CXXFLAGS) $(dpkg-buildflags --get CPPFLAGS)" \
+  -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)"
+cmake --build "$build" -j2
+rm -f "$build"/vestrel_*.deb
+(cd "$build" && cpack -G DEB)
+deb="$(ls "$build"/vestrel_*.deb)"
+
+echo "== checks of $deb"
+dpkg-deb --info "$deb"
+dpkg-deb --contents "$deb"
+desktop-file-validate packaging/org.vestrel.vestrel.desktop
+appstreamcli validate --no-net packaging/org.vestrel.vestrel.metainfo.xml
+# Errors fail the build; warnings are shown.
+lintian --fail-on error --display-info "$deb" 2>&1 | grep -v "running with root privileges"
+echo "== $deb built and checked"

@@ -1,0 +1,62 @@
+#!/bin/sh
+# Installs the package into a fresh Debian 12 root with apt and starts it there,
+# as an operator's machine that never built Vestrel would (run as root; needs
+# debootstrap and the Debian mirror that apt here uses).
+#   ./scripts/test-install.sh [vestrel_<version>_<arch>.deb]
+# Default package: the one ./scripts/package.sh left in build-package. The
+# debootstrapped base is kept in $VESTREL_INSTALL_ROOT.base (default
+# /var/tmp/vestrel-install-root) and copied afresh for every run.
+set -e
+cd "$(dirname "$0")/.."
+deb="$(readlink -f "${1:-$(ls build-package/vestrel_*.deb | tail -n 1)}")"
+root="${VESTREL_INSTALL_ROOT:-/var/tmp/vestrel-install-root}"
+mirror="$(grep -shoE 'https?://[^ ]+/debian/?$' /etc/apt/sources.list /etc/apt/sources.list.d/*.sources \
+  /etc/apt/sources.list.d/*.list | head -n 1)"
+mirror="${mirror:-http://deb.debian.org/debian}"
+
+command -v debootstrap >/dev/null || { apt-get update; apt-get install -y debootstrap; }
+if [ ! -x "$root.base/usr/bin/apt" ]; then
+  rm -rf "$root.base"
+  debootstrap --variant=minbase bookworm "$root.base" "$mirror"
+fi
+rm -rf "$root"
+cp -a "$root.base" "$root"
+cleanup() { umount "$root/proc" 2>/dev/null || true; }
+trap cleanup EXIT
+mount -t proc proc "$root/proc"
+cp "$deb" "$root/tmp/"
+in_root() { chroot "$root" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 "$@"; }
+
+echo "== apt install ./$(basename "$deb") in a fresh Debian $(cat "$root/etc/debian_version")"
+in_root apt-get update -q
+in_root sh -c "cd /tmp && DEBIAN_FRONTEND=noninteractive apt install -y -q ./$(basename "$deb")"
+
+echo "== installed files"
+in_root dpkg -L vestrel
+echo "== vestrel --version"
+in_root vestrel --version
+echo "== vestrel --help"
+in_root vestrel --help
+echo "== the desktop's platform plugin finds all its libraries"
+if in_root ldd /usr/lib/x86_64-linux-gnu/qt6/plugins/platforms/libqxcb.so | grep 'not found'; then exit 1; fi
+echo "none missing"
+
+in_root useradd -m ham
+
+# Exit status 124 below: still running when the time was up, as a started window should be.
+echo "== started from a shell: the current folder stays"
+status=0
+in_root runuser -u ham -- env HOME=/home/ham QT_QPA_PLATFORM=offscreen \
+  timeout 10 sh -c 'mkdir -p /tmp/shell && cd /tmp/shell && exec vestrel' || status=$?
+[ "$status" = 124 ] || { echo "vestrel ended early with $status"; exit 1; }
+in_root test ! -e /home/ham/.local/share/vestrel
+
+echo "== started with the menu entry's command line: runs, works in ~/.local/share/vestrel"
+in_root grep '^Exec=' /usr/share/applications/org.vestrel.vestrel.desktop
+status=0
+in_root runuser -u ham -- env HOME=/home/ham QT_QPA_PLATFORM=offscreen \
+  timeout 10 sh -c 'cd /home/ham && exec $(sed -n "s/^Exec=//p" /usr/share/applications/org.vestrel.vestrel.desktop)' || status=$?
+[ "$status" = 124 ] || { echo "vestrel --menu ended early with $status"; exit 1; }
+in_root ls -ld /home/ham/.local/share/vestrel
+
+echo "== $(basename "$deb") installs and starts on a fresh Debian 12"
