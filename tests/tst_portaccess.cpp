@@ -64,7 +64,6 @@ private slots:
         QTest::newRow("node allowed: busy or locked") << QSerialPort::PermissionError << true << OpenFailure::InUse;
         QTest::newRow("already open here") << QSerialPort::OpenError << true << OpenFailure::Other;
         QTest::newRow("device error") << QSerialPort::ResourceError << false << OpenFailure::Other;
-        QTest::newRow("unknown") << QSerialPort::UnknownError << false << OpenFailure::Other;
     }
     void classify()
     {
@@ -94,7 +93,6 @@ private slots:
         QTest::newRow("in use") << OpenFailure::InUse << "dialout" << "jo" << inUse.arg(port);
         QTest::newRow("not found: the failure says it all") << OpenFailure::NotFound << "" << "jo" << "";
         QTest::newRow("other") << OpenFailure::Other << "" << "jo" << "";
-        QTest::newRow("none") << OpenFailure::None << "" << "jo" << "";
     }
     void hint()
     {
@@ -103,12 +101,6 @@ private slots:
         QFETCH(QString, user);
         QFETCH(QString, expected);
         QCOMPARE(openfailure::hint(failure, QStringLiteral("ttyUSB0"), group, user), expected);
-    }
-
-    void devicePath()
-    {
-        QCOMPARE(openfailure::devicePath("ttyUSB0"), QStringLiteral("/dev/ttyUSB0"));
-        QCOMPARE(openfailure::devicePath("/dev/pts/3"), QStringLiteral("/dev/pts/3"));
     }
 
     // Qt's lock file: a second open of a port this process already holds.
