@@ -23,7 +23,7 @@ deb="$(ls "$build"/vestrel_*.deb)"
 echo "== checks of $deb"
 dpkg-deb --info "$deb"
 dpkg-deb --contents "$deb"
-desktop-file-validate packaging/org.vestrel.vestrel.desktop
+desktop-file-validate packaging/org.vestrel.vestrel.desktop && echo "desktop-file-validate: no problems"
 appstreamcli validate --no-net packaging/org.vestrel.vestrel.metainfo.xml
 # Errors fail the build; warnings are shown.
 lintian --fail-on error --display-info "$deb" 2>&1 | grep -v "running with root privileges"
