@@ -59,4 +59,17 @@ in_root runuser -u ham -- env HOME=/home/ham QT_QPA_PLATFORM=offscreen \
 [ "$status" = 124 ] || { echo "vestrel --menu ended early with $status"; exit 1; }
 in_root ls -ld /home/ham/.local/share/vestrel
 
+if in_root test -x /usr/bin/vestrel-ephemeris; then
+  echo "== vestrel-ephemeris writes a tracking file"
+  in_root runuser -u ham -- vestrel-ephemeris --locator JO70FD --dx FN31pr --mhz 432.065 \
+    --at 2026-12-07T04:30:48Z --once --out /tmp/azel.dat
+  in_root cat /tmp/azel.dat
+fi
+
+echo "== the demo on a simulated station runs"
+status=0
+in_root runuser -u ham -- env HOME=/home/ham QT_QPA_PLATFORM=offscreen \
+  timeout 10 sh -c 'cd /tmp && exec vestrel --demo-auto' || status=$?
+[ "$status" = 0 ] || [ "$status" = 124 ] || { echo "vestrel --demo-auto ended with $status"; exit 1; }
+
 echo "== $(basename "$deb") installs and starts on a fresh Debian 12"

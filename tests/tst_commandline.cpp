@@ -103,7 +103,7 @@ private slots:
         const Run result = run({QStringLiteral("--help")}, withoutDisplay());
         QCOMPARE(result.exitCode, 0);
         QVERIFY2(result.out.startsWith(QStringLiteral("Usage: ")), qPrintable(result.out));
-        for (const char *option : {"--help", "--version", "--menu", "store.cfg"})
+        for (const char *option : {"--help", "--version", "--menu", "--demo-auto", "store.cfg"})
             QVERIFY2(result.out.contains(QString::fromLatin1(option)), option);
         QVERIFY(result.err.isEmpty());
     }
