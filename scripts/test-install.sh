@@ -21,9 +21,14 @@ if [ ! -x "$root.base/usr/bin/apt" ]; then
 fi
 rm -rf "$root"
 cp -a "$root.base" "$root"
-cleanup() { umount "$root/proc" 2>/dev/null || true; }
+cleanup() {
+  umount "$root/dev/pts" 2>/dev/null || true
+  umount "$root/proc" 2>/dev/null || true
+}
 trap cleanup EXIT
 mount -t proc proc "$root/proc"
+# Pseudo-terminals of the root's own, for the demo's simulated devices.
+mount -t devpts -o newinstance,ptmxmode=0666,mode=0620 devpts "$root/dev/pts"
 cp "$deb" "$root/tmp/"
 in_root() { chroot "$root" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 "$@"; }
 
@@ -52,10 +57,10 @@ in_root runuser -u ham -- env HOME=/home/ham QT_QPA_PLATFORM=offscreen \
 in_root test ! -e /home/ham/.local/share/vestrel
 
 echo "== started with the menu entry's command line: runs, works in ~/.local/share/vestrel"
-in_root grep '^Exec=' /usr/share/applications/org.vestrel.vestrel.desktop
+in_root grep -m 1 '^Exec=' /usr/share/applications/org.vestrel.vestrel.desktop
 status=0
 in_root runuser -u ham -- env HOME=/home/ham QT_QPA_PLATFORM=offscreen \
-  timeout 10 sh -c 'cd /home/ham && exec $(sed -n "s/^Exec=//p" /usr/share/applications/org.vestrel.vestrel.desktop)' || status=$?
+  timeout 10 sh -c 'cd /home/ham && exec $(grep -m 1 "^Exec=" /usr/share/applications/org.vestrel.vestrel.desktop | cut -d= -f2-)' || status=$?
 [ "$status" = 124 ] || { echo "vestrel --menu ended early with $status"; exit 1; }
 in_root ls -ld /home/ham/.local/share/vestrel
 
