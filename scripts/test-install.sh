@@ -55,14 +55,16 @@ in_root runuser -u ham -- env HOME=/home/ham QT_QPA_PLATFORM=offscreen \
   timeout 10 sh -c 'mkdir -p /tmp/shell && cd /tmp/shell && exec vestrel' || status=$?
 [ "$status" = 124 ] || { echo "vestrel ended early with $status"; exit 1; }
 in_root test ! -e /home/ham/.local/share/vestrel
+in_root test -f /tmp/shell/vestrel.log
 
-echo "== started with the menu entry's command line: runs, works in ~/.local/share/vestrel"
+echo "== started with the menu entry's command line: runs, works (and logs) in ~/.local/share/vestrel"
 in_root grep -m 1 '^Exec=' /usr/share/applications/org.vestrel.vestrel.desktop
 status=0
 in_root runuser -u ham -- env HOME=/home/ham QT_QPA_PLATFORM=offscreen \
   timeout 10 sh -c 'cd /home/ham && exec $(grep -m 1 "^Exec=" /usr/share/applications/org.vestrel.vestrel.desktop | cut -d= -f2-)' || status=$?
 [ "$status" = 124 ] || { echo "vestrel --menu ended early with $status"; exit 1; }
-in_root ls -ld /home/ham/.local/share/vestrel
+in_root ls -l /home/ham/.local/share/vestrel
+in_root test -f /home/ham/.local/share/vestrel/vestrel.log
 
 if in_root test -x /usr/bin/vestrel-ephemeris; then
   echo "== vestrel-ephemeris writes a tracking file"

@@ -127,8 +127,8 @@ private slots:
         QVERIFY(result.out.isEmpty());
     }
 
-    // Started as the menu entry does, the program works in its own folder in
-    // the user's data folder, made on first start.
+    // Started as the menu entry does, the program works (and logs) in its own
+    // folder in the user's data folder, made on first start.
     void menuStartWorksInTheDataFolder()
     {
         QTemporaryDir home;
@@ -145,7 +145,8 @@ private slots:
         const QString folder = home.filePath(QStringLiteral("data/vestrel"));
         const QString cwd = QStringLiteral("/proc/%1/cwd").arg(program.processId());
         QTRY_COMPARE_WITH_TIMEOUT(QFileInfo(cwd).canonicalFilePath(), QFileInfo(folder).canonicalFilePath(), 60000);
-        QVERIFY(QFileInfo(folder).isDir());
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(folder + QStringLiteral("/vestrel.log")), 60000);
+        QVERIFY(!QFileInfo::exists(shellFolder.filePath(QStringLiteral("vestrel.log"))));
         QCOMPARE(program.state(), QProcess::Running);
         program.kill();
         QVERIFY(program.waitForFinished(60000));
