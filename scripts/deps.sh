@@ -3,7 +3,7 @@
 # "./scripts/deps.sh package" adds what building and checking the Debian package needs.
 set -e
 # clang, its runtime and llvm-symbolizer build, run and report the fuzz targets.
-packages="cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libqt6serialport6-dev libgl-dev libnova-dev clang-14 libclang-rt-14-dev llvm-14 libhamlib-utils"
+packages="cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libgl-dev libnova-dev clang-14 libclang-rt-14-dev llvm-14 libhamlib-utils"
 if [ "$1" = package ]; then
   packages="$packages dpkg-dev file fakeroot lintian desktop-file-utils appstream"
 fi
