@@ -92,16 +92,16 @@ private slots:
         QCOMPARE(s.w<QLabel>("labelFreqStart")->text(), QStringLiteral("432.06400 MHz"));
         s.writeData(trackLine(123.456, 5, 0, 1250));
         s.window->timerTimeout();
-        QTRY_COMPARE(rig.ask("f"), (QByteArrayList {"432065250"}));
+        QTRY_COMPARE_WITH_TIMEOUT(rig.ask("f"), (QByteArrayList {"432065250"}), 15000);
         QTRY_COMPARE(s.w<QLabel>("labelFreq")->text(), QStringLiteral("R 432.06525 MHz"));
 
         // Typed frequencies; one the radio cannot have is refused, not wrapped.
         s.w<QCheckBox>("checkDoppler")->click();
         auto *entry = s.w<QLineEdit>("lineTransceiverFrequency");
         enter(entry, QStringLiteral("144.3"));
-        QTRY_COMPARE(rig.ask("f"), (QByteArrayList {"144300000"}));
+        QTRY_COMPARE_WITH_TIMEOUT(rig.ask("f"), (QByteArrayList {"144300000"}), 15000);
         enter(entry, QStringLiteral("1296.05"));
-        QTRY_COMPARE(rig.ask("f"), (QByteArrayList {"1296050000"}));
+        QTRY_COMPARE_WITH_TIMEOUT(rig.ask("f"), (QByteArrayList {"1296050000"}), 15000);
         enter(entry, QStringLiteral("5000"));
         QTRY_VERIFY(s.logged(QStringLiteral("Frequency error")));
         QTest::qWait(100);
