@@ -1,95 +1,226 @@
-// Prints how long the operator waits from a readout tick to the new frequency
-// in the window: over the direct serial link, with the simulated radio
-// answering at the pace of a real 9600-baud line; through Hamlib's rigctld
-// with its dummy radio; and through rigctld in front of the same simulated
-// radio (FT-817 driver). Also what an idle transceiver link costs in CPU time.
+// How long the operator waits from a readout tick to the new frequency in the
+// window, with the simulated FT-817 (in its own process) taking the time of a
+// 9600-baud 8N1 line both ways plus a turnaround, beside the lower bound that
+// line sets and beside Hamlib making the same two queries of the same radio:
+// the window itself through rigctld, rigctl in one running process, and a bare
+// client of rigctld.
+//
+//   bench_readout [--ticks N] [--turnaround MS]
 
-#include "hamlibtesting.h"
-#include "windowtesting.h"
+#include "benchsupport.h"
 
-#include "sim/simrotator.h"
 #include "sim/simtransceiver.h"
 
 #include <QComboBox>
-#include <QElapsedTimer>
-#include <QEventLoop>
+#include <QHostAddress>
 #include <QLabel>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTcpServer>
+#include <QTcpSocket>
 
-#include <algorithm>
-#include <cstdio>
-#include <ctime>
-#include <functional>
-#include <vector>
-
-using namespace windowtesting;
+using namespace bench;
 
 namespace {
 
-double processCpuSeconds()
-{
-    timespec ts {};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
-}
+// Ticks are made by hand; the window's own readout timer stays far away.
+constexpr int farReadoutMs = 60000;
+// Between ticks the worker's pause after the last reply must pass, as it
+// does between real ticks.
+constexpr int gapMs = 60;
 
-void spin(int ms)
+// Readout ticks by hand, each timed until the label shows the next reading
+// (the radio's tuning steps after each, so every reading is new).
+Samples tickUntilShown(WindowHost &host, int ticks)
 {
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < ms)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-}
-
-// Port B in Auto, opened; ticks are made by hand, the window's own readout
-// timer stays far away.
-template <typename S>
-bool openReadout(S &s, const QString &rigctldAddress = QString())
-{
-    s.window->template findChild<QLineEdit *>(QStringLiteral("lineMessageDelay"))->setText(QStringLiteral("60000"));
-    QMetaObject::invokeMethod(s.window->template findChild<QPushButton *>(QStringLiteral("buttonTimerSettingConfirm")),
-                              "click");
-    s.setAutoB(true);
-    if (rigctldAddress.isEmpty()) {
-        s.clickOpenB();
-    } else {
-        s.template w<QComboBox>("comboTransceiver")->setCurrentText(QStringLiteral("Hamlib rigctld (network)"));
-        s.template w<QComboBox>("comboSerialNameB")->setEditText(rigctldAddress);
-        s.template w<QPushButton>("buttonOpenSerialB")->click();
-    }
-    auto *label = s.template w<QLabel>("labelFreq");
-    QElapsedTimer wait;
-    wait.start();
-    while (label->text() == QLatin1String("---.----- MHz") && wait.elapsed() < 10000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    return label->text() != QLatin1String("---.----- MHz");
-}
-
-// Each tick: the radio is tuned (not timed), then tick -> displayed frequency.
-template <typename S>
-void measure(const char *title, S &s, int ticks, const std::function<void(quint32)> &tune, int gapMs = 60)
-{
-    auto *label = s.template w<QLabel>("labelFreq");
-    std::vector<double> ms;
-    int stale = 0;
+    Samples samples;
+    auto *label = host.w<QLabel>("labelFreq");
+    if (!waitUntil([&] { return host.frequencyShown(); }, 30000))
+        return samples;
+    idle(gapMs);
     for (int i = 0; i < ticks; ++i) {
-        const quint32 hz = 432'000'000u + quint32(i + 1) * 1000u;
-        tune(hz);
-        const QString expected = QStringLiteral("R %1 MHz").arg(hz / 1e6, 9, 'f', 5, QChar('0'));
-        label->clear();  // whatever the readout shows next ends the wait
+        const QString before = label->text();
         QElapsedTimer timer;
         timer.start();
-        s.window->freqReadTimeout();
-        while (label->text().isEmpty() && timer.elapsed() < 5000)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
-        ms.push_back(double(timer.nsecsElapsed()) / 1e6);
-        stale += label->text() != expected;
-        spin(gapMs);  // let the pauses after the reply pass, as between real ticks
+        host.window->freqReadTimeout();
+        if (!waitUntil([&] { return label->text() != before; }, 5000))
+            break;
+        samples.add(double(timer.nsecsElapsed()) / 1e6);
+        idle(gapMs);
     }
-    std::sort(ms.begin(), ms.end());
-    std::printf("%s, %d ticks:\n", title, ticks);
-    std::printf("  min %.1f ms, median %.1f ms, p90 %.1f ms, max %.1f ms", ms.front(), ms[ms.size() / 2],
-                ms[ms.size() * 9 / 10], ms.back());
-    std::printf(stale ? " (%d showed an older frequency)\n" : "\n", stale);
+    return samples;
+}
+
+QStringList simArguments(int turnaround)
+{
+    // Hamlib's driver waits for the radio's acknowledgement of commands it sends at open.
+    return {QStringLiteral("--turnaround"), QString::number(turnaround), QStringLiteral("--tuning-step"),
+            QStringLiteral("10"), QStringLiteral("--acknowledge")};
+}
+
+Samples windowReadout(int ticks, int turnaround)
+{
+    SimStation station;
+    if (!station.start(simArguments(turnaround)))
+        return {};
+    StoreValues values;
+    values.messageDelayMs = farReadoutMs;
+    WindowHost host(station.rotatorPath, station.radioPath, values);
+    host.setAuto('B', true);
+    host.open('B');
+    return tickUntilShown(host, ticks);
+}
+
+// Hamlib's FT-817 at 9600 baud, with its own cache off: a cached answer would
+// not ask the radio at all.
+QStringList hamlibArguments(const QString &path)
+{
+    return {QStringLiteral("-m"), QStringLiteral("1020"), QStringLiteral("-r"), path, QStringLiteral("-s"),
+            QStringLiteral("9600"), QStringLiteral("-C"), QStringLiteral("cache_timeout=0")};
+}
+
+// Feeds "t" and "f" lines to one running rigctl and times each pair.
+Samples rigctlReadout(int pairs, int turnaround)
+{
+    Samples samples;
+    SimStation station;
+    if (!station.start(simArguments(turnaround)))
+        return samples;
+    QProcess rigctl;
+    rigctl.setStandardErrorFile(QProcess::nullDevice());
+    // Line-buffered, or the answers would wait in rigctl's stdio buffer.
+    rigctl.start(QStringLiteral("stdbuf"), QStringList {QStringLiteral("-oL"), QStringLiteral("rigctl")} + hamlibArguments(station.radioPath)
+                     + QStringList {QStringLiteral("-")});
+    if (!rigctl.waitForStarted(5000))
+        return samples;
+    QByteArray out;
+    QObject::connect(&rigctl, &QProcess::readyReadStandardOutput, [&] { out += rigctl.readAllStandardOutput(); });
+    // The first answer comes once rigctl has opened the radio.
+    rigctl.write("t\n");
+    if (!waitUntil([&] { return out.contains("t "); }, 30000))
+        return samples;
+    idle(gapMs);
+    const int framesBefore = station.radioFrames();
+    static const QRegularExpression frequencyLine(QStringLiteral("(^|\\n)f \\d+\\n"));
+    for (int i = 0; i < pairs; ++i) {
+        out.clear();
+        QElapsedTimer timer;
+        timer.start();
+        rigctl.write("t\nf\n");
+        if (!waitUntil([&] { return frequencyLine.match(QString::fromLatin1(out)).hasMatch(); }, 10000))
+            break;
+        samples.add(double(timer.nsecsElapsed()) / 1e6);
+        idle(gapMs);
+    }
+    samples.framesPerPair = double(station.radioFrames() - framesBefore) / double(qMax<size_t>(1, samples.values.size()));
+    rigctl.closeWriteChannel();
+    if (!rigctl.waitForFinished(5000))
+        rigctl.kill();
+    return samples;
+}
+
+quint16 freeTcpPort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+// rigctld in front of the radio on 127.0.0.1; its port, or 0.
+class Rigctld
+{
+public:
+    quint16 start(const QString &radioPath)
+    {
+        const quint16 port = freeTcpPort();
+        m_process.setStandardErrorFile(QProcess::nullDevice());
+        m_process.start(QStringLiteral("rigctld"), hamlibArguments(radioPath)
+                            + QStringList {QStringLiteral("-T"), QStringLiteral("127.0.0.1"), QStringLiteral("-t"),
+                                           QString::number(port)});
+        return m_process.waitForStarted(5000) ? port : 0;
+    }
+    ~Rigctld()
+    {
+        m_process.terminate();
+        if (!m_process.waitForFinished(5000))
+            m_process.kill();
+    }
+
+private:
+    QProcess m_process;
+};
+
+// The window's own readout through rigctld: its "Hamlib rigctld (network)" transceiver.
+Samples windowRigctldReadout(int ticks, int turnaround)
+{
+    SimStation station;
+    Rigctld rigctld;
+    if (!station.start(simArguments(turnaround)))
+        return {};
+    const quint16 port = rigctld.start(station.radioPath);
+    if (!port)
+        return {};
+    StoreValues values;
+    values.messageDelayMs = farReadoutMs;
+    WindowHost host(station.rotatorPath, station.radioPath, values);
+    host.setAuto('B', true);
+    host.w<QComboBox>("comboTransceiver")->setCurrentText(QStringLiteral("Hamlib rigctld (network)"));
+    host.w<QComboBox>("comboSerialNameB")->setEditText(QStringLiteral("127.0.0.1:%1").arg(port));
+    host.w<QPushButton>("buttonOpenSerialB")->click();
+    return tickUntilShown(host, ticks);
+}
+
+// The same pair of queries through rigctld, as a bare network client sends them.
+Samples rigctldReadout(int pairs, int turnaround)
+{
+    Samples samples;
+    SimStation station;
+    Rigctld rigctld;
+    if (!station.start(simArguments(turnaround)))
+        return samples;
+    const quint16 port = rigctld.start(station.radioPath);
+    if (!port)
+        return samples;
+    QTcpSocket socket;
+    QElapsedTimer connecting;
+    connecting.start();
+    while (connecting.elapsed() < 30000) {
+        socket.connectToHost(QHostAddress::LocalHost, port);
+        if (socket.waitForConnected(1000))
+            break;
+        socket.abort();
+        idle(200);
+    }
+    if (socket.state() == QAbstractSocket::ConnectedState) {
+        QByteArray in;
+        QObject::connect(&socket, &QTcpSocket::readyRead, [&] { in += socket.readAll(); });
+        // The first answer comes once rigctld has opened the radio.
+        socket.write("t\n");
+        if (waitUntil([&] { return in.contains('\n'); }, 30000)) {
+            idle(gapMs);
+            const int framesBefore = station.radioFrames();
+            for (int i = 0; i < pairs; ++i) {
+                in.clear();
+                QElapsedTimer timer;
+                timer.start();
+                socket.write("t\nf\n");
+                if (!waitUntil([&] { return in.count('\n') >= 2; }, 10000))
+                    break;
+                samples.add(double(timer.nsecsElapsed()) / 1e6);
+                idle(gapMs);
+            }
+            samples.framesPerPair =
+                double(station.radioFrames() - framesBefore) / double(qMax<size_t>(1, samples.values.size()));
+        }
+        socket.disconnectFromHost();
+    }
+    return samples;
+}
+
+bool hamlibInstalled()
+{
+    return !QStandardPaths::findExecutable(QStringLiteral("rigctl")).isEmpty()
+        && !QStandardPaths::findExecutable(QStringLiteral("rigctld")).isEmpty();
 }
 
 } // namespace
@@ -98,48 +229,47 @@ int main(int argc, char **argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    const int ticks = argc > 1 ? atoi(argv[1]) : 50;
+    const QStringList args = app.arguments();
+    auto value = [&](const char *name, int fallback) {
+        const int at = args.indexOf(QLatin1String(name));
+        return at >= 0 && at + 1 < args.size() ? args.at(at + 1).toInt() : fallback;
+    };
+    const int ticks = value("--ticks", 40);
+    const int turnaround = value("--turnaround", 2);
 
-    {
-        Station<SimRotator, SimTransceiver> s(600);
-        s.radio.setLineTiming(true);
-        if (!openReadout(s))
-            return 1;
-        measure("direct serial link, 9600-baud line timing", s, ticks, [&s](quint32 hz) { s.radio.setFrequency(hz); });
+    // Status query out, its 1-byte reply, the link's pause, the frequency
+    // query out, its 5-byte reply; the radio turns round twice.
+    const double wireMs = 16.0 * double(SimTransceiver::byteTimeNs) / 1e6;
+    const double boundMs = wireMs + 20.0 + 2.0 * turnaround;
+    const QString boundText = QStringLiteral("bound %1 (wire %2 + pause 20 + turnarounds 2x%3)")
+                                  .arg(ms(boundMs), QString::number(wireMs, 'f', 1), QString::number(turnaround));
 
-        // Idle: port B in Manual keeps the link but queues nothing.
-        s.setAutoB(false);
-        spin(200);
-        const double before = processCpuSeconds();
-        QEventLoop idle;  // sleeps until something happens, unlike a processEvents() poll
-        QTimer::singleShot(2000, &idle, &QEventLoop::quit);
-        idle.exec();
-        std::printf("idle link with port B open: %.1f ms CPU over 2 s\n", (processCpuSeconds() - before) * 1000);
+    Samples ours = windowReadout(ticks, turnaround);
+    if (ours.empty()) {
+        std::fprintf(stderr, "bench_readout: the window showed no frequency\n");
+        return 1;
     }
+    const double median = ours.median();
+    row(QStringLiteral("1 readout tick -> shown (window)"), ours.summary(),
+        boundText + QStringLiteral("; median %1% above").arg(100.0 * (median - boundMs) / boundMs, 0, 'f', 1));
 
-    if (!hamlibtesting::daemonsInstalled()) {
-        std::printf("rigctld not installed: no numbers through Hamlib\n");
+    if (!hamlibInstalled()) {
+        row(QStringLiteral("1 same queries, Hamlib"), QStringLiteral("not run"), QStringLiteral("rigctl not installed"));
         return 0;
     }
-    {
-        hamlibtesting::Daemon rig(QStringLiteral("rigctld"), {QStringLiteral("-m"), QStringLiteral("1")});
-        Station<PtyPeer, PtyPeer> s(600);
-        if (!rig.start() || !openReadout(s, rig.address()))
-            return 1;
-        measure("rigctld, dummy radio", s, ticks, [&rig](quint32 hz) { rig.ask("F " + QByteArray::number(hz)); });
-    }
-    {
-        Station<PtyPeer, SimTransceiver> s(600);
-        s.radio.setLineTiming(true);
-        s.radio.setAcknowledge(true);
-        hamlibtesting::Daemon rig(QStringLiteral("rigctld"),
-                                  {QStringLiteral("-m"), QStringLiteral("1020"), QStringLiteral("-r"), s.radio.slavePath()});
-        if (!rig.start() || !openReadout(s, rig.address()))
-            return 1;
-        // rigctld keeps the frequency it read for a while; a change made at the
-        // radio (as here) may show a tick later, so the ticks are spaced out.
-        measure("rigctld, FT-817 driver, simulated radio with 9600-baud line timing", s, ticks,
-                [&s](quint32 hz) { s.radio.setFrequency(hz); }, 1000);
-    }
+    Samples throughRigctld = windowRigctldReadout(ticks, turnaround);
+    Samples rigctl = rigctlReadout(ticks, turnaround);
+    auto peer = [&](Samples &s) {
+        return s.empty() ? QStringLiteral("no answer")
+                         : s.summary() + QStringLiteral(", %1 frames a pair").arg(s.framesPerPair, 0, 'f', 1);
+    };
+    row(QStringLiteral("1 same readout, window through rigctld"),
+        throughRigctld.empty() ? QStringLiteral("no answer") : throughRigctld.summary(),
+        QStringLiteral("window on the serial line %1").arg(ms(median)));
+    row(QStringLiteral("1 same queries, rigctl (one process)"), peer(rigctl),
+        QStringLiteral("window median %1").arg(ms(median)));
+    Samples rigctld = rigctldReadout(ticks, turnaround);
+    row(QStringLiteral("1 same queries, rigctld (TCP client)"), peer(rigctld),
+        QStringLiteral("window median %1").arg(ms(median)));
     return 0;
 }

@@ -23,6 +23,9 @@ public:
     // Ends the link: what is queued for the device goes first where the
     // protocol needs it (the FT-847's CAT OFF). No signal follows.
     virtual void close() = 0;
+    // Whether the window wants the "--" trace; off, a link may skip making
+    // traffic lines that would only be dropped. On until told otherwise.
+    virtual void setTracing(bool on) { Q_UNUSED(on); }
 
 signals:
     // Answers meant for the window, as they came: replies to commands it wrote

@@ -145,6 +145,12 @@ void CatLink::setFrequency(quint32 hz)
         m_comm->setFrequency(hz);
 }
 
+void CatLink::setTracing(bool on)
+{
+    if (m_comm)
+        m_comm->setTracing(on);
+}
+
 bool CatLink::canCarry(qint64 hz) const
 {
     return cat::frameCanCarry(hz);

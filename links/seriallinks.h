@@ -49,6 +49,7 @@ public:
     void requestReadout() override;
     void setFrequency(quint32 hz) override;
     bool canCarry(qint64 hz) const override;
+    void setTracing(bool on) override;
 
     TransceiverComm *comm() const { return m_comm; }
 

@@ -298,6 +298,7 @@ bool SerialPort::open(QIODevice::OpenMode mode)
         m_incoming.clear();
         m_outgoing.clear();
         m_writePosted = false;
+        m_readPosted = false;
     }
     m_thread = new QThread;
     m_thread->setObjectName(QStringLiteral("serial ") + m_name);
@@ -362,7 +363,7 @@ qint64 SerialPort::read(char *data, qint64 maxSize)
     if (!m_incoming.isEmpty()) {
         // A reader that takes less than all must hear about the rest even if
         // nothing more arrives.
-        post(this, [this] { emit readyRead(); }, Qt::QueuedConnection);
+        postReadyRead();
     }
     return n;
 }
@@ -416,11 +417,26 @@ bool SerialPort::waitForWritten(int msecs)
 
 void SerialPort::takeIncoming(const QByteArray &bytes)
 {
-    {
-        QMutexLocker lock(&m_bufferMutex);
-        m_incoming.append(bytes.constData(), bytes.size());  // no buffer shared across threads
-    }
-    post(this, [this] { emit readyRead(); }, Qt::QueuedConnection);
+    QMutexLocker lock(&m_bufferMutex);
+    m_incoming.append(bytes.constData(), bytes.size());  // no buffer shared across threads
+    postReadyRead();
+}
+
+void SerialPort::postReadyRead()
+{
+    // One notice at a time: a reader woken once takes everything there is.
+    if (m_readPosted)
+        return;
+    m_readPosted = true;
+    post(this,
+         [this] {
+             {
+                 QMutexLocker lock(&m_bufferMutex);
+                 m_readPosted = false;
+             }
+             emit readyRead();
+         },
+         Qt::QueuedConnection);
 }
 
 QByteArray SerialPort::takeOutgoing()

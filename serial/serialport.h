@@ -86,6 +86,7 @@ private:
     friend class SerialPortIo;
     void takeIncoming(const QByteArray &bytes);  // I/O thread
     QByteArray takeOutgoing();                   // I/O thread
+    void postReadyRead();                        // m_bufferMutex held
     void stopThread();
 
     QString m_name;
@@ -97,10 +98,11 @@ private:
     SerialPortIo *m_io = nullptr;
     QMutex m_ioMutex;  // held while the I/O thread is called or torn down
 
-    mutable QMutex m_bufferMutex;  // guards m_incoming, m_outgoing, m_writePosted
+    mutable QMutex m_bufferMutex;  // guards m_incoming, m_outgoing and the two flags
     QByteArray m_incoming;
     QByteArray m_outgoing;
     bool m_writePosted = false;
+    bool m_readPosted = false;  // a readyRead() is on its way: bytes arriving meanwhile join it
     std::atomic<bool> m_acceptingWrites{false};
     std::atomic<bool> m_lost{false};
 };

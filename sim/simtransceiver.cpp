@@ -1,12 +1,10 @@
 #include "sim/simtransceiver.h"
 
-#include <QTimer>
+#include "sim/precisetimer.h"
 
 namespace {
 
 constexpr int frameSize = 5;
-// 10 bit times (start, 8 data, stop) at 9600 baud.
-constexpr qint64 byteTimeNs = 10 * 1'000'000'000LL / 9600;
 
 quint8 bcd(quint32 value)
 {
@@ -19,11 +17,25 @@ SimTransceiver::SimTransceiver(QObject *parent)
     : PtyPeer(parent)
 {
     m_clock.start();
-    m_sendTimer = new QTimer(this);
-    m_sendTimer->setSingleShot(true);
-    m_sendTimer->setTimerType(Qt::PreciseTimer);
-    connect(m_sendTimer, &QTimer::timeout, this, &SimTransceiver::sendDue);
+    m_sendTimer = new PreciseTimer(this);
+    connect(m_sendTimer, &PreciseTimer::timeout, this, &SimTransceiver::sendDue);
+    m_takeTimer = new PreciseTimer(this);
+    connect(m_takeTimer, &PreciseTimer::timeout, this, &SimTransceiver::takeDueFrames);
 }
+
+namespace {
+
+// Starts the timer for the first entry of a queue of due times (ns), or stops it.
+template <typename Queue>
+void armFor(PreciseTimer *timer, const Queue &queue, qint64 nowNs)
+{
+    if (queue.empty())
+        timer->stop();
+    else
+        timer->startIn(queue.front().dueNs - nowNs);
+}
+
+} // namespace
 
 void SimTransceiver::clearFrames()
 {
@@ -53,18 +65,44 @@ QByteArray SimTransceiver::frequencyReply(quint32 hz, quint8 mode)
 
 void SimTransceiver::handleBytes(const QByteArray &chunk)
 {
-    m_partial += chunk;
-    while (m_partial.size() >= frameSize) {
-        const QByteArray frame = m_partial.left(frameSize);
-        m_partial.remove(0, frameSize);
-        takeFrame(frame);
+    const qint64 now = m_clock.nsecsElapsed();
+    if (!m_lineTiming) {
+        m_partial += chunk;
+        while (m_partial.size() >= frameSize) {
+            const QByteArray frame = m_partial.left(frameSize);
+            m_partial.remove(0, frameSize);
+            takeFrame(frame, now);
+        }
+        return;
     }
+    // The pty delivers at once; the line would still be carrying the bytes.
+    m_inboundFreeNs = qMax(m_inboundFreeNs, now);
+    for (char byte : chunk) {
+        m_inboundFreeNs += byteTimeNs;
+        m_partial += byte;
+        if (m_partial.size() == frameSize) {
+            m_inbound.push_back({m_inboundFreeNs, m_partial});
+            m_partial.clear();
+        }
+    }
+    takeDueFrames();
 }
 
-void SimTransceiver::takeFrame(const QByteArray &frame)
+void SimTransceiver::takeDueFrames()
+{
+    const qint64 now = m_clock.nsecsElapsed();
+    while (!m_inbound.empty() && m_inbound.front().dueNs <= now) {
+        const Pending frame = m_inbound.front();
+        m_inbound.pop_front();
+        takeFrame(frame.bytes, frame.dueNs);
+    }
+    armFor(m_takeTimer, m_inbound, now);
+}
+
+void SimTransceiver::takeFrame(const QByteArray &frame, qint64 completeNs)
 {
     m_frames << frame;
-    m_frameTimes << m_clock.elapsed();
+    m_frameTimes << completeNs / 1'000'000;
     emit frameReceived(frame);
     if (m_silent)
         return;
@@ -73,6 +111,7 @@ void SimTransceiver::takeFrame(const QByteArray &frame)
     switch (quint8(frame.at(4))) {
     case 0x03:
         reply = frequencyReply(m_frequencyHz, m_mode);
+        m_frequencyHz = quint32(qint64(m_frequencyHz) + m_tuningStepHz);
         break;
     case 0xF7:
         reply = QByteArray(1, char(m_transmitting ? 0x00 : 0x80));
@@ -103,10 +142,10 @@ void SimTransceiver::takeFrame(const QByteArray &frame)
     if (reply.isEmpty() && m_acknowledge)
         reply = QByteArray(1, '\0');
     if (!reply.isEmpty())
-        answer(m_garbage ? QByteArray(reply.size() + 1, char(0xEE)) : reply);
+        answer(m_garbage ? QByteArray(reply.size() + 1, char(0xEE)) : reply, completeNs);
 }
 
-void SimTransceiver::answer(const QByteArray &fresh)
+void SimTransceiver::answer(const QByteArray &fresh, qint64 frameCompleteNs)
 {
     QByteArray reply = fresh;
     if (m_merged) {
@@ -117,7 +156,7 @@ void SimTransceiver::answer(const QByteArray &fresh)
         reply = m_heldReply + fresh;
         m_heldReply.clear();
     }
-    qint64 due = m_clock.nsecsElapsed() + qint64(m_replyDelayMs) * 1'000'000;
+    qint64 due = frameCompleteNs + qint64(m_replyDelayMs) * 1'000'000;
     if (!m_pending.empty())
         due = qMax(due, m_pending.back().dueNs);
 
@@ -136,6 +175,11 @@ void SimTransceiver::answer(const QByteArray &fresh)
         if (p > 0)
             due += qint64(m_splitGapMs) * 1'000'000;
         if (!m_lineTiming) {
+            schedule(due, pieces.at(p));
+            continue;
+        }
+        if (m_wholeReplies) {
+            due += byteTimeNs * pieces.at(p).size();
             schedule(due, pieces.at(p));
             continue;
         }
@@ -159,10 +203,5 @@ void SimTransceiver::sendDue()
         send(m_pending.front().bytes);
         m_pending.pop_front();
     }
-    if (m_pending.empty()) {
-        m_sendTimer->stop();
-        return;
-    }
-    const qint64 waitNs = m_pending.front().dueNs - now;
-    m_sendTimer->start(int((waitNs + 999'999) / 1'000'000));
+    armFor(m_sendTimer, m_pending, now);
 }

@@ -8,7 +8,7 @@
 
 #include <deque>
 
-class QTimer;
+class PreciseTimer;
 
 // A simulated Yaesu FT-817 or FT-847 at the far end of a pty. Cuts the bytes
 // it receives into 5-byte CAT frames, records each, and answers as the radio
@@ -44,7 +44,7 @@ public:
     int catOnCount() const { return m_catOnCount; }
     int catOffCount() const { return m_catOffCount; }
 
-    // Each reply starts this many ms after its frame.
+    // The radio's turnaround: each reply starts this many ms after its frame.
     void setReplyDelay(int ms) { m_replyDelayMs = ms; }
     // Each reply goes out in pieces of these sizes, gapMs apart (bytes left
     // over form a last piece); empty: in one piece.
@@ -59,11 +59,23 @@ public:
     }
     // Records frames and does nothing else.
     void setSilent(bool on) { m_silent = on; }
-    // Replies go out byte by byte at the pace of a 9600-baud 8N1 line.
+    // Both directions take the time of a 9600-baud 8N1 line: the radio acts
+    // on a frame only when its last byte would have arrived, and its replies
+    // go out byte by byte at the same pace.
     void setLineTiming(bool on) { m_lineTiming = on; }
     // Commands without a reply of their own are acknowledged with one 0x00
     // byte, as an FT-817 does and as Hamlib's driver waits for.
     void setAcknowledge(bool on) { m_acknowledge = on; }
+    // With line timing: each reply reaches the port in one piece once its
+    // last byte is in, as a UART with a receive FIFO or a USB adapter hands
+    // it over, rather than byte by byte.
+    void setWholeReplies(bool on) { m_wholeReplies = on; }
+    // Each frequency reply carries the frequency, then the radio's tuning
+    // steps by stepHz, as if the operator turned the knob between readings.
+    void setTuningStep(qint32 stepHz) { m_tuningStepHz = stepHz; }
+
+    // The time one byte takes on a 9600-baud 8N1 line.
+    static constexpr qint64 byteTimeNs = 10 * 1'000'000'000LL / 9600;
 
     // The frequency reply bytes for hz (4 BCD bytes and the mode byte).
     static QByteArray frequencyReply(quint32 hz, quint8 mode);
@@ -75,8 +87,9 @@ protected:
     void handleBytes(const QByteArray &chunk) override;
 
 private:
-    void takeFrame(const QByteArray &frame);
-    void answer(const QByteArray &reply);
+    void takeFrame(const QByteArray &frame, qint64 completeNs);
+    void takeDueFrames();
+    void answer(const QByteArray &reply, qint64 frameCompleteNs);
     void schedule(qint64 dueNs, const QByteArray &bytes);
     void sendDue();
 
@@ -91,6 +104,9 @@ private:
     bool m_transmitting = false;
 
     QByteArray m_partial;
+    qint64 m_inboundFreeNs = 0;  // when the line towards the radio falls quiet
+    std::deque<Pending> m_inbound;  // frames on the line, not yet complete
+    PreciseTimer *m_takeTimer = nullptr;
     QList<QByteArray> m_frames;
     QList<qint64> m_frameTimes;
     int m_catOnCount = 0;
@@ -105,8 +121,10 @@ private:
     bool m_acknowledge = false;
     bool m_merged = false;
     QByteArray m_heldReply;
+    bool m_wholeReplies = false;
+    qint32 m_tuningStepHz = 0;
 
     QElapsedTimer m_clock;
     std::deque<Pending> m_pending;  // due times never decrease: the line is serial
-    QTimer *m_sendTimer = nullptr;
+    PreciseTimer *m_sendTimer = nullptr;
 };

@@ -81,6 +81,7 @@ private slots:
     void writesFromTwoThreadsKeepOrder();
     void readyReadOnGuiThread_data();
     void readyReadOnGuiThread();
+    void bytesWhileReaderBusyJoinOneNotice();
     void writeJustBeforeCloseArrives_data();
     void writeJustBeforeCloseArrives();
     void hangUpReportedOnceWithoutBusyLoop();
@@ -273,6 +274,38 @@ void TestSerialPort::readyReadOnGuiThread()
     QTRY_COMPARE(reader.bytes, payload);
     for (QThread *thread : std::as_const(reader.threads))
         QCOMPARE(thread, QThread::currentThread());
+    port.close();
+}
+
+// Pieces that arrive while the GUI thread is busy are all there when it comes
+// back, announced together rather than by one notice each.
+void TestSerialPort::bytesWhileReaderBusyJoinOneNotice()
+{
+    PtyPeer peer;
+    SerialPort port(peer.slavePath());
+    QVERIFY(port.open(QIODevice::ReadWrite));
+    Reader reader(port, 1024);
+    int notices = 0;
+    connect(&port, &SerialPort::readyRead, this, [&notices] { ++notices; });
+
+    const int pieces = 10;
+    std::atomic<bool> sent {false};
+    std::thread device([&] {
+        for (int i = 0; i < pieces; ++i) {
+            peer.send(QByteArray(1, char('0' + i)));
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));  // separate arrivals
+        }
+        sent = true;
+    });
+    // Busy, not waiting: the GUI thread takes no events meanwhile.
+    QElapsedTimer busy;
+    busy.start();
+    while (!sent && busy.elapsed() < 10000)
+        QThread::yieldCurrentThread();
+    device.join();
+
+    QTRY_COMPARE(reader.bytes, QByteArray("0123456789"));
+    QVERIFY2(notices < pieces, qPrintable(QStringLiteral("%1 notices").arg(notices)));
     port.close();
 }
 

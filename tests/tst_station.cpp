@@ -215,13 +215,26 @@ private slots:
         QCOMPARE(s.radio.frames().size(), frames);
     }
 
+    void readoutDebugLines_data()
+    {
+        QTest::addColumn<bool>("debugAfterOpen");
+        QTest::newRow("debug mode first") << false;
+        QTest::newRow("debug mode while port B is open") << true;
+    }
+
     void readoutDebugLines()
     {
+        QFETCH(bool, debugAfterOpen);
         FullStation s;
-        s.debugOn();
+        if (!debugAfterOpen)
+            s.debugOn();
         s.setAutoB(true);
         s.clickOpenB();
         QTRY_VERIFY(s.w<QCheckBox>("checkDoppler")->isEnabled());
+        if (debugAfterOpen) {
+            QVERIFY(s.log().filter(QStringLiteral("--")).isEmpty());
+            s.debugOn();
+        }
         s.radio.setFrequency(144'300'010);
         QTRY_COMPARE(s.w<QLabel>("labelFreq")->text(), QStringLiteral("R 144.30001 MHz"));
         const QStringList lines = s.log();

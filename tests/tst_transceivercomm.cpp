@@ -71,6 +71,7 @@ private slots:
     void frequencyReplyAssembly();
     void wrongStatusKeepsQueryOpen();
     void bytesAfterSetFrequencyAreUnexpected();
+    void tracingOffKeepsValuesAndFaults();
     void setFrequencyRefusesWhatTheFrameCannotCarry();
     void overflowDiscardsQueueAndStartsAfresh();
     void pausesBetweenFrames();
@@ -241,6 +242,34 @@ void TestTransceiverComm::bytesAfterSetFrequencyAreUnexpected()
     QCOMPARE(m_log->lines.last(), QString("Unexpected message: 1234"));
     QVERIFY(m_log->lines.contains("--received from transceiver (request state = 0): 1234"));
     QCOMPARE(m_log->errors.size(), 1);
+}
+
+// Without the trace the link still reads, decodes and reports faults; it
+// only stops formatting traffic lines.
+void TestTransceiverComm::tracingOffKeepsValuesAndFaults()
+{
+    QVERIFY(m_link->isTracing());
+    m_link->setTracing(false);
+    m_radio->setFrequency(144'300'010);
+    m_link->requestTxStatus();
+    m_link->requestFrequency();
+    QTRY_COMPARE(m_log->frequencies.size(), 1);
+    QCOMPARE(mhz(m_log->frequencies), QStringList {"144.30001"});
+    QCOMPARE(m_log->statuses, QList<bool> {false});
+
+    m_link->setFrequency(432'065'000);
+    QTRY_COMPARE(m_radio->frames().size(), 3);
+    m_radio->send(bytes("1234"));
+    QTRY_COMPARE(m_log->errors, QStringList {"Unexpected message: 1234"});
+    QCOMPARE(m_log->lines, QStringList {"Unexpected message: 1234"});
+
+    // On again, the next frame and its reply are traced.
+    m_link->setTracing(true);
+    m_link->requestTxStatus();
+    QTRY_COMPARE(m_log->statuses.size(), 2);
+    QTRY_COMPARE(m_log->lines.size(), 3);
+    QCOMPARE(m_log->lines.mid(1), (QStringList {"--thread sending: 00000000f7",
+                                                 "--received from transceiver (request state = 2): 80"}));
 }
 
 void TestTransceiverComm::setFrequencyRefusesWhatTheFrameCannotCarry()

@@ -269,6 +269,9 @@ void Qt_Vestrel::on_lineElevationOffset_editingFinished()
     const QString text = ui->lineElevationOffset->text();
     if (text == QLatin1String("debug")) {
         debugMode = true;
+        for (SerialPortRecord *record : {&portA, &portB})
+            if (record->link)
+                record->link->setTracing(true);
         logDebug(QStringLiteral("--debug mode enabled"));
         ui->lineElevationOffset->setText(numbers::general(elevationOffset));
         return;
@@ -559,6 +562,8 @@ void Qt_Vestrel::wireLink(SerialPortRecord &record)
 {
     DeviceLink *link = record.link;
     SerialPortRecord *recordPointer = &record;
+    // Outside debug mode every trace line would be formatted only to be dropped.
+    link->setTracing(debugMode);
     connect(link, &DeviceLink::message, this, &Qt_Vestrel::logMessage);
     connect(link, &DeviceLink::debugMessage, this, &Qt_Vestrel::logDebug);
     connect(link, &DeviceLink::connectionLost, this, [this, recordPointer] { portLost(*recordPointer); });

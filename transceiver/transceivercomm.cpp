@@ -48,9 +48,11 @@ TransceiverCommThread::TransceiverCommThread(TransceiverComm *comm)
 void TransceiverCommThread::stop()
 {
     stopRequested = true;
-    // Taking the mutex orders the wake after the worker's last look at the flag.
-    std::lock_guard lock(comm->m_stateMutex);
-    comm->m_queueChanged.notify_all();
+    {
+        // Taking the mutex orders the wake after the worker's last look at the flag.
+        std::lock_guard lock(comm->m_stateMutex);
+    }
+    comm->wakeWorker();
 }
 
 void TransceiverCommThread::run()
@@ -79,7 +81,8 @@ void TransceiverCommThread::run()
             delayMs = head.delayMs;
         }
         link->port->write(frame);
-        link->postDebugMessage(QStringLiteral("--thread sending: %1").arg(hex(frame)));
+        if (link->m_tracing)
+            link->postDebugMessage(QStringLiteral("--thread sending: %1").arg(hex(frame)));
 
         if (delayMs > 0)
             msleep(static_cast<unsigned long>(delayMs));
@@ -136,21 +139,30 @@ void TransceiverComm::queueCommand(const QByteArray &frame, bool awaitingReply, 
     command->delayMs = delayMs;
     command->requestState = requestState;
 
-    QMutexLocker queueLock(&queueMutex);
-    bool full = false;
     {
+        QMutexLocker queueLock(&queueMutex);
+        bool full = false;
+        {
+            std::lock_guard stateLock(m_stateMutex);
+            full = int(commandQueue.size()) >= maxQueuedCommands;
+        }
+        if (full) {
+            // Also how the link recovers from a reply that never came.
+            clearQueue();
+            port->flush();
+            replies.reset();
+            emit debugMessage(QStringLiteral("--command queue overflowed"));
+        }
         std::lock_guard stateLock(m_stateMutex);
-        full = int(commandQueue.size()) >= maxQueuedCommands;
+        commandQueue.push_back(std::move(command));
     }
-    if (full) {
-        // Also how the link recovers from a reply that never came.
-        clearQueue();
-        port->flush();
-        replies.reset();
-        emit debugMessage(QStringLiteral("--command queue overflowed"));
-    }
-    std::lock_guard stateLock(m_stateMutex);
-    commandQueue.push_back(std::move(command));
+    wakeWorker();
+}
+
+void TransceiverComm::wakeWorker()
+{
+    // After the locks are released: a worker woken while they are still held
+    // would only go back to sleep on them.
     m_queueChanged.notify_all();
 }
 
@@ -161,10 +173,12 @@ void TransceiverComm::queueCommand(const cat::CommandTraits &command, const QByt
 
 void TransceiverComm::clearQueue()
 {
-    QMutexLocker queueLock(&queueMutex);
-    std::lock_guard stateLock(m_stateMutex);
-    commandQueue.clear();
-    m_queueChanged.notify_all();
+    {
+        QMutexLocker queueLock(&queueMutex);
+        std::lock_guard stateLock(m_stateMutex);
+        commandQueue.clear();
+    }
+    wakeWorker();
 }
 
 void TransceiverComm::catOn()
@@ -232,13 +246,15 @@ bool TransceiverComm::headAwaitsReply() const
 
 void TransceiverComm::releaseSentHead()
 {
-    QMutexLocker queueLock(&queueMutex);
-    std::lock_guard stateLock(m_stateMutex);
-    // A head not yet written is a later query; a stray reply must not release it.
-    if (!commandQueue.empty() && commandQueue.front()->sent) {
+    {
+        QMutexLocker queueLock(&queueMutex);
+        std::lock_guard stateLock(m_stateMutex);
+        // A head not yet written is a later query; a stray reply must not release it.
+        if (commandQueue.empty() || !commandQueue.front()->sent)
+            return;
         commandQueue.front()->awaitingReply = false;
-        m_queueChanged.notify_all();
     }
+    wakeWorker();
 }
 
 void TransceiverComm::transceiverReceiveSlot()
@@ -254,9 +270,11 @@ void TransceiverComm::takeReply(const QByteArray &chunk)
     if (chunk.isEmpty())
         return;
     const int state = requestState.load();
-    emit debugMessage(QStringLiteral("--received from transceiver (request state = %1): %2")
-                          .arg(state)
-                          .arg(hex(chunk)));
+    if (m_tracing) {
+        emit debugMessage(QStringLiteral("--received from transceiver (request state = %1): %2")
+                              .arg(state)
+                              .arg(hex(chunk)));
+    }
 
     const cat::ReplyEvent event = replies.take(qint8(state), chunk);
     switch (event.kind) {

@@ -86,6 +86,11 @@ public:
     // Handles one chunk received from the transceiver as the reply to what
     // was last written; transceiverReceiveSlot() reads the port and calls it.
     void takeReply(const QByteArray &chunk);
+    // The traffic trace ("--thread sending", "--received from transceiver")
+    // is on from construction. Off, the link neither formats it nor wakes
+    // the link's thread for it: for a window that would only throw it away.
+    void setTracing(bool on) { m_tracing = on; }
+    bool isTracing() const { return m_tracing; }
 
     // Held by a caller that makes several queue operations one step for the
     // worker (emptying the queue and queuing CAT OFF before closing). Never
@@ -107,6 +112,7 @@ private:
 
     void queueCommand(const cat::CommandTraits &command, const QByteArray &frame);
     void releaseSentHead();
+    void wakeWorker();  // with no lock held
     bool headAwaitsReply() const;  // m_stateMutex held
     void postDebugMessage(const QString &message);  // worker thread
     void deliverDebugMessages();                    // link's thread
@@ -116,6 +122,7 @@ private:
     // the worker may look while holding only m_stateMutex.
     std::deque<std::unique_ptr<CatCommand>> commandQueue;
     std::atomic<qint8> requestState {cat::RequestNone};
+    std::atomic<bool> m_tracing {true};
     // Reply assembly; GUI thread only.
     cat::ReplyAssembler replies;
     // Not called "thread": that would hide QObject::thread().

@@ -1,0 +1,72 @@
+// The simulated station in a process of its own, so that a benchmark can
+// measure the program without the devices' cost: the rotator controller and
+// the FT-817 on ptys, their paths on stdout, until stdin closes.
+//
+//   bench_simstation [--turnaround MS] [--tuning-step HZ] [--no-line-timing]
+//                    [--whole-replies] [--acknowledge] [--trace]
+//
+// Prints "rotator <path>" and "radio <path>", then "ready". A line "frames"
+// on stdin is answered with "frames <count of radio frames so far>".
+
+#include "sim/simrotator.h"
+#include "sim/simtransceiver.h"
+
+#include <QCoreApplication>
+#include <QSocketNotifier>
+
+#include <cstdio>
+#include <unistd.h>
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    auto value = [&](const QString &name, int fallback) {
+        const int at = args.indexOf(name);
+        return at >= 0 && at + 1 < args.size() ? args.at(at + 1).toInt() : fallback;
+    };
+
+    SimRotator rotator;
+    SimTransceiver radio;
+    radio.setLineTiming(!args.contains(QStringLiteral("--no-line-timing")));
+    radio.setWholeReplies(args.contains(QStringLiteral("--whole-replies")));
+    radio.setAcknowledge(args.contains(QStringLiteral("--acknowledge")));
+    radio.setReplyDelay(value(QStringLiteral("--turnaround"), 0));
+    radio.setTuningStep(value(QStringLiteral("--tuning-step"), 0));
+    if (!rotator.isOpen() || !radio.isOpen()) {
+        std::fprintf(stderr, "bench_simstation: no pseudo-terminal\n");
+        return 1;
+    }
+    if (args.contains(QStringLiteral("--trace"))) {
+        QObject::connect(&radio, &SimTransceiver::frameReceived, [](const QByteArray &frame) {
+            std::fprintf(stderr, "radio frame %s\n", frame.toHex().constData());
+        });
+        QObject::connect(&rotator, &SimRotator::commandReceived, [](const QString &line) {
+            std::fprintf(stderr, "rotator line %s\n", qPrintable(line));
+        });
+    }
+
+    std::printf("rotator %s\nradio %s\nready\n", qPrintable(rotator.slavePath()), qPrintable(radio.slavePath()));
+    std::fflush(stdout);
+
+    // The parent closing our stdin (or dying) ends the station.
+    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
+    QByteArray line;
+    QObject::connect(&input, &QSocketNotifier::activated, &app, [&] {
+        char buffer[256];
+        const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
+        if (n <= 0) {
+            app.quit();
+            return;
+        }
+        line.append(buffer, int(n));
+        qsizetype end;
+        while ((end = line.indexOf('\n')) >= 0) {
+            if (line.left(end).trimmed() == "frames")
+                std::printf("frames %lld\n", static_cast<long long>(radio.frames().size()));
+            line.remove(0, end + 1);
+        }
+        std::fflush(stdout);
+    });
+    return app.exec();
+}
