@@ -1,91 +1,20 @@
 #pragma once
 
-// What the benchmark programs share: the simulated station in its own
-// process, the real main window set up on its ptys, waiting without spinning,
-// and the result lines that scripts/bench.sh gathers into one table.
+// What the benchmarks that run the main window share: the simulated station
+// in its own process and the real main window set up on its ptys.
 
+#include "benchreport.h"
 #include "windowtesting.h"
 
 #include "serial/serialenumerator.h"
 
-#include <QAbstractEventDispatcher>
-#include <QElapsedTimer>
-#include <QEventLoop>
 #include <QFile>
 #include <QProcess>
 #include <QRadioButton>
-#include <QThread>
 
-#include <algorithm>
-#include <cstdio>
-#include <functional>
 #include <memory>
-#include <vector>
 
 namespace bench {
-
-// One line of the final table: the figure, what was measured, and the bound
-// or peer it stands beside (measured in the same run).
-inline void row(const QString &figure, const QString &measured, const QString &against)
-{
-    std::printf("row\t%s\t%s\t%s\n", qPrintable(figure), qPrintable(measured), qPrintable(against));
-    std::fflush(stdout);
-}
-
-inline QString ms(double value, int decimals = 1)
-{
-    return QString::number(value, 'f', decimals) + QStringLiteral(" ms");
-}
-
-// Sorted samples with the usual summaries.
-struct Samples {
-    std::vector<double> values;
-    double framesPerPair = 0;  // for peers: how many CAT frames one reading took
-    void add(double v) { values.push_back(v); }
-    bool empty() const { return values.empty(); }
-    double quantile(double q)
-    {
-        std::sort(values.begin(), values.end());
-        return values.empty() ? 0.0 : values[size_t(q * double(values.size() - 1) + 0.5)];
-    }
-    double median() { return quantile(0.5); }
-    QString summary(int decimals = 1)
-    {
-        return QStringLiteral("median %1, p90 %2 (n=%3)")
-            .arg(ms(median(), decimals), ms(quantile(0.9), decimals))
-            .arg(values.size());
-    }
-};
-
-// Runs the event loop until the condition holds or the time is up. The
-// condition is looked at each time the loop is about to sleep, so nothing
-// spins and the moment it turns true is seen within one pass of the loop.
-inline bool waitUntil(const std::function<bool()> &condition, int timeoutMs)
-{
-    if (condition())
-        return true;
-    QEventLoop loop;
-    bool met = false;
-    auto *dispatcher = QAbstractEventDispatcher::instance(QThread::currentThread());
-    const auto check = QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, &loop, [&] {
-        if (!met && condition()) {
-            met = true;
-            loop.quit();
-        }
-    });
-    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
-    loop.exec();
-    QObject::disconnect(check);
-    return met || condition();
-}
-
-// Lets the event loop run for a while, asleep when there is nothing to do.
-inline void idle(int msecs)
-{
-    QEventLoop loop;
-    QTimer::singleShot(msecs, &loop, &QEventLoop::quit);
-    loop.exec();
-}
 
 // The path of a program built beside this one.
 inline QString sibling(const QString &name)
