@@ -5,19 +5,9 @@
 # a benchmark that cannot run does.
 set -e
 cd "$(dirname "$0")/.."
-./scripts/deps.sh
-
-# Hamlib's programs are the peers of the readout figure; Xvfb gives the
-# start-up figure a real X server.
-extras="libhamlib-utils xvfb"
-missing=""
-for p in $extras; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
-done
-if [ -n "$missing" ]; then
-  apt-get update
-  DEBIAN_FRONTEND=noninteractive apt-get install -y $missing
-fi
+# Xvfb gives the start-up figure a real X server (Hamlib's programs, the
+# readout figure's peers, come with the build packages).
+./scripts/deps.sh bench
 
 launcher=""
 command -v ccache >/dev/null 2>&1 && launcher="-DCMAKE_CXX_COMPILER_LAUNCHER=ccache"

@@ -1,11 +1,15 @@
 #!/bin/sh
 # Installs what building and testing Vestrel needs on Debian 12 (run as root).
-# "./scripts/deps.sh package" adds what building and checking the Debian package needs.
+# "./scripts/deps.sh package" adds what building and checking the Debian package needs,
+# "./scripts/deps.sh bench" what the benchmarks need (Xvfb, for start-up on an X server).
 set -e
 # clang, its runtime and llvm-symbolizer build, run and report the fuzz targets.
 packages="cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libgl-dev libnova-dev clang-14 libclang-rt-14-dev llvm-14 libhamlib-utils"
 if [ "$1" = package ]; then
   packages="$packages dpkg-dev file fakeroot lintian desktop-file-utils appstream"
+fi
+if [ "$1" = bench ]; then
+  packages="$packages xvfb"
 fi
 missing=""
 for p in $packages; do
