@@ -64,20 +64,29 @@ public:
     // How many CAT frames the radio has taken so far; -1 if it does not say.
     int radioFrames()
     {
-        m_process.readAllStandardOutput();
-        m_process.write("frames\n");
-        QByteArray out;
-        QElapsedTimer wait;
-        wait.start();
-        while (!out.contains('\n') && wait.elapsed() < 5000 && m_process.waitForReadyRead(1000))
-            out += m_process.readAllStandardOutput();
-        return out.startsWith("frames ") ? out.mid(7).trimmed().toInt() : -1;
+        const QByteArray answer = ask("frames\n");
+        return answer.startsWith("frames ") ? answer.mid(7).trimmed().toInt() : -1;
     }
+    // Sets the radio's frequency; back once the station has done it.
+    bool tune(quint32 hz) { return ask("tune " + QByteArray::number(hz) + '\n').startsWith("tuned"); }
 
     QString rotatorPath;
     QString radioPath;
 
 private:
+    // One line to the station and its one-line answer.
+    QByteArray ask(const QByteArray &line)
+    {
+        m_process.readAllStandardOutput();
+        m_process.write(line);
+        QByteArray out;
+        QElapsedTimer wait;
+        wait.start();
+        while (!out.contains('\n') && wait.elapsed() < 5000 && m_process.waitForReadyRead(1000))
+            out += m_process.readAllStandardOutput();
+        return out;
+    }
+
     QProcess m_process;
 };
 

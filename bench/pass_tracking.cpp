@@ -16,8 +16,11 @@
 // acknowledged and the radio has taken its frame: in simulated time both
 // happen at the instant of the cycle.
 //
-//   bench_pass                          both repetition times, in parallel
-//   bench_pass --repetition S           one repetition time (seconds)
+//   bench_pass [--quick]                both repetition times, in parallel
+//   bench_pass --repetition S [--quick] one repetition time (seconds)
+//
+// --quick follows only the first hour, with 1-minute segments: to see that
+// the benchmark runs, not for its figures.
 
 #include "benchsupport.h"
 
@@ -43,7 +46,11 @@ constexpr double deadBand = 0.1;  // degrees; the store's default for both axes
 constexpr double fileRoundingDeg = 0.05;  // the file carries positions to 0.1 degree
 constexpr quint32 workingHz = 432'065'000;  // the radio's dial (an IF below a 10 GHz transverter)
 constexpr int gridSeconds = 30;
-constexpr int segmentSeconds = 300;
+
+struct Span {
+    int seconds = 0;  // 0: rise to set
+    int segmentSeconds = 300;
+};
 
 double radians(double degrees)
 {
@@ -177,13 +184,15 @@ struct PassResult {
 
 // One pass at one frequency. With pointing, the antenna is followed from rise
 // to set; the frequency only through the segments.
-PassResult runPass(double frequencyMHz, int repetition, bool pointing)
+PassResult runPass(double frequencyMHz, int repetition, bool pointing, const Span &span)
 {
     PassResult result;
     Pass pass;
     if (!pass.find(frequencyMHz))
         return result;
-    result.hours = pass.seconds() / 3600.0;
+    const int passSeconds = span.seconds > 0 ? qMin(span.seconds, pass.seconds()) : pass.seconds();
+    const int segmentSeconds = span.segmentSeconds;
+    result.hours = passSeconds / 3600.0;
     result.maxElevation = pass.sky(pass.transit()).moonElevation;
 
     SimRotator rotator;
@@ -255,7 +264,9 @@ PassResult runPass(double frequencyMHz, int repetition, bool pointing)
         result.frequency.add(double(radio.frequency()) - expected, bound);
     };
 
-    QList<int> segments {600, pass.transit() - segmentSeconds / 2, pass.seconds() - 600 - segmentSeconds};
+    QList<int> segments {600, pass.transit() - segmentSeconds / 2, passSeconds - 600 - segmentSeconds};
+    if (span.seconds > 0)
+        segments = {passSeconds / 6, passSeconds / 2, passSeconds * 5 / 6 - segmentSeconds};
     auto inSegment = [&](int second) {
         for (int start : segments)
             if (second >= start && second < start + segmentSeconds)
@@ -263,7 +274,7 @@ PassResult runPass(double frequencyMHz, int repetition, bool pointing)
         return false;
     };
     bool tracking = false;
-    for (int second = 0; second < pass.seconds(); ++second) {
+    for (int second = 0; second < passSeconds; ++second) {
         const bool wanted = inSegment(second);
         if (!pointing && !wanted && !tracking)
             continue;
@@ -308,15 +319,15 @@ QString caseName(int repetition)
                            : QStringLiteral("%1 s / 0.1 deg").arg(repetition);
 }
 
-int runCase(int repetition)
+int runCase(int repetition, const Span &span)
 {
-    const PassResult low = runPass(432.065, repetition, true);
-    const PassResult high = runPass(10368.1, repetition, false);
+    const PassResult low = runPass(432.065, repetition, true, span);
+    const PassResult high = runPass(10368.1, repetition, false, span);
     if (!low.ok || !high.ok) {
         std::fprintf(stderr, "bench_pass: a pass did not run through\n");
         return 1;
     }
-    row(QStringLiteral("5 pointing, %1, rise to set %2 h, Moon up to %3 deg")
+    row(QStringLiteral("5 pointing, %1, %2 h from rise, Moon up to %3 deg")
             .arg(caseName(repetition))
             .arg(low.hours, 0, 'f', 1)
             .arg(low.maxElevation, 0, 'f', 0),
@@ -326,7 +337,9 @@ int runCase(int repetition)
         QStringLiteral("bound %1 deg (dead band + file's 0.05 + motion over 2 repetitions + slew)")
             .arg(low.pointing.worstBound, 0, 'f', 3));
     for (const auto &[name, r] : {std::pair {QStringLiteral("432 MHz"), low}, {QStringLiteral("10368 MHz"), high}}) {
-        row(QStringLiteral("5 frequency %1, %2, 3 x 5 min").arg(name, caseName(repetition)),
+        row(QStringLiteral("5 frequency %1, %2, 3 x %3 min")
+                .arg(name, caseName(repetition))
+                .arg(span.segmentSeconds / 60),
             QStringLiteral("RMS %1 Hz, worst %2 Hz").arg(r.frequency.rms(), 0, 'f', 1).arg(r.frequency.worst, 0, 'f', 1),
             QStringLiteral("bound %1 Hz (Doppler rate x repetition + 5 Hz steps + 0.5 Hz file)")
                 .arg(r.frequency.worstBound, 0, 'f', 1));
@@ -341,16 +354,21 @@ int main(int argc, char **argv)
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     const QStringList args = app.arguments();
+    const bool quick = args.contains(QStringLiteral("--quick"));
+    const Span span = quick ? Span {3600, 60} : Span {};
     const int at = args.indexOf(QStringLiteral("--repetition"));
     if (at >= 0 && at + 1 < args.size())
-        return runCase(qMax(1, args.at(at + 1).toInt()));
+        return runCase(qMax(1, args.at(at + 1).toInt()), span);
 
     // The two cases are independent: run them side by side, print in order.
     std::vector<std::unique_ptr<QProcess>> runs;
     for (int repetition : {2, 1}) {
         auto process = std::make_unique<QProcess>();
         process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process->start(app.applicationFilePath(), {QStringLiteral("--repetition"), QString::number(repetition)});
+        QStringList arguments {QStringLiteral("--repetition"), QString::number(repetition)};
+        if (quick)
+            arguments << QStringLiteral("--quick");
+        process->start(app.applicationFilePath(), arguments);
         runs.push_back(std::move(process));
     }
     int status = 0;

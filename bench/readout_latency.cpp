@@ -29,9 +29,9 @@ constexpr int farReadoutMs = 60000;
 // does between real ticks.
 constexpr int gapMs = 60;
 
-// Readout ticks by hand, each timed until the label shows the next reading
-// (the radio's tuning steps after each, so every reading is new).
-Samples tickUntilShown(WindowHost &host, int ticks)
+// Readout ticks by hand, each timed until the label shows the next reading;
+// the radio is tuned before each (not timed), so every reading is new.
+Samples tickUntilShown(WindowHost &host, SimStation &station, int ticks)
 {
     Samples samples;
     auto *label = host.w<QLabel>("labelFreq");
@@ -40,6 +40,8 @@ Samples tickUntilShown(WindowHost &host, int ticks)
     idle(gapMs);
     for (int i = 0; i < ticks; ++i) {
         const QString before = label->text();
+        if (!station.tune(432'000'000u + quint32(i + 1) * 1000u))
+            break;
         QElapsedTimer timer;
         timer.start();
         host.window->freqReadTimeout();
@@ -54,8 +56,7 @@ Samples tickUntilShown(WindowHost &host, int ticks)
 QStringList simArguments(int turnaround)
 {
     // Hamlib's driver waits for the radio's acknowledgement of commands it sends at open.
-    return {QStringLiteral("--turnaround"), QString::number(turnaround), QStringLiteral("--tuning-step"),
-            QStringLiteral("10"), QStringLiteral("--acknowledge")};
+    return {QStringLiteral("--turnaround"), QString::number(turnaround), QStringLiteral("--acknowledge")};
 }
 
 Samples windowReadout(int ticks, int turnaround)
@@ -68,7 +69,7 @@ Samples windowReadout(int ticks, int turnaround)
     WindowHost host(station.rotatorPath, station.radioPath, values);
     host.setAuto('B', true);
     host.open('B');
-    return tickUntilShown(host, ticks);
+    return tickUntilShown(host, station, ticks);
 }
 
 // Hamlib's FT-817 at 9600 baud, with its own cache off: a cached answer would
@@ -137,7 +138,19 @@ public:
         m_process.start(QStringLiteral("rigctld"), hamlibArguments(radioPath)
                             + QStringList {QStringLiteral("-T"), QStringLiteral("127.0.0.1"), QStringLiteral("-t"),
                                            QString::number(port)});
-        return m_process.waitForStarted(5000) ? port : 0;
+        if (!m_process.waitForStarted(5000))
+            return 0;
+        // Listening only once it has opened the radio.
+        QElapsedTimer waiting;
+        waiting.start();
+        while (waiting.elapsed() < 30000 && m_process.state() == QProcess::Running) {
+            QTcpSocket probe;
+            probe.connectToHost(QHostAddress::LocalHost, port);
+            if (probe.waitForConnected(1000))
+                return port;
+            idle(100);
+        }
+        return 0;
     }
     ~Rigctld()
     {
@@ -167,7 +180,7 @@ Samples windowRigctldReadout(int ticks, int turnaround)
     host.w<QComboBox>("comboTransceiver")->setCurrentText(QStringLiteral("Hamlib rigctld (network)"));
     host.w<QComboBox>("comboSerialNameB")->setEditText(QStringLiteral("127.0.0.1:%1").arg(port));
     host.w<QPushButton>("buttonOpenSerialB")->click();
-    return tickUntilShown(host, ticks);
+    return tickUntilShown(host, station, ticks);
 }
 
 // The same pair of queries through rigctld, as a bare network client sends them.
@@ -182,16 +195,8 @@ Samples rigctldReadout(int pairs, int turnaround)
     if (!port)
         return samples;
     QTcpSocket socket;
-    QElapsedTimer connecting;
-    connecting.start();
-    while (connecting.elapsed() < 30000) {
-        socket.connectToHost(QHostAddress::LocalHost, port);
-        if (socket.waitForConnected(1000))
-            break;
-        socket.abort();
-        idle(200);
-    }
-    if (socket.state() == QAbstractSocket::ConnectedState) {
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    if (socket.waitForConnected(5000)) {
         QByteArray in;
         QObject::connect(&socket, &QTcpSocket::readyRead, [&] { in += socket.readAll(); });
         // The first answer comes once rigctld has opened the radio.

@@ -2,11 +2,13 @@
 // measure the program without the devices' cost: the rotator controller and
 // the FT-817 on ptys, their paths on stdout, until stdin closes.
 //
-//   bench_simstation [--turnaround MS] [--tuning-step HZ] [--no-line-timing]
+//   bench_simstation [--turnaround MS] [--no-line-timing]
 //                    [--whole-replies] [--acknowledge] [--trace]
 //
-// Prints "rotator <path>" and "radio <path>", then "ready". A line "frames"
-// on stdin is answered with "frames <count of radio frames so far>".
+// Prints "rotator <path>" and "radio <path>", then "ready". Lines on stdin:
+// "frames" is answered with "frames <count of radio frames so far>";
+// "tune <hz>" sets the radio's frequency, as its knob would, and is answered
+// "tuned".
 
 #include "sim/simrotator.h"
 #include "sim/simtransceiver.h"
@@ -32,7 +34,6 @@ int main(int argc, char **argv)
     radio.setWholeReplies(args.contains(QStringLiteral("--whole-replies")));
     radio.setAcknowledge(args.contains(QStringLiteral("--acknowledge")));
     radio.setReplyDelay(value(QStringLiteral("--turnaround"), 0));
-    radio.setTuningStep(value(QStringLiteral("--tuning-step"), 0));
     if (!rotator.isOpen() || !radio.isOpen()) {
         std::fprintf(stderr, "bench_simstation: no pseudo-terminal\n");
         return 1;
@@ -62,8 +63,13 @@ int main(int argc, char **argv)
         line.append(buffer, int(n));
         qsizetype end;
         while ((end = line.indexOf('\n')) >= 0) {
-            if (line.left(end).trimmed() == "frames")
+            const QByteArray command = line.left(end).trimmed();
+            if (command == "frames") {
                 std::printf("frames %lld\n", static_cast<long long>(radio.frames().size()));
+            } else if (command.startsWith("tune ")) {
+                radio.setFrequency(command.mid(5).toUInt());
+                std::printf("tuned\n");
+            }
             line.remove(0, end + 1);
         }
         std::fflush(stdout);

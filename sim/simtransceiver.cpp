@@ -111,7 +111,6 @@ void SimTransceiver::takeFrame(const QByteArray &frame, qint64 completeNs)
     switch (quint8(frame.at(4))) {
     case 0x03:
         reply = frequencyReply(m_frequencyHz, m_mode);
-        m_frequencyHz = quint32(qint64(m_frequencyHz) + m_tuningStepHz);
         break;
     case 0xF7:
         reply = QByteArray(1, char(m_transmitting ? 0x00 : 0x80));

@@ -70,9 +70,6 @@ public:
     // last byte is in, as a UART with a receive FIFO or a USB adapter hands
     // it over, rather than byte by byte.
     void setWholeReplies(bool on) { m_wholeReplies = on; }
-    // Each frequency reply carries the frequency, then the radio's tuning
-    // steps by stepHz, as if the operator turned the knob between readings.
-    void setTuningStep(qint32 stepHz) { m_tuningStepHz = stepHz; }
 
     // The time one byte takes on a 9600-baud 8N1 line.
     static constexpr qint64 byteTimeNs = 10 * 1'000'000'000LL / 9600;
@@ -122,7 +119,6 @@ private:
     bool m_merged = false;
     QByteArray m_heldReply;
     bool m_wholeReplies = false;
-    qint32 m_tuningStepHz = 0;
 
     QElapsedTimer m_clock;
     std::deque<Pending> m_pending;  // due times never decrease: the line is serial

@@ -18,7 +18,6 @@ private slots:
     void lineTimingBothWays();
     void framesQueueOnTheLine();
     void wholeRepliesComeInOnePiece();
-    void tuningStepsAfterEachReading();
 
 private:
     // Writes a frame and waits for a reply of the given length; the time it took in ms.
@@ -108,24 +107,6 @@ void TestSimTransceiver::wholeRepliesComeInOnePiece()
     const double took = roundTrip(cat::requestFrequencyFrame(), 5);
     QVERIFY(took >= 10 * double(SimTransceiver::byteTimeNs) / 1e6);
     QCOMPARE(m_reads, QList<QByteArray> {SimTransceiver::frequencyReply(144'300'010, m_radio->mode())});
-}
-
-void TestSimTransceiver::tuningStepsAfterEachReading()
-{
-    m_radio->setLineTiming(false);
-    m_radio->setFrequency(432'065'000);
-    m_radio->setTuningStep(-10);
-    QList<QByteArray> replies;
-    for (int i = 0; i < 3; ++i) {
-        QVERIFY(roundTrip(cat::requestFrequencyFrame(), 5) >= 0);
-        replies << m_reads.join();
-    }
-    QCOMPARE(replies, (QList<QByteArray> {SimTransceiver::frequencyReply(432'065'000, m_radio->mode()),
-                                          SimTransceiver::frequencyReply(432'064'990, m_radio->mode()),
-                                          SimTransceiver::frequencyReply(432'064'980, m_radio->mode())}));
-    // The status query leaves the tuning alone.
-    QVERIFY(roundTrip(cat::requestTxStatusFrame(), 1) >= 0);
-    QCOMPARE(m_radio->frequency(), 432'064'970u);
 }
 
 QTEST_MAIN(TestSimTransceiver)

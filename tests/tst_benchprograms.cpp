@@ -1,0 +1,87 @@
+#include <QProcess>
+#include <QRegularExpression>
+#include <QtTest>
+
+// The benchmark programs still run and print their table rows (in their
+// shortest form), so that scripts/bench.sh does not find them broken. No
+// speed is judged here; the pass, which runs on a simulated clock, must show
+// a station that follows the Moon at all.
+class TestBenchPrograms : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void runsAndPrintsRows_data();
+    void runsAndPrintsRows();
+    void passStaysWithinBounds();
+
+private:
+    // The program's table rows ("row", figure, measured, beside it), or a failure.
+    static QList<QStringList> rowsOf(const QString &program, const QStringList &arguments);
+};
+
+QList<QStringList> TestBenchPrograms::rowsOf(const QString &program, const QStringList &arguments)
+{
+    QProcess process;
+    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process.start(QStringLiteral(VESTREL_BENCH_DIR "/") + program, arguments);
+    if (!process.waitForFinished(240000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
+        return {};
+    QList<QStringList> rows;
+    for (const QByteArray &line : process.readAllStandardOutput().split('\n')) {
+        const QStringList fields = QString::fromUtf8(line).split(QLatin1Char('\t'));
+        if (fields.size() == 4 && fields.first() == QLatin1String("row"))
+            rows << fields;
+    }
+    return rows;
+}
+
+void TestBenchPrograms::runsAndPrintsRows_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QStringList>("figures");
+
+    QTest::newRow("readout") << "bench_readout" << QStringList {"--ticks", "3"}
+                             << QStringList {"1 readout tick -> shown (window)"};
+    QTest::newRow("idle") << "bench_idle" << QStringList {"--seconds", "2"}
+                          << QStringList {"2 idle CPU, 2 s, replies byte by byte", "2 idle CPU, 1 s, replies whole"};
+    QTest::newRow("start-up") << "bench_startup" << QStringList {"--runs", "1"}
+                              << QStringList {"4 start -> window shown, offscreen"};
+}
+
+void TestBenchPrograms::runsAndPrintsRows()
+{
+    QFETCH(QString, program);
+    QFETCH(QStringList, arguments);
+    QFETCH(QStringList, figures);
+
+    const QList<QStringList> rows = rowsOf(program, arguments);
+    QVERIFY2(!rows.isEmpty(), "no rows, or the program failed");
+    QStringList printed;
+    for (const QStringList &row : rows) {
+        printed << row.at(1);
+        QVERIFY2(!row.at(2).isEmpty(), qPrintable(row.join(QLatin1Char('|'))));
+    }
+    for (const QString &figure : figures)
+        QVERIFY2(printed.contains(figure), qPrintable(printed.join(QLatin1Char('|'))));
+}
+
+void TestBenchPrograms::passStaysWithinBounds()
+{
+    const QList<QStringList> rows = rowsOf(QStringLiteral("bench_pass"), {QStringLiteral("--quick")});
+    // Pointing and both frequencies, for each of the two repetition times.
+    QCOMPARE(rows.size(), 6);
+    static const QRegularExpression worst(QStringLiteral("worst ([0-9.]+) (deg|Hz)"));
+    for (const QStringList &row : rows) {
+        const auto measured = worst.match(row.at(2));
+        QVERIFY2(measured.hasMatch(), qPrintable(row.join(QLatin1Char('|'))));
+        // Far above the printed bounds (0.2 degree, 8 Hz): a station that has
+        // stopped following, not one that lags a cycle now and then.
+        const double limit = measured.captured(2) == QLatin1String("deg") ? 1.0 : 50.0;
+        QVERIFY2(measured.captured(1).toDouble() < limit, qPrintable(row.join(QLatin1Char('|'))));
+    }
+}
+
+QTEST_GUILESS_MAIN(TestBenchPrograms)
+#include "tst_benchprograms.moc"
