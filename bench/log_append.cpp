@@ -1,8 +1,13 @@
 // Prints what appending one message to the log window costs, in microseconds
 // per message, around 10,000 messages, around 100,000 and well past the bound
-// (where every message also drops the oldest), with the window hidden and shown.
+// (where every message also drops the oldest), with the window hidden and shown,
+// and the resident memory each kept message takes.
+
+#include "benchreport.h"
 
 #include "ui/logdialog.h"
+
+#include <QFile>
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -32,6 +37,17 @@ double appendUpTo(logDialog &log, qint64 &appended, qint64 total, qint64 sample)
     return double(timer.nsecsElapsed()) / 1e3 / double(sample);
 }
 
+double residentBytes()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (status.open(QIODevice::ReadOnly)) {
+        for (const QByteArray &line : status.readAll().split('\n'))
+            if (line.startsWith("VmRSS:"))
+                return line.mid(6).trimmed().split(' ').value(0).toDouble() * 1024.0;
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -47,9 +63,26 @@ int main(int argc, char **argv)
         if (shown)
             log.show();
         qint64 appended = 0;
+        const double start = residentBytes();
         const double at10k = appendUpTo(log, appended, 10000, sample);
+        const double memory10k = (residentBytes() - start) / 10000.0;
         const double at100k = appendUpTo(log, appended, 100000, sample);
+        const double memory100k = (residentBytes() - start) / 100000.0;
         const double beyond = appendUpTo(log, appended, past, sample);
+        const double kept = double(qMin<qint64>(past, log.messageLimit()));
+        const double memoryBeyond = (residentBytes() - start) / kept;
+        bench::row(QStringLiteral("3 log, window %1").arg(shown ? QStringLiteral("shown") : QStringLiteral("hidden")),
+                   QStringLiteral("%1 / %2 / %3 us a line at 10k / 100k / %4; %5 / %6 / %7 bytes a line kept")
+                       .arg(at10k, 0, 'f', 1)
+                       .arg(at100k, 0, 'f', 1)
+                       .arg(beyond, 0, 'f', 1)
+                       .arg(past)
+                       .arg(memory10k, 0, 'f', 0)
+                       .arg(memory100k, 0, 'f', 0)
+                       .arg(memoryBeyond, 0, 'f', 0),
+                   QStringLiteral("goal: past the bound (%1 lines) within 2 x at 10k = %2 us")
+                       .arg(log.messageLimit())
+                       .arg(2.0 * at10k, 0, 'f', 1));
         std::printf("log window %s: %.1f us/message at 10k, %.1f at 100k, %.1f at %lld (bound %d, %lld dropped)\n",
                     shown ? "shown " : "hidden", at10k, at100k, beyond, static_cast<long long>(past),
                     log.messageLimit(), static_cast<long long>(log.droppedCount()));

@@ -27,7 +27,7 @@ cmake --build "$build" -j2 --target soak
 output="$(mktemp)"
 trap 'rm -f "$output"' EXIT
 status=0
-QT_QPA_PLATFORM=offscreen "./$build/soak" "$seconds" >"$output" 2>&1 || status=$?
+QT_QPA_PLATFORM=offscreen "./$build/bench/soak" "$seconds" >"$output" 2>&1 || status=$?
 cat "$output"
 if grep -Eq 'runtime error:|ERROR: (Address|Leak)Sanitizer|WARNING: ThreadSanitizer' "$output"; then
   echo "soak: sanitizer report" >&2
