@@ -29,18 +29,18 @@ void PreciseTimer::startIn(qint64 nanoseconds)
         return;
     // A zero it_value would disarm the timer; the smallest delay fires at once.
     const qint64 ns = qMax<qint64>(1, nanoseconds);
-    itimerspec spec {};
-    spec.it_value.tv_sec = time_t(ns / 1'000'000'000);
-    spec.it_value.tv_nsec = long(ns % 1'000'000'000);
-    m_active = ::timerfd_settime(m_fd, 0, &spec, nullptr) == 0;
+    itimerspec timing {};
+    timing.it_value.tv_sec = time_t(ns / 1'000'000'000);
+    timing.it_value.tv_nsec = long(ns % 1'000'000'000);
+    m_active = ::timerfd_settime(m_fd, 0, &timing, nullptr) == 0;
 }
 
 void PreciseTimer::stop()
 {
     if (m_fd < 0)
         return;
-    itimerspec spec {};
-    ::timerfd_settime(m_fd, 0, &spec, nullptr);
+    itimerspec timing {};
+    ::timerfd_settime(m_fd, 0, &timing, nullptr);
     m_active = false;
 }
 
