@@ -168,6 +168,33 @@ private slots:
         QCOMPARE(s.rotator.commands(), (QStringList {"&* AZ=123.46", "&* EL=005.00"}));
     }
 
+    // Opening port A in Auto runs a cycle at once. Its command is on the line
+    // and waits for its own "OK": taking that "OK" for the next command would
+    // put two commands on the controller at once and count one as done
+    // before the controller had read it.
+    void commandWrittenOnOpenIsWaitedFor()
+    {
+        RotatorStation s;
+        s.rotator.setReplyDelay(300);
+        s.selectData(trackLine(123.456, 5));
+        s.setAutoA(true);
+        s.clickOpenA();
+        QTRY_COMPARE(s.rotator.received(), QByteArray("&* AZ=123.46\r\n"));
+        QCOMPARE(s.window->pendingCommand(), QByteArray("&* AZ=123.46\r\n"));
+        s.window->timerTimeout();
+        QTest::qWait(100);
+        QCOMPARE(s.rotator.commands().size(), 1);  // still waiting for the answer
+        QTRY_VERIFY(s.window->pendingCommand().isEmpty());
+
+        // The next command is acknowledged by its own answer, not the first one's.
+        s.window->timerTimeout();
+        QTRY_COMPARE(s.rotator.commands().size(), 2);
+        QVERIFY(!s.window->pendingCommand().isEmpty());
+        QTest::qWait(150);
+        QVERIFY(!s.window->pendingCommand().isEmpty());
+        QTRY_VERIFY(s.window->pendingCommand().isEmpty());
+    }
+
     void targetSwitchAndOffsets()
     {
         RotatorStation s;

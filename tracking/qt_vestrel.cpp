@@ -528,8 +528,13 @@ bool Qt_Vestrel::portOpened(SerialPortRecord &record, const QString &portName)
     record.statusLabel->setText(QStringLiteral("Status: connected"));
     record.openButton->setText(QStringLiteral("Close"));
     record.typeCombo->setEnabled(false);
-    if (&record == &portA)
+    if (&record == &portA) {
         rotatorLink = static_cast<RotatorLink *>(record.link);  // the cycle below may command it
+        // A command held while the port was closed never reached the
+        // controller and is not waited for. One that the cycle below writes
+        // is: its "OK" must not be taken for the next command's.
+        pendingRotatorCommand.clear();
+    }
     if (record.manualRadio->isChecked()) {
         record.sendButton->setEnabled(true);
         record.sendLine->setEnabled(true);
@@ -544,8 +549,6 @@ bool Qt_Vestrel::portOpened(SerialPortRecord &record, const QString &portName)
         positionTimer->start(int(qMin<quint32>(qMax<quint32>(timerSettings->messageDelay, 1u), quint32(INT_MAX))));
         rotatorLink->requestPosition();
     }
-    // A command sent by the cycle just started is not waited for.
-    pendingRotatorCommand.clear();
     return true;
 }
 
