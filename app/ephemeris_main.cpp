@@ -66,12 +66,14 @@ int main(int argc, char *argv[])
 {
     QCoreApplication application(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("vestrel-ephemeris"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VESTREL_VERSION));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Writes the tracking data file (Moon and Sun azimuth and elevation, own-echo and DX Doppler)\n"
         "once a second, replacing it atomically."));
     parser.addHelpOption();
+    parser.addVersionOption();
     const QCommandLineOption locatorOption(QStringLiteral("locator"),
                                            QStringLiteral("Own Maidenhead locator, 4 or 6 characters (required)."),
                                            QStringLiteral("locator"));
@@ -95,6 +97,8 @@ int main(int argc, char *argv[])
         return fail(parser.errorText());
     if (parser.isSet(QStringLiteral("help")))
         parser.showHelp(0);
+    if (parser.isSet(QStringLiteral("version")))
+        parser.showVersion();
     if (!parser.positionalArguments().isEmpty())
         return fail(QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first()));
 

@@ -86,8 +86,12 @@ void TestEphemerisProgram::help()
 {
     const Run run = runProgram({QStringLiteral("--help")});
     QCOMPARE(run.exitCode, 0);
-    for (const char *option : {"--locator", "--dx", "--mhz", "--out", "--at", "--once", "--rate"})
+    for (const char *option : {"--locator", "--dx", "--mhz", "--out", "--at", "--once", "--rate", "--version"})
         QVERIFY2(run.out.contains(option), option);
+
+    const Run version = runProgram({QStringLiteral("--version")});
+    QCOMPARE(version.exitCode, 0);
+    QVERIFY2(version.out.startsWith("vestrel-ephemeris "), version.out.constData());
 }
 
 void TestEphemerisProgram::badInput_data()
