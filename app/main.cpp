@@ -1,5 +1,6 @@
 #include "demo/demo.h"
 #include "startup/commandline.h"
+#include "startup/quitonterminate.h"
 #include "startup/workingfolder.h"
 #include "tracking/qt_vestrel.h"
 
@@ -22,6 +23,7 @@ int main(int argc, char *argv[])
     if (!startup::enterWorkingFolder(commandLine.fromMenu(), startup::menuWorkingFolder(), &error))
         qWarning("%s", qPrintable(error));
 
+    const startup::QuitOnTerminate quitOnTerminate(application);
     Qt_Vestrel window;
     window.show();
     return application.exec();

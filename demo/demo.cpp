@@ -3,67 +3,14 @@
 #include "demo/demoautopilot.h"
 #include "demo/demostation.h"
 #include "demo/stationsimulator.h"
+#include "startup/quitonterminate.h"
 #include "tracking/qt_vestrel.h"
 
 #include <QApplication>
 #include <QScreen>
-#include <QSocketNotifier>
 #include <QTextStream>
 
-#include <csignal>
-
-#include <sys/socket.h>
-#include <unistd.h>
-
 namespace {
-
-int g_signalWriteEnd = -1;
-
-void onTerminate(int)
-{
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t n = ::write(g_signalWriteEnd, &byte, 1);
-}
-
-// SIGTERM, SIGINT and SIGHUP end the event loop, so the window closes its
-// ports and the station removes its scratch directory, as when closed by hand.
-// The handler only writes a byte; the loop does the rest.
-class QuitOnTerminate
-{
-public:
-    explicit QuitOnTerminate(QApplication &application)
-    {
-        if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, m_fds) != 0)
-            return;
-        g_signalWriteEnd = m_fds[0];
-        m_notifier = std::make_unique<QSocketNotifier>(m_fds[1], QSocketNotifier::Read);
-        QObject::connect(m_notifier.get(), &QSocketNotifier::activated, &application, [this, &application] {
-            char byte;
-            [[maybe_unused]] const ssize_t n = ::read(m_fds[1], &byte, 1);
-            application.quit();
-        });
-        struct sigaction action {};
-        action.sa_handler = onTerminate;
-        sigemptyset(&action.sa_mask);
-        action.sa_flags = SA_RESTART;
-        for (int signal : {SIGTERM, SIGINT, SIGHUP})
-            sigaction(signal, &action, nullptr);
-    }
-    ~QuitOnTerminate()
-    {
-        for (int signal : {SIGTERM, SIGINT, SIGHUP})
-            std::signal(signal, SIG_DFL);
-        m_notifier.reset();
-        g_signalWriteEnd = -1;
-        for (int fd : m_fds)
-            if (fd >= 0)
-                ::close(fd);
-    }
-
-private:
-    int m_fds[2] = {-1, -1};
-    std::unique_ptr<QSocketNotifier> m_notifier;
-};
 
 // To the right of the main window where the screen has room, else below it.
 void placeBeside(QWidget &simulator, const QWidget &window)
@@ -94,7 +41,9 @@ int runDemo(QApplication &application, bool automatic)
         << station.linePath(DemoStation::Transceiver) << Qt::endl
         << "  tracking data file " << station.dataFilePath() << Qt::endl;
 
-    const QuitOnTerminate quitOnTerminate(application);
+    // Ended by a signal, the window still closes its ports and the station
+    // removes its scratch directory.
+    const startup::QuitOnTerminate quitOnTerminate(application);
     int code = 0;
     {
         Qt_Vestrel window;

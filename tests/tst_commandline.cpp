@@ -3,6 +3,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QDateTime>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -150,6 +151,30 @@ private slots:
         QCOMPARE(program.state(), QProcess::Running);
         program.kill();
         QVERIFY(program.waitForFinished(60000));
+    }
+
+    // Logging out or shutting down sends SIGTERM: the program ends as when
+    // its window is closed, saving the offsets typed in its fields.
+    void terminateSavesAsACloseDoes()
+    {
+        QTemporaryDir folder;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        QProcess program;
+        program.setProcessEnvironment(environment);
+        program.setWorkingDirectory(folder.path());
+        program.start(QStringLiteral(VESTREL_PROGRAM));
+        QVERIFY(program.waitForStarted(60000));
+        const QString store = folder.filePath(QStringLiteral("store.cfg"));
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(folder.filePath(QStringLiteral("vestrel.log"))), 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(store), 60000);
+        const QDateTime before = QFileInfo(store).lastModified();
+        QTest::qWait(50);
+        program.terminate();
+        QVERIFY(program.waitForFinished(60000));
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), 0);
+        QVERIFY(QFileInfo(store).lastModified() > before);  // the offsets were written on the way out
     }
 };
 
