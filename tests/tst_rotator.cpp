@@ -91,6 +91,29 @@ private slots:
         QCOMPARE(rotator::movedBeyond(position, last, band), sends);
     }
 
+    void nextStep_data()
+    {
+        QTest::addColumn<bool>("azimuthMoved");
+        QTest::addColumn<bool>("elevationMoved");
+        QTest::addColumn<bool>("elevationNext");
+        QTest::addColumn<int>("step");
+        using rotator::Step;
+        QTest::newRow("nothing moved") << false << false << true << int(Step::None);
+        QTest::newRow("both, azimuth first") << true << true << false << int(Step::Azimuth);
+        QTest::newRow("both, elevation after an acknowledged azimuth") << true << true << true << int(Step::Elevation);
+        QTest::newRow("azimuth only, elevation was next") << true << false << true << int(Step::Azimuth);
+        QTest::newRow("elevation only") << false << true << false << int(Step::Elevation);
+    }
+
+    void nextStep()
+    {
+        QFETCH(bool, azimuthMoved);
+        QFETCH(bool, elevationMoved);
+        QFETCH(bool, elevationNext);
+        QFETCH(int, step);
+        QCOMPARE(int(rotator::nextStep(azimuthMoved, elevationMoved, elevationNext)), step);
+    }
+
     void staleLimit_data()
     {
         QTest::addColumn<quint32>("seconds");
@@ -193,6 +216,26 @@ private slots:
         QTest::qWait(150);
         QVERIFY(!s.window->pendingCommand().isEmpty());
         QTRY_VERIFY(s.window->pendingCommand().isEmpty());
+    }
+
+    // A target that moves beyond the dead band in both axes every cycle: the
+    // antenna follows in both, one acknowledged command at a time.
+    void bothAxesMovingEveryCycleAlternate()
+    {
+        RotatorStation s;
+        s.clickOpenA();
+        s.selectData(trackLine(100, 10));
+        s.setAutoA(true);
+        QTRY_COMPARE(s.rotator.commands().size(), 1);
+        QTRY_VERIFY(s.window->pendingCommand().isEmpty());
+        for (int i = 1; i <= 4; ++i) {
+            s.writeData(trackLine(100 + i * 0.5, 10 + i * 0.5));
+            s.window->timerTimeout();
+            QTRY_COMPARE(s.rotator.commands().size(), i + 1);
+            QTRY_VERIFY(s.window->pendingCommand().isEmpty());
+        }
+        QCOMPARE(s.rotator.commands(), (QStringList {"&* AZ=100.00", "&* EL=010.50", "&* AZ=101.00",
+                                                     "&* EL=011.50", "&* AZ=102.00"}));
     }
 
     void targetSwitchAndOffsets()

@@ -330,18 +330,23 @@ void Qt_Vestrel::runTrackingCycle()
         const double elevation = record.elevation + elevationOffset;
         logDebug(QStringLiteral("--absolute azimuth = %1").arg(numbers::general(azimuth)));
         logDebug(QStringLiteral("--absolute elevation = %1").arg(numbers::general(elevation)));
-        if (rotator::movedBeyond(azimuth, lastAzimuth, roundingSettings->azimuthRounding)) {
+        // At most one command per cycle.
+        const rotator::Step step
+            = rotator::nextStep(rotator::movedBeyond(azimuth, lastAzimuth, roundingSettings->azimuthRounding),
+                                rotator::movedBeyond(elevation, lastElevation, roundingSettings->elevationRounding),
+                                elevationNext);
+        elevationNext = false;
+        if (step == rotator::Step::Azimuth) {
             pendingRotatorCommand.append(rotatorCommand(RotatorAxis::Azimuth, azimuth, elevation));
             sendOnPort(portA, pendingRotatorCommand);
             lastAzimuth = azimuth;
-        }
-        // At most one command per cycle: the elevation waits for the azimuth's answer.
-        if (pendingRotatorCommand.isEmpty()
-            && rotator::movedBeyond(elevation, lastElevation, roundingSettings->elevationRounding)) {
+        } else if (step == rotator::Step::Elevation) {
             pendingRotatorCommand.append(rotatorCommand(RotatorAxis::Elevation, azimuth, elevation));
             sendOnPort(portA, pendingRotatorCommand);
             lastElevation = elevation;
         }
+        if (step != rotator::Step::None)
+            azimuthAwaitingAnswer = step == rotator::Step::Azimuth;
     }
 
     dopplerStep(record);
@@ -351,6 +356,8 @@ void Qt_Vestrel::resetLastValues()
 {
     lastAzimuth = -1.0;
     lastElevation = -1.0;
+    azimuthAwaitingAnswer = false;
+    elevationNext = false;
     lastDopplerHome = 0.0;
     lastDopplerDx = 0.0;
 }
@@ -459,6 +466,8 @@ void Qt_Vestrel::rotatorReceived(const QByteArray &bytes)
     const RotatorReply reply = rotatorLink->interpretReply(bytes, rotatorReplyText);
     if (reply.kind == RotatorReply::Accepted) {
         pendingRotatorCommand.clear();
+        elevationNext = azimuthAwaitingAnswer;
+        azimuthAwaitingAnswer = false;
         if (parkingElevationPending) {
             pendingRotatorCommand.append(rotatorCommand(RotatorAxis::Elevation, parkingSettings->azimuthParking,
                                                         parkingSettings->elevationParking));

@@ -160,6 +160,10 @@ private:
     double elevationOffset = 0.0;
     double lastElevation = -1.0;
     double lastAzimuth = -1.0;
+    // After an acknowledged azimuth command the elevation goes next when it
+    // has moved too.
+    bool azimuthAwaitingAnswer = false;
+    bool elevationNext = false;
     double lastDopplerHome = 0.0;
     double lastDopplerDx = 0.0;
     QByteArray pendingRotatorCommand;

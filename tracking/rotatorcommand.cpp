@@ -32,6 +32,13 @@ bool movedBeyond(double position, double lastSent, double deadBand)
     return std::fabs(position - lastSent) > deadBand;
 }
 
+Step nextStep(bool azimuthMoved, bool elevationMoved, bool elevationNext)
+{
+    if (elevationMoved && (elevationNext || !azimuthMoved))
+        return Step::Elevation;
+    return azimuthMoved ? Step::Azimuth : Step::None;
+}
+
 unsigned staleCommandLimit(quint32 repetitionSeconds)
 {
     return 60u / qMax<quint32>(1u, repetitionSeconds);

@@ -15,6 +15,13 @@ QByteArray elevationCommand(double degrees);
 // than the band since the last command of that axis.
 bool movedBeyond(double position, double lastSent, double deadBand);
 
+// Which command a tracking cycle sends when the target has moved. The
+// azimuth goes first, but right after an acknowledged azimuth command an
+// elevation that has moved goes: with a target that moves beyond the dead
+// band in both axes every cycle the elevation would otherwise never be sent.
+enum class Step { None, Azimuth, Elevation };
+Step nextStep(bool azimuthMoved, bool elevationMoved, bool elevationNext);
+
 // How many repetitions an unacknowledged command may stay pending: one minute
 // of repetitions, a repetition time of 0 counting as one second.
 unsigned staleCommandLimit(quint32 repetitionSeconds);
