@@ -8,9 +8,9 @@ cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVESTREL_ASAN=ON
 cmake --build build-asan -j2
 cd build-asan
 supp="$(pwd)/../tests/lsan.supp"
+# The benchmark programs' smoke test runs in the plain suite; their figures are
+# taken from Release builds.
 ASAN_OPTIONS="detect_leaks=1 abort_on_error=1 strict_string_checks=1 detect_stack_use_after_return=1 check_initialization_order=1" \
 LSAN_OPTIONS="suppressions=$supp print_suppressions=0" \
 UBSAN_OPTIONS="print_stacktrace=1 halt_on_error=1" \
-# The benchmark programs' smoke test runs in the plain suite; their figures are
-# taken from Release builds.
 QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j2 -E '^tst_benchprograms$'
