@@ -2,37 +2,15 @@
 // station's locator, the DX station's locator and the operating frequency.
 
 #include "ephemeris/ephemeriswriter.h"
+#include "startup/quitonterminate.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QSocketNotifier>
 #include <QTextStream>
 
 #include <cmath>
-#include <csignal>
-#include <unistd.h>
 
 namespace {
-
-int signalPipe[2] = {-1, -1};
-
-void forwardSignal(int)
-{
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &byte, 1);
-}
-
-// Ctrl-C and kill end the event loop instead of the process, so a
-// replacement under way is finished and leaves no temporary file behind.
-void quitOnTermination(QCoreApplication &application)
-{
-    if (::pipe(signalPipe) != 0)
-        return;
-    auto *notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &application);
-    QObject::connect(notifier, &QSocketNotifier::activated, &application, &QCoreApplication::quit);
-    std::signal(SIGINT, forwardSignal);
-    std::signal(SIGTERM, forwardSignal);
-}
 
 int fail(const QString &message)
 {
@@ -132,10 +110,13 @@ int main(int argc, char *argv[])
 
     // A first write that fails is a set-up mistake; later ones may be passing
     // trouble (a full disk, a share gone away), so keep trying and say so once.
-    if (!writer.writeOnce())
-        return fail(writer.lastError());
     if (parser.isSet(onceOption))
-        return 0;
+        return writer.writeOnce() ? 0 : fail(writer.lastError());
+    // Ctrl-C and kill end the event loop instead of the process, so a
+    // replacement under way is finished and leaves no temporary file behind.
+    const startup::QuitOnTerminate quitOnTerminate(application);
+    if (!writer.start())
+        return fail(writer.lastError());
 
     bool failing = false;
     QObject::connect(&writer, &EphemerisWriter::failed, [&](const QString &error) {
@@ -148,7 +129,5 @@ int main(int argc, char *argv[])
             QTextStream(stderr) << "vestrel-ephemeris: writing again\n";
         failing = false;
     });
-    quitOnTermination(application);
-    writer.start();
     return application.exec();
 }

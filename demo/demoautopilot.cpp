@@ -158,7 +158,6 @@ void DemoAutopilot::poll()
     }
     m_acted = false;
     ++m_next;
-    emit stepDone(step.what);
     m_timer->start(m_pauseMs);
 }
 

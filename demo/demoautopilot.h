@@ -27,7 +27,6 @@ public:
     bool succeeded() const { return m_succeeded; }
 
 signals:
-    void stepDone(const QString &step);
     void finished(bool ok, const QString &message);
 
 private:

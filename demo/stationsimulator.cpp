@@ -16,9 +16,13 @@ QString direction(double azimuth, double elevation)
     return QStringLiteral("az %1°, el %2°").arg(azimuth, 0, 'f', 1).arg(elevation, 0, 'f', 1);
 }
 
-bool actionChecked(QMainWindow *window, const char *name)
+QAction *action(QMainWindow *window, const char *name)
 {
-    const auto *action = window ? window->findChild<QAction *>(QString::fromLatin1(name)) : nullptr;
+    return window ? window->findChild<QAction *>(QString::fromLatin1(name)) : nullptr;
+}
+
+bool checked(const QAction *action)
+{
     return action && action->isChecked();
 }
 
@@ -27,7 +31,8 @@ bool actionChecked(QMainWindow *window, const char *name)
 StationSimulator::StationSimulator(DemoStation &station, QMainWindow *mainWindow, QWidget *parent)
     : QWidget(parent)
     , m_station(station)
-    , m_mainWindow(mainWindow)
+    , m_sunTarget(action(mainWindow, "actionRotSun"))
+    , m_sourceTarget(action(mainWindow, "actionRotSource"))
     , ui(new Ui::StationSimulatorClass)
     , m_refreshTimer(new QTimer(this))
 {
@@ -71,10 +76,10 @@ void StationSimulator::refresh()
 
     // The target the main window tracks; the Source has no position here.
     const SkySnapshot sky = m_station.ephemeris().lastSky();
-    if (actionChecked(m_mainWindow, "actionRotSun")) {
+    if (checked(m_sunTarget)) {
         ui->skyPlot->setTarget(QStringLiteral("Sun"), sky.sunAzimuth, sky.sunElevation);
         ui->labelTarget->setText(QStringLiteral("Sun: %1").arg(direction(sky.sunAzimuth, sky.sunElevation)));
-    } else if (actionChecked(m_mainWindow, "actionRotSource")) {
+    } else if (checked(m_sourceTarget)) {
         ui->skyPlot->setTarget(QString(), 0, 0);
         ui->labelTarget->setText(QStringLiteral("Source: no position"));
     } else {

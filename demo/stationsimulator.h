@@ -2,10 +2,12 @@
 
 #include "demo/demostation.h"
 
+#include <QPointer>
 #include <QWidget>
 
 #include <memory>
 
+class QAction;
 class QMainWindow;
 class QTimer;
 
@@ -31,7 +33,9 @@ private:
     void showCable(DemoStation::Device device);
 
     DemoStation &m_station;
-    QMainWindow *m_mainWindow;
+    // The main window's target choices, looked up once.
+    QPointer<QAction> m_sunTarget;
+    QPointer<QAction> m_sourceTarget;
     std::unique_ptr<Ui::StationSimulatorClass> ui;
     QTimer *m_refreshTimer;
 };

@@ -103,11 +103,11 @@ bool EphemerisWriter::writeOnce()
     return true;
 }
 
-void EphemerisWriter::start(int periodMs)
+bool EphemerisWriter::start(int periodMs)
 {
     m_periodMs = qMax(1, periodMs);
     m_running = true;
-    tick();
+    return tick();
 }
 
 void EphemerisWriter::stop()
@@ -116,25 +116,26 @@ void EphemerisWriter::stop()
     m_timer->stop();
 }
 
-void EphemerisWriter::tick()
+bool EphemerisWriter::tick()
 {
-    if (!writeOnce())
+    const bool written = writeOnce();
+    if (!written)
         emit failed(m_lastError);
     if (m_running)
         scheduleNext();
+    return written;
 }
 
 void EphemerisWriter::scheduleNext()
 {
     // Aim at the next whole period of the clock so that, at the normal rate,
     // every second of the file's time stamp appears once.
-    const double rate = m_clockSet ? m_rate : 1.0;
-    if (rate <= 0.0) {
+    if (m_rate <= 0.0) {
         m_timer->start(m_periodMs);  // a stopped clock: rewrite the same instant
         return;
     }
     const qint64 clockMs = now().toMSecsSinceEpoch();
     const qint64 nextMs = (clockMs / m_periodMs + 1) * m_periodMs;
-    const double realMs = double(nextMs - clockMs) / rate + 2.0;  // land just past the boundary
+    const double realMs = double(nextMs - clockMs) / m_rate + 2.0;  // land just past the boundary
     m_timer->start(qMax(shortestRealIntervalMs, int(std::ceil(realMs))));
 }

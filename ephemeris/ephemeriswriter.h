@@ -34,8 +34,9 @@ public:
     QString lastError() const { return m_lastError; }
 
     // Writes at once, then on every periodMs of the clock (in real time,
-    // periodMs / rate, but no faster than the computation allows).
-    void start(int periodMs = 1000);
+    // periodMs / rate, but no faster than the computation allows). Says
+    // whether the first write succeeded.
+    bool start(int periodMs = 1000);
     void stop();
     bool isRunning() const { return m_running; }
 
@@ -46,7 +47,7 @@ signals:
     void failed(const QString &error);  // a timed write that did not happen
 
 private:
-    void tick();
+    bool tick();
     void scheduleNext();
 
     std::optional<GeoPosition> m_home;

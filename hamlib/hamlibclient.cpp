@@ -146,7 +146,8 @@ void HamlibClient::sendNext()
     const Request &head = m_queue.front();
     m_outstanding = true;
     m_answerTimer->start(head.answerTimeoutMs);
-    emit traffic(QStringLiteral("--sending to %1: %2").arg(target(), shown(head.command.trimmed())));
+    if (m_tracing)
+        emit traffic(QStringLiteral("--sending to %1: %2").arg(target(), shown(head.command.trimmed())));
     m_socket->write(head.command);
 }
 
@@ -206,7 +207,8 @@ void HamlibClient::readLines()
 
 void HamlibClient::takeLine(const QByteArray &line)
 {
-    emit traffic(QStringLiteral("--received from %1: %2").arg(target(), shown(line)));
+    if (m_tracing)
+        emit traffic(QStringLiteral("--received from %1: %2").arg(target(), shown(line)));
     if (!m_outstanding || m_queue.empty()) {
         emit unexpectedLine(line);
         return;

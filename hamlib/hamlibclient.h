@@ -46,7 +46,8 @@ public:
     ~HamlibClient() override;
 
     void setConnectTimeout(int ms) { m_connectTimeoutMs = ms; }
-    int connectTimeout() const { return m_connectTimeoutMs; }
+    // The traffic trace is formatted only while someone reads it.
+    void setTracing(bool on) { m_tracing = on; }
 
     // Starts connecting; connected() or connectFailed() follows.
     void connectToDaemon(const hamlib::Address &address);
@@ -90,6 +91,7 @@ private:
     QTimer *m_answerTimer = nullptr;
     QTimer *m_quietTimer = nullptr;
     int m_connectTimeoutMs = defaultConnectTimeoutMs;
+    bool m_tracing = true;
     bool m_connecting = false;
     bool m_connected = false;
 

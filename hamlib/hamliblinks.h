@@ -25,11 +25,11 @@ public:
 
     // Starts connecting; opened() or openFailed() follows.
     void open() { m_client->connectToDaemon(m_address); }
-    HamlibClient &client() { return *m_client; }
 
     QString target() const override { return hamlib::addressText(m_address); }
     QByteArray manualCommand(const QString &line) const override { return line.toLatin1() + '\n'; }
     void close() override { m_client->close(); }
+    void setTracing(bool on) override { m_client->setTracing(on); }
 
 protected:
     hamlib::Address m_address;

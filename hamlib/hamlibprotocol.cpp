@@ -124,8 +124,9 @@ QString errorText(int code)
         "argument out of domain of function",             "function deprecated",
         "security error",     "rig not powered on",
     };
-    const int index = std::abs(code);
-    if (index < int(sizeof texts / sizeof texts[0]))
+    // As a 64-bit value: the daemon may send the most negative int.
+    const qint64 index = qAbs(qint64(code));
+    if (index < qint64(sizeof texts / sizeof texts[0]))
         return QString::fromLatin1(texts[index]);
     return QStringLiteral("unknown error");
 }

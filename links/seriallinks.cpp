@@ -39,6 +39,11 @@ void SerialRotatorLink::close()
 
 QByteArray SerialRotatorLink::positionCommand(RotatorAxis axis, double azimuth, double elevation)
 {
+    return commandFor(axis, azimuth, elevation);
+}
+
+QByteArray SerialRotatorLink::commandFor(RotatorAxis axis, double azimuth, double elevation)
+{
     // One axis per command: parking starts with the azimuth.
     return axis == RotatorAxis::Elevation ? rotator::elevationCommand(elevation) : rotator::azimuthCommand(azimuth);
 }

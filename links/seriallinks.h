@@ -21,6 +21,8 @@ public:
     void close() override;
 
     QByteArray positionCommand(RotatorAxis axis, double azimuth, double elevation) override;
+    // The same without a port, for a command that waits while port A is closed.
+    static QByteArray commandFor(RotatorAxis axis, double azimuth, double elevation);
     bool movesBothAxes() const override { return false; }
     RotatorReply interpretReply(const QByteArray &bytes, QString &collected) const override;
 
@@ -51,7 +53,6 @@ public:
     bool canCarry(qint64 hz) const override;
     void setTracing(bool on) override;
 
-    TransceiverComm *comm() const { return m_comm; }
 
 private:
     SerialPort *m_port;

@@ -60,6 +60,8 @@ bool NetworkSettings::write(const QString &path) const
     if (!QFile::exists(path) && *this == NetworkSettings())
         return true;
     QSaveFile file(path);
+    // As store.cfg: a folder that takes no new file still lets this one be rewritten.
+    file.setDirectWriteFallback(true);
     if (!file.open(QIODevice::WriteOnly))
         return false;
     file.write(lineFor(transceiverKey, rigctld ? network : serial));

@@ -32,7 +32,7 @@ void PreciseTimer::startIn(qint64 nanoseconds)
     itimerspec timing {};
     timing.it_value.tv_sec = time_t(ns / 1'000'000'000);
     timing.it_value.tv_nsec = long(ns % 1'000'000'000);
-    m_active = ::timerfd_settime(m_fd, 0, &timing, nullptr) == 0;
+    ::timerfd_settime(m_fd, 0, &timing, nullptr);
 }
 
 void PreciseTimer::stop()
@@ -41,7 +41,6 @@ void PreciseTimer::stop()
         return;
     itimerspec timing {};
     ::timerfd_settime(m_fd, 0, &timing, nullptr);
-    m_active = false;
 }
 
 void PreciseTimer::expired()
@@ -49,6 +48,5 @@ void PreciseTimer::expired()
     std::uint64_t expirations = 0;
     if (::read(m_fd, &expirations, sizeof expirations) != sizeof expirations)
         return;  // disarmed or re-armed since it became readable
-    m_active = false;
     emit timeout();
 }

@@ -20,7 +20,6 @@ public:
     // earlier start.
     void startIn(qint64 nanoseconds);
     void stop();
-    bool isActive() const { return m_active; }
 
 signals:
     void timeout();
@@ -29,6 +28,5 @@ private:
     void expired();
 
     int m_fd = -1;
-    bool m_active = false;
     QSocketNotifier *m_notifier = nullptr;
 };

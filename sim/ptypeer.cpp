@@ -116,7 +116,6 @@ void PtyPeer::startFlood(const QByteArray &pattern, qint64 totalBytes, qint64 by
     stopFlood();
     if (pattern.isEmpty() || totalBytes <= 0 || bytesPerSecond <= 0 || m_master < 0)
         return;
-    m_flooded = 0;
     m_stopFlood = false;
     m_flooding = true;
     m_flood = std::thread([this, pattern, totalBytes, bytesPerSecond, fd = m_master] {
@@ -132,7 +131,6 @@ void PtyPeer::startFlood(const QByteArray &pattern, qint64 totalBytes, qint64 by
                 if (n <= 0)
                     break;  // the line is full: try again shortly
                 sent += n;
-                m_flooded = sent;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }

@@ -41,7 +41,6 @@ public:
     void startFlood(const QByteArray &pattern, qint64 totalBytes, qint64 bytesPerSecond);
     void stopFlood();
     bool isFlooding() const { return m_flooding.load(); }
-    qint64 floodedBytes() const { return m_flooded.load(); }
 
 signals:
     void bytesReceived(const QByteArray &chunk);
@@ -63,5 +62,4 @@ private:
     std::thread m_flood;
     std::atomic<bool> m_flooding {false};
     std::atomic<bool> m_stopFlood {false};
-    std::atomic<qint64> m_flooded {0};
 };

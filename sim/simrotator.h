@@ -34,7 +34,6 @@ public:
     // Refuses every position command with "ERROR/LIMIT", as a controller in
     // local mode or with a tripped end stop does.
     void setRefusing(bool on) { m_refusing = on; }
-    bool isRefusing() const { return m_refusing; }
 
     // Each answer goes out this many ms after its command (and never before
     // the answer to the command before it).

@@ -6,10 +6,6 @@
 #include <cstdio>
 #include <cstdlib>
 
-#ifndef VESTREL_VERSION
-#define VESTREL_VERSION "0"
-#endif
-
 void startup::setIdentity()
 {
     QCoreApplication::setApplicationName(QStringLiteral("vestrel"));

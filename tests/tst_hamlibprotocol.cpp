@@ -7,6 +7,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <limits>
+
 using namespace hamlib;
 
 class tst_HamlibProtocol : public QObject
@@ -140,6 +142,7 @@ private slots:
         QCOMPARE(errorText(-1), QStringLiteral("invalid parameter"));
         QCOMPARE(errorText(-11), QStringLiteral("function not available"));
         QCOMPARE(errorText(-99), QStringLiteral("unknown error"));
+        QCOMPARE(errorText(std::numeric_limits<int>::min()), QStringLiteral("unknown error"));
     }
 
     void networkSettingsFile()

@@ -38,6 +38,12 @@ QString frequencyText(double mhz)
     return numbers::fixed(mhz, 5, 9);
 }
 
+// Message delay (readout interval) in milliseconds as the timers use it.
+int messageDelayMs(quint32 ms)
+{
+    return int(qMin<quint32>(ms, quint32(INT_MAX)));
+}
+
 // Repetition time in seconds as the timers use it: 0 counts as 1 s.
 int repetitionMs(quint32 seconds)
 {
@@ -441,7 +447,7 @@ QByteArray Qt_Vestrel::rotatorCommand(RotatorAxis axis, double azimuth, double e
     if (rotatorLink)
         return rotatorLink->positionCommand(axis, azimuth, elevation);
     // Port A closed: the command only waits, in the serial controller's form.
-    return axis == RotatorAxis::Elevation ? rotator::elevationCommand(elevation) : rotator::azimuthCommand(azimuth);
+    return SerialRotatorLink::commandFor(axis, azimuth, elevation);
 }
 
 void Qt_Vestrel::parkingDialogClosed()
@@ -555,7 +561,7 @@ bool Qt_Vestrel::portOpened(SerialPortRecord &record, const QString &portName)
         return true;
     }
     if (rotatorLink->reportsPosition()) {
-        positionTimer->start(int(qMin<quint32>(qMax<quint32>(timerSettings->messageDelay, 1u), quint32(INT_MAX))));
+        positionTimer->start(qMax(1, messageDelayMs(timerSettings->messageDelay)));  // 0 would poll without pause
         rotatorLink->requestPosition();
     }
     return true;
@@ -607,16 +613,11 @@ void Qt_Vestrel::connectDaemon(SerialPortRecord &record, const QString &addressT
         return;
     }
     saveNetworkSettings();
-    DeviceLink *link = nullptr;
-    if (rotator) {
-        auto *rotctld = new RotctldLink(*address, this);
-        link = rotctld;
-        rotctld->open();
-    } else {
-        auto *rigctld = new RigctldLink(*address, this);
-        link = rigctld;
-        rigctld->open();
-    }
+    const auto started = [](auto *daemonLink) {
+        daemonLink->open();
+        return static_cast<DeviceLink *>(daemonLink);
+    };
+    DeviceLink *link = rotator ? started(new RotctldLink(*address, this)) : started(new RigctldLink(*address, this));
     record.link = link;
     record.connecting = true;
     record.statusLabel->setText(QStringLiteral("Status: connecting"));
@@ -639,11 +640,17 @@ void Qt_Vestrel::connectDaemon(SerialPortRecord &record, const QString &addressT
 // A connection that did not come about: the port is as before the attempt.
 void Qt_Vestrel::endConnecting(SerialPortRecord &record)
 {
+    record.connecting = false;
+    dropLink(record);
+}
+
+// Closing the link lets the FT-847's CAT OFF go out before the port closes.
+void Qt_Vestrel::dropLink(SerialPortRecord &record)
+{
     record.link->disconnect(this);
     record.link->close();
     record.link->deleteLater();
     record.link = nullptr;
-    record.connecting = false;
     record.statusLabel->setText(QStringLiteral("Status: disconnected"));
     record.openButton->setText(QStringLiteral("Open"));
     record.typeCombo->setEnabled(true);
@@ -656,23 +663,17 @@ void Qt_Vestrel::closeSerialPort(SerialPortRecord &record)
         endConnecting(record);
         return;
     }
-    if (&record == &portB)
-        detachTransceiver();
-    else {
+    if (&record == &portB) {
+        transceiverLink = nullptr;
+    } else {
         rotatorLink = nullptr;
         positionTimer->stop();
     }
-    record.typeCombo->setEnabled(true);
-    record.link->disconnect(this);
-    record.link->close();
-    record.link->deleteLater();
-    record.link = nullptr;
+    dropLink(record);
     logMessage(QStringLiteral("%1 disconnected").arg(record.name));
     record.sendLine->setEnabled(false);
     record.sendButton->setEnabled(false);
     record.open = false;
-    record.statusLabel->setText(QStringLiteral("Status: disconnected"));
-    record.openButton->setText(QStringLiteral("Open"));
 
     if (!portA.open && !portB.open) {
         ui->actionSerial_port->setEnabled(true);
@@ -856,13 +857,6 @@ void Qt_Vestrel::on_radioSerialBManual_toggled(bool checked)
 
 // ---- transceiver -----------------------------------------------------------
 
-void Qt_Vestrel::detachTransceiver()
-{
-    ui->comboTransceiver->setEnabled(true);
-    // Closing the link lets the FT-847's CAT OFF go out before the port closes.
-    transceiverLink = nullptr;
-}
-
 void Qt_Vestrel::startDoppler()
 {
     ui->lineTransceiverFrequency->setEnabled(true);
@@ -872,7 +866,7 @@ void Qt_Vestrel::startDoppler()
     baseFrequency = 0.0;
     if (transceiverLink)
         transceiverLink->requestFrequency();
-    readoutTimer->start(int(qMin<quint32>(timerSettings->messageDelay, quint32(INT_MAX))));
+    readoutTimer->start(messageDelayMs(timerSettings->messageDelay));
     ui->actionDopDefault->setEnabled(false);
     ui->actionDopSource->setEnabled(false);
 }

@@ -137,12 +137,12 @@ private:
     void wireLink(SerialPortRecord &record);
     void connectDaemon(SerialPortRecord &record, const QString &addressText);
     void endConnecting(SerialPortRecord &record);
+    void dropLink(SerialPortRecord &record);
     void showTransport(SerialPortRecord &record);
     void transportChosen(SerialPortRecord &record);
     void saveNetworkSettings();
     void showAntennaPosition(double azimuth, double elevation);
     QByteArray rotatorCommand(RotatorAxis axis, double azimuth, double elevation);
-    void detachTransceiver();
     void startDoppler();
     void stopDoppler();
 

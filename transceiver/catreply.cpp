@@ -8,7 +8,8 @@ ReplyEvent ReplyAssembler::take(qint8 requestState, const QByteArray &chunk)
 {
     ReplyEvent event;
     const int n = int(chunk.size());
-    const QByteArray heldAndChunk = QByteArray(m_buffer, m_count) + chunk;
+    // What was held and what came, for the log; made only for a wrong message.
+    const auto heldAndChunk = [this, &chunk, held = m_count] { return QByteArray(m_buffer, held) + chunk; };
     switch (requestState) {
     case RequestFrequency:
         if (n == frequencyReplySize) {
@@ -16,7 +17,7 @@ ReplyEvent ReplyAssembler::take(qint8 requestState, const QByteArray &chunk)
         } else if (m_count + n > frequencyReplySize) {
             m_count = 0;
             event.kind = ReplyEvent::WrongFrequency;
-            event.shown = heldAndChunk;
+            event.shown = heldAndChunk();
             if (n > frequencyReplySize)
                 return event;  // too long to be the start of the next reply
         }
@@ -38,13 +39,13 @@ ReplyEvent ReplyAssembler::take(qint8 requestState, const QByteArray &chunk)
         } else {
             m_count = 0;
             event.kind = ReplyEvent::WrongStatus;
-            event.shown = heldAndChunk;
+            event.shown = heldAndChunk();
         }
         return event;
     default:
         m_count = 0;
         event.kind = ReplyEvent::Unexpected;
-        event.shown = heldAndChunk;
+        event.shown = heldAndChunk();
         return event;
     }
 }
