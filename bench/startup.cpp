@@ -177,8 +177,7 @@ int main(int argc, char **argv)
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     const QStringList args = app.arguments();
-    const int runsAt = args.indexOf(QStringLiteral("--runs"));
-    const int runs = runsAt >= 0 && runsAt + 1 < args.size() ? qMax(1, args.at(runsAt + 1).toInt()) : 7;
+    const int runs = qMax(1, intOption(args, QStringLiteral("--runs"), 7));
 
     QProcessEnvironment offscreen = QProcessEnvironment::systemEnvironment();
     offscreen.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
