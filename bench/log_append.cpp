@@ -23,11 +23,10 @@ QString message(qint64 i)
     return QStringLiteral("--received from transceiver (request state = 1): %1").arg(0x4320650001 + i, 10, 16);
 }
 
-// Appends messages until total messages have been appended; returns the cost
-// of the last sample ones in microseconds per message. Messages come from the
-// event loop in the program, so the loop turns between small bursts here too:
-// work the window defers (layout, scroll range, painting when shown) is paid
-// where it falls due, not all at once inside the timed sample.
+// Appends messages until appended reaches until. Messages come
+// from the event loop in the program, so the loop turns between small bursts
+// here too: work the window defers (layout, scroll range, painting when
+// shown) is paid where it falls due, not all at once inside the timed sample.
 void appendBurst(logDialog &log, qint64 &appended, qint64 until)
 {
     constexpr qint64 burst = 100;
@@ -38,6 +37,8 @@ void appendBurst(logDialog &log, qint64 &appended, qint64 until)
     }
 }
 
+// Appends messages until total messages have been appended; returns the cost
+// of the last sample ones in microseconds per message.
 double appendUpTo(logDialog &log, qint64 &appended, qint64 total, qint64 sample)
 {
     appendBurst(log, appended, total - sample);
