@@ -9,6 +9,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QString>
+#include <QStringList>
 #include <QThread>
 #include <QTimer>
 
@@ -18,6 +19,14 @@
 #include <vector>
 
 namespace bench {
+
+// The number after option name in the arguments, or fallback when the option
+// or its number is missing (a number that does not parse reads as 0).
+inline int intOption(const QStringList &args, const QString &name, int fallback)
+{
+    const int at = int(args.indexOf(name));
+    return at >= 0 && at + 1 < args.size() ? args.at(at + 1).toInt() : fallback;
+}
 
 // One line of the final table: the figure, what was measured, and the bound
 // or peer it stands beside (measured in the same run).

@@ -231,8 +231,7 @@ int main(int argc, char **argv)
     const int hostAt = args.indexOf(QStringLiteral("--host"));
     if (hostAt >= 0 && hostAt + 2 < args.size())
         return host(args.at(hostAt + 1), args.at(hostAt + 2));
-    const int secondsAt = args.indexOf(QStringLiteral("--seconds"));
-    const int seconds = secondsAt >= 0 && secondsAt + 1 < args.size() ? args.at(secondsAt + 1).toInt() : 60;
+    const int seconds = intOption(args, QStringLiteral("--seconds"), 60);
     // A 9600-baud line seen byte by byte (a plain UART), then as a USB
     // adapter or a UART's receive FIFO hands whole replies over.
     if (const int status = measure(qMax(1, seconds), false))

@@ -4,10 +4,9 @@
 // and the resident memory each kept message takes.
 
 #include "benchreport.h"
+#include "faulttesting.h"
 
 #include "ui/logdialog.h"
-
-#include <QFile>
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -24,11 +23,10 @@ QString message(qint64 i)
     return QStringLiteral("--received from transceiver (request state = 1): %1").arg(0x4320650001 + i, 10, 16);
 }
 
-// Appends messages until total messages have been appended; returns the cost
-// of the last sample ones in microseconds per message. Messages come from the
-// event loop in the program, so the loop turns between small bursts here too:
-// work the window defers (layout, scroll range, painting when shown) is paid
-// where it falls due, not all at once inside the timed sample.
+// Appends messages until appended reaches until. Messages come
+// from the event loop in the program, so the loop turns between small bursts
+// here too: work the window defers (layout, scroll range, painting when
+// shown) is paid where it falls due, not all at once inside the timed sample.
 void appendBurst(logDialog &log, qint64 &appended, qint64 until)
 {
     constexpr qint64 burst = 100;
@@ -39,6 +37,8 @@ void appendBurst(logDialog &log, qint64 &appended, qint64 until)
     }
 }
 
+// Appends messages until total messages have been appended; returns the cost
+// of the last sample ones in microseconds per message.
 double appendUpTo(logDialog &log, qint64 &appended, qint64 total, qint64 sample)
 {
     appendBurst(log, appended, total - sample);
@@ -48,17 +48,6 @@ double appendUpTo(logDialog &log, qint64 &appended, qint64 total, qint64 sample)
     appendBurst(log, appended, total);
     QCoreApplication::processEvents();
     return double(timer.nsecsElapsed()) / 1e3 / double(sample);
-}
-
-double residentBytes()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (status.open(QIODevice::ReadOnly)) {
-        for (const QByteArray &line : status.readAll().split('\n'))
-            if (line.startsWith("VmRSS:"))
-                return line.mid(6).trimmed().split(' ').value(0).toDouble() * 1024.0;
-    }
-    return 0;
 }
 
 } // namespace
@@ -79,14 +68,14 @@ int main(int argc, char **argv)
         if (shown)
             log.show();
         qint64 appended = 0;
-        const double start = residentBytes();
+        const double start = faulttesting::residentBytes();
         const double at10k = appendUpTo(log, appended, 10000, sample);
-        const double memory10k = (residentBytes() - start) / 10000.0;
+        const double memory10k = (faulttesting::residentBytes() - start) / 10000.0;
         const double at100k = appendUpTo(log, appended, 100000, sample);
-        const double memory100k = (residentBytes() - start) / 100000.0;
+        const double memory100k = (faulttesting::residentBytes() - start) / 100000.0;
         const double beyond = appendUpTo(log, appended, past, sample);
         const double kept = double(qMin<qint64>(past, log.messageLimit()));
-        const double memoryBeyond = (residentBytes() - start) / kept;
+        const double memoryBeyond = (faulttesting::residentBytes() - start) / kept;
         bench::row(QStringLiteral("3 log, window %1").arg(shown ? QStringLiteral("shown") : QStringLiteral("hidden")),
                    QStringLiteral("%1 / %2 / %3 us a line at 10k / 100k / %4; %5 / %6 / %7 bytes a line kept")
                        .arg(at10k, 0, 'f', 1)

@@ -30,7 +30,6 @@
 
 #include <QCheckBox>
 #include <QDateTime>
-#include <QLabel>
 
 #include <cmath>
 
@@ -79,7 +78,6 @@ public:
     bool find(double frequencyMHz)
     {
         m_home = *positionOfLocator(homeLocator);
-        m_frequencyMHz = frequencyMHz;
         auto el = [&](const QDateTime &t) { return computeSky(m_home, m_home, frequencyMHz, t).moonElevation; };
         QDateTime t = searchFrom;
         const QDateTime end = searchFrom.addDays(2);
@@ -154,7 +152,6 @@ private:
     }
 
     GeoPosition m_home;
-    double m_frequencyMHz = 0;
     QDateTime m_rise, m_set;
     std::vector<SkySnapshot> m_grid;
 };

@@ -235,12 +235,8 @@ int main(int argc, char **argv)
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     const QStringList args = app.arguments();
-    auto value = [&](const char *name, int fallback) {
-        const int at = args.indexOf(QLatin1String(name));
-        return at >= 0 && at + 1 < args.size() ? args.at(at + 1).toInt() : fallback;
-    };
-    const int ticks = value("--ticks", 40);
-    const int turnaround = value("--turnaround", 2);
+    const int ticks = intOption(args, QStringLiteral("--ticks"), 40);
+    const int turnaround = intOption(args, QStringLiteral("--turnaround"), 2);
 
     // Status query out, its 1-byte reply, the link's pause, the frequency
     // query out, its 5-byte reply; the radio turns round twice.

@@ -10,6 +10,8 @@
 // "tune <hz>" sets the radio's frequency, as its knob would, and is answered
 // "tuned".
 
+#include "benchreport.h"
+
 #include "sim/simrotator.h"
 #include "sim/simtransceiver.h"
 
@@ -23,17 +25,12 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
-    auto value = [&](const QString &name, int fallback) {
-        const int at = args.indexOf(name);
-        return at >= 0 && at + 1 < args.size() ? args.at(at + 1).toInt() : fallback;
-    };
-
     SimRotator rotator;
     SimTransceiver radio;
     radio.setLineTiming(!args.contains(QStringLiteral("--no-line-timing")));
     radio.setWholeReplies(args.contains(QStringLiteral("--whole-replies")));
     radio.setAcknowledge(args.contains(QStringLiteral("--acknowledge")));
-    radio.setReplyDelay(value(QStringLiteral("--turnaround"), 0));
+    radio.setReplyDelay(bench::intOption(args, QStringLiteral("--turnaround"), 0));
     if (!rotator.isOpen() || !radio.isOpen()) {
         std::fprintf(stderr, "bench_simstation: no pseudo-terminal\n");
         return 1;

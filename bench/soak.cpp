@@ -7,6 +7,7 @@
 //
 //   soak [seconds]   (default 120)
 
+#include "benchreport.h"
 #include "faulttesting.h"
 #include "windowtesting.h"
 
@@ -15,11 +16,8 @@
 
 #include <QCheckBox>
 #include <QElapsedTimer>
-#include <QEventLoop>
-#include <QLabel>
 #include <QSet>
 #include <QTextDocument>
-#include <QTextEdit>
 
 #include <cmath>
 #include <cstdio>
@@ -63,23 +61,6 @@ quint32 frameHz(const QByteArray &frame)
         n = n * 100 + (byte >> 4) * 10 + (byte & 0x0F);
     }
     return n * 10;
-}
-
-bool waitFor(const std::function<bool()> &done, int timeoutMs)
-{
-    if (done())
-        return true;
-    QElapsedTimer clock;
-    clock.start();
-    QEventLoop loop;  // sleeps between events, unlike a processEvents() poll
-    QTimer look;
-    QObject::connect(&look, &QTimer::timeout, &loop, [&] {
-        if (done() || clock.elapsed() > timeoutMs)
-            loop.quit();
-    });
-    look.start(50);
-    loop.exec();
-    return done();
 }
 
 } // namespace
@@ -186,12 +167,12 @@ int main(int argc, char **argv)
     injector.start(faultPhaseMs);
 
     // Warm-up, then the figures memory is judged against.
-    waitFor([&] { return clock.elapsed() >= warmUpMs; }, int(warmUpMs) + 1000);
+    bench::idle(int(std::max<qint64>(0, warmUpMs - clock.elapsed())));
     QTextDocument *log = logView(*s.window)->document();
     const qint64 residentAfterWarmUp = residentBytes();
     const int paragraphsAfterWarmUp = log->blockCount();
     lag.reset();
-    waitFor([&] { return clock.elapsed() >= durationMs; }, int(durationMs) + 1000);
+    bench::idle(int(std::max<qint64>(0, durationMs - clock.elapsed())));
 
     // Faults stop; the target stands still; everything must settle on it.
     injector.stop();
@@ -201,7 +182,7 @@ int main(int argc, char **argv)
     fileHeld = false;
     writeSky();
     const qint64 faultsEndedMs = clock.elapsed();
-    const bool converged = waitFor(
+    const bool converged = bench::waitUntil(
         [&] {
             const auto az = s.rotator.azimuth();
             const auto el = s.rotator.elevation();

@@ -7,6 +7,7 @@
 //   bench_startup --child START_NS [--bare]   one start; prints "shown NS RSS_KB"
 
 #include "benchreport.h"
+#include "faulttesting.h"
 
 #include "tracking/qt_vestrel.h"
 
@@ -17,8 +18,8 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
+#include <cmath>
 #include <ctime>
-#include <sys/resource.h>
 #include <memory>
 #include <optional>
 
@@ -31,18 +32,6 @@ qint64 monotonicNs()
     timespec ts {};
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return qint64(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
-}
-
-qint64 residentKb()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-    }
-    return 0;
 }
 
 // Sees the window's first paint through, then reports and ends the run.
@@ -60,12 +49,9 @@ public:
             m_seen = true;
             // After this paint and its flush to the screen, which follow in this pass of the loop.
             QTimer::singleShot(0, this, [this] {
-                rusage usage {};
-                getrusage(RUSAGE_SELF, &usage);
-                const long long cpuUs = (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1'000'000LL
-                    + usage.ru_utime.tv_usec + usage.ru_stime.tv_usec;
+                const long long cpuUs = std::llround(faulttesting::cpuSeconds() * 1e6);
                 std::printf("shown %lld %lld %lld\n", static_cast<long long>(monotonicNs() - m_startNs),
-                            static_cast<long long>(residentKb()), cpuUs);
+                            static_cast<long long>(faulttesting::residentBytes() / 1024), cpuUs);
                 std::fflush(stdout);
                 QCoreApplication::quit();
             });
@@ -191,8 +177,7 @@ int main(int argc, char **argv)
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     const QStringList args = app.arguments();
-    const int runsAt = args.indexOf(QStringLiteral("--runs"));
-    const int runs = runsAt >= 0 && runsAt + 1 < args.size() ? qMax(1, args.at(runsAt + 1).toInt()) : 7;
+    const int runs = qMax(1, intOption(args, QStringLiteral("--runs"), 7));
 
     QProcessEnvironment offscreen = QProcessEnvironment::systemEnvironment();
     offscreen.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));

@@ -25,12 +25,8 @@ bool isFrame(const QByteArray &frame)
     if (frame.size() != 5)
         return false;
     const quint8 opcode = quint8(frame.at(4));
-    if (opcode == 0x01) {
-        for (int i = 0; i < 4; ++i)
-            if ((quint8(frame.at(i)) >> 4) > 9 || (quint8(frame.at(i)) & 0x0f) > 9)
-                return false;
-        return true;
-    }
+    if (opcode == 0x01)
+        return fuzzing::isBcd(frame.left(4));
     return (opcode == 0x00 || opcode == 0x80 || opcode == 0x03 || opcode == 0xf7) && frame.left(4) == QByteArray(4, 0);
 }
 

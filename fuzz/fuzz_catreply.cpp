@@ -13,20 +13,12 @@
 
 namespace {
 
-bool isBcd(const QByteArray &bytes)
-{
-    for (const char byte : bytes)
-        if ((quint8(byte) >> 4) > 9 || (quint8(byte) & 0x0f) > 9)
-            return false;
-    return true;
-}
-
 void checkFrame(quint32 hz)
 {
     if (!cat::frameCanCarry(hz))
         return;
     const QByteArray frame = cat::setFrequencyFrame(hz);
-    FUZZ_CHECK(frame.size() == 5 && frame.at(4) == 0x01 && isBcd(frame.left(4)),
+    FUZZ_CHECK(frame.size() == 5 && frame.at(4) == 0x01 && fuzzing::isBcd(frame.left(4)),
                QStringLiteral("%1 Hz gives %2").arg(hz).arg(fuzzing::hex(frame)));
     const double sent = double((quint64(hz) + 5) / 10 * 10) / 1e6;
     FUZZ_CHECK(std::fabs(*cat::decodeFrequency(frame) - sent) < 1e-7,
@@ -75,15 +67,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         }
 
         const cat::ReplyEvent got = assembler.take(state, chunk);
-        const QString where = QStringLiteral("state %1, chunk %2").arg(state).arg(fuzzing::hex(chunk));
-        FUZZ_CHECK(got.kind == expected.kind, where + QStringLiteral(": kind %1, expected %2").arg(got.kind).arg(expected.kind));
-        FUZZ_CHECK(assembler.held() == held.size() && held.size() < 5, where);
+        auto where = [&] { return QStringLiteral("state %1, chunk %2").arg(state).arg(fuzzing::hex(chunk)); };
+        FUZZ_CHECK(got.kind == expected.kind, where() + QStringLiteral(": kind %1, expected %2").arg(got.kind).arg(expected.kind));
+        FUZZ_CHECK(assembler.held() == held.size() && held.size() < 5, where());
         if (got.kind == cat::ReplyEvent::Frequency) {
-            FUZZ_CHECK(got.mhz == expected.mhz && got.mhz >= 0 && got.mhz < 1700, where);
+            FUZZ_CHECK(got.mhz == expected.mhz && got.mhz >= 0 && got.mhz < 1700, where());
         } else if (got.kind == cat::ReplyEvent::Status) {
-            FUZZ_CHECK(got.transmitting == expected.transmitting, where);
+            FUZZ_CHECK(got.transmitting == expected.transmitting, where());
         } else if (got.kind != cat::ReplyEvent::Incomplete) {
-            FUZZ_CHECK(got.shown == expected.shown, where + QStringLiteral(": shown %1").arg(fuzzing::hex(got.shown)));
+            FUZZ_CHECK(got.shown == expected.shown, where() + QStringLiteral(": shown %1").arg(fuzzing::hex(got.shown)));
         }
     }
     return 0;

@@ -24,23 +24,23 @@ void checkText(const QString &text)
     static const QRegularExpression decimal(QStringLiteral("^[+-]?([0-9]+\\.?[0-9]*|\\.[0-9]+)([eE][+-]?[0-9]+)?$"));
     const QString number = text.trimmed();
     const std::optional<float> got = numbers::toSingle(text);
-    const QString where = QStringLiteral("text \"%1\"").arg(text);
+    auto where = [&] { return QStringLiteral("text \"%1\"").arg(text); };
     if (!decimal.match(number).hasMatch()) {
-        FUZZ_CHECK(!got, where + QStringLiteral(" read as %1").arg(double(*got)));
+        FUZZ_CHECK(!got, where() + QStringLiteral(" read as %1").arg(double(*got)));
         return;
     }
     errno = 0;
     const double value = std::strtod(number.toLatin1().constData(), nullptr);
     const bool underflow = errno == ERANGE && std::fabs(value) <= DBL_MIN;
     if (underflow) {
-        FUZZ_CHECK(!got || std::fabs(*got) <= FLT_MIN, where);  // too small either way
+        FUZZ_CHECK(!got || std::fabs(*got) <= FLT_MIN, where());  // too small either way
         return;
     }
     if (!std::isfinite(value) || std::fabs(value) > double(FLT_MAX)) {
-        FUZZ_CHECK(!got, where);
+        FUZZ_CHECK(!got, where());
         return;
     }
-    FUZZ_CHECK(got && *got == float(value), where + QStringLiteral(": %1, expected %2").arg(double(got.value_or(-1))).arg(value));
+    FUZZ_CHECK(got && *got == float(value), where() + QStringLiteral(": %1, expected %2").arg(double(got.value_or(-1))).arg(value));
 }
 
 void checkFormats(double value)

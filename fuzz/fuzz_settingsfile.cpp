@@ -15,9 +15,6 @@
 
 #include <fuzzer/FuzzedDataProvider.h>
 
-#include <cmath>
-#include <functional>
-
 namespace {
 
 QString path;
@@ -69,18 +66,19 @@ int integer(const std::optional<QString> &text, int fallback)
 
 void checkReads(SettingsFile &store)
 {
-    const QList<QByteArray> lines = nineLines(contentOf());
+    const QByteArray content = contentOf();
+    const QList<QByteArray> lines = nineLines(content);
     auto value = [&](int n) { return valueOf(lines.at(n), n); };
-    const QString where = QStringLiteral("file %1").arg(fuzzing::hex(contentOf().left(200)));
-    FUZZ_CHECK(store.readFilename() == value(0).value_or(QStringLiteral("error")), where);
-    FUZZ_CHECK(store.readRepetitionTime() == integer(value(1), 2), where);
-    FUZZ_CHECK(double(store.readElevationOffset()) == single(value(2), 0.0), where);
-    FUZZ_CHECK(double(store.readAzimutOffset()) == single(value(3), 0.0), where);
-    FUZZ_CHECK(store.readMessageDelay() == integer(value(4), 200), where);
-    FUZZ_CHECK(store.readAzimuthRounding() == single(value(5), 0.1), where);
-    FUZZ_CHECK(store.readElevationRounding() == single(value(6), 0.1), where);
-    FUZZ_CHECK(store.readAzimuthParking() == single(value(7), 90.0), where);
-    FUZZ_CHECK(store.readElevationParking() == single(value(8), 10.0), where);
+    auto where = [&] { return QStringLiteral("file %1").arg(fuzzing::hex(content.left(200))); };
+    FUZZ_CHECK(store.readFilename() == value(0).value_or(QStringLiteral("error")), where());
+    FUZZ_CHECK(store.readRepetitionTime() == integer(value(1), 2), where());
+    FUZZ_CHECK(double(store.readElevationOffset()) == single(value(2), 0.0), where());
+    FUZZ_CHECK(double(store.readAzimutOffset()) == single(value(3), 0.0), where());
+    FUZZ_CHECK(store.readMessageDelay() == integer(value(4), 200), where());
+    FUZZ_CHECK(store.readAzimuthRounding() == single(value(5), 0.1), where());
+    FUZZ_CHECK(store.readElevationRounding() == single(value(6), 0.1), where());
+    FUZZ_CHECK(store.readAzimuthParking() == single(value(7), 90.0), where());
+    FUZZ_CHECK(store.readElevationParking() == single(value(8), 10.0), where());
 }
 
 } // namespace
@@ -130,18 +128,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             FUZZ_CHECK(content == previous, QStringLiteral("written with a line break"));
             continue;
         }
-        const QString where = QStringLiteral("line %1 written with \"%2\"; file %3")
-                                  .arg(n)
-                                  .arg(written, fuzzing::hex(content.left(300)));
-        FUZZ_CHECK(content.count('\n') == 9 && content.endsWith('\n'), where);
+        auto where = [&] {
+            return QStringLiteral("line %1 written with \"%2\"; file %3")
+                .arg(n)
+                .arg(written, fuzzing::hex(content.left(300)));
+        };
+        FUZZ_CHECK(content.count('\n') == 9 && content.endsWith('\n'), where());
         const QList<QByteArray> after = nineLines(content);
         for (int line = 0; line < 9; ++line) {
             if (line == n)
                 FUZZ_CHECK(QString::fromLocal8Bit(after.at(line))
                                == QStringLiteral("%1: '%2'").arg(QLatin1String(keys[n]), written),
-                           where);
+                           where());
             else
-                FUZZ_CHECK(after.at(line) == before.at(line), where + QStringLiteral(": line %1 changed").arg(line));
+                FUZZ_CHECK(after.at(line) == before.at(line), where() + QStringLiteral(": line %1 changed").arg(line));
         }
         checkReads(store);
     }

@@ -103,15 +103,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             field(16, QStringLiteral("relative speed Source error"));
             expected.dopplerHome = field(15, QStringLiteral("doppler Source error"));
         }
-        const QString where = QStringLiteral("%1 fields, target %2").arg(fields.size()).arg(QLatin1String(t.name));
-        FUZZ_CHECK(ok == enough, where);
-        FUZZ_CHECK(messages == expectedMessages, where + QStringLiteral(": messages %1, expected %2")
+        auto where = [&] { return QStringLiteral("%1 fields, target %2").arg(fields.size()).arg(QLatin1String(t.name)); };
+        FUZZ_CHECK(ok == enough, where());
+        FUZZ_CHECK(messages == expectedMessages, where() + QStringLiteral(": messages %1, expected %2")
                                                      .arg(messages.join(u'|'), expectedMessages.join(u'|')));
         if (ok) {
             FUZZ_CHECK(record.azimuth == expected.azimuth && record.elevation == expected.elevation
                            && record.frequency == expected.frequency && record.relativeSpeed == expected.relativeSpeed
                            && record.dopplerDx == expected.dopplerDx && record.dopplerHome == expected.dopplerHome,
-                       where);
+                       where());
         }
     }
     return 0;

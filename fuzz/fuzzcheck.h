@@ -25,4 +25,13 @@ inline QString hex(const QByteArray &bytes)
     return QString::fromLatin1(bytes.toHex(' '));
 }
 
+// Every nibble a decimal digit.
+inline bool isBcd(const QByteArray &bytes)
+{
+    for (const char byte : bytes)
+        if ((quint8(byte) >> 4) > 9 || (quint8(byte) & 0x0f) > 9)
+            return false;
+    return true;
+}
+
 } // namespace fuzzing

@@ -33,6 +33,14 @@ struct Target {
     double dopplerHome;
 };
 
+// A fault on one line: how it starts, how it ends (with what is checked
+// while it ends), and how long it lasts in between.
+struct FaultCase {
+    std::function<void()> begin;
+    std::function<void()> end;
+    int holdMs = 2000;
+};
+
 void converge(FaultStation &s, const Target &target)
 {
     faulttesting::converge(s, target.azimuth, target.elevation, target.dopplerHome);
@@ -58,16 +66,15 @@ private:
 
     // Runs the fault for holdMs while the target moves, ends it, and checks
     // the window's health through all of it and that tracking resumes.
-    void endure(FaultStation &s, const std::function<void()> &begin, const std::function<void()> &end, int holdMs,
-                double cpuBudget, double memoryBudgetMb)
+    void endure(FaultStation &s, const FaultCase &fault, double cpuBudget, double memoryBudgetMb)
     {
         converge(s, {100, 10, 500});
         LagProbe probe;
         Meter meter;
-        begin();
+        fault.begin();
         s.writeData(trackLine(110.25, 15.5, 0, 900));
-        QTest::qWait(holdMs);
-        end();
+        QTest::qWait(fault.holdMs);
+        fault.end();
         if (QTest::currentTestFailed())
             return;
         converge(s, {120.5, 20.25, -700});
@@ -90,6 +97,111 @@ private:
         QVERIFY2(idle.cpuShare() < 0.3, qPrintable(QStringLiteral("idle CPU share %1").arg(idle.cpuShare())));
     }
 
+    // The station tracking, the fault of the current data row on it (made by
+    // faultOn) endured; then whatever is checked once it is over.
+    void endureRowFault(const std::function<FaultCase(FaultStation &, const QString &)> &faultOn,
+                        const std::function<void(FaultStation &)> &afterwards = {})
+    {
+        QFETCH(QString, fault);
+        QFETCH(double, cpuBudget);
+        QFETCH(double, memoryBudgetMb);
+        FaultStation s;
+        QTimer cycles;
+        startTracking(s, cycles);
+        endure(s, faultOn(s, fault), cpuBudget, memoryBudgetMb);
+        if (afterwards)
+            afterwards(s);
+    }
+
+    FaultCase rotatorFault(FaultStation &s, const QString &fault)
+    {
+        SimRotator &rotator = s.rotator;
+        if (fault == QLatin1String("silent"))
+            return {[&] { rotator.setSilent(true); }, [&] { rotator.setSilent(false); }};
+        if (fault == QLatin1String("garbage"))
+            return {[&] { rotator.setGarbageReply(true); }, [&] { rotator.setGarbageReply(false); }};
+        if (fault == QLatin1String("single bytes")) {
+            // Not a fault to the window: tracking goes on during it.
+            return {[&] { rotator.setSingleByteReply(true, 10); },
+                    [&] {
+                        converge(s, {110.25, 15.5, 900});
+                        rotator.setSingleByteReply(false);
+                    }};
+        }
+        const bool manual = fault.endsWith(QLatin1String("manual"));
+        return {[&, manual] {
+                    if (manual) {
+                        s.setAutoA(false);
+                        rotator.startFlood(noise(4096, 1), manualFloodBytes, manualFloodRate);
+                    } else {
+                        rotator.startFlood(noise(4096, 1), rotatorFloodBytes, rotatorFloodRate);
+                    }
+                },
+                [&, manual] {
+                    QTRY_VERIFY_WITH_TIMEOUT(!rotator.isFlooding(), settleMs);
+                    if (manual) {
+                        QVERIFY(!s.log().filter(QStringLiteral("Port A data received (")).isEmpty());
+                        s.setAutoA(true);
+                    }
+                }};
+    }
+
+    FaultCase transceiverFault(FaultStation &s, const QString &fault)
+    {
+        SimTransceiver &radio = s.radio;
+        if (fault == QLatin1String("silent")) {
+            return {[&] {
+                        s.debugOn();
+                        radio.setSilent(true);
+                    },
+                    [&] {
+                        // Unanswered queries pile up until the queue overflows and starts afresh.
+                        QTRY_VERIFY_WITH_TIMEOUT(s.logged(QStringLiteral("--command queue overflowed")), settleMs);
+                        radio.setSilent(false);
+                    }};
+        }
+        if (fault == QLatin1String("garbage")) {
+            return {[&] { radio.setGarbage(true); },
+                    [&] {
+                        QTRY_VERIFY_WITH_TIMEOUT(!s.log().filter(QStringLiteral("Wrong status message: eeee")).isEmpty(),
+                                                 settleMs);
+                        radio.setGarbage(false);
+                    }};
+        }
+        if (fault == QLatin1String("split") || fault == QLatin1String("line pace")) {
+            // Not a fault to the window: every reading still arrives whole.
+            const bool linePace = fault == QLatin1String("line pace");
+            return {[&, linePace] {
+                        if (linePace)
+                            radio.setLineTiming(true);
+                        else
+                            radio.setSplitReply({1, 1, 1, 1, 1}, 15);
+                    },
+                    [&, linePace] {
+                        converge(s, {110.25, 15.5, 900});
+                        showsReading(s);
+                        QVERIFY(s.log().filter(QStringLiteral("Wrong ")).isEmpty());
+                        if (linePace)
+                            radio.setLineTiming(false);
+                        else
+                            radio.setSplitReply({});
+                    }};
+        }
+        if (fault == QLatin1String("merged")) {
+            return {[&] { radio.setMergedReplies(true); },
+                    [&] {
+                        QTRY_VERIFY_WITH_TIMEOUT(!s.log().filter(QStringLiteral("Wrong ")).isEmpty(), settleMs);
+                        radio.setMergedReplies(false);
+                    }};
+        }
+        return {[&] { radio.startFlood(noise(4096, 2), radioFloodBytes, radioFloodRate); },
+                [&] {
+                    QTRY_VERIFY_WITH_TIMEOUT(!radio.isFlooding(), settleMs);
+                    QVERIFY(s.log().filter(QStringLiteral(" lost")).isEmpty());  // noise is no hang-up
+                },
+                int(radioFloodBytes * 1000 / radioFloodRate)};
+    }
+
 private slots:
     void rotatorFaults_data()
     {
@@ -105,49 +217,7 @@ private slots:
 
     void rotatorFaults()
     {
-        QFETCH(QString, fault);
-        QFETCH(double, cpuBudget);
-        QFETCH(double, memoryBudgetMb);
-        FaultStation s;
-        QTimer cycles;
-        startTracking(s, cycles);
-        SimRotator &rotator = s.rotator;
-        std::function<void()> begin;
-        std::function<void()> end;
-        int holdMs = 2000;
-        if (fault == QLatin1String("silent")) {
-            begin = [&] { rotator.setSilent(true); };
-            end = [&] { rotator.setSilent(false); };
-        } else if (fault == QLatin1String("garbage")) {
-            begin = [&] { rotator.setGarbageReply(true); };
-            end = [&] { rotator.setGarbageReply(false); };
-        } else if (fault == QLatin1String("single bytes")) {
-            // Not a fault to the window: tracking goes on during it.
-            begin = [&] { rotator.setSingleByteReply(true, 10); };
-            end = [&] {
-                converge(s, {110.25, 15.5, 900});
-                rotator.setSingleByteReply(false);
-            };
-        } else {
-            const bool manual = fault.endsWith(QLatin1String("manual"));
-            begin = [&, manual] {
-                if (manual)
-                    s.setAutoA(false);
-                if (manual)
-                    rotator.startFlood(noise(4096, 1), manualFloodBytes, manualFloodRate);
-                else
-                    rotator.startFlood(noise(4096, 1), rotatorFloodBytes, rotatorFloodRate);
-            };
-            end = [&, manual] {
-                QTRY_VERIFY_WITH_TIMEOUT(!rotator.isFlooding(), settleMs);
-                if (manual) {
-                    QVERIFY(!s.log().filter(QStringLiteral("Port A data received (")).isEmpty());
-                    s.setAutoA(true);
-                }
-            };
-            holdMs = 2000;
-        }
-        endure(s, begin, end, holdMs, cpuBudget, memoryBudgetMb);
+        endureRowFault([this](FaultStation &s, const QString &fault) { return rotatorFault(s, fault); });
     }
 
     void transceiverFaults_data()
@@ -165,66 +235,8 @@ private slots:
 
     void transceiverFaults()
     {
-        QFETCH(QString, fault);
-        QFETCH(double, cpuBudget);
-        QFETCH(double, memoryBudgetMb);
-        FaultStation s;
-        QTimer cycles;
-        startTracking(s, cycles);
-        SimTransceiver &radio = s.radio;
-        std::function<void()> begin;
-        std::function<void()> end;
-        int holdMs = 2000;
-        if (fault == QLatin1String("silent")) {
-            begin = [&] {
-                s.debugOn();
-                radio.setSilent(true);
-            };
-            end = [&] {
-                // Unanswered queries pile up until the queue overflows and starts afresh.
-                QTRY_VERIFY_WITH_TIMEOUT(s.logged(QStringLiteral("--command queue overflowed")), settleMs);
-                radio.setSilent(false);
-            };
-        } else if (fault == QLatin1String("garbage")) {
-            begin = [&] { radio.setGarbage(true); };
-            end = [&] {
-                QTRY_VERIFY_WITH_TIMEOUT(!s.log().filter(QStringLiteral("Wrong status message: eeee")).isEmpty(), settleMs);
-                radio.setGarbage(false);
-            };
-        } else if (fault == QLatin1String("split") || fault == QLatin1String("line pace")) {
-            // Not a fault to the window: every reading still arrives whole.
-            const bool linePace = fault == QLatin1String("line pace");
-            begin = [&, linePace] {
-                if (linePace)
-                    radio.setLineTiming(true);
-                else
-                    radio.setSplitReply({1, 1, 1, 1, 1}, 15);
-            };
-            end = [&, linePace] {
-                converge(s, {110.25, 15.5, 900});
-                showsReading(s);
-                QVERIFY(s.log().filter(QStringLiteral("Wrong ")).isEmpty());
-                if (linePace)
-                    radio.setLineTiming(false);
-                else
-                    radio.setSplitReply({});
-            };
-        } else if (fault == QLatin1String("merged")) {
-            begin = [&] { radio.setMergedReplies(true); };
-            end = [&] {
-                QTRY_VERIFY_WITH_TIMEOUT(!s.log().filter(QStringLiteral("Wrong ")).isEmpty(), settleMs);
-                radio.setMergedReplies(false);
-            };
-        } else {
-            begin = [&] { radio.startFlood(noise(4096, 2), radioFloodBytes, radioFloodRate); };
-            end = [&] {
-                QTRY_VERIFY_WITH_TIMEOUT(!radio.isFlooding(), settleMs);
-                QVERIFY(s.log().filter(QStringLiteral(" lost")).isEmpty());  // noise is no hang-up
-            };
-            holdMs = int(radioFloodBytes * 1000 / radioFloodRate);
-        }
-        endure(s, begin, end, holdMs, cpuBudget, memoryBudgetMb);
-        showsReading(s);
+        endureRowFault([this](FaultStation &s, const QString &fault) { return transceiverFault(s, fault); },
+                       [this](FaultStation &s) { showsReading(s); });
     }
 
     void cablePulledAndPluggedIn_data()
