@@ -126,14 +126,15 @@ struct Station {
     // linkedPorts: the window is offered symbolic links to the two ptys (as
     // /dev/serial/by-id gives), so a device that comes back on another pty
     // keeps its port name once relinkPorts() has run.
-    explicit Station(int repetitionSeconds = 600, bool linkedPorts = false)
+    explicit Station(int repetitionSeconds = 600, bool linkedPorts = false, int messageDelayMs = 200)
     {
         QFile store(dir.file(QStringLiteral("store.cfg")));
         if (store.open(QIODevice::WriteOnly)) {
             store.write("filename: '" + dir.path().toLocal8Bit() + "'\nrepetition time: '"
                         + QByteArray::number(repetitionSeconds)
-                        + "'\nelevation offset: '0'\nazimut offset: '0'\nmessage delay: '200'\n"
-                          "azimuth rounding: '0.1'\nelevation rounding: '0.1'\nazimuth parking: '90'\n"
+                        + "'\nelevation offset: '0'\nazimut offset: '0'\nmessage delay: '"
+                        + QByteArray::number(messageDelayMs)
+                        + "'\nazimuth rounding: '0.1'\nelevation rounding: '0.1'\nazimuth parking: '90'\n"
                           "elevation parking: '10'\n");
         }
         store.close();
