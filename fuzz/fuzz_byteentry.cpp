@@ -5,7 +5,7 @@
 
 #include "fuzzcheck.h"
 
-#include "tracking/manualentry.h"
+#include "transceiver/manualentry.h"
 
 #include <QStringList>
 

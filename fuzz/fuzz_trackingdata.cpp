@@ -7,7 +7,7 @@
 #include "fuzzcheck.h"
 
 #include "settings/numbers.h"
-#include "tracking/trackingdata.h"
+#include "station/trackingdata.h"
 
 #include <QCoreApplication>
 #include <QDir>

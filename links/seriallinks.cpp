@@ -1,8 +1,8 @@
 #include "links/seriallinks.h"
 
 #include "serial/serialport.h"
-#include "tracking/manualentry.h"
-#include "tracking/rotatorcommand.h"
+#include "transceiver/manualentry.h"
+#include "links/rotatorcommand.h"
 #include "transceiver/catframes.h"
 #include "transceiver/transceivercomm.h"
 

@@ -1,5 +1,5 @@
 #include "ephemeris/ephemeris.h"
-#include "tracking/trackingdata.h"
+#include "station/trackingdata.h"
 
 #include <QFile>
 #include <QTemporaryDir>

@@ -4,8 +4,8 @@
 #include "windowtesting.h"
 
 #include "sim/simrotator.h"
-#include "tracking/manualentry.h"
-#include "tracking/rotatorcommand.h"
+#include "transceiver/manualentry.h"
+#include "links/rotatorcommand.h"
 #include "ui/parkingdialog.h"
 
 #include <QSignalSpy>

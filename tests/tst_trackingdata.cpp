@@ -1,4 +1,4 @@
-#include "tracking/trackingdata.h"
+#include "station/trackingdata.h"
 
 #include <QElapsedTimer>
 #include <QFile>

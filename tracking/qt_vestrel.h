@@ -1,9 +1,6 @@
 #pragma once
 
-#include "links/rotatorlink.h"
-#include "serial/serialtypes.h"
-#include "settings/networksettings.h"
-#include "tracking/trackingdata.h"
+#include "station/trackingcontrol.h"
 
 #include <QByteArray>
 #include <QMainWindow>
@@ -13,18 +10,12 @@
 #include <memory>
 
 class QComboBox;
-class QFile;
 class QLabel;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
-class QTimer;
-class DeviceLink;
 class FileLog;
 class ParkingDialog;
-class RotatorLink;
-class SettingsFile;
-class TransceiverLink;
 class logDialog;
 class roundingDialog;
 class serialSettingsDialog;
@@ -36,15 +27,11 @@ class Qt_VestrelClass;
 
 class Qt_Vestrel;
 
-// The window's view of one port: the link to its device while open (a serial
-// line or a Hamlib daemon), its widgets, and the dialog's live parameter
-// record for it.
+// The window's view of one port: its widgets, the dialog's live parameter
+// record for it, and which port of the station it shows.
 struct SerialPortRecord {
-    QString name;
-    bool open = false;
-    DeviceLink *link = nullptr;   // from a successful open (or the start of a connection) to the close
-    bool connecting = false;      // a daemon link is being connected
-    bool network = false;         // the device is reached through a Hamlib daemon
+    StationPort port = StationPort::A;
+    bool network = false;         // the type list shows a Hamlib daemon
     QComboBox *typeCombo = nullptr;  // where that choice is made
     QString serialName;           // the port chosen while the address is shown instead
     QComboBox *nameCombo = nullptr;
@@ -74,12 +61,13 @@ public:
     void on_actionPark_rotator_activated();
 
     // Read-only views of the tracking state, for tests and diagnostics.
-    QByteArray pendingCommand() const { return pendingRotatorCommand; }
-    bool isTrackingActive() const { return trackingActive; }
-    bool isDebugMode() const { return debugMode; }
-    bool isParkingActive() const { return parkingActive; }
-    quint16 staleCount() const { return staleCommandCount; }
-    double workingFrequency() const { return baseFrequency; }
+    QByteArray pendingCommand() const { return m_station->steering().pending; }
+    bool isTrackingActive() const { return m_station->isTrackingActive(); }
+    bool isDebugMode() const { return m_station->isDebugMode(); }
+    bool isParkingActive() const { return m_station->steering().parkingActive(); }
+    quint16 staleCount() const { return m_station->steering().staleCount(); }
+    double workingFrequency() const { return m_station->doppler().workingMHz(); }
+    TrackingControl &station() { return *m_station; }
 
 public slots:
     void timerTimeout();
@@ -116,72 +104,31 @@ public slots:
 
 private:
     void logMessage(const QString &text);
-    void logDebug(const QString &text);
     void record(const QString &text);
 
     void enumeratePorts();
-    void chooseTarget(QAction *chosen, bool checked);
-    bool readTrackingData(TrackingRecord &record);
-    void runTrackingCycle();
-    void dopplerStep(const TrackingRecord &record);
-    void setTrackingActive(bool on);
-    void resetLastValues();
-    void sendOnPort(SerialPortRecord &record, const QByteArray &bytes);
-    void sendFrequency(double hz, const QString &refusal);
-
-    bool openSerialPort(SerialPortRecord &record, const QString &portName);
-    void closeSerialPort(SerialPortRecord &record);
-    void portLost(SerialPortRecord &record);
-    bool portOpened(SerialPortRecord &record, const QString &portName);
-    void afterOpen(SerialPortRecord &record);
-    void wireLink(SerialPortRecord &record);
-    void connectDaemon(SerialPortRecord &record, const QString &addressText);
-    void endConnecting(SerialPortRecord &record);
-    void dropLink(SerialPortRecord &record);
+    void chooseTarget(QAction *chosen, TrackingTarget target, bool checked);
+    void openClicked(SerialPortRecord &record);
     void showTransport(SerialPortRecord &record);
     void transportChosen(SerialPortRecord &record);
     void saveNetworkSettings();
-    void showAntennaPosition(double azimuth, double elevation);
-    QByteArray rotatorCommand(RotatorAxis axis, double azimuth, double elevation);
-    void startDoppler();
-    void stopDoppler();
+    void showStation();
+    void showPort(SerialPortRecord &record);
+    void showDoppler();
 
-    bool trackingActive = false;
-    QTimer *repetitionTimer = nullptr;
-    QTimer *readoutTimer = nullptr;
     QStringList portList;
     SerialPortRecord portA;
     SerialPortRecord portB;
+    TrackingControl *m_station = nullptr;
     serialSettingsDialog *serialSettings = nullptr;
-    QFile *dataFile = nullptr;
     timerSettingdialog *timerSettings = nullptr;
-    std::unique_ptr<SettingsFile> settingsFile;
-    double azimuthOffset = 0.0;
-    double elevationOffset = 0.0;
-    double lastElevation = -1.0;
-    double lastAzimuth = -1.0;
-    // After an acknowledged azimuth command the elevation goes next when it
-    // has moved too.
-    bool azimuthAwaitingAnswer = false;
-    bool elevationNext = false;
-    double lastDopplerHome = 0.0;
-    double lastDopplerDx = 0.0;
-    QByteArray pendingRotatorCommand;
-    double baseFrequency = 0.0;
     roundingDialog *roundingSettings = nullptr;
     logDialog *logWindow = nullptr;
     ParkingDialog *parkingSettings = nullptr;
-    bool debugMode = false;
-    bool transmitting = false;
-    TransceiverLink *transceiverLink = nullptr;
-    RotatorLink *rotatorLink = nullptr;
-    QTimer *positionTimer = nullptr;
-    NetworkSettings networkSettings;
     std::unique_ptr<Ui::Qt_VestrelClass> ui;
-    bool parkingActive = false;
-    bool parkingElevationPending = false;
-    quint16 staleCommandCount = 0;
-    QString rotatorReplyText;
     std::unique_ptr<FileLog> m_fileLog;
     bool m_fileLogFailed = false;
+    // What the fields showed at the last look, so that only changes touch them.
+    bool m_shownDopplerRunning = false;
+    bool m_shownTracking = false;
 };

@@ -1,4 +1,4 @@
-#include "tracking/rotatorcommand.h"
+#include "links/rotatorcommand.h"
 
 #include "settings/numbers.h"
 

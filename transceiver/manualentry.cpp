@@ -1,4 +1,4 @@
-#include "tracking/manualentry.h"
+#include "transceiver/manualentry.h"
 
 #include <QStringList>
 

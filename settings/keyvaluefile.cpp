@@ -1,0 +1,44 @@
+#include "settings/keyvaluefile.h"
+
+#include <QFile>
+#include <QSaveFile>
+
+namespace keyvalue {
+
+namespace {
+// Our values are short; a longer one is not ours.
+constexpr int maxValueLength = 256;
+constexpr int maxLines = 64;
+} // namespace
+
+Entries read(const QString &path)
+{
+    Entries entries;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return entries;
+    for (int count = 0; count < maxLines && !file.atEnd(); ++count) {
+        const QString line = QString::fromUtf8(file.readLine(1024)).trimmed();
+        const int colon = line.indexOf(QLatin1String(": '"));
+        if (colon < 0 || !line.endsWith(QLatin1Char('\'')))
+            continue;
+        const QString value = line.mid(colon + 3, line.size() - colon - 4);
+        if (value.size() <= maxValueLength)
+            entries.append({line.left(colon), value});
+    }
+    return entries;
+}
+
+bool write(const QString &path, const Entries &entries)
+{
+    QSaveFile file(path);
+    // As store.cfg: a folder that takes no new file still lets this one be rewritten.
+    file.setDirectWriteFallback(true);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    for (const auto &[key, value] : entries)
+        file.write(key.toUtf8() + ": '" + value.toUtf8() + "'\n");
+    return file.commit();
+}
+
+} // namespace keyvalue

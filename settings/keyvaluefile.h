@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QList>
+#include <QPair>
+#include <QString>
+
+// The small settings files beside store.cfg: one "key: 'value'" line each,
+// any order. Reading never reports: a missing file, an unreadable or
+// overlong line gives nothing for it. Writing goes through a save file, so a
+// crash never leaves half a file.
+namespace keyvalue {
+
+using Entries = QList<QPair<QString, QString>>;
+
+Entries read(const QString &path);
+bool write(const QString &path, const Entries &entries);
+
+} // namespace keyvalue

@@ -1,0 +1,180 @@
+#pragma once
+
+#include "links/rotatorlink.h"
+#include "serial/serialtypes.h"
+#include "settings/networksettings.h"
+#include "settings/sourcesettings.h"
+#include "station/dopplercontrol.h"
+#include "station/rotatorsteering.h"
+#include "station/trackingsource.h"
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+#include <optional>
+
+class QTimer;
+class SettingsFile;
+class TransceiverLink;
+
+enum class StationPort { A, B };
+
+// The radio's last frequency readout and whether it was transmitting then.
+struct FrequencyReading {
+    double mhz = 0.0;
+    bool transmitting = false;
+};
+
+// One port as the station holds it: the link to its device while open (a
+// serial line or a Hamlib daemon) and the operator's choices for it.
+struct PortSession {
+    QString name;                 // "Port A", "Port B"
+    bool open = false;
+    bool connecting = false;      // a daemon link is being connected
+    bool network = false;         // the device is reached through a Hamlib daemon
+    bool automatic = false;       // Auto rather than Manual
+    DeviceLink *link = nullptr;   // from a successful open (or the start of a connection) to the close
+    QString target() const { return link ? link->target() : QString(); }
+};
+
+// The station's settings of store.cfg as the core uses them.
+struct StationTimes {
+    quint32 repetitionTime = 1;   // seconds
+    quint32 messageDelay = 0;     // milliseconds
+};
+
+// The station itself, with no window: the two ports and their links, the
+// repetition and readout timers, the tracking cycle with its rotator commands
+// and parking, the Doppler rule and the settings files. Views (the main window,
+// later others) call its operations and show what its signals report.
+class TrackingControl : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit TrackingControl(QObject *parent = nullptr);
+    ~TrackingControl() override;
+
+    // The serial ports there are, said in the log; views offer them.
+    QStringList enumeratePorts();
+    QStringList ports() const { return m_ports; }
+
+    // Ports. open() on a serial line opens at once; on a daemon it starts the
+    // connection and the port opens when the daemon answers. True when the
+    // port is open or connecting afterwards.
+    bool open(StationPort port, const QString &nameOrAddress, const SerialParameters &parameters, bool ft847);
+    // The same on a link made elsewhere (tests, other transports).
+    void openWith(StationPort port, DeviceLink *link, const QString &shownName);
+    void close(StationPort port);
+    // Ports closed without a word to the views: the station is shutting down.
+    void closeAll();
+    void setNetwork(StationPort port, bool network) { session(port).network = network; }
+    void setAuto(StationPort port, bool automatic);
+    void sendManual(StationPort port, const QString &line);
+
+    void setTarget(TrackingTarget target);
+    void setDopplerShift(DopplerShift shift) { m_doppler.shift = shift; }
+    // An offset typed by the operator; "debug" in the elevation switches debug mode on.
+    void enterAzimuthOffset(const QString &text);
+    void enterElevationOffset(const QString &text);
+    void setFrequencyTracking(bool on);
+    void setPtt(bool on) { m_doppler.ptt = on; }
+    void tune(const QString &mhzText);
+    void park(double azimuth, double elevation);
+    void endParking() { m_steering.parkingEnded(); }
+
+    // Settings the dialogs confirm; each is written to store.cfg at once.
+    void setTimes(quint32 repetitionSeconds, quint32 messageDelayMs);
+    void setRounding(double azimuth, double elevation);
+    void setNetworkSettings(const NetworkSettings &settings);
+    // The tracking data file (an empty path: none chosen); its folder is kept.
+    void setDataFile(const QString &path);
+    void setSource(const SourceSettings &settings);
+    // A source made elsewhere (tests, demos); the settings choose again at the next change.
+    void setTrackingSource(std::unique_ptr<TrackingSource> source) { m_source = std::move(source); }
+
+    // The timers' work, callable directly.
+    void repetition();
+    void readout();
+
+    const PortSession &portSession(StationPort port) const;
+    bool isTrackingActive() const { return m_trackingActive; }
+    bool isDebugMode() const { return m_debugMode; }
+    bool isDopplerRunning() const { return m_dopplerRunning; }
+    bool isFrequencyKnown() const { return m_frequencyKnown; }
+    const DopplerControl &doppler() const { return m_doppler; }
+    const RotatorSteering &steering() const { return m_steering; }
+    TrackingTarget target() const { return m_target; }
+    std::optional<FrequencyReading> shownFrequency() const { return m_shownFrequency; }
+    double azimuthOffset() const { return m_azimuthOffset; }
+    double elevationOffset() const { return m_elevationOffset; }
+    StationTimes times() const { return m_times; }
+    double azimuthRounding() const { return m_azimuthRounding; }
+    double elevationRounding() const { return m_elevationRounding; }
+    double azimuthParking() const { return m_azimuthParking; }
+    double elevationParking() const { return m_elevationParking; }
+    QString dataFolder() const;
+    NetworkSettings networkSettings() const { return m_network; }
+    SourceSettings sourceSettings() const { return m_sourceSettings; }
+    SettingsFile &settingsFile() { return *m_settings; }
+
+signals:
+    void message(const QString &text);  // for the log, already worded and filtered
+    // Something a view shows changed: ports, modes, frequencies, tracking.
+    void changed();
+    void antennaPosition(double azimuth, double elevation);
+
+private:
+    PortSession &session(StationPort port) { return port == StationPort::A ? m_portA : m_portB; }
+    void logMessage(const QString &text) { emit message(text); }
+    void logDebug(const QString &text);
+    bool portOpened(StationPort port, DeviceLink *link, const QString &shownName);
+    void afterOpen(StationPort port);
+    void wireLink(StationPort port);
+    void closePort(StationPort port);
+    void portLost(StationPort port);
+    void dropLink(StationPort port);
+    void setTrackingActive(bool on);
+    void resetLastValues();
+    void runTrackingCycle();
+    void dopplerStep(const TrackingRecord &record);
+    void sendFrequency(double hz, const QString &refusal);
+    void sendRotator(const QByteArray &bytes);
+    QByteArray rotatorCommand(RotatorAxis axis, double azimuth, double elevation) const;
+    void rotatorReceived(const QByteArray &bytes);
+    void startDoppler();
+    void stopDoppler();
+    void frequencyReceived(double mhz);
+    void useSource();
+
+    std::unique_ptr<SettingsFile> m_settings;
+    PortSession m_portA;
+    PortSession m_portB;
+    RotatorLink *m_rotator = nullptr;
+    TransceiverLink *m_transceiver = nullptr;
+    QTimer *m_repetitionTimer;
+    QTimer *m_readoutTimer;
+    QTimer *m_positionTimer;
+    QStringList m_ports;
+    StationTimes m_times;
+    double m_azimuthRounding = 0.1;
+    double m_elevationRounding = 0.1;
+    double m_azimuthParking = 90.0;
+    double m_elevationParking = 10.0;
+    double m_azimuthOffset = 0.0;
+    double m_elevationOffset = 0.0;
+    NetworkSettings m_network;
+    SourceSettings m_sourceSettings;
+    std::optional<QString> m_dataPath;  // none until the operator first chose (or cancelled)
+    std::unique_ptr<TrackingSource> m_source;
+    TrackingTarget m_target = TrackingTarget::Moon;
+    bool m_trackingActive = false;
+    bool m_debugMode = false;
+    bool m_dopplerRunning = false;
+    bool m_frequencyKnown = false;
+    std::optional<FrequencyReading> m_shownFrequency;
+    RotatorSteering m_steering;
+    DopplerControl m_doppler;
+};

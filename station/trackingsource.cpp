@@ -1,0 +1,50 @@
+#include "station/trackingsource.h"
+
+#include "ephemeris/ephemeris.h"
+
+#include <QFile>
+
+bool FileTrackingSource::read(TrackingTarget target, TrackingRecord &record,
+                              const std::function<void(const QString &)> &log)
+{
+    return readTrackingData(m_path, target, record, log);
+}
+
+QString FileTrackingSource::problem() const
+{
+    return QFile::exists(m_path) ? QString() : QStringLiteral("file does not exist");
+}
+
+SkyTrackingSource::SkyTrackingSource(const GeoPosition &home, const std::optional<GeoPosition> &dx,
+                                     double frequencyMHz)
+    : m_home(home)
+    , m_dx(dx.value_or(home))
+    , m_frequencyMHz(frequencyMHz)
+    , m_now([] { return QDateTime::currentDateTimeUtc(); })
+{
+}
+
+bool SkyTrackingSource::read(TrackingTarget target, TrackingRecord &record, const std::function<void(const QString &)> &)
+{
+    // Full precision: the file form would round positions to 0.1 degree.
+    const SkySnapshot sky = computeSky(m_home, m_dx, m_frequencyMHz, m_now());
+    switch (target) {
+    case TrackingTarget::Moon:
+        record.azimuth = sky.moonAzimuth;
+        record.elevation = sky.moonElevation;
+        break;
+    case TrackingTarget::Sun:
+        record.azimuth = sky.sunAzimuth;
+        record.elevation = sky.sunElevation;
+        break;
+    case TrackingTarget::Source:
+        record.azimuth = 0.0;
+        record.elevation = 0.0;
+        break;
+    }
+    record.frequency = sky.frequencyMHz;
+    record.relativeSpeed = sky.dxRateHzPerMin;
+    record.dopplerDx = sky.dxDopplerHz;
+    record.dopplerHome = sky.selfDopplerHz;
+    return true;
+}

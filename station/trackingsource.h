@@ -1,0 +1,56 @@
+#pragma once
+
+#include "ephemeris/locator.h"
+#include "station/trackingdata.h"
+
+#include <QDateTime>
+#include <QString>
+
+#include <functional>
+#include <optional>
+
+// Where each repetition's tracking record comes from.
+class TrackingSource
+{
+public:
+    virtual ~TrackingSource() = default;
+    // False when there is nothing to act on this time; problems go to log.
+    virtual bool read(TrackingTarget target, TrackingRecord &record,
+                      const std::function<void(const QString &)> &log) = 0;
+    // What keeps the source from giving a record at all, worded for the
+    // log when tracking starts; empty when it is ready.
+    virtual QString problem() const = 0;
+};
+
+// The tracking data file another program keeps up to date.
+class FileTrackingSource : public TrackingSource
+{
+public:
+    explicit FileTrackingSource(const QString &path) : m_path(path) {}
+    bool read(TrackingTarget target, TrackingRecord &record,
+              const std::function<void(const QString &)> &log) override;
+    QString problem() const override;
+    QString path() const { return m_path; }
+
+private:
+    QString m_path;
+};
+
+// The same record computed here from the two stations' locators, so that
+// no second program has to run. The Source has no position of its own.
+class SkyTrackingSource : public TrackingSource
+{
+public:
+    SkyTrackingSource(const GeoPosition &home, const std::optional<GeoPosition> &dx, double frequencyMHz);
+    bool read(TrackingTarget target, TrackingRecord &record,
+              const std::function<void(const QString &)> &log) override;
+    QString problem() const override { return {}; }
+    // A clock of its own for tests and demos; the system clock otherwise.
+    void setClock(std::function<QDateTime()> now) { m_now = std::move(now); }
+
+private:
+    GeoPosition m_home;
+    GeoPosition m_dx;
+    double m_frequencyMHz;
+    std::function<QDateTime()> m_now;
+};
