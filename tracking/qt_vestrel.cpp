@@ -28,21 +28,6 @@ QString frequencyText(double mhz)
     return numbers::fixed(mhz, 5, 9);
 }
 
-void bindWidgets(SerialPortRecord &record, StationPort port, QComboBox *typeCombo, QComboBox *nameCombo,
-                 QLabel *statusLabel, QLineEdit *sendLine, QPushButton *openButton, QPushButton *sendButton,
-                 QRadioButton *manualRadio, QRadioButton *autoRadio)
-{
-    record.port = port;
-    record.typeCombo = typeCombo;
-    record.nameCombo = nameCombo;
-    record.statusLabel = statusLabel;
-    record.sendLine = sendLine;
-    record.openButton = openButton;
-    record.sendButton = sendButton;
-    record.manualRadio = manualRadio;
-    record.autoRadio = autoRadio;
-}
-
 } // namespace
 
 Qt_Vestrel::Qt_Vestrel(QWidget *parent)
@@ -70,12 +55,12 @@ Qt_Vestrel::Qt_Vestrel(QWidget *parent)
             QStringLiteral("Antenna: az %1, el %2").arg(azimuth, 0, 'f', 2).arg(elevation, 0, 'f', 2));
     });
 
-    bindWidgets(portA, StationPort::A, ui->comboRotator, ui->comboSerialNameA, ui->labelSerialStatusA,
-                ui->lineSerialSendA, ui->buttonOpenSerialA, ui->buttonSerialSendA, ui->radioSerialAManual,
-                ui->radioSerialAAuto);
-    bindWidgets(portB, StationPort::B, ui->comboTransceiver, ui->comboSerialNameB, ui->labelSerialStatusB,
-                ui->lineSerialSendB, ui->buttonOpenSerialB, ui->buttonSerialSendB, ui->radioSerialBManual,
-                ui->radioSerialBAuto);
+    portA = {StationPort::A, false, ui->comboRotator, {}, ui->comboSerialNameA, ui->labelSerialStatusA,
+             ui->lineSerialSendA, ui->buttonOpenSerialA, ui->buttonSerialSendA, nullptr, ui->radioSerialAManual,
+             ui->radioSerialAAuto};
+    portB = {StationPort::B, false, ui->comboTransceiver, {}, ui->comboSerialNameB, ui->labelSerialStatusB,
+             ui->lineSerialSendB, ui->buttonOpenSerialB, ui->buttonSerialSendB, nullptr, ui->radioSerialBManual,
+             ui->radioSerialBAuto};
 
     serialSettings = new serialSettingsDialog(this);
     timerSettings = new timerSettingdialog(this);
@@ -131,11 +116,6 @@ Qt_Vestrel::~Qt_Vestrel()
 }
 
 void Qt_Vestrel::logMessage(const QString &text)
-{
-    record(text);
-}
-
-void Qt_Vestrel::record(const QString &text)
 {
     logWindow->append(text);
     if (m_fileLog->write(text) || m_fileLogFailed)
@@ -210,7 +190,7 @@ void Qt_Vestrel::on_actionOpen_data_file_activated()
         ui->labelFileAddress->setText(QStringLiteral("Opened file: no file"));
 }
 
-// ---- debug mode and offsets -----------------------------------------------
+// ---- offsets, targets, tracking --------------------------------------------
 
 void Qt_Vestrel::on_lineElevationOffset_editingFinished()
 {
@@ -224,8 +204,6 @@ void Qt_Vestrel::on_lineAzimutOffset_editingFinished()
 {
     m_station->enterAzimuthOffset(ui->lineAzimutOffset->text());
 }
-
-// ---- tracking cycle --------------------------------------------------------
 
 void Qt_Vestrel::timerTimeout()
 {
@@ -278,10 +256,8 @@ void Qt_Vestrel::parkingDialogClosed()
     m_station->endParking();
 }
 
-void Qt_Vestrel::rotatorReceived(const QByteArray &)
-{
-    // Replies go to the station, which owns the link.
-}
+// Replies go to the station, which owns the link.
+void Qt_Vestrel::rotatorReceived(const QByteArray &) {}
 
 // ---- ports -----------------------------------------------------------------
 
@@ -473,14 +449,9 @@ void Qt_Vestrel::freqReadTimeout()
     m_station->readout();
 }
 
-void Qt_Vestrel::frequencyReceiveSlot(qreal)
-{
-    // Readouts go to the station, which owns the link.
-}
-
-void Qt_Vestrel::statusReceivedSlot(bool)
-{
-}
+// Readouts go to the station, which owns the link.
+void Qt_Vestrel::frequencyReceiveSlot(qreal) {}
+void Qt_Vestrel::statusReceivedSlot(bool) {}
 
 void Qt_Vestrel::transceiverEexecutionMessageSlot(QString message)
 {

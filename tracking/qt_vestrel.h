@@ -104,7 +104,6 @@ public slots:
 
 private:
     void logMessage(const QString &text);
-    void record(const QString &text);
 
     void enumeratePorts();
     void chooseTarget(QAction *chosen, TrackingTarget target, bool checked);
