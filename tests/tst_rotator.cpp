@@ -455,7 +455,7 @@ private slots:
         QVERIFY(s.window->isTrackingActive());
         QList<int> running;
         for (QTimer *timer : s.window->findChildren<QTimer *>())
-            if (timer->isActive() && timer->parent() == s.window.get())
+            if (timer->isActive() && timer->parent() == &s.window->station())
                 running << timer->interval();
         QCOMPARE(running, (QList<int> {1000}));
         s.rotator.setSilent(true);
