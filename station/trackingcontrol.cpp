@@ -10,6 +10,7 @@
 #include "transceiver/catframes.h"
 
 #include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QTimer>
 
 #include <climits>
@@ -38,8 +39,13 @@ TrackingControl::TrackingControl(QObject *parent)
     , m_repetitionTimer(new QTimer(this))
     , m_readoutTimer(new QTimer(this))
     , m_positionTimer(new QTimer(this))
+    , m_health([this](const QString &text) { logMessage(text); })
+    , m_healthTimer(new QTimer(this))
+    , m_watcher(new QFileSystemWatcher(this))
 {
     m_settings->setFailureReport([this](const QString &text) { logMessage(text); });
+    m_repetitionTimer->setObjectName(QStringLiteral("repetitionTimer"));
+    m_readoutTimer->setObjectName(QStringLiteral("readoutTimer"));
     m_portA.name = QStringLiteral("Port A");
     m_portB.name = QStringLiteral("Port B");
     connect(m_repetitionTimer, &QTimer::timeout, this, &TrackingControl::repetition);
@@ -47,6 +53,20 @@ TrackingControl::TrackingControl(QObject *parent)
     connect(m_positionTimer, &QTimer::timeout, this, [this] {
         if (m_rotator)
             m_rotator->requestPosition();
+    });
+    connect(m_healthTimer, &QTimer::timeout, this, &TrackingControl::checkHealth);
+    m_healthTimer->start(1000);
+    for (StationPort port : {StationPort::A, StationPort::B}) {
+        QTimer *timer = new QTimer(this);
+        timer->setSingleShot(true);
+        connect(timer, &QTimer::timeout, this, [this, port] { tryReconnect(port); });
+        m_reconnectTimers[int(port)] = timer;
+    }
+    // A serial device that comes back shows up in its folder at once.
+    connect(m_watcher, &QFileSystemWatcher::directoryChanged, this, [this] {
+        for (StationPort port : {StationPort::A, StationPort::B})
+            if (m_reconnect[int(port)].wanted && !session(port).network)
+                tryReconnect(port);
     });
 
     // Only the low 16 bits of a stored time are taken.
@@ -70,6 +90,8 @@ TrackingControl::~TrackingControl()
 
 void TrackingControl::closeAll()
 {
+    cancelReconnect(StationPort::A);
+    cancelReconnect(StationPort::B);
     if (m_portA.open)
         closePort(StationPort::A);
     if (m_portB.open)
@@ -245,8 +267,22 @@ void TrackingControl::repetition()
 void TrackingControl::runTrackingCycle()
 {
     TrackingRecord record;
-    if (!m_source || !m_source->read(m_target, record, [this](const QString &text) { logMessage(text); }))
+    bool clean = true;
+    const auto log = [this, &clean](const QString &text) {
+        clean = false;
+        m_health.error(StationHealth::Source::Data, text);
+    };
+    if (!m_source || !m_source->read(m_target, record, log))
         return;
+    if (clean)
+        m_health.success(StationHealth::Source::Data);
+    m_lastRecord = record;
+    m_lastRecordTime = QDateTime::currentDateTimeUtc();
+    if (record.elevation < 0)
+        m_health.raise(Alarm::BelowHorizon,
+                       QStringLiteral("target below the horizon: elevation %1").arg(record.elevation, 0, 'f', 2));
+    else
+        m_health.clear(Alarm::BelowHorizon);
 
     if (m_portA.automatic && m_steering.pending.isEmpty()) {
         const double azimuth = record.azimuth + m_azimuthOffset;
@@ -254,12 +290,11 @@ void TrackingControl::runTrackingCycle()
         logDebug(QStringLiteral("--absolute azimuth = %1").arg(numbers::general(azimuth)));
         logDebug(QStringLiteral("--absolute elevation = %1").arg(numbers::general(elevation)));
         // At most one command per cycle.
-        if (const auto axis = m_steering.plan(azimuth, elevation, m_azimuthRounding, m_elevationRounding)) {
-            m_steering.pending.append(rotatorCommand(*axis, azimuth, elevation));
-            sendRotator(m_steering.pending);
-        }
+        if (const auto axis = m_steering.plan(azimuth, elevation, m_azimuthRounding, m_elevationRounding))
+            commandRotator(*axis, azimuth, elevation);
     }
     dopplerStep(record);
+    emit changed();
 }
 
 void TrackingControl::resetLastValues()
@@ -295,6 +330,18 @@ void TrackingControl::sendRotator(const QByteArray &bytes)
     logDebug(QStringLiteral("--sending: %1").arg(QString::fromLatin1(bytes.toHex())));
 }
 
+// A positioning command that waits for its answer.
+void TrackingControl::commandRotator(RotatorAxis axis, double azimuth, double elevation)
+{
+    m_steering.pending.append(rotatorCommand(axis, azimuth, elevation));
+    m_pendingSince.start();
+    if (axis != RotatorAxis::Elevation)
+        m_pointing.commandedAzimuth = azimuth;
+    if (axis != RotatorAxis::Azimuth)
+        m_pointing.commandedElevation = elevation;
+    sendRotator(m_steering.pending);
+}
+
 QByteArray TrackingControl::rotatorCommand(RotatorAxis axis, double azimuth, double elevation) const
 {
     if (m_rotator)
@@ -311,8 +358,7 @@ void TrackingControl::park(double azimuth, double elevation)
     m_elevationParking = elevation;
     m_settings->writeAzimuthParking(azimuth);
     m_settings->writeElevationParking(elevation);
-    m_steering.pending.append(rotatorCommand(RotatorAxis::Both, azimuth, elevation));
-    sendRotator(m_steering.pending);
+    commandRotator(RotatorAxis::Both, azimuth, elevation);
     m_steering.parkingStarted(m_rotator && m_rotator->movesBothAxes());
 }
 
@@ -329,16 +375,23 @@ void TrackingControl::rotatorReceived(const QByteArray &bytes)
     if (!m_rotator)
         return;
     const RotatorReply reply = m_rotator->interpretReply(bytes, m_steering.replyText);
+    if (reply.kind == RotatorReply::Pending)
+        return;
+    m_health.clear(Alarm::RotatorSilent);
     if (reply.kind == RotatorReply::Accepted) {
-        if (m_steering.accepted()) {
-            m_steering.pending.append(
-                rotatorCommand(RotatorAxis::Elevation, m_azimuthParking, m_elevationParking));
-            sendRotator(m_steering.pending);
-        }
-    } else if (reply.kind == RotatorReply::Refused) {
-        logMessage(QStringLiteral("Rotator error code: %1").arg(reply.text));
+        m_health.success(StationHealth::Source::Rotator);
+        m_health.clear(Alarm::RotatorRefused);
+        if (m_steering.accepted())
+            commandRotator(RotatorAxis::Elevation, m_azimuthParking, m_elevationParking);
+    } else {
+        m_health.error(StationHealth::Source::Rotator, QStringLiteral("Rotator error code: %1").arg(reply.text));
+        m_health.raise(Alarm::RotatorRefused, QStringLiteral("rotator refused az %1, el %2: %3")
+                                                  .arg(m_pointing.commandedAzimuth.value_or(0.0), 0, 'f', 2)
+                                                  .arg(m_pointing.commandedElevation.value_or(0.0), 0, 'f', 2)
+                                                  .arg(reply.text.trimmed()));
         m_steering.refused();
     }
+    emit changed();
 }
 
 // ---- ports -----------------------------------------------------------------
@@ -346,12 +399,24 @@ void TrackingControl::rotatorReceived(const QByteArray &bytes)
 bool TrackingControl::open(StationPort port, const QString &nameOrAddress, const SerialParameters &parameters,
                            bool ft847)
 {
+    cancelReconnect(port);
+    return openPort(port, nameOrAddress, parameters, ft847, false);
+}
+
+// quiet: an attempt to reconnect, which says only when it succeeds.
+bool TrackingControl::openPort(StationPort port, const QString &nameOrAddress, const SerialParameters &parameters,
+                               bool ft847, bool quiet)
+{
     PortSession &record = session(port);
+    record.openedName = nameOrAddress;
+    record.parameters = parameters;
+    record.ft847 = ft847;
     const bool rotator = port == StationPort::A;
     if (record.network) {
         const auto address = hamlib::parseAddress(
             nameOrAddress, rotator ? hamlib::rotctldDefaultPort : hamlib::rigctldDefaultPort);
         if (!address) {
+            cancelReconnect(port);
             logMessage(QStringLiteral("connection to %1 failed").arg(nameOrAddress));
             logMessage(QStringLiteral("not a host and port: %1").arg(nameOrAddress));
             return false;
@@ -375,11 +440,18 @@ bool TrackingControl::open(StationPort port, const QString &nameOrAddress, const
             if (portOpened(port, link, target))
                 afterOpen(port);
         });
-        connect(link, &DeviceLink::openFailed, this, [this, port, target](const QString &reason) {
-            logMessage(QStringLiteral("connection to %1 failed").arg(target));
-            logMessage(QStringLiteral("%1: %2").arg(target, reason));
+        connect(link, &DeviceLink::openFailed, this, [this, port, target, quiet](const QString &reason) {
+            if (!quiet) {
+                logMessage(QStringLiteral("connection to %1 failed").arg(target));
+                logMessage(QStringLiteral("%1: %2").arg(target, reason));
+            }
             session(port).connecting = false;
             dropLink(port);
+            if (m_reconnect[int(port)].wanted) {
+                Reconnect &plan = m_reconnect[int(port)];
+                plan.backoffSeconds = qMin(plan.backoffSeconds * 2, 30);
+                m_reconnectTimers[int(port)]->start(plan.backoffSeconds * 1000);
+            }
             emit changed();
         });
         emit changed();
@@ -387,6 +459,10 @@ bool TrackingControl::open(StationPort port, const QString &nameOrAddress, const
     }
 
     auto *serial = new SerialPort(nameOrAddress, this);
+    const auto logMessage = [this, quiet](const QString &text) {
+        if (!quiet)
+            emit message(text);
+    };
     logMessage(QStringLiteral("Serial %1 settings:").arg(record.name));
     serial->setBaudRate(parameters.baudRate);
     serial->setDataBits(parameters.dataBits);
@@ -420,6 +496,77 @@ void TrackingControl::openWith(StationPort port, DeviceLink *link, const QString
     session(port).link = link;
     if (portOpened(port, link, shownName))
         afterOpen(port);
+}
+
+// ---- reconnecting ----------------------------------------------------------
+
+void TrackingControl::setAutoReconnect(bool on)
+{
+    NetworkSettings settings = m_network;
+    settings.reconnect = on;
+    setNetworkSettings(settings);
+    if (!on) {
+        cancelReconnect(StationPort::A);
+        cancelReconnect(StationPort::B);
+    }
+    emit changed();
+}
+
+void TrackingControl::planReconnect(StationPort port)
+{
+    const PortSession &record = session(port);
+    Reconnect &plan = m_reconnect[int(port)];
+    plan = {};
+    plan.wanted = true;
+    if (port == StationPort::B) {
+        plan.resumeTracking = m_doppler.tracking();
+        plan.workingMHz = m_doppler.workingMHz();
+        plan.ptt = m_doppler.ptt;
+    }
+    if (!record.network) {
+        const QString folder = QFileInfo(record.openedName).absolutePath();
+        if (!m_watcher->directories().contains(folder))
+            m_watcher->addPath(folder);
+        // The folder's notice is the quick way back; this is the sure one.
+        m_reconnectTimers[int(port)]->start(1000);
+        return;
+    }
+    m_reconnectTimers[int(port)]->start(plan.backoffSeconds * 1000);
+}
+
+void TrackingControl::tryReconnect(StationPort port)
+{
+    PortSession &record = session(port);
+    Reconnect &plan = m_reconnect[int(port)];
+    if (!plan.wanted || record.open || record.connecting)
+        return;
+    if (record.network) {
+        openPort(port, record.openedName, record.parameters, record.ft847, true);
+        return;  // the answer or the next try comes by signal
+    }
+    if (QFileInfo::exists(record.openedName) && openPort(port, record.openedName, record.parameters, record.ft847, true))
+        return;
+    m_reconnectTimers[int(port)]->start(1000);
+}
+
+void TrackingControl::cancelReconnect(StationPort port)
+{
+    m_reconnect[int(port)].wanted = false;
+    m_reconnectTimers[int(port)]->stop();
+    if (!m_reconnect[0].wanted && !m_reconnect[1].wanted && !m_watcher->directories().isEmpty())
+        m_watcher->removePaths(m_watcher->directories());
+}
+
+// Back where it was: Auto and tracking came with the open; the frequency
+// tracking resumes on the same working frequency.
+void TrackingControl::reconnected(StationPort port)
+{
+    const Reconnect plan = m_reconnect[int(port)];
+    cancelReconnect(port);
+    if (port == StationPort::B && plan.resumeTracking && m_dopplerRunning) {
+        m_doppler.resume(plan.workingMHz, plan.ptt);
+        m_frequencyKnown = true;
+    }
 }
 
 // What follows a successful open, on either transport.
@@ -456,6 +603,8 @@ void TrackingControl::afterOpen(StationPort port)
         resetLastValues();
     else if (m_portB.automatic)
         startDoppler();
+    if (m_reconnect[int(port)].wanted)
+        reconnected(port);
     emit changed();
 }
 
@@ -464,13 +613,18 @@ void TrackingControl::wireLink(StationPort port)
     DeviceLink *link = session(port).link;
     // Outside debug mode every trace line would be formatted only to be dropped.
     link->setTracing(m_debugMode);
-    connect(link, &DeviceLink::message, this, &TrackingControl::logMessage);
+    const auto source = port == StationPort::A ? StationHealth::Source::Rotator : StationHealth::Source::Radio;
+    connect(link, &DeviceLink::message, this, [this, source](const QString &text) { m_health.error(source, text); });
     connect(link, &DeviceLink::debugMessage, this, &TrackingControl::logDebug);
     connect(link, &DeviceLink::connectionLost, this, [this, port] { portLost(port); });
     if (port == StationPort::A) {
         auto *rotator = static_cast<RotatorLink *>(link);
         connect(rotator, &DeviceLink::received, this, &TrackingControl::rotatorReceived);
-        connect(rotator, &RotatorLink::positionReceived, this, &TrackingControl::antennaPosition);
+        connect(rotator, &RotatorLink::positionReceived, this, [this](double azimuth, double elevation) {
+            m_pointing.actualAzimuth = azimuth;
+            m_pointing.actualElevation = elevation;
+            emit antennaPosition(azimuth, elevation);
+        });
         // Given up by the link after the stale time: nothing to wait for.
         connect(rotator, &RotatorLink::commandExpired, this, [this] { m_steering.pending.clear(); });
         return;
@@ -497,6 +651,7 @@ void TrackingControl::dropLink(StationPort port)
 
 void TrackingControl::close(StationPort port)
 {
+    cancelReconnect(port);
     const bool wasOpen = session(port).open;
     closePort(port);
     if (port == StationPort::B && wasOpen)
@@ -517,9 +672,15 @@ void TrackingControl::closePort(StationPort port)
         return;
     if (port == StationPort::B) {
         m_transceiver = nullptr;
+        m_health.clear(Alarm::RadioSilent, false);
+        m_unansweredReadouts = 0;
     } else {
         m_rotator = nullptr;
         m_positionTimer->stop();
+        m_health.clear(Alarm::RotatorSilent, false);
+        m_health.clear(Alarm::RotatorRefused, false);
+        m_pointing.actualAzimuth.reset();
+        m_pointing.actualElevation.reset();
     }
     dropLink(port);
     logMessage(QStringLiteral("%1 disconnected").arg(record.name));
@@ -540,6 +701,8 @@ void TrackingControl::portLost(StationPort port)
     if (!record.open || !record.link)
         return;
     logMessage(QStringLiteral("connection to %1 lost").arg(record.target()));
+    if (m_network.reconnect)
+        planReconnect(port);  // before the Doppler state is dropped
     closePort(port);
     if (port == StationPort::B)
         stopDoppler();
@@ -569,12 +732,21 @@ void TrackingControl::stopDoppler()
 void TrackingControl::readout()
 {
     logDebug(QStringLiteral("--readout timer expired"));
-    if (m_transceiver)
-        m_transceiver->requestReadout();
+    if (!m_transceiver)
+        return;
+    if (m_unansweredReadouts >= 3 && m_health.raise(Alarm::RadioSilent,
+                                                   QStringLiteral("radio not answering: %1 readouts without an answer")
+                                                       .arg(m_unansweredReadouts)))
+        emit changed();
+    ++m_unansweredReadouts;
+    m_transceiver->requestReadout();
 }
 
 void TrackingControl::frequencyReceived(double mhz)
 {
+    m_unansweredReadouts = 0;
+    m_health.clear(Alarm::RadioSilent);
+    m_health.success(StationHealth::Source::Radio);
     m_shownFrequency = FrequencyReading {mhz, m_doppler.transmitting};
     if (!m_doppler.tracking()) {
         m_doppler.frequencyRead(mhz);
@@ -589,7 +761,8 @@ void TrackingControl::setFrequencyTracking(bool on)
     emit changed();
 }
 
-void TrackingControl::sendFrequency(double hz, const QString &refusal)
+// False when the frequency cannot be sent; the refusal is logged unless empty.
+bool TrackingControl::sendFrequency(double hz, const QString &refusal)
 {
     // Truncated toward zero; a value the frame cannot carry must never be sent
     // (the 32-bit conversion would wrap it to some other frequency).
@@ -598,19 +771,25 @@ void TrackingControl::sendFrequency(double hz, const QString &refusal)
     const bool fits = finite
         && (m_transceiver ? m_transceiver->canCarry(qint64(truncated)) : cat::frameCanCarry(qint64(truncated)));
     if (!fits) {
-        logMessage(refusal);
-        return;
+        if (!refusal.isEmpty())
+            logMessage(refusal);
+        return false;
     }
     if (m_transceiver)
         m_transceiver->setFrequency(quint32(qint64(truncated)));
+    return true;
 }
 
 void TrackingControl::dopplerStep(const TrackingRecord &record)
 {
     if (!m_portB.automatic)
         return;
-    if (const auto hz = m_doppler.correctedHz(record))
-        sendFrequency(*hz, QStringLiteral("frequency out of range"));
+    if (const auto hz = m_doppler.correctedHz(record)) {
+        if (sendFrequency(*hz, QString()))
+            m_health.success(StationHealth::Source::Tuning);
+        else
+            m_health.error(StationHealth::Source::Tuning, QStringLiteral("frequency out of range"));
+    }
     logDebug(QStringLiteral("--frequency = %1; doppler Home = %2; doppler Dx = %3")
                  .arg(m_doppler.workingMHz())
                  .arg(record.dopplerHome)
@@ -627,4 +806,50 @@ void TrackingControl::tune(const QString &mhzText)
         return;
     }
     sendFrequency(mhz * 1000000.0, QStringLiteral("Frequency error"));
+}
+
+// ---- health ----------------------------------------------------------------
+
+void TrackingControl::checkHealth()
+{
+    bool shown = false;
+    const qint64 silentMs = qMax<qint64>(5000, 2000 * qint64(qMax<quint32>(1u, m_times.repetitionTime)));
+    if (m_portA.open && !m_steering.pending.isEmpty() && m_pendingSince.isValid()
+        && m_pendingSince.elapsed() > silentMs)
+        shown |= m_health.raise(Alarm::RotatorSilent, QStringLiteral("rotator not answering: no answer to %1 for %2 s")
+                                                          .arg(QString::fromLatin1(m_steering.pending.trimmed()))
+                                                          .arg(m_pendingSince.elapsed() / 1000));
+    checkDataAge();
+    if (shown)
+        emit changed();
+    else
+        emit ticked();
+}
+
+// A tracking program that stopped leaves a file that still reads well.
+void TrackingControl::checkDataAge()
+{
+    const auto *file = dynamic_cast<const FileTrackingSource *>(m_source.get());
+    if (!m_trackingActive || !file || !QFileInfo::exists(file->path())) {
+        m_health.clear(Alarm::DataStale, false);
+        return;
+    }
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    const qint64 staleSeconds = qMax<qint64>(10, 3 * qint64(qMax<quint32>(1u, m_times.repetitionTime)));
+    const qint64 age = QFileInfo(file->path()).lastModified().secsTo(QDateTime::currentDateTime());
+    qint64 behind = 0;
+    if (m_lastRecord.fileTime) {
+        behind = m_lastRecord.fileTime->secsTo(now.time());
+        if (behind < -12 * 3600)  // written before midnight, read after it
+            behind += 24 * 3600;
+    }
+    if (age > staleSeconds)
+        m_health.raise(Alarm::DataStale,
+                       QStringLiteral("tracking data stale: %1 not rewritten for %2 s").arg(file->path()).arg(age));
+    else if (behind > 10)
+        m_health.raise(Alarm::DataStale, QStringLiteral("tracking data stale: written for %1 UTC, %2 s behind the clock")
+                                             .arg(m_lastRecord.fileTime->toString(QStringLiteral("hh:mm:ss")))
+                                             .arg(behind));
+    else
+        m_health.clear(Alarm::DataStale);
 }
