@@ -85,6 +85,9 @@ TrackingControl::TrackingControl(QObject *parent)
 
 TrackingControl::~TrackingControl()
 {
+    // Whoever listened may be gone by now; a view that wants the closing
+    // said calls closeAll() first.
+    blockSignals(true);
     closeAll();
 }
 
@@ -335,6 +338,17 @@ void TrackingControl::commandRotator(RotatorAxis axis, double azimuth, double el
 {
     m_steering.pending.append(rotatorCommand(axis, azimuth, elevation));
     m_pendingSince.start();
+    switch (axis) {
+    case RotatorAxis::Azimuth:
+        m_pendingPosition = QStringLiteral("azimuth %1").arg(azimuth, 0, 'f', 2);
+        break;
+    case RotatorAxis::Elevation:
+        m_pendingPosition = QStringLiteral("elevation %1").arg(elevation, 0, 'f', 2);
+        break;
+    case RotatorAxis::Both:
+        m_pendingPosition = QStringLiteral("az %1, el %2").arg(azimuth, 0, 'f', 2).arg(elevation, 0, 'f', 2);
+        break;
+    }
     if (axis != RotatorAxis::Elevation)
         m_pointing.commandedAzimuth = azimuth;
     if (axis != RotatorAxis::Azimuth)
@@ -385,10 +399,8 @@ void TrackingControl::rotatorReceived(const QByteArray &bytes)
             commandRotator(RotatorAxis::Elevation, m_azimuthParking, m_elevationParking);
     } else {
         m_health.error(StationHealth::Source::Rotator, QStringLiteral("Rotator error code: %1").arg(reply.text));
-        m_health.raise(Alarm::RotatorRefused, QStringLiteral("rotator refused az %1, el %2: %3")
-                                                  .arg(m_pointing.commandedAzimuth.value_or(0.0), 0, 'f', 2)
-                                                  .arg(m_pointing.commandedElevation.value_or(0.0), 0, 'f', 2)
-                                                  .arg(reply.text.trimmed()));
+        m_health.raise(Alarm::RotatorRefused,
+                       QStringLiteral("rotator refused %1: %2").arg(m_pendingPosition, reply.text.trimmed()));
         m_steering.refused();
     }
     emit changed();

@@ -216,6 +216,7 @@ private:
     StationHealth m_health;
     QTimer *m_healthTimer;
     QElapsedTimer m_pendingSince;
+    QString m_pendingPosition;  // the waiting command's position, as the log says it
     int m_unansweredReadouts = 0;
     TrackingRecord m_lastRecord;
     QDateTime m_lastRecordTime;
