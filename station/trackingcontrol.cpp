@@ -822,6 +822,17 @@ void TrackingControl::tune(const QString &mhzText)
 
 // ---- health ----------------------------------------------------------------
 
+QString TrackingControl::trouble(StationPort port) const
+{
+    if (!portSession(port).open)
+        return {};  // "Status: disconnected" stays as it is, also while waiting for the device
+    if (port == StationPort::B)
+        return m_health.active(Alarm::RadioSilent) ? QStringLiteral(", not answering") : QString();
+    if (m_health.active(Alarm::RotatorSilent))
+        return QStringLiteral(", not answering");
+    return m_health.active(Alarm::RotatorRefused) ? QStringLiteral(", refused") : QString();
+}
+
 void TrackingControl::checkHealth()
 {
     bool shown = false;

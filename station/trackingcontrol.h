@@ -122,6 +122,9 @@ public:
 
     const PortSession &portSession(StationPort port) const;
     const StationHealth &health() const { return m_health; }
+    // The device's trouble as a port's status line adds it (", not answering");
+    // empty while it is well.
+    QString trouble(StationPort port) const;
     // The last record read, and when (invalid before the first).
     const TrackingRecord &lastRecord() const { return m_lastRecord; }
     QDateTime lastRecordTime() const { return m_lastRecordTime; }

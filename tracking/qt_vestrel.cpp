@@ -7,11 +7,13 @@
 #include "ui/parkingdialog.h"
 #include "ui/roundingdialog.h"
 #include "ui/serialsettingsdialog.h"
+#include "ui/stationpanel.h"
 #include "ui/timersettingdialog.h"
 #include "ui_Qt_Vestrel.h"
 
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGridLayout>
 #include <QSignalBlocker>
 
 namespace {
@@ -50,6 +52,11 @@ Qt_Vestrel::Qt_Vestrel(QWidget *parent)
     m_station = new TrackingControl(this);
     connect(m_station, &TrackingControl::message, this, &Qt_Vestrel::logMessage);
     connect(m_station, &TrackingControl::changed, this, &Qt_Vestrel::showStation);
+    // Beside the operator's controls, below them: what the station is doing.
+    m_panel = new StationPanel(*m_station, this);
+    auto *grid = static_cast<QGridLayout *>(ui->centralwidget->layout());
+    grid->addWidget(m_panel, grid->rowCount(), 0, 1, grid->columnCount());
+    connect(m_station, &TrackingControl::ticked, m_panel, &StationPanel::refresh);
     connect(m_station, &TrackingControl::antennaPosition, this, [this](double azimuth, double elevation) {
         ui->labelAntennaPosition->setText(
             QStringLiteral("Antenna: az %1, el %2").arg(azimuth, 0, 'f', 2).arg(elevation, 0, 'f', 2));
@@ -271,18 +278,19 @@ void Qt_Vestrel::showStation()
     ui->actionSerial_port->setEnabled(!a.open && !b.open);
     ui->actionPark_rotator->setEnabled(a.open && !a.automatic);
     showDoppler();
+    m_panel->refresh();
 }
 
 void Qt_Vestrel::showPort(SerialPortRecord &record)
 {
     const PortSession &session = m_station->portSession(record.port);
     const bool usable = record.network || !portList.isEmpty();
-    if (session.connecting)
-        record.statusLabel->setText(QStringLiteral("Status: connecting"));
-    else if (session.open)
-        record.statusLabel->setText(QStringLiteral("Status: connected"));
-    else
-        record.statusLabel->setText(usable ? QStringLiteral("Status: disconnected") : QStringLiteral("Status: unknown"));
+    const QString trouble = m_station->trouble(record.port);
+    record.statusLabel->setText(session.connecting ? QStringLiteral("Status: connecting")
+                                : session.open     ? QStringLiteral("Status: connected") + trouble
+                                : usable           ? QStringLiteral("Status: disconnected") + trouble
+                                                   : QStringLiteral("Status: unknown"));
+    record.statusLabel->setStyleSheet(trouble.isEmpty() ? QString() : QStringLiteral("color: #c00000; font-weight: bold"));
     record.openButton->setText(session.connecting ? QStringLiteral("Cancel")
                                                   : session.open ? QStringLiteral("Close") : QStringLiteral("Open"));
     record.typeCombo->setEnabled(!session.open && !session.connecting);

@@ -16,6 +16,7 @@ class QPushButton;
 class QRadioButton;
 class FileLog;
 class ParkingDialog;
+class StationPanel;
 class logDialog;
 class roundingDialog;
 class serialSettingsDialog;
@@ -119,6 +120,7 @@ private:
     SerialPortRecord portA;
     SerialPortRecord portB;
     TrackingControl *m_station = nullptr;
+    StationPanel *m_panel = nullptr;
     serialSettingsDialog *serialSettings = nullptr;
     timerSettingdialog *timerSettings = nullptr;
     roundingDialog *roundingSettings = nullptr;
