@@ -3,12 +3,14 @@
 #include "ephemeris/locator.h"
 #include "hamlib/hamliblinks.h"
 #include "links/seriallinks.h"
+#include "log/filelog.h"
 #include "serial/serialenumerator.h"
 #include "serial/serialport.h"
 #include "settings/numbers.h"
 #include "settings/settingsfile.h"
 #include "transceiver/catframes.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QFileSystemWatcher>
 #include <QTimer>
@@ -16,7 +18,18 @@
 #include <climits>
 #include <cmath>
 
+#include <sys/stat.h>
+
 namespace {
+
+// A link's own inode and change time: a link made anew differs.
+QString linkIdentity(const QString &path)
+{
+    struct stat info {};
+    if (::lstat(QFile::encodeName(path).constData(), &info) != 0 || !S_ISLNK(info.st_mode))
+        return {};
+    return QStringLiteral("%1/%2.%3").arg(info.st_ino).arg(info.st_ctim.tv_sec).arg(info.st_ctim.tv_nsec);
+}
 
 // Message delay (readout interval) in milliseconds as the timers use it.
 int messageDelayMs(quint32 ms)
@@ -35,6 +48,7 @@ int repetitionMs(quint32 seconds)
 
 TrackingControl::TrackingControl(QObject *parent)
     : QObject(parent)
+    , m_fileLog(std::make_unique<FileLog>())
     , m_settings(std::make_unique<SettingsFile>())
     , m_repetitionTimer(new QTimer(this))
     , m_readoutTimer(new QTimer(this))
@@ -104,7 +118,24 @@ void TrackingControl::closeAll()
 void TrackingControl::logDebug(const QString &text)
 {
     if (m_debugMode)
-        emit message(text);
+        logMessage(text);
+}
+
+// Every message goes to the views and to vestrel.log.
+void TrackingControl::logMessage(const QString &text)
+{
+    emit message(text);
+    if (m_fileLog->write(text) || m_fileLogFailed)
+        return;
+    // Said once; the views go on, and the file is tried again with each message.
+    m_fileLogFailed = true;
+    emit message(QStringLiteral("log file %1 cannot be written: %2").arg(m_fileLog->path(), m_fileLog->errorString()));
+    emit logFileFailed();
+}
+
+QString TrackingControl::logPath() const
+{
+    return m_fileLog->path();
 }
 
 QStringList TrackingControl::enumeratePorts()
@@ -473,7 +504,7 @@ bool TrackingControl::openPort(StationPort port, const QString &nameOrAddress, c
     auto *serial = new SerialPort(nameOrAddress, this);
     const auto logMessage = [this, quiet](const QString &text) {
         if (!quiet)
-            emit message(text);
+            this->logMessage(text);
     };
     logMessage(QStringLiteral("Serial %1 settings:").arg(record.name));
     serial->setBaudRate(parameters.baudRate);
@@ -496,6 +527,8 @@ bool TrackingControl::openPort(StationPort port, const QString &nameOrAddress, c
         delete serial;
         return false;
     }
+    record.openedDevice = QFileInfo(nameOrAddress).canonicalFilePath();
+    record.openedLink = linkIdentity(nameOrAddress);
     DeviceLink *link = rotator ? static_cast<DeviceLink *>(new SerialRotatorLink(serial, this))
                                : static_cast<DeviceLink *>(new CatLink(serial, ft847, this));
     openWith(port, link, nameOrAddress);
@@ -528,8 +561,12 @@ void TrackingControl::planReconnect(StationPort port)
 {
     const PortSession &record = session(port);
     Reconnect &plan = m_reconnect[int(port)];
+    // Lost again soon after it came back: a device that cannot stay, tried less often.
+    const bool soonLost = plan.since.isValid() && plan.since.elapsed() < 10000;
+    const int backoff = soonLost ? qMin(plan.backoffSeconds * 2, 30) : 1;
     plan = {};
     plan.wanted = true;
+    plan.backoffSeconds = backoff;
     if (port == StationPort::B) {
         plan.resumeTracking = m_doppler.tracking();
         plan.workingMHz = m_doppler.workingMHz();
@@ -540,7 +577,7 @@ void TrackingControl::planReconnect(StationPort port)
         if (!m_watcher->directories().contains(folder))
             m_watcher->addPath(folder);
         // The folder's notice is the quick way back; this is the sure one.
-        m_reconnectTimers[int(port)]->start(1000);
+        m_reconnectTimers[int(port)]->start(plan.backoffSeconds * 1000);
         return;
     }
     m_reconnectTimers[int(port)]->start(plan.backoffSeconds * 1000);
@@ -556,9 +593,15 @@ void TrackingControl::tryReconnect(StationPort port)
         openPort(port, record.openedName, record.parameters, record.ft847, true);
         return;  // the answer or the next try comes by signal
     }
-    if (QFileInfo::exists(record.openedName) && openPort(port, record.openedName, record.parameters, record.ft847, true))
+    // A pseudo-terminal's number goes to whoever opens one next (a terminal,
+    // say): only a link made anew to one is the device come back.
+    const QString device = QFileInfo(record.openedName).canonicalFilePath();
+    const bool pty = record.openedDevice.startsWith(QLatin1String("/dev/pts/"));
+    const bool back = !device.isEmpty()
+        && (!pty || (!record.openedLink.isEmpty() && linkIdentity(record.openedName) != record.openedLink));
+    if (back && openPort(port, record.openedName, record.parameters, record.ft847, true))
         return;
-    m_reconnectTimers[int(port)]->start(1000);
+    m_reconnectTimers[int(port)]->start(plan.backoffSeconds * 1000);
 }
 
 void TrackingControl::cancelReconnect(StationPort port)
@@ -575,6 +618,8 @@ void TrackingControl::reconnected(StationPort port)
 {
     const Reconnect plan = m_reconnect[int(port)];
     cancelReconnect(port);
+    m_reconnect[int(port)].since.start();
+    m_reconnect[int(port)].backoffSeconds = plan.backoffSeconds;
     if (port == StationPort::B && plan.resumeTracking && m_dopplerRunning) {
         m_doppler.resume(plan.workingMHz, plan.ptt);
         m_frequencyKnown = true;

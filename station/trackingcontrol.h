@@ -19,6 +19,7 @@
 #include <memory>
 #include <optional>
 
+class FileLog;
 class QFileSystemWatcher;
 class QTimer;
 class SettingsFile;
@@ -44,6 +45,8 @@ struct PortSession {
     QString target() const { return link ? link->target() : QString(); }
     // How it was opened last, so that it can be opened again the same way.
     QString openedName;
+    QString openedDevice;  // the device file the name led to then
+    QString openedLink;    // the link's own identity then, when the name is a link
     SerialParameters parameters;
     bool ft847 = false;
 };
@@ -148,9 +151,11 @@ public:
     NetworkSettings networkSettings() const { return m_network; }
     SourceSettings sourceSettings() const { return m_sourceSettings; }
     SettingsFile &settingsFile() { return *m_settings; }
+    QString logPath() const;  // vestrel.log, where every message is kept
 
 signals:
     void message(const QString &text);  // for the log, already worded and filtered
+    void logFileFailed();  // vestrel.log lacks messages from now on
     // Something a view shows changed: ports, modes, frequencies, tracking.
     void changed();
     void antennaPosition(double azimuth, double elevation);
@@ -159,7 +164,7 @@ signals:
 
 private:
     PortSession &session(StationPort port) { return port == StationPort::A ? m_portA : m_portB; }
-    void logMessage(const QString &text) { emit message(text); }
+    void logMessage(const QString &text);
     void logDebug(const QString &text);
     bool portOpened(StationPort port, DeviceLink *link, const QString &shownName);
     void afterOpen(StationPort port);
@@ -188,6 +193,8 @@ private:
     void tryReconnect(StationPort port);
     void cancelReconnect(StationPort port);
     void reconnected(StationPort port);
+    std::unique_ptr<FileLog> m_fileLog;
+    bool m_fileLogFailed = false;
     std::unique_ptr<SettingsFile> m_settings;
     PortSession m_portA;
     PortSession m_portB;
@@ -229,6 +236,7 @@ private:
     struct Reconnect {
         bool wanted = false;
         int backoffSeconds = 1;
+        QElapsedTimer since;  // the last return; a device lost soon after waits longer
         bool resumeTracking = false;  // frequency tracking, for port B
         double workingMHz = 0.0;
         bool ptt = false;

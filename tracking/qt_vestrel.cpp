@@ -1,6 +1,5 @@
 #include "tracking/qt_vestrel.h"
 
-#include "log/filelog.h"
 #include "settings/numbers.h"
 #include "settings/settingsfile.h"
 #include "ui/logdialog.h"
@@ -46,11 +45,13 @@ Qt_Vestrel::Qt_Vestrel(QWidget *parent)
     connect(ui->actionPark_rotator, &QAction::triggered, this, &Qt_Vestrel::on_actionPark_rotator_activated);
 
     logWindow = new logDialog(this);
-    m_fileLog = std::make_unique<FileLog>();
-    logWindow->setRecordNote(QStringLiteral("the full record is in %1").arg(m_fileLog->path()));
-
     m_station = new TrackingControl(this);
-    connect(m_station, &TrackingControl::message, this, &Qt_Vestrel::logMessage);
+    logWindow->setRecordNote(QStringLiteral("the full record is in %1").arg(m_station->logPath()));
+    connect(m_station, &TrackingControl::message, logWindow, &logDialog::append);
+    connect(m_station, &TrackingControl::logFileFailed, this, [this] {
+        logWindow->setRecordNote(
+            QStringLiteral("the record in %1 lacks the messages that could not be written").arg(m_station->logPath()));
+    });
     connect(m_station, &TrackingControl::changed, this, &Qt_Vestrel::showStation);
     // Beside the operator's controls, below them: what the station is doing.
     m_panel = new StationPanel(*m_station, this);
@@ -120,17 +121,6 @@ Qt_Vestrel::~Qt_Vestrel()
         settings.writeAzimutOffset(*azimuth);
     m_station->closeAll();
     delete m_station;
-}
-
-void Qt_Vestrel::logMessage(const QString &text)
-{
-    logWindow->append(text);
-    if (m_fileLog->write(text) || m_fileLogFailed)
-        return;
-    // Said once; the window goes on, and the file is tried again with each message.
-    m_fileLogFailed = true;
-    logWindow->append(QStringLiteral("log file %1 cannot be written: %2").arg(m_fileLog->path(), m_fileLog->errorString()));
-    logWindow->setRecordNote(QStringLiteral("the record in %1 lacks the messages that could not be written").arg(m_fileLog->path()));
 }
 
 void Qt_Vestrel::enumeratePorts()
@@ -461,16 +451,9 @@ void Qt_Vestrel::freqReadTimeout()
 void Qt_Vestrel::frequencyReceiveSlot(qreal) {}
 void Qt_Vestrel::statusReceivedSlot(bool) {}
 
-void Qt_Vestrel::transceiverEexecutionMessageSlot(QString message)
-{
-    logMessage(message);
-}
-
-void Qt_Vestrel::transceiverDebugMessageSlot(QString message)
-{
-    if (m_station->isDebugMode())
-        logMessage(message);
-}
+// Link messages reach the log through the station.
+void Qt_Vestrel::transceiverEexecutionMessageSlot(QString) {}
+void Qt_Vestrel::transceiverDebugMessageSlot(QString) {}
 
 void Qt_Vestrel::on_checkDoppler_stateChanged(int state)
 {
