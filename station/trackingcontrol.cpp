@@ -55,6 +55,7 @@ TrackingControl::TrackingControl(QObject *parent)
     , m_positionTimer(new QTimer(this))
     , m_health([this](const QString &text) { logMessage(text); })
     , m_healthTimer(new QTimer(this))
+    , m_answerTimer(new QTimer(this))
     , m_watcher(new QFileSystemWatcher(this))
 {
     m_settings->setFailureReport([this](const QString &text) { logMessage(text); });
@@ -70,6 +71,10 @@ TrackingControl::TrackingControl(QObject *parent)
     });
     connect(m_healthTimer, &QTimer::timeout, this, &TrackingControl::checkHealth);
     m_healthTimer->start(1000);
+    // A command's answer is waited for to the millisecond, not to the next tick.
+    m_answerTimer->setSingleShot(true);
+    m_answerTimer->setTimerType(Qt::PreciseTimer);  // a coarse one may fire before the time is up
+    connect(m_answerTimer, &QTimer::timeout, this, &TrackingControl::checkHealth);
     for (StationPort port : {StationPort::A, StationPort::B}) {
         QTimer *timer = new QTimer(this);
         timer->setSingleShot(true);
@@ -369,6 +374,7 @@ void TrackingControl::commandRotator(RotatorAxis axis, double azimuth, double el
 {
     m_steering.pending.append(rotatorCommand(axis, azimuth, elevation));
     m_pendingSince.start();
+    m_answerTimer->start(int(silentRotatorMs() + 1));
     switch (axis) {
     case RotatorAxis::Azimuth:
         m_pendingPosition = QStringLiteral("azimuth %1").arg(azimuth, 0, 'f', 2);
@@ -867,6 +873,12 @@ void TrackingControl::tune(const QString &mhzText)
 
 // ---- health ----------------------------------------------------------------
 
+// How long a rotator may leave a command unanswered: 5 s, or two repetitions.
+qint64 TrackingControl::silentRotatorMs() const
+{
+    return qMax<qint64>(5000, 2000 * qint64(qMax<quint32>(1u, m_times.repetitionTime)));
+}
+
 QString TrackingControl::trouble(StationPort port) const
 {
     if (!portSession(port).open)
@@ -881,7 +893,7 @@ QString TrackingControl::trouble(StationPort port) const
 void TrackingControl::checkHealth()
 {
     bool shown = false;
-    const qint64 silentMs = qMax<qint64>(5000, 2000 * qint64(qMax<quint32>(1u, m_times.repetitionTime)));
+    const qint64 silentMs = silentRotatorMs();
     if (m_portA.open && !m_steering.pending.isEmpty() && m_pendingSince.isValid()
         && m_pendingSince.elapsed() > silentMs)
         shown |= m_health.raise(Alarm::RotatorSilent, QStringLiteral("rotator not answering: no answer to %1 for %2 s")
@@ -903,17 +915,18 @@ void TrackingControl::checkDataAge()
         return;
     }
     const QDateTime now = QDateTime::currentDateTimeUtc();
-    const qint64 staleSeconds = qMax<qint64>(10, 3 * qint64(qMax<quint32>(1u, m_times.repetitionTime)));
-    const qint64 age = QFileInfo(file->path()).lastModified().secsTo(QDateTime::currentDateTime());
+    const qint64 staleMs = 1000 * qMax<qint64>(10, 3 * qint64(qMax<quint32>(1u, m_times.repetitionTime)));
+    const qint64 ageMs = QFileInfo(file->path()).lastModified().msecsTo(QDateTime::currentDateTime());
     qint64 behind = 0;
     if (m_lastRecord.fileTime) {
         behind = m_lastRecord.fileTime->secsTo(now.time());
         if (behind < -12 * 3600)  // written before midnight, read after it
             behind += 24 * 3600;
     }
-    if (age > staleSeconds)
-        m_health.raise(Alarm::DataStale,
-                       QStringLiteral("tracking data stale: %1 not rewritten for %2 s").arg(file->path()).arg(age));
+    if (ageMs > staleMs)
+        m_health.raise(Alarm::DataStale, QStringLiteral("tracking data stale: %1 not rewritten for %2 s")
+                                             .arg(file->path())
+                                             .arg(ageMs / 1000));
     else if (behind > 10)
         m_health.raise(Alarm::DataStale, QStringLiteral("tracking data stale: written for %1 UTC, %2 s behind the clock")
                                              .arg(m_lastRecord.fileTime->toString(QStringLiteral("hh:mm:ss")))

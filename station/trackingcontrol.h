@@ -188,6 +188,7 @@ private:
                   bool quiet);
     void commandRotator(RotatorAxis axis, double azimuth, double elevation);
     void checkHealth();
+    qint64 silentRotatorMs() const;
     void checkDataAge();
     void planReconnect(StationPort port);
     void tryReconnect(StationPort port);
@@ -225,6 +226,7 @@ private:
     DopplerControl m_doppler;
     StationHealth m_health;
     QTimer *m_healthTimer;
+    QTimer *m_answerTimer;
     QElapsedTimer m_pendingSince;
     QString m_pendingPosition;  // the waiting command's position, as the log says it
     int m_unansweredReadouts = 0;

@@ -4,6 +4,8 @@
 #include "station/trackingcontrol.h"
 #include "ui_StationPanel.h"
 
+#include <QCheckBox>
+
 namespace {
 
 QString degrees(double value)
@@ -38,12 +40,14 @@ const char *targetName(TrackingTarget target)
 
 } // namespace
 
-StationPanel::StationPanel(const TrackingControl &station, QWidget *parent)
+StationPanel::StationPanel(TrackingControl &station, QWidget *parent)
     : QWidget(parent)
     , m_station(station)
     , m_ui(new Ui::StationPanelClass)
 {
     m_ui->setupUi(this);
+    m_ui->checkReconnect->setChecked(station.autoReconnect());
+    connect(m_ui->checkReconnect, &QCheckBox::toggled, &station, &TrackingControl::setAutoReconnect);
     refresh();
 }
 

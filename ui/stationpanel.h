@@ -22,7 +22,7 @@ class StationPanel : public QWidget
     Q_OBJECT
 
 public:
-    explicit StationPanel(const TrackingControl &station, QWidget *parent = nullptr);
+    explicit StationPanel(TrackingControl &station, QWidget *parent = nullptr);
     ~StationPanel() override;
 
     void refresh();
@@ -30,7 +30,7 @@ public:
 private:
     void refreshPasses(const QDateTime &now);
 
-    const TrackingControl &m_station;
+    TrackingControl &m_station;
     std::unique_ptr<Ui::StationPanelClass> m_ui;
     // Rise, set and common windows change slowly; worked out again each minute.
     QDateTime m_passesComputed;
