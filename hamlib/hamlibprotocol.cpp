@@ -118,8 +118,8 @@ QByteArray withVfo(const QByteArray &command, bool vfoMode)
     const QByteArray line = command.chopped(1);  // without its '\n'
     const int space = line.indexOf(' ');
     if (space < 0)
-        return line + ' ' + currentVfo + '\n';
-    return line.left(space) + ' ' + currentVfo + line.mid(space) + '\n';
+        return line + ' ' + trackedVfo + '\n';
+    return line.left(space) + ' ' + trackedVfo + line.mid(space) + '\n';
 }
 
 std::optional<bool> parseVfoMode(const QByteArray &line)

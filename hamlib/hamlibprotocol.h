@@ -49,9 +49,12 @@ inline const QByteArray getPttCommand = QByteArrayLiteral("t\n");
 inline const QByteArray getPositionCommand = QByteArrayLiteral("p\n");
 
 // The same with the VFO argument a daemon in VFO mode (--vfo) wants before
-// any other: "f" -> "f currVFO", "F 432065000" -> "F currVFO 432065000".
+// any other: "f" -> "f VFOA", "F 432065000" -> "F VFOA 432065000". The
+// station tunes VFO A, as Hamlib's own network client does by default: in VFO
+// mode "currVFO" is whatever the daemon's last client chose (rigctld 4.5's
+// dummy radio even answers "RPRT 0" to "F currVFO" and stays where it is).
 QByteArray withVfo(const QByteArray &command, bool vfoMode);
-inline const QByteArray currentVfo = QByteArrayLiteral("currVFO");
+inline const QByteArray trackedVfo = QByteArrayLiteral("VFOA");
 inline const QByteArray checkVfoCommand = QByteArrayLiteral("\\chk_vfo\n");
 inline const QByteArray dumpStateCommand = QByteArrayLiteral("\\dump_state\n");
 // The answer to "\chk_vfo": "1" (or "CHKVFO 1") when the daemon runs in VFO mode.

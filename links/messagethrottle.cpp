@@ -24,8 +24,10 @@ void MessageThrottle::report(const QString &text, const QString &item)
         emit message(text);
         return;
     }
-    if (m_count++ == 0)
+    if (m_count++ == 0) {
+        m_firstText = text;
         m_first = item;
+    }
 }
 
 bool MessageThrottle::tryCount()
@@ -40,9 +42,11 @@ void MessageThrottle::periodEnded()
 {
     if (m_count == 0)
         return;  // quiet for a whole period: the next one is said at once again
-    const QString text = m_summary.arg(QString::number(m_count), m_first);
+    // One alone is said as it would have been.
+    const QString text = m_count == 1 ? m_firstText : m_summary.arg(QString::number(m_count), m_first);
     m_count = 0;
     m_first.clear();
+    m_firstText.clear();
     m_timer->start();
     emit message(text);
 }

@@ -7,7 +7,8 @@ class QTimer;
 
 // Keeps a flood of like messages (bad lines, wrong replies) from flooding the
 // log: the first is said at once, the ones that follow within the period are
-// counted, and at the period's end one summary names how many and the first.
+// counted, and at the period's end one summary names how many and the first
+// (a single one counted is said as it is).
 // So at most one message a period, however fast the faults come.
 class MessageThrottle : public QObject
 {
@@ -37,4 +38,5 @@ private:
     QTimer *m_timer;
     qint64 m_count = 0;
     QString m_first;
+    QString m_firstText;
 };

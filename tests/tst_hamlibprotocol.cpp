@@ -143,8 +143,8 @@ private slots:
         QCOMPARE(errorText(-11), QStringLiteral("function not available"));
         QCOMPARE(errorText(-99), QStringLiteral("unknown error"));
         QCOMPARE(errorText(std::numeric_limits<int>::min()), QStringLiteral("unknown error"));
-        QCOMPARE(withVfo(getFrequencyCommand, true), QByteArray("f currVFO\n"));
-        QCOMPARE(withVfo(setFrequencyCommand(432065250), true), QByteArray("F currVFO 432065250\n"));
+        QCOMPARE(withVfo(getFrequencyCommand, true), QByteArray("f VFOA\n"));
+        QCOMPARE(withVfo(setFrequencyCommand(432065250), true), QByteArray("F VFOA 432065250\n"));
         QCOMPARE(withVfo(setFrequencyCommand(432065250), false), QByteArray("F 432065250\n"));
         QCOMPARE(parseVfoMode("1"), std::optional<bool>(true));
         QCOMPARE(parseVfoMode("CHKVFO 0"), std::optional<bool>(false));
