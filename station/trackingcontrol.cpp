@@ -3,6 +3,7 @@
 #include "ephemeris/locator.h"
 #include "hamlib/hamliblinks.h"
 #include "links/seriallinks.h"
+#include "links/showntext.h"
 #include "log/filelog.h"
 #include "serial/serialenumerator.h"
 #include "serial/serialport.h"
@@ -163,6 +164,9 @@ const PortSession &TrackingControl::portSession(StationPort port) const
 void TrackingControl::setTimes(quint32 repetitionSeconds, quint32 messageDelayMs)
 {
     m_times = {repetitionSeconds, messageDelayMs};
+    for (PortSession *record : {&m_portA, &m_portB})
+        if (record->link)
+            record->link->setCommandLifetime(repetitionMs(repetitionSeconds));
     m_settings->writeRepetitionTime(repetitionSeconds);
     m_settings->writeMessageDelay(messageDelayMs);
 }
@@ -420,7 +424,7 @@ void TrackingControl::rotatorReceived(const QByteArray &bytes)
     if (!m_portA.automatic && !m_steering.parkingActive()) {
         const int zero = bytes.indexOf('\0');
         logMessage(QStringLiteral("Port A data received (%1 bytes): %2")
-                       .arg(QString::number(bytes.size()), QString::fromLatin1(zero < 0 ? bytes : bytes.left(zero))));
+                       .arg(QString::number(bytes.size()), shownText(zero < 0 ? bytes : bytes.left(zero))));
         return;
     }
     if (!m_rotator)
@@ -676,6 +680,8 @@ void TrackingControl::wireLink(StationPort port)
     DeviceLink *link = session(port).link;
     // Outside debug mode every trace line would be formatted only to be dropped.
     link->setTracing(m_debugMode);
+    // A command not sent within a repetition is no longer meant.
+    link->setCommandLifetime(repetitionMs(m_times.repetitionTime));
     const auto source = port == StationPort::A ? StationHealth::Source::Rotator : StationHealth::Source::Radio;
     connect(link, &DeviceLink::message, this, [this, source](const QString &text) { m_health.error(source, text); });
     connect(link, &DeviceLink::debugMessage, this, &TrackingControl::logDebug);
@@ -698,7 +704,7 @@ void TrackingControl::wireLink(StationPort port)
             [this](bool transmitting) { m_doppler.transmitting = transmitting; });
     connect(transceiver, &DeviceLink::received, this, [this](const QByteArray &bytes) {
         logMessage(QStringLiteral("Port B data received (%1 bytes): %2")
-                       .arg(QString::number(bytes.size()), QString::fromLatin1(bytes)));
+                       .arg(QString::number(bytes.size()), shownText(bytes)));
     });
 }
 

@@ -118,25 +118,33 @@ void LogDialogTest::messageWithLineBreaksIsOneParagraph()
 void LogDialogTest::keepsTheMostRecentMessages_data()
 {
     QTest::addColumn<int>("limit");
+    QTest::addColumn<int>("characterLimit");
     QTest::addColumn<int>("appended");
+    QTest::addColumn<int>("kept");
 
-    QTest::newRow("below the bound") << 5 << 4;
-    QTest::newRow("at the bound") << 5 << 5;
-    QTest::newRow("one past") << 5 << 6;
-    QTest::newRow("far past") << 5 << 1000;
-    QTest::newRow("bound of one") << 1 << 3;
+    QTest::newRow("below the bound") << 5 << 1000000 << 4 << 4;
+    QTest::newRow("at the bound") << 5 << 1000000 << 5 << 5;
+    QTest::newRow("one past") << 5 << 1000000 << 6 << 5;
+    QTest::newRow("far past") << 5 << 1000000 << 1000 << 5;
+    QTest::newRow("bound of one") << 1 << 1000000 << 3 << 1;
+    // "message 10" on are ten characters each.
+    QTest::newRow("characters bind first") << 100 << 30 << 20 << 3;
+    QTest::newRow("one message longer than the character bound") << 100 << 5 << 20 << 1;
 }
 
 void LogDialogTest::keepsTheMostRecentMessages()
 {
     QFETCH(int, limit);
+    QFETCH(int, characterLimit);
     QFETCH(int, appended);
+    QFETCH(int, kept);
     m_log->setRecordNote("the full record is in /tmp/vestrel.log");
     m_log->setMessageLimit(limit);
+    m_log->setCharacterLimit(characterLimit);
     for (int i = 0; i < appended; ++i)
         m_log->append(QStringLiteral("message %1").arg(i));
 
-    const int dropped = qMax(0, appended - limit);
+    const int dropped = appended - kept;
     QCOMPARE(m_log->droppedCount(), qint64(dropped));
     QStringList expected;
     if (dropped > 0)

@@ -42,6 +42,13 @@ void logDialog::setMessageLimit(int limit)
         dropOldest();
 }
 
+void logDialog::setCharacterLimit(qsizetype limit)
+{
+    m_characterLimit = qMax<qsizetype>(1, limit);
+    while (m_messages > 1 && m_characters > m_characterLimit)
+        dropOldest();
+}
+
 void logDialog::setRecordNote(const QString &note)
 {
     m_recordNote = note;
@@ -77,7 +84,11 @@ void logDialog::append(const QString &text)
         cursor.setCharFormat(QTextCharFormat());
     cursor.insertText(oneParagraph(text));
     ++m_messages;
+    m_lengths.push_back(text.size());
+    m_characters += text.size();
     if (m_messages > m_limit)
+        dropOldest();
+    while (m_messages > 1 && m_characters > m_characterLimit)
         dropOldest();
 
     if (atBottom)
@@ -102,6 +113,8 @@ void logDialog::dropOldest()
         cursor.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
     }
     --m_messages;
+    m_characters -= m_lengths.front();
+    m_lengths.pop_front();
     ++m_dropped;
     cursor.insertText(droppedNote(), QTextCharFormat());
     cursor.endEditBlock();

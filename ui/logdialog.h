@@ -3,6 +3,7 @@
 #include <QDialog>
 #include <QString>
 
+#include <deque>
 #include <memory>
 
 namespace Ui {
@@ -11,14 +12,16 @@ class logDialogClass;
 
 // The running record of the session: one paragraph per message, appended
 // whether the window is shown or not. Only the most recent messages are
-// kept, so that a night of traffic cannot fill the memory; once older ones
-// have gone, the first paragraph says how many and where the full record is.
+// kept, by count and by characters, so that neither a night of traffic nor a
+// flood of long ones can fill the memory; once older ones have gone, the
+// first paragraph says how many and where the full record is.
 class logDialog : public QDialog
 {
     Q_OBJECT
 
 public:
     static constexpr int defaultMessageLimit = 100000;
+    static constexpr qsizetype defaultCharacterLimit = 4000000;
 
     explicit logDialog(QWidget *parent = nullptr);
     ~logDialog() override;
@@ -28,6 +31,8 @@ public:
     // Messages kept besides the note on dropped ones.
     void setMessageLimit(int limit);
     int messageLimit() const { return m_limit; }
+    // Characters kept in the messages; the newest message is kept whatever its length.
+    void setCharacterLimit(qsizetype limit);
     // Said after the count of dropped messages, for example where the log file is.
     void setRecordNote(const QString &note);
     qint64 droppedCount() const { return m_dropped; }
@@ -40,5 +45,8 @@ private:
     int m_limit = defaultMessageLimit;
     int m_messages = 0;
     qint64 m_dropped = 0;
+    qsizetype m_characterLimit = defaultCharacterLimit;
+    qsizetype m_characters = 0;
+    std::deque<qsizetype> m_lengths;  // of the messages kept, oldest first
     QString m_recordNote;
 };
