@@ -3,11 +3,14 @@
 
 #include "ephemeris/passes.h"
 #include "station/trackingcontrol.h"
+#include "ui/sourcedialog.h"
 #include "ui/stationpanel.h"
 
 #include <QApplication>
 #include <QFile>
 #include <QLabel>
+#include <QLineEdit>
+#include <QRadioButton>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -96,6 +99,41 @@ private slots:
                  QStringLiteral("Doppler: own echo -612 Hz (-3.5 Hz/min), DX -345 Hz (12.5 Hz/min)"));
         QCOMPARE(text("labelPanelHorizon"), horizon);
         QCOMPARE(station.health().active(Alarm::BelowHorizon), elevation < 0);
+    }
+
+    // The source dialog takes only what the sky can be computed from.
+    void sourceEntries_data()
+    {
+        QTest::addColumn<bool>("builtIn");
+        QTest::addColumn<QString>("home");
+        QTest::addColumn<QString>("dx");
+        QTest::addColumn<QString>("frequency");
+        QTest::addColumn<bool>("taken");
+        QTest::newRow("file, nothing else") << false << "" << "" << "432.065" << true;
+        QTest::newRow("built-in, both") << true << "jo70fd" << "FN20" << "1296.1" << true;
+        QTest::newRow("built-in without home") << true << "" << "FN20" << "432" << false;
+        QTest::newRow("not a locator") << true << "JO70ZZ" << "" << "432" << false;
+        QTest::newRow("not a frequency") << false << "" << "" << "nan" << false;
+    }
+
+    void sourceEntries()
+    {
+        QFETCH(bool, builtIn);
+        QFETCH(QString, home);
+        QFETCH(QString, dx);
+        QFETCH(QString, frequency);
+        QFETCH(bool, taken);
+        SourceDialog dialog;
+        dialog.show(SourceSettings());
+        dialog.findChild<QRadioButton *>(builtIn ? "radioSourceBuiltIn" : "radioSourceFile")->setChecked(true);
+        dialog.findChild<QLineEdit *>("lineHomeLocator")->setText(home);
+        dialog.findChild<QLineEdit *>("lineDxLocator")->setText(dx);
+        dialog.findChild<QLineEdit *>("lineSourceFrequency")->setText(frequency);
+        const auto settings = dialog.entered();
+        QCOMPARE(bool(settings), taken);
+        QCOMPARE(dialog.findChild<QLabel *>("labelSourceProblem")->text().isEmpty(), taken);
+        if (settings)
+            QCOMPARE(settings->homeLocator, home.toUpper());
     }
 };
 

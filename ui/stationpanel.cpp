@@ -2,9 +2,11 @@
 
 #include "ephemeris/locator.h"
 #include "station/trackingcontrol.h"
+#include "ui/sourcedialog.h"
 #include "ui_StationPanel.h"
 
 #include <QCheckBox>
+#include <QPushButton>
 
 namespace {
 
@@ -48,6 +50,10 @@ StationPanel::StationPanel(TrackingControl &station, QWidget *parent)
     m_ui->setupUi(this);
     m_ui->checkReconnect->setChecked(station.autoReconnect());
     connect(m_ui->checkReconnect, &QCheckBox::toggled, &station, &TrackingControl::setAutoReconnect);
+    m_sourceDialog = new SourceDialog(this);
+    connect(m_ui->buttonSource, &QPushButton::clicked, this,
+            [this] { m_sourceDialog->show(m_station.sourceSettings()); });
+    connect(m_sourceDialog, &SourceDialog::sourceConfirmed, &station, &TrackingControl::setSource);
     refresh();
 }
 

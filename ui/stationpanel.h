@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 
+class SourceDialog;
 class TrackingControl;
 
 namespace Ui {
@@ -32,6 +33,7 @@ private:
 
     TrackingControl &m_station;
     std::unique_ptr<Ui::StationPanelClass> m_ui;
+    SourceDialog *m_sourceDialog = nullptr;
     // Rise, set and common windows change slowly; worked out again each minute.
     QDateTime m_passesComputed;
     QString m_passesKey;
