@@ -1,10 +1,12 @@
 // How soon the station says a device or the data stopped, and how soon it
 // commands a device again once it is back: the window-free station on the
-// simulated devices and on Hamlib's dummy daemons, with its own timers.
+// simulated devices and on Hamlib's dummy daemons, with its own timers. Also
+// what a flood of short lines from a daemon costs the event loop and memory.
 //
 //   bench_alarms [--quick]   --quick leaves out the slow stale-data figure
 
 #include "benchreport.h"
+#include "faulttesting.h"
 #include "hamlibtesting.h"
 
 #include "sim/simrotator.h"
@@ -85,6 +87,40 @@ QString figure(qint64 ms)
     return ms < 0 ? QStringLiteral("never") : bench::ms(double(ms), 0);
 }
 
+// rotctld answering every position readout with 1 MB of "garbage\n" for a
+// few seconds while the station tracks.
+void floodFigures(int seconds)
+{
+    Bench b;
+    hamlibtesting::FakeDaemon rotctld;
+    bool flooding = false;
+    int floods = 0;
+    rotctld.answer = [&](const QByteArray &line) -> QByteArray {
+        if (line == "\\dump_state")
+            return hamlibtesting::rotDump;
+        if (line != "p")
+            return "RPRT 0\n";
+        if (!flooding)
+            return "100.00\n20.00\n";
+        ++floods;
+        return QByteArray("garbage\n").repeated(131072);
+    };
+    b.station.setNetwork(StationPort::A, true);
+    b.station.open(StationPort::A, rotctld.address(), {}, false);
+    bench::waitUntil([&] { return b.station.pointing().actualAzimuth.has_value(); }, 5000);
+    faulttesting::Meter meter;
+    faulttesting::LagProbe lag;
+    flooding = true;
+    bench::idle(seconds * 1000);
+    flooding = false;
+    bench::row(QStringLiteral("event-loop delay, rotctld flooding 1 MB/s of short lines"),
+               bench::ms(double(lag.maxLagMs()), 0) + QStringLiteral(" (%1 MB sent)").arg(floods),
+               QStringLiteral("bound 100 ms"));
+    bench::row(QStringLiteral("memory growth, rotctld flooding 1 MB/s of short lines"),
+               QStringLiteral("%1 MB over %2 s").arg(meter.growthMb(), 0, 'f', 1).arg(seconds),
+               QStringLiteral("bound 16 MB"));
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -135,6 +171,7 @@ int main(int argc, char **argv)
                    QStringLiteral("goal 3000 ms"));
     }
 
+    floodFigures(quick ? 3 : 10);
     if (!hamlibtesting::daemonsInstalled())
         return 0;
     Bench b;

@@ -2,19 +2,24 @@
 // rate, then checks what an operator would look for the next morning: every
 // rotator command well formed, every frequency sent equal to the working
 // frequency plus the file's Doppler shift, memory flat after warm-up, and
-// the antenna and radio on the target once the faults stop. Prints figures;
-// exits with 1 when a check fails.
+// the antenna and radio on the target once the faults stop. Beside it runs
+// the window-free station on scripted rotctld and rigctld with daemon faults
+// of its own, held to the same checks. Prints figures; exits with 1 when a
+// check fails.
 //
 //   soak [seconds]   (default 120)
 
 #include "benchreport.h"
 #include "faulttesting.h"
+#include "hamlibtesting.h"
 #include "windowtesting.h"
 
 #include "sim/simrotator.h"
 #include "sim/simtransceiver.h"
+#include "station/trackingcontrol.h"
 
 #include <QCheckBox>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QSet>
 #include <QTextDocument>
@@ -22,10 +27,12 @@
 #include <cmath>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <vector>
 
 using namespace windowtesting;
 using namespace faulttesting;
+using hamlibtesting::FakeDaemon;
 using SoakStation = Station<SimRotator, SimTransceiver>;
 
 namespace {
@@ -52,6 +59,140 @@ Sky skyAt(double t)
     return {std::round((100.0 + 40.0 * std::sin(t / 300.0)) * 100.0) / 100.0,
             std::round((20.0 + 15.0 * std::sin(t / 170.0)) * 100.0) / 100.0, int(std::lround(2000.0 * std::sin(t / 45.0)))};
 }
+
+// The station once more, without a window, on scripted daemons that answer
+// as a rotator and a radio would (what is set is read back) until a fault is
+// switched on. Every command is checked as it arrives.
+struct DaemonStation {
+    enum class Fault { None, Silent, Garbage, ShortLines, LongLine, Absurd };
+
+    explicit DaemonStation(const QString &dataPath)
+    {
+        rotctld.answer = [this](const QByteArray &line) { return rotatorAnswer(line); };
+        rigctld.answer = [this](const QByteArray &line) { return radioAnswer(line); };
+        // Its settings and vestrel.log apart from the window's.
+        const QString home = QDir::currentPath();
+        QDir().mkdir(QStringLiteral("daemons"));
+        QDir::setCurrent(QStringLiteral("daemons"));
+        station = std::make_unique<TrackingControl>();
+        QObject::connect(station.get(), &TrackingControl::message, [this] { ++messages; });
+        station->setTimes(1, 200);
+        station->setDataFile(dataPath);
+        for (StationPort port : {StationPort::A, StationPort::B}) {
+            station->setNetwork(port, true);
+            station->setAuto(port, true);
+        }
+        station->open(StationPort::A, rotctld.address(), {}, false);
+        station->open(StationPort::B, rigctld.address(), {}, false);
+        QDir::setCurrent(home);
+        // The operator engages "Track frequency" whenever a reading allows it.
+        QObject::connect(&operatorTimer, &QTimer::timeout, [this] {
+            if (station->isFrequencyKnown() && !station->doppler().tracking())
+                station->setFrequencyTracking(true);
+        });
+        operatorTimer.start(100);
+    }
+
+    // The answer to a readout under a fault; good is what a sound device says.
+    static QByteArray readout(Fault fault, const QByteArray &good, const QByteArray &shortLine,
+                              const QByteArray &absurd)
+    {
+        switch (fault) {
+        case Fault::Garbage: return "garbage\n";
+        case Fault::ShortLines: return shortLine.repeated((1 << 20) / shortLine.size());  // 1 MB
+        case Fault::LongLine: return QByteArray(1 << 20, 'x');
+        case Fault::Absurd: return absurd;
+        default: return good;
+        }
+    }
+
+    QByteArray rotatorAnswer(const QByteArray &line)
+    {
+        if (rotatorFault == Fault::Silent)
+            return {};
+        if (line == "\\dump_state")
+            return hamlibtesting::rotDump;
+        if (line == "p") {
+            return readout(rotatorFault, QByteArray::number(azimuth, 'f', 2) + '\n'
+                               + QByteArray::number(elevation, 'f', 2) + '\n',
+                           "garbage\n", "1e308\n0\n");
+        }
+        if (line.startsWith("P ")) {
+            ++positions;
+            const QList<QByteArray> fields = line.split(' ');
+            bool azOk = false;
+            bool elOk = false;
+            const double az = fields.value(1).toDouble(&azOk);
+            const double el = fields.value(2).toDouble(&elOk);
+            if (fields.size() != 3 || !azOk || !elOk || az < -180 || az > 450 || el < 0 || el > 90) {
+                if (++badPositions <= 5)
+                    std::printf("rotctld got a bad position: \"%s\"\n", line.constData());
+                return "RPRT -1\n";
+            }
+            azimuth = az;
+            elevation = el;
+            return "RPRT 0\n";
+        }
+        return "RPRT -4\n";
+    }
+
+    QByteArray radioAnswer(const QByteArray &line)
+    {
+        if (radioFault == Fault::Silent)
+            return {};
+        if (line == "\\dump_state")
+            return hamlibtesting::rigDump;
+        if (line == "\\chk_vfo" || line == "t")
+            return "0\n";
+        if (line == "f") {
+            return readout(radioFault, QByteArray::number(hz) + '\n', "145000000\n", "1000\n");
+        }
+        if (line.startsWith("F ")) {
+            ++frequencies;
+            bool ok = false;
+            const qint64 value = line.mid(2).toLongLong(&ok);
+            if (!ok || value < 430000000 || value > 440000000) {
+                if (++badFrequencies <= 5)
+                    std::printf("rigctld got a bad frequency: \"%s\"\n", line.constData());
+                return "RPRT -1\n";
+            }
+            hz = value;
+            return "RPRT 0\n";
+        }
+        return "RPRT -4\n";
+    }
+
+    // Both ports open, the antenna on the target and the radio on the
+    // Doppler-corrected working frequency, and both read back by the station.
+    bool onTarget(const Sky &sky, double deadBand) const
+    {
+        const Pointing &pointing = station->pointing();
+        const auto shown = station->shownFrequency();
+        const double wantedHz = station->doppler().workingMHz() * 1e6 + sky.doppler;
+        return station->portSession(StationPort::A).open && station->portSession(StationPort::B).open
+            && station->doppler().tracking() && std::fabs(azimuth - sky.azimuth) <= deadBand + 0.005
+            && std::fabs(elevation - sky.elevation) <= deadBand + 0.005 && pointing.actualAzimuth
+            && pointing.actualElevation && std::fabs(*pointing.actualAzimuth - azimuth) < 0.005
+            && std::fabs(*pointing.actualElevation - elevation) < 0.005
+            && std::fabs(double(hz) - wantedHz) <= 11.0  // F goes out only on a change of a step (10 Hz)
+            && shown && std::fabs(shown->mhz * 1e6 - double(hz)) < 1.0;
+    }
+
+    FakeDaemon rotctld;
+    FakeDaemon rigctld;
+    Fault rotatorFault = Fault::None;
+    Fault radioFault = Fault::None;
+    double azimuth = 0.0;
+    double elevation = 0.0;
+    qint64 hz = 432065000;
+    int positions = 0;
+    int badPositions = 0;
+    int frequencies = 0;
+    int badFrequencies = 0;
+    int messages = 0;
+    std::unique_ptr<TrackingControl> station;
+    QTimer operatorTimer;
+};
 
 quint32 frameHz(const QByteArray &frame)
 {
@@ -112,6 +253,7 @@ int main(int argc, char **argv)
     s.clickOpenA();
     s.clickOpenB();
     operatorTimer.start(100);
+    DaemonStation d(s.dataPath());
 
     auto replug = [&](PtyPeer &device, const char *openButton) {
         device.reopen();
@@ -149,20 +291,54 @@ int main(int argc, char **argv)
         {"rotator cable pulled", [&] { s.rotator.hangUp(); }, [&] { replug(s.rotator, "buttonOpenSerialA"); }},
         {"radio cable pulled", [&] { s.radio.hangUp(); }, [&] { replug(s.radio, "buttonOpenSerialB"); }},
     };
+    // Switched with the serial ones, each phase one of each, so that a short
+    // run still sees every kind.
+    using F = DaemonStation::Fault;
+    const auto both = [&](F rotator, F radio) {
+        return [&d, rotator, radio] {
+            d.rotatorFault = rotator;
+            d.radioFault = radio;
+        };
+    };
+    const std::vector<Fault> daemonFaults {
+        {"daemons silent", both(F::Silent, F::Silent), both(F::None, F::None)},
+        {"daemons answer garbage", both(F::Garbage, F::Garbage), both(F::None, F::None)},
+        {"rotctld floods 1 MB of short lines", both(F::ShortLines, F::None), both(F::None, F::None)},
+        {"daemons send 1 MB lines without a newline", both(F::LongLine, F::LongLine), both(F::None, F::None)},
+        {"rigctld floods 1 MB of short lines", both(F::None, F::ShortLines), both(F::None, F::None)},
+        {"daemons answer absurd values", both(F::Absurd, F::Absurd), both(F::None, F::None)},
+        {"daemons go away and come back",
+         [&] {
+             d.rotctld.goAway();
+             d.rigctld.goAway();
+         },
+         [&] {
+             if (!d.rotctld.comeBack() || !d.rigctld.comeBack())
+                 std::printf("a daemon could not listen again\n");
+         }},
+    };
     size_t next = 0;
+    size_t nextDaemon = 0;
     int injected = 0;
     const Fault *active = nullptr;
+    const Fault *activeDaemon = nullptr;
     QTimer injector;
     QObject::connect(&injector, &QTimer::timeout, [&] {
+        d.rotctld.lines.clear();  // checked as they came
+        d.rigctld.lines.clear();
         if (active) {
             active->end();
+            activeDaemon->end();
             active = nullptr;
             return;
         }
         active = &faults[next];
+        activeDaemon = &daemonFaults[nextDaemon];
         next = (next + 1) % faults.size();
+        nextDaemon = (nextDaemon + 1) % daemonFaults.size();
         ++injected;
         active->begin();
+        activeDaemon->begin();
     });
     injector.start(faultPhaseMs);
 
@@ -176,19 +352,25 @@ int main(int argc, char **argv)
 
     // Faults stop; the target stands still; everything must settle on it.
     injector.stop();
-    if (active)
+    if (active) {
         active->end();
+        activeDaemon->end();
+    }
     sky.stop();
     fileHeld = false;
     writeSky();
     const qint64 faultsEndedMs = clock.elapsed();
+    qint64 daemonSettleMs = -1;
     const bool converged = bench::waitUntil(
         [&] {
+            if (daemonSettleMs < 0 && d.onTarget(lastSky, deadBand))
+                daemonSettleMs = clock.elapsed() - faultsEndedMs;
             const auto az = s.rotator.azimuth();
             const auto el = s.rotator.elevation();
             return doppler->isChecked() && az && el && std::fabs(*az - lastSky.azimuth) <= deadBand + 0.005
                 && std::fabs(*el - lastSky.elevation) <= deadBand + 0.005
-                && s.radio.frequency() == dopplerRuleHz(s.window->workingFrequency(), lastSky.doppler);
+                && s.radio.frequency() == dopplerRuleHz(s.window->workingFrequency(), lastSky.doppler)
+                && daemonSettleMs >= 0;
         },
         60000);
     const qint64 settleMs = clock.elapsed() - faultsEndedMs;
@@ -227,8 +409,9 @@ int main(int argc, char **argv)
     const double allowedGrowthMb = 8.0 + newParagraphs * 3.0 / 1024.0;
     const bool flat = growthMb <= allowedGrowthMb;
 
-    std::printf("soak: %.0f s, %d faults injected (%zu kinds), warm-up %.0f s\n", double(clock.elapsed()) / 1000.0,
-                injected, faults.size(), double(warmUpMs) / 1000.0);
+    std::printf("soak: %.0f s, %d faults injected (%zu serial and %zu daemon kinds), warm-up %.0f s\n",
+                double(clock.elapsed()) / 1000.0, injected, faults.size(), daemonFaults.size(),
+                double(warmUpMs) / 1000.0);
     std::printf("memory: %.1f MB after warm-up, %.1f MB at end (%+.1f MB; %d new log paragraphs, %.1f MB allowed)\n",
                 double(residentAfterWarmUp) / 1048576.0, double(residentAtEnd) / 1048576.0, growthMb, newParagraphs,
                 allowedGrowthMb);
@@ -236,11 +419,15 @@ int main(int argc, char **argv)
                 whole.cpuShare() * 100.0, lag.maxLagMs());
     std::printf("rotator: %lld commands, %d malformed; radio: %d frequencies, %d off the Doppler rule\n",
                 qint64(commands.size()), malformed, frequencies, wrongFrequencies);
-    std::printf("converged on the target %s (%.1f s after the faults stopped)\n", converged ? "yes" : "NO",
-                double(settleMs) / 1000.0);
+    std::printf("daemons: %d positions, %d bad; %d frequencies, %d bad; %d connections; %d messages\n", d.positions,
+                d.badPositions, d.frequencies, d.badFrequencies, d.rotctld.connections + d.rigctld.connections,
+                d.messages);
+    std::printf("converged on the target %s (%.1f s after the faults stopped; the daemon station after %.1f s)\n",
+                converged ? "yes" : "NO", double(settleMs) / 1000.0, double(daemonSettleMs) / 1000.0);
 
     const bool ok = converged && flat && malformed == 0 && wrongFrequencies == 0 && frequencies > 0
-        && commands.size() > 0;
+        && commands.size() > 0 && d.badPositions == 0 && d.badFrequencies == 0 && d.positions > 0
+        && d.frequencies > 0;
     std::printf("soak %s\n", ok ? "passed" : "FAILED");
     return ok ? 0 : 1;
 }

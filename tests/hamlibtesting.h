@@ -35,6 +35,8 @@ public:
             while (QTcpSocket *socket = m_server.nextPendingConnection()) {
                 m_client = socket;
                 ++connections;
+                // A long run sees many clients come and go.
+                QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
                 QObject::connect(socket, &QTcpSocket::readyRead, this, [this, socket] { take(socket); });
             }
         });
@@ -52,6 +54,15 @@ public:
         if (m_client)
             m_client->abort();
     }
+    // The daemon stopped: nothing listens on its port until comeBack().
+    void goAway()
+    {
+        m_port = port();
+        m_server.close();
+        dropClient();
+        m_buffer.clear();
+    }
+    bool comeBack() { return m_server.listen(QHostAddress::LocalHost, m_port); }
 
     QByteArrayList lines;
     std::function<QByteArray(const QByteArray &line)> answer;
@@ -74,7 +85,18 @@ private:
     QTcpServer m_server;
     QPointer<QTcpSocket> m_client;
     QByteArray m_buffer;
+    quint16 m_port = 0;
 };
+
+// What rigctld and rotctld answer to \dump_state: a radio for 2 m and 70 cm
+// with a 10 Hz step, and a rotator from -180 to 450 degrees.
+inline const QByteArray rigDump = "1\n1\n0\n"
+                                  "144000000 148000000 0x1ff -1 -1 0x3 0\n430000000 440000000 0x1ff -1 -1 0x3 0\n"
+                                  "0 0 0 0 0 0 0\n"
+                                  "144000000 148000000 0x1ff 5000 50000 0x3 0\n0 0 0 0 0 0 0\n"
+                                  "0x1ff 10\n0 0\n0 0\ndone\n";
+inline const QByteArray rotDump
+    = "1\n1\nmin_az=-180.000000\nmax_az=450.000000\nmin_el=0.000000\nmax_el=90.000000\ndone\n";
 
 // A listening port whose queue is full: a connection to it is never
 // completed, as with a host that does not answer.

@@ -18,13 +18,6 @@ namespace {
 constexpr int maxLagMs = 100;
 constexpr double maxGrowthMb = 16.0;
 
-const QByteArray rigDump = "1\n1\n0\n"
-                           "144000000 148000000 0x1ff -1 -1 0x3 0\n430000000 440000000 0x1ff -1 -1 0x3 0\n"
-                           "0 0 0 0 0 0 0\n"
-                           "144000000 148000000 0x1ff 5000 50000 0x3 0\n0 0 0 0 0 0 0\n"
-                           "0x1ff 10\n0 0\n0 0\ndone\n";
-const QByteArray rotDump = "1\n1\nmin_az=-180.000000\nmax_az=450.000000\nmin_el=0.000000\nmax_el=90.000000\ndone\n";
-
 // A daemon that answers as rigctld and rotctld do.
 QByteArray goodAnswer(const QByteArray &line)
 {
