@@ -254,6 +254,44 @@ void RigctldLink::setFrequency(quint32 hz)
     m_client->send(request);
 }
 
+void RigctldLink::setSplit(bool on)
+{
+    HamlibClient::Request request;
+    request.makeCommand = [this, on] { return ownCommand(hamlib::setSplitCommand(on)); };
+    request.onLine = [this, on](const QByteArray &line) {
+        const auto report = hamlib::parseReport(line);
+        if (!report)
+            return Answer::Bad;
+        if (*report != 0) {
+            m_splitRefused = on;
+            reportError("S", *report);
+        } else {
+            clearError("S");
+        }
+        return Answer::Done;
+    };
+    m_client->send(request);
+}
+
+void RigctldLink::setTransmitFrequency(quint32 hz)
+{
+    HamlibClient::Request request;
+    request.makeCommand = [this, hz] { return ownCommand(hamlib::setSplitFrequencyCommand(hz)); };
+    request.key = QStringLiteral("I");
+    request.lapses = true;  // a newer transmit frequency replaces one not yet sent
+    request.onLine = [this](const QByteArray &line) {
+        const auto report = hamlib::parseReport(line);
+        if (!report)
+            return Answer::Bad;
+        if (*report != 0)
+            reportError("I", *report);
+        else
+            clearError("I");
+        return Answer::Done;
+    };
+    m_client->send(request);
+}
+
 bool RigctldLink::canCarry(qint64 hz) const
 {
     return hz >= 0 && hz <= qint64(0xFFFFFFFFu) && m_limits.contains(double(hz));

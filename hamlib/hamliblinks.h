@@ -82,6 +82,11 @@ public:
     void requestReadout() override;
     void setFrequency(quint32 hz) override;
     bool canCarry(qint64 hz) const override;
+    // Until the daemon refuses "S": then the radio has no split.
+    bool canSplit() const override { return !m_splitRefused; }
+    void setSplit(bool on) override;
+    void setTransmitFrequency(quint32 hz) override;
+    double tuningStepHz() const override { return m_limits.stepHz; }
 
     bool vfoMode() const { return m_vfoMode; }
     const hamlib::RigLimits &limits() const { return m_limits; }
@@ -98,6 +103,7 @@ private:
     bool m_vfoMode = false;
     hamlib::RigLimits m_limits;
     std::optional<quint32> m_lastSentHz;  // the radio is on it, as far as is known
+    bool m_splitRefused = false;
     QHash<QByteArray, int> m_errorsShown;
 };
 

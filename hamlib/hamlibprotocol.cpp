@@ -106,6 +106,16 @@ QByteArray setFrequencyCommand(quint32 hz)
     return "F " + QByteArray::number(hz) + '\n';
 }
 
+QByteArray setSplitCommand(bool on)
+{
+    return on ? QByteArrayLiteral("S 1 VFOB\n") : QByteArrayLiteral("S 0 VFOA\n");
+}
+
+QByteArray setSplitFrequencyCommand(quint32 hz)
+{
+    return "I " + QByteArray::number(hz) + '\n';
+}
+
 QByteArray setPositionCommand(double azimuth, double elevation)
 {
     return "P " + QByteArray::number(azimuth, 'f', 2) + ' ' + QByteArray::number(elevation, 'f', 2) + '\n';

@@ -42,6 +42,10 @@ std::optional<double> parseFrequency(const QByteArray &line);
 std::optional<bool> parsePtt(const QByteArray &line);
 
 QByteArray setFrequencyCommand(quint32 hz);
+// Split: "S 1 VFOB" transmits on VFO B, "S 0 VFOA" ends it; "I <Hz>" sets the
+// transmit VFO.
+QByteArray setSplitCommand(bool on);
+QByteArray setSplitFrequencyCommand(quint32 hz);
 // "P 123.46 5.00": two decimals, as the serial controller gets them.
 QByteArray setPositionCommand(double azimuth, double elevation);
 inline const QByteArray getFrequencyCommand = QByteArrayLiteral("f\n");

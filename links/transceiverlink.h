@@ -18,6 +18,13 @@ public:
     virtual void setFrequency(quint32 hz) = 0;
     // True when the frequency (in Hz, before any conversion) can be sent at all.
     virtual bool canCarry(qint64 hz) const = 0;
+    // Split: receive on the frequency setFrequency() writes, transmit on a
+    // second VFO. Links to radios without one keep the defaults.
+    virtual bool canSplit() const { return false; }
+    virtual void setSplit(bool) {}
+    virtual void setTransmitFrequency(quint32) {}
+    // The smallest change the radio can make.
+    virtual double tuningStepHz() const { return 10; }
 
 signals:
     void frequencyReceived(qreal mhz);

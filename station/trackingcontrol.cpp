@@ -100,6 +100,7 @@ TrackingControl::TrackingControl(QObject *parent)
     m_azimuthOffset = m_settings->readAzimutOffset();
     m_network = NetworkSettings::read();
     m_sourceSettings = SourceSettings::read();
+    m_dopplerSettings = DopplerSettings::read();
     useSource();
 }
 
@@ -208,6 +209,17 @@ void TrackingControl::setSource(const SourceSettings &settings)
     if (!m_sourceSettings.write())
         logMessage(QStringLiteral("%1 cannot be written").arg(SourceSettings::defaultPath()));
     useSource();
+    emit changed();
+}
+
+void TrackingControl::setDopplerSettings(const DopplerSettings &settings)
+{
+    m_dopplerSettings = settings;
+    if (!m_dopplerSettings.write())
+        logMessage(QStringLiteral("%1 cannot be written").arg(DopplerSettings::defaultPath()));
+    if (!settings.split || settings.method == DopplerMethod::Specified)
+        endSplit();
+    m_methodSky.reset();
     emit changed();
 }
 
@@ -796,6 +808,8 @@ void TrackingControl::stopDoppler()
     m_frequencyKnown = false;
     m_shownFrequency.reset();
     m_doppler.stop();
+    endSplit();
+    m_methodSky.reset();
 }
 
 void TrackingControl::readout()
@@ -827,6 +841,8 @@ void TrackingControl::frequencyReceived(double mhz)
 void TrackingControl::setFrequencyTracking(bool on)
 {
     m_doppler.setTracking(on);
+    if (!on)
+        endSplit();
     emit changed();
 }
 
@@ -853,6 +869,10 @@ void TrackingControl::dopplerStep(const TrackingRecord &record)
 {
     if (!m_portB.automatic)
         return;
+    if (m_dopplerSettings.method != DopplerMethod::Specified) {
+        methodStep(record);
+        return;
+    }
     if (const auto hz = m_doppler.correctedHz(record)) {
         if (sendFrequency(*hz, QString()))
             m_health.success(StationHealth::Source::Tuning);
@@ -864,6 +884,84 @@ void TrackingControl::dopplerStep(const TrackingRecord &record)
                  .arg(record.dopplerHome)
                  .arg(record.dopplerDx));
     m_doppler.recordShifts(record);
+}
+
+// A method around the sked frequency, engaged by "Track frequency": the
+// receive frequency while the radio receives, the transmit one while it
+// transmits, or both at once on a radio that splits.
+void TrackingControl::methodStep(const TrackingRecord &record)
+{
+    if (!m_doppler.tracking()) {
+        m_methodSky.reset();
+        endSplit();
+        return;
+    }
+    const SkyFrequencies sky = ::methodFrequencies(m_dopplerSettings.method, m_dopplerSettings.skedMHz * 1e6,
+                                                   record.dopplerHome, record.dopplerDx);
+    m_methodSky = sky;
+    const Transverter &transverter = m_dopplerSettings.transverter;
+    bool sent = false;
+    if (m_dopplerSettings.split && m_transceiver && m_transceiver->canSplit()) {
+        sent = sendSplit(sky);
+    } else {
+        endSplit();
+        // To the nearest hertz: the sked frequency is typed to 1 Hz, the shifts are finer.
+        const auto radioHz = transverter.radioHz(m_doppler.transmitting ? sky.transmitHz : sky.receiveHz);
+        sent = radioHz && sendFrequency(std::round(*radioHz), QString());
+    }
+    if (sent)
+        m_health.success(StationHealth::Source::Tuning);
+    else
+        m_health.error(StationHealth::Source::Tuning, QStringLiteral("frequency out of range"));
+    logDebug(QStringLiteral("--receive = %1 Hz; transmit = %2 Hz; doppler Home = %3; doppler Dx = %4")
+                 .arg(sky.receiveHz, 0, 'f', 0)
+                 .arg(sky.transmitHz, 0, 'f', 0)
+                 .arg(record.dopplerHome)
+                 .arg(record.dopplerDx));
+    m_doppler.recordShifts(record);
+}
+
+bool TrackingControl::sendSplit(const SkyFrequencies &sky)
+{
+    const Transverter &transverter = m_dopplerSettings.transverter;
+    const auto receive = transverter.radioHz(sky.receiveHz);
+    const auto transmit = transverter.radioHz(sky.transmitHz);
+    if (!receive || !transmit || !m_transceiver->canCarry(qint64(std::round(*receive)))
+        || !m_transceiver->canCarry(qint64(std::round(*transmit))))
+        return false;
+    if (!m_split.active) {
+        m_transceiver->setSplit(true);
+        m_split = Split();
+        m_split.active = true;
+    }
+    const double step = m_transceiver->tuningStepHz();
+    // Written when it moved by a step, and not more than once a second.
+    const auto due = [step](std::optional<quint32> last, const QElapsedTimer &written, quint32 hz) {
+        return !last || (std::fabs(double(hz) - double(*last)) >= step && written.elapsed() >= 1000);
+    };
+    const auto receiveHz = quint32(std::round(*receive));
+    const auto transmitHz = quint32(std::round(*transmit));
+    if (due(m_split.receiveHz, m_split.receiveWritten, receiveHz)) {
+        m_transceiver->setFrequency(receiveHz);
+        m_split.receiveHz = receiveHz;
+        m_split.receiveWritten.start();
+    }
+    if (due(m_split.transmitHz, m_split.transmitWritten, transmitHz)) {
+        m_transceiver->setTransmitFrequency(transmitHz);
+        m_split.transmitHz = transmitHz;
+        m_split.transmitWritten.start();
+    }
+    return true;
+}
+
+// Back to one VFO, for the specified rule or a method without split.
+void TrackingControl::endSplit()
+{
+    if (!m_split.active)
+        return;
+    if (m_transceiver)
+        m_transceiver->setSplit(false);
+    m_split = Split();
 }
 
 void TrackingControl::tune(const QString &mhzText)

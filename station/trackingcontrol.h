@@ -2,6 +2,7 @@
 
 #include "links/rotatorlink.h"
 #include "serial/serialtypes.h"
+#include "settings/dopplersettings.h"
 #include "settings/networksettings.h"
 #include "settings/sourcesettings.h"
 #include "station/dopplercontrol.h"
@@ -116,6 +117,8 @@ public:
     // The tracking data file (an empty path: none chosen); its folder is kept.
     void setDataFile(const QString &path);
     void setSource(const SourceSettings &settings);
+    // The Doppler method, sked frequency, transverter and split; kept in doppler.cfg.
+    void setDopplerSettings(const DopplerSettings &settings);
     // A source made elsewhere (tests, demos); the settings choose again at the next change.
     void setTrackingSource(std::unique_ptr<TrackingSource> source) { m_source = std::move(source); }
 
@@ -150,6 +153,11 @@ public:
     QString dataFolder() const;
     NetworkSettings networkSettings() const { return m_network; }
     SourceSettings sourceSettings() const { return m_sourceSettings; }
+    DopplerSettings dopplerSettings() const { return m_dopplerSettings; }
+    // The sky frequencies the method asked for at the last repetition, and
+    // whether they went out as split.
+    std::optional<SkyFrequencies> methodFrequencies() const { return m_methodSky; }
+    bool isSplitActive() const { return m_split.active; }
     SettingsFile &settingsFile() { return *m_settings; }
     QString logPath() const;  // vestrel.log, where every message is kept
 
@@ -176,6 +184,9 @@ private:
     void resetLastValues();
     void runTrackingCycle();
     void dopplerStep(const TrackingRecord &record);
+    void methodStep(const TrackingRecord &record);
+    bool sendSplit(const SkyFrequencies &sky);
+    void endSplit();
     bool sendFrequency(double hz, const QString &refusal);
     void sendRotator(const QByteArray &bytes);
     QByteArray rotatorCommand(RotatorAxis axis, double azimuth, double elevation) const;
@@ -214,6 +225,18 @@ private:
     double m_elevationOffset = 0.0;
     NetworkSettings m_network;
     SourceSettings m_sourceSettings;
+    DopplerSettings m_dopplerSettings;
+    std::optional<SkyFrequencies> m_methodSky;
+    // Receive on one VFO and transmit on the other: each written when it
+    // moved by the radio's step, at most once a second.
+    struct Split {
+        bool active = false;
+        std::optional<quint32> receiveHz;
+        std::optional<quint32> transmitHz;
+        QElapsedTimer receiveWritten;
+        QElapsedTimer transmitWritten;
+    };
+    Split m_split;
     std::optional<QString> m_dataPath;  // none until the operator first chose (or cancelled)
     std::unique_ptr<TrackingSource> m_source;
     TrackingTarget m_target = TrackingTarget::Moon;

@@ -1,6 +1,7 @@
 // The station core without a window: its rules with links made here, and a
 // few simulated minutes against the simulated devices and the built-in sky.
 
+#include "fixedsource.h"
 #include "ephemeris/ephemeris.h"
 #include "links/seriallinks.h"
 #include "settings/settingsfile.h"
@@ -64,21 +65,6 @@ public:
     double mhz = 432.065;
     bool transmitting = false;
     QList<quint32> sent;
-};
-
-class FixedSource : public TrackingSource
-{
-public:
-    explicit FixedSource(TrackingRecord *record) : m_record(record) {}
-    bool read(TrackingTarget, TrackingRecord &record, const std::function<void(const QString &)> &) override
-    {
-        record = *m_record;
-        return true;
-    }
-    QString problem() const override { return {}; }
-
-private:
-    TrackingRecord *m_record;
 };
 
 using Positions = QList<QPair<double, double>>;

@@ -4,9 +4,14 @@
 #include "ephemeris/passes.h"
 #include "station/trackingcontrol.h"
 #include "ui/sourcedialog.h"
+#include "ui/dopplermethoddialog.h"
 #include "ui/stationpanel.h"
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QPushButton>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -15,6 +20,21 @@
 #include <QtTest>
 
 using passes::Body;
+
+namespace {
+
+// A tracking data file with the Moon at this elevation and the shifts the tests show.
+QString writeRecord(const QTemporaryDir &dir, double elevation)
+{
+    QFile data(dir.filePath(QStringLiteral("azel.dat")));
+    if (!data.open(QIODevice::WriteOnly))
+        return {};
+    data.write("12:00:00,227.8," + QByteArray::number(elevation) + ",Moon\n0,0,0,Sun\n0,0,0,Source\n"
+               "432,-345.0,12.5,-612.0,-3.5,Doppler, R\n");
+    return data.fileName();
+}
+
+} // namespace
 
 class tst_StationPanel : public QObject
 {
@@ -79,13 +99,8 @@ private slots:
         QFETCH(QString, horizon);
         QTemporaryDir dir;
         QDir::setCurrent(dir.path());
-        QFile data(dir.filePath(QStringLiteral("azel.dat")));
-        QVERIFY(data.open(QIODevice::WriteOnly));
-        data.write("12:00:00,227.8," + QByteArray::number(elevation) + ",Moon\n0,0,0,Sun\n0,0,0,Source\n"
-                   "432,-345.0,12.5,-612.0,-3.5,Doppler, R\n");
-        data.close();
         TrackingControl station;
-        station.setDataFile(data.fileName());
+        station.setDataFile(writeRecord(dir, elevation));
         station.setAuto(StationPort::A, true);
         StationPanel panel(station);
         station.repetition();
@@ -99,6 +114,42 @@ private slots:
                  QStringLiteral("Doppler: own echo -612 Hz (-3.5 Hz/min), DX -345 Hz (12.5 Hz/min)"));
         QCOMPARE(text("labelPanelHorizon"), horizon);
         QCOMPARE(station.health().active(Alarm::BelowHorizon), elevation < 0);
+    }
+
+    // "Doppler method..." on the panel: the method, the sked frequency and
+    // the transverter confirmed are the station's and kept; the dialog shows
+    // the receive and transmit frequencies, sky and IF, and the shifts.
+    void dopplerMethodFromPanel()
+    {
+        QTemporaryDir dir;
+        QDir::setCurrent(dir.path());
+        TrackingControl station;
+        station.setDataFile(writeRecord(dir, 30));
+        station.setAuto(StationPort::A, true);
+        StationPanel panel(station);
+        station.repetition();
+        QTest::mouseClick(panel.findChild<QPushButton *>("buttonDopplerMethod"), Qt::LeftButton);
+        auto *dialog = panel.findChild<DopplerMethodDialog *>();
+        QVERIFY(dialog && dialog->isVisible());
+        dialog->findChild<QComboBox *>("comboMethod")->setCurrentText(QStringLiteral("Constant frequency on Moon"));
+        dialog->findChild<QLineEdit *>("lineSkedFrequency")->setText(QStringLiteral("1296.05"));
+        dialog->findChild<QCheckBox *>("checkTransverter")->setChecked(true);
+        dialog->findChild<QLineEdit *>("lineLocalOscillator")->setText(QStringLiteral("1300"));
+        auto *ok = dialog->findChild<QDialogButtonBox *>("buttonsMethod")->button(QDialogButtonBox::Ok);
+        ok->click();
+        QVERIFY(dialog->isVisible());  // the LO is above the sked frequency, but the sense says below
+        QVERIFY(!dialog->findChild<QLabel *>("labelMethodProblem")->text().isEmpty());
+        dialog->findChild<QLineEdit *>("lineLocalOscillator")->setText(QStringLiteral("1152"));
+        ok->click();
+        QVERIFY(!dialog->isVisible());
+        const DopplerSettings settings = station.dopplerSettings();
+        QCOMPARE(settings.method, DopplerMethod::ConstantOnMoon);
+        QCOMPARE(settings.transverter.localOscillatorHz, 1152e6);
+        QCOMPARE(DopplerSettings::read(), settings);
+        QTest::mouseClick(panel.findChild<QPushButton *>("buttonDopplerMethod"), Qt::LeftButton);
+        QCOMPARE(dialog->findChild<QLabel *>("labelReceive")->text(), QStringLiteral("1296.049694 MHz (radio 144.049694)"));
+        QCOMPARE(dialog->findChild<QLabel *>("labelTransmit")->text(), QStringLiteral("1296.050306 MHz (radio 144.050306)"));
+        QCOMPARE(dialog->findChild<QLabel *>("labelShifts")->text(), QStringLiteral("own echo -612.0 Hz, DX -345.0 Hz"));
     }
 
     // The source dialog takes only what the sky can be computed from.

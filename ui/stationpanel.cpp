@@ -2,6 +2,7 @@
 
 #include "ephemeris/locator.h"
 #include "station/trackingcontrol.h"
+#include "ui/dopplermethoddialog.h"
 #include "ui/sourcedialog.h"
 #include "ui_StationPanel.h"
 
@@ -54,6 +55,12 @@ StationPanel::StationPanel(TrackingControl &station, QWidget *parent)
     connect(m_ui->buttonSource, &QPushButton::clicked, this,
             [this] { m_sourceDialog->show(m_station.sourceSettings()); });
     connect(m_sourceDialog, &SourceDialog::sourceConfirmed, &station, &TrackingControl::setSource);
+    m_methodDialog = new DopplerMethodDialog(this);
+    connect(m_ui->buttonDopplerMethod, &QPushButton::clicked, this, [this] {
+        m_methodDialog->show(m_station.dopplerSettings());
+        m_methodDialog->showFrequencies(m_station.dopplerSettings(), m_station.lastRecord());
+    });
+    connect(m_methodDialog, &DopplerMethodDialog::methodConfirmed, &station, &TrackingControl::setDopplerSettings);
     refresh();
 }
 
@@ -67,6 +74,8 @@ void StationPanel::refresh()
     const TrackingRecord &record = m_station.lastRecord();
     const Pointing &pointing = m_station.pointing();
     const QString name = QString::fromLatin1(targetName(m_station.target()));
+    if (m_methodDialog->isVisible())
+        m_methodDialog->showFrequencies(m_station.dopplerSettings(), record);
     if (read.isValid()) {
         m_ui->labelPanelTarget->setText(
             QStringLiteral("%1: az %2, el %3").arg(name, degrees(record.azimuth), degrees(record.elevation)));

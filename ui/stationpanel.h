@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 
+class DopplerMethodDialog;
 class SourceDialog;
 class TrackingControl;
 
@@ -34,6 +35,7 @@ private:
     TrackingControl &m_station;
     std::unique_ptr<Ui::StationPanelClass> m_ui;
     SourceDialog *m_sourceDialog = nullptr;
+    DopplerMethodDialog *m_methodDialog = nullptr;
     // Rise, set and common windows change slowly; worked out again each minute.
     QDateTime m_passesComputed;
     QString m_passesKey;

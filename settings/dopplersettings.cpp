@@ -1,0 +1,81 @@
+#include "settings/dopplersettings.h"
+
+#include "settings/keyvaluefile.h"
+
+#include <QFile>
+
+#include <cmath>
+
+namespace {
+
+const QString methodKey = QStringLiteral("method");
+const QString skedKey = QStringLiteral("sked frequency");
+const QString transverterKey = QStringLiteral("transverter");
+const QString loKey = QStringLiteral("transverter lo");
+const QString senseKey = QStringLiteral("transverter sense");
+const QString splitKey = QStringLiteral("split");
+const QString yes = QStringLiteral("yes");
+const QString no = QStringLiteral("no");
+const QString loAboveValue = QStringLiteral("lo - if");
+const QString loBelowValue = QStringLiteral("lo + if");
+
+std::optional<double> megahertz(const QString &value)
+{
+    bool ok = false;
+    const double mhz = value.toDouble(&ok);
+    if (ok && std::isfinite(mhz) && mhz >= 0 && mhz < 1e6)
+        return mhz;
+    return std::nullopt;
+}
+
+QString mhzText(double mhz)
+{
+    return QString::number(mhz, 'f', 6);
+}
+
+} // namespace
+
+bool DopplerSettings::operator==(const DopplerSettings &other) const
+{
+    return method == other.method && skedMHz == other.skedMHz && transverter == other.transverter
+        && split == other.split;
+}
+
+DopplerSettings DopplerSettings::read(const QString &path)
+{
+    DopplerSettings settings;
+    for (const auto &[key, value] : keyvalue::read(path)) {
+        if (key == methodKey) {
+            for (const auto &name : dopplerMethodNames)
+                if (value == QLatin1String(name.key))
+                    settings.method = name.method;
+        } else if (key == skedKey) {
+            if (const auto mhz = megahertz(value); mhz && *mhz > 0)
+                settings.skedMHz = *mhz;
+        } else if (key == loKey) {
+            if (const auto mhz = megahertz(value))
+                settings.transverter.localOscillatorHz = std::round(*mhz * 1e6);
+        } else if ((key == transverterKey || key == splitKey) && (value == yes || value == no)) {
+            (key == splitKey ? settings.split : settings.transverter.on) = value == yes;
+        } else if (key == senseKey && (value == loAboveValue || value == loBelowValue)) {
+            settings.transverter.loAbove = value == loAboveValue;
+        }
+    }
+    return settings;
+}
+
+bool DopplerSettings::write(const QString &path) const
+{
+    if (!QFile::exists(path) && *this == DopplerSettings())
+        return true;
+    QString methodName;
+    for (const auto &name : dopplerMethodNames)
+        if (name.method == method)
+            methodName = QLatin1String(name.key);
+    return keyvalue::write(path, {{methodKey, methodName},
+                                  {skedKey, mhzText(skedMHz)},
+                                  {transverterKey, transverter.on ? yes : no},
+                                  {loKey, mhzText(transverter.localOscillatorHz / 1e6)},
+                                  {senseKey, transverter.loAbove ? loAboveValue : loBelowValue},
+                                  {splitKey, split ? yes : no}});
+}

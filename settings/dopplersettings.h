@@ -1,0 +1,23 @@
+#pragma once
+
+#include "station/dopplermethod.h"
+
+#include <QString>
+
+// How the radio is kept on the Doppler-corrected frequency: the method, the
+// sked frequency, the transverter and split. Kept in a file of its own beside
+// store.cfg; a station that never changes it never gets the file, and keeps
+// the specified rule.
+struct DopplerSettings {
+    DopplerMethod method = DopplerMethod::Specified;
+    double skedMHz = 432.065;
+    Transverter transverter;
+    bool split = false;  // on radios that hold a transmit VFO of their own
+
+    bool operator==(const DopplerSettings &other) const;
+    bool operator!=(const DopplerSettings &other) const { return !(*this == other); }
+
+    static QString defaultPath() { return QStringLiteral("doppler.cfg"); }
+    static DopplerSettings read(const QString &path = defaultPath());
+    bool write(const QString &path = defaultPath()) const;
+};

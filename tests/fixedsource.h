@@ -1,0 +1,20 @@
+#pragma once
+
+// A tracking source that gives whatever record the test holds.
+
+#include "station/trackingsource.h"
+
+class FixedSource : public TrackingSource
+{
+public:
+    explicit FixedSource(TrackingRecord *record) : m_record(record) {}
+    bool read(TrackingTarget, TrackingRecord &record, const std::function<void(const QString &)> &) override
+    {
+        record = *m_record;
+        return true;
+    }
+    QString problem() const override { return {}; }
+
+private:
+    TrackingRecord *m_record;
+};

@@ -1,0 +1,103 @@
+#include "ui/dopplermethoddialog.h"
+
+#include "ui_DopplerMethodDialog.h"
+
+#include <QPushButton>
+
+#include <cmath>
+
+namespace {
+
+QString megahertz(double hz)
+{
+    return QString::number(hz / 1e6, 'f', 6);
+}
+
+// The sky frequency, and the radio's IF behind a transverter.
+QString frequencyText(double skyHz, const Transverter &transverter)
+{
+    const QString sky = megahertz(skyHz) + QStringLiteral(" MHz");
+    if (!transverter.on)
+        return sky;
+    const auto radio = transverter.radioHz(skyHz);
+    return sky + (radio ? QStringLiteral(" (radio %1)").arg(megahertz(*radio)) : QStringLiteral(" (radio: none)"));
+}
+
+std::optional<double> typedMHz(const QString &text)
+{
+    bool ok = false;
+    const double mhz = text.trimmed().toDouble(&ok);
+    if (!ok || !std::isfinite(mhz) || mhz < 0 || mhz >= 1e6)
+        return std::nullopt;
+    return std::round(mhz * 1e6) / 1e6;  // to 1 Hz
+}
+
+} // namespace
+
+DopplerMethodDialog::DopplerMethodDialog(QWidget *parent)
+    : QDialog(parent)
+    , m_ui(new Ui::DopplerMethodDialogClass)
+{
+    m_ui->setupUi(this);
+    for (const auto &name : dopplerMethodNames)
+        m_ui->comboMethod->addItem(tr(name.shown), int(name.method));
+    connect(m_ui->buttonsMethod, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    connect(m_ui->buttonsMethod, &QDialogButtonBox::accepted, this, [this] {
+        if (const auto settings = entered()) {
+            emit methodConfirmed(*settings);
+            accept();
+        }
+    });
+}
+
+DopplerMethodDialog::~DopplerMethodDialog() = default;
+
+void DopplerMethodDialog::show(const DopplerSettings &settings)
+{
+    m_ui->comboMethod->setCurrentIndex(m_ui->comboMethod->findData(int(settings.method)));
+    m_ui->lineSkedFrequency->setText(QString::number(settings.skedMHz, 'f', 6));
+    m_ui->checkTransverter->setChecked(settings.transverter.on);
+    m_ui->lineLocalOscillator->setText(QString::number(settings.transverter.localOscillatorHz / 1e6, 'f', 6));
+    m_ui->comboTransverterSense->setCurrentIndex(settings.transverter.loAbove ? 1 : 0);
+    m_ui->checkSplit->setChecked(settings.split);
+    m_ui->labelMethodProblem->clear();
+    QDialog::show();
+}
+
+std::optional<DopplerSettings> DopplerMethodDialog::entered()
+{
+    DopplerSettings settings;
+    settings.method = DopplerMethod(m_ui->comboMethod->currentData().toInt());
+    const auto sked = typedMHz(m_ui->lineSkedFrequency->text());
+    const auto lo = typedMHz(m_ui->lineLocalOscillator->text());
+    settings.transverter.on = m_ui->checkTransverter->isChecked();
+    settings.transverter.loAbove = m_ui->comboTransverterSense->currentIndex() == 1;
+    settings.split = m_ui->checkSplit->isChecked();
+    QString problem;
+    if (!sked || *sked <= 0)
+        problem = tr("The sked frequency is not one in MHz");
+    else if (!lo)
+        problem = tr("The local oscillator is not a frequency in MHz");
+    else if (settings.transverter.on && !Transverter {true, *lo * 1e6, settings.transverter.loAbove}.radioHz(*sked * 1e6))
+        problem = tr("The sked frequency is on the other side of the local oscillator");
+    m_ui->labelMethodProblem->setText(problem);
+    if (!problem.isEmpty())
+        return std::nullopt;
+    settings.skedMHz = *sked;
+    settings.transverter.localOscillatorHz = std::round(*lo * 1e6);
+    return settings;
+}
+
+void DopplerMethodDialog::showFrequencies(const DopplerSettings &settings, const TrackingRecord &record)
+{
+    const SkyFrequencies sky = methodFrequencies(settings.method, settings.skedMHz * 1e6, record.dopplerHome,
+                                                 record.dopplerDx);
+    const bool specified = settings.method == DopplerMethod::Specified;
+    m_ui->labelReceive->setText(specified ? tr("the radio's frequency + shift")
+                                          : frequencyText(sky.receiveHz, settings.transverter));
+    m_ui->labelTransmit->setText(specified ? tr("the radio's frequency - shift with PTT")
+                                           : frequencyText(sky.transmitHz, settings.transverter));
+    m_ui->labelShifts->setText(tr("own echo %1 Hz, DX %2 Hz")
+                                   .arg(record.dopplerHome, 0, 'f', 1)
+                                   .arg(record.dopplerDx, 0, 'f', 1));
+}
