@@ -78,7 +78,9 @@ bool DemoStation::start(const Settings &settings)
     m_writer->setOutputPath(dataFilePath());
     if (settings.startUtc.isValid())
         m_writer->setClock(settings.startUtc, settings.clockRate);
-    if (!m_writer->writeOnce()) {
+    // Writes the file at once, so it is there before the window looks.
+    if (!m_writer->start(1000)) {
+        m_writer->stop();
         m_error = QStringLiteral("cannot write the tracking data file: %1").arg(m_writer->lastError());
         m_directory.reset();
         return false;
@@ -86,6 +88,7 @@ bool DemoStation::start(const Settings &settings)
 
     m_previousDirectory = QDir::currentPath();
     if (!QDir::setCurrent(workingDirectory())) {
+        m_writer->stop();
         m_error = QStringLiteral("cannot change into %1").arg(workingDirectory());
         m_directory.reset();
         return false;
@@ -96,7 +99,6 @@ bool DemoStation::start(const Settings &settings)
         store.writeFilename(workingDirectory());
     }
     SerialEnumerator::setExtraPortNames({portName(Rotator), portName(Transceiver)});
-    m_writer->start(1000);
     return true;
 }
 

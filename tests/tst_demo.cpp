@@ -220,6 +220,17 @@ private slots:
         }
     }
 
+    void startWritesTheTrackingFileOnce()
+    {
+        DemoStation station;
+        QSignalSpy written(&station.ephemeris(), &EphemerisWriter::written);
+        DemoStation::Settings settings;
+        settings.startUtc = moonUp();
+        settings.clockRate = 0;  // the next write a whole real second away
+        QVERIFY2(station.start(settings), qPrintable(station.errorString()));
+        QCOMPARE(written.count(), 1);
+    }
+
     void closingLeavesNothingBehind()
     {
         const QString before = QDir::currentPath();
