@@ -1,8 +1,11 @@
 #include "demo/demo.h"
 
+#include "demo/democlock.h"
 #include "demo/demoautopilot.h"
 #include "demo/demostation.h"
 #include "demo/stationsimulator.h"
+#include "ephemeris/ephemeris.h"
+#include "ephemeris/ephemeriswriter.h"
 #include "startup/quitonterminate.h"
 #include "tracking/qt_vestrel.h"
 
@@ -26,11 +29,16 @@ void placeBeside(QWidget &simulator, const QWidget &window)
 
 } // namespace
 
-int runDemo(QApplication &application, bool automatic)
+int runDemo(QApplication &application, bool automatic, std::optional<double> rate)
 {
     QTextStream out(stdout);
     DemoStation station;
-    if (!station.start()) {
+    DemoStation::Settings settings;
+    const std::optional<GeoPosition> home = positionOfLocator(settings.home);
+    const DemoClock clock = DemoClock::choose(*home, QDateTime::currentDateTimeUtc(), rate);
+    settings.startUtc = clock.startUtc;
+    settings.clockRate = clock.rate;
+    if (!station.start(settings)) {
         QTextStream(stderr) << "vestrel: demo: " << station.errorString() << Qt::endl;
         return 1;
     }
@@ -39,7 +47,13 @@ int runDemo(QApplication &application, bool automatic)
         << station.linePath(DemoStation::Rotator) << Qt::endl
         << "  port " << station.portName(DemoStation::Transceiver) << ": transceiver on "
         << station.linePath(DemoStation::Transceiver) << Qt::endl
-        << "  tracking data file " << station.dataFilePath() << Qt::endl;
+        << "  tracking data file " << station.dataFilePath() << Qt::endl
+        << "  clock: "
+        << (clock.isSimulated()
+                ? DemoClock::describe(clock.rate, clock.startUtc) + QStringLiteral(" at the start")
+                : QStringLiteral("real time"))
+        << ", the Moon " << (moonElevation(*home, station.ephemeris().now()) >= 0 ? "up" : "down") << " at "
+        << settings.home << Qt::endl;
 
     // Ended by a signal, the window still closes its ports and the station
     // removes its scratch directory.

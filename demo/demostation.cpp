@@ -78,6 +78,9 @@ bool DemoStation::start(const Settings &settings)
     m_writer->setOutputPath(dataFilePath());
     if (settings.startUtc.isValid())
         m_writer->setClock(settings.startUtc, settings.clockRate);
+    // The antenna turns on the same clock as the sky it follows.
+    m_rotator->setMotionClock([writer = m_writer] { return writer->now().toMSecsSinceEpoch(); });
+    m_rotator->setPresentPosition(m_rotator->presentAzimuth(), m_rotator->presentElevation());
     // Writes the file at once, so it is there before the window looks.
     if (!m_writer->start(1000)) {
         m_writer->stop();

@@ -31,6 +31,8 @@ public:
         QString home = QStringLiteral("JO70FD");
         QString dx = QStringLiteral("FN31pr");
         double frequencyMHz = 432.065;
+        // The one clock of the station: the tracking data and the antenna's
+        // motion follow it (see DemoClock).
         QDateTime startUtc;  // invalid: the real time
         double clockRate = 1.0;
     };
