@@ -4,30 +4,14 @@
 #include "demo/demoautopilot.h"
 #include "demo/demostation.h"
 #include "demo/stationsimulator.h"
+#include "demo/windowplacement.h"
 #include "ephemeris/ephemeris.h"
 #include "ephemeris/ephemeriswriter.h"
 #include "startup/quitonterminate.h"
 #include "tracking/qt_vestrel.h"
 
 #include <QApplication>
-#include <QScreen>
 #include <QTextStream>
-
-namespace {
-
-// To the right of the main window where the screen has room, else below it.
-void placeBeside(QWidget &simulator, const QWidget &window)
-{
-    const QRect frame = window.frameGeometry();
-    const QRect screen = window.screen() ? window.screen()->availableGeometry() : QRect();
-    const QSize size = simulator.sizeHint().expandedTo(simulator.size());
-    if (screen.isEmpty() || frame.right() + 12 + size.width() <= screen.right())
-        simulator.move(frame.topRight() + QPoint(12, 0));
-    else
-        simulator.move(frame.bottomLeft() + QPoint(0, 12));
-}
-
-} // namespace
 
 int runDemo(QApplication &application, bool automatic, std::optional<double> rate)
 {
@@ -65,8 +49,8 @@ int runDemo(QApplication &application, bool automatic, std::optional<double> rat
         StationSimulator simulator(station, &window);
         // Closing the main window ends the demo, whatever the simulator does.
         simulator.setAttribute(Qt::WA_QuitOnClose, false);
-        placeBeside(simulator, window);
         simulator.show();
+        SideBySide::place(window, simulator);
 
         DemoAutopilot autopilot(window, station);
         QObject::connect(&autopilot, &DemoAutopilot::finished, &application, [&out](bool ok, const QString &message) {
