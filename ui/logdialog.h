@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QDialog>
 #include <QString>
 
@@ -13,6 +14,7 @@ class logDialogClass;
 // whether the window is shown or not. Only the most recent messages are
 // kept, so that a night of traffic cannot fill the memory; once older ones
 // have gone, the first paragraph says how many and where the full record is.
+// A switch shows each message's UTC time beside it.
 class logDialog : public QDialog
 {
     Q_OBJECT
@@ -23,7 +25,9 @@ public:
     explicit logDialog(QWidget *parent = nullptr);
     ~logDialog() override;
 
+    // Kept with the time it comes at, which the window shows beside it on request.
     void append(const QString &text);
+    void append(const QString &text, const QDateTime &when);
 
     // Messages kept besides the note on dropped ones.
     void setMessageLimit(int limit);
