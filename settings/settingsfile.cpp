@@ -201,7 +201,8 @@ SettingsFile::SettingsFile(const QString &path)
     : m_file(path)
 {
     removeLeftovers(path);
-    if (m_file.exists())
+    m_existedAtStart = m_file.exists();
+    if (m_existedAtStart)
         return;
     QList<RawLine> lines;
     for (quint16 i = 0; i < lineCount; ++i)
@@ -210,6 +211,11 @@ SettingsFile::SettingsFile(const QString &path)
 }
 
 SettingsFile::~SettingsFile() = default;
+
+QString SettingsFile::folder() const
+{
+    return QFileInfo(m_file.fileName()).absolutePath();
+}
 
 QString SettingsFile::readLine(quint16 n)
 {

@@ -3,6 +3,7 @@
 #include "log/filelog.h"
 #include "settings/numbers.h"
 #include "settings/settingsfile.h"
+#include "startup/firststart.h"
 #include "ui/logdialog.h"
 #include "ui/parkingdialog.h"
 #include "ui/roundingdialog.h"
@@ -80,6 +81,8 @@ Qt_Vestrel::Qt_Vestrel(QWidget *parent)
     portB.parameters = &serialSettings->parametersB;
 
     enumeratePorts();
+    if (const QString note = startup::firstStartNote(m_station->settingsFile(), m_fileLog->path()); !note.isEmpty())
+        logMessage(note);
 
     ui->lineElevationOffset->setText(numbers::general(m_station->elevationOffset()));
     ui->lineAzimutOffset->setText(numbers::general(m_station->azimuthOffset()));
