@@ -4,6 +4,7 @@
 #include "settings/numbers.h"
 #include "settings/settingsfile.h"
 #include "startup/firststart.h"
+#include "ui/aboutdialog.h"
 #include "ui/logdialog.h"
 #include "ui/parkingdialog.h"
 #include "ui/roundingdialog.h"
@@ -43,6 +44,7 @@ Qt_Vestrel::Qt_Vestrel(QWidget *parent)
     connect(ui->actionOffsets, &QAction::triggered, this, &Qt_Vestrel::on_actionOffsets_activated);
     connect(ui->actionShow_log, &QAction::triggered, this, &Qt_Vestrel::on_actionShow_log_activated);
     connect(ui->actionPark_rotator, &QAction::triggered, this, &Qt_Vestrel::on_actionPark_rotator_activated);
+    connect(ui->actionAbout, &QAction::triggered, this, [this] { AboutDialog::showFor(this, m_fileLog->path()); });
 
     logWindow = new logDialog(this);
     m_fileLog = std::make_unique<FileLog>();
