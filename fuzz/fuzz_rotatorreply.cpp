@@ -1,11 +1,12 @@
 // The rotator reply handling fed arbitrary reads: every answer must be the
 // one the whole text since the last answer gives ("OK" first, then
 // "ERROR/LIMIT"), however it was split and however much chatter came first,
-// and the text held stays bounded.
+// the refusal shown safely, and the text held stays bounded.
 
 #include "fuzzcheck.h"
 
 #include "links/seriallinks.h"
+#include "links/showntext.h"
 #include "serial/serialport.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
@@ -42,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                                                .arg(reply.kind)
                                                .arg(expected));
         if (reply.kind == RotatorReply::Refused)
-            FUZZ_CHECK(reply.text == QString::fromLatin1(spaced), QStringLiteral("refusal shows %1").arg(reply.text));
+            FUZZ_CHECK(reply.text == shownText(spaced), QStringLiteral("refusal shows %1").arg(reply.text));
         FUZZ_CHECK(collected.size() <= 1024 + read.size(), QStringLiteral("holds %1").arg(collected.size()));
     }
     return 0;

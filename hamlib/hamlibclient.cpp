@@ -1,36 +1,37 @@
 #include "hamlib/hamlibclient.h"
 
+#include "links/showntext.h"
+
 #include <QTcpSocket>
 #include <QTimer>
 
 namespace {
 
-// No daemon line is anywhere near this long; more without a newline is noise.
-constexpr int maxLineLength = 4096;
+// Qt stops taking bytes from the system beyond this until they are read, so
+// a daemon that floods the line is held back by TCP rather than by memory.
+constexpr qint64 socketBufferBytes = 64 * 1024;
+constexpr int maxChunksPerTurn = 4;
 
-QString shown(const QByteArray &line)
+QTimer *singleShotTimer(QObject *parent)
 {
-    QString text = QString::fromLatin1(line.left(200));
-    for (QChar &c : text)
-        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
-            c = QLatin1Char('?');
-    return line.size() > 200 ? text + QStringLiteral("...") : text;
+    auto *timer = new QTimer(parent);
+    timer->setSingleShot(true);
+    return timer;
 }
 
 } // namespace
 
 HamlibClient::HamlibClient(QObject *parent)
     : QObject(parent)
+    , m_connectTimer(singleShotTimer(this))
+    , m_answerTimer(singleShotTimer(this))
+    , m_quietTimer(singleShotTimer(this))
+    , m_settleTimer(singleShotTimer(this))
 {
-    m_connectTimer = new QTimer(this);
-    m_connectTimer->setSingleShot(true);
     connect(m_connectTimer, &QTimer::timeout, this, &HamlibClient::onConnectTimeout);
-    m_answerTimer = new QTimer(this);
-    m_answerTimer->setSingleShot(true);
     connect(m_answerTimer, &QTimer::timeout, this, &HamlibClient::expire);
-    m_quietTimer = new QTimer(this);
-    m_quietTimer->setSingleShot(true);
-    connect(m_quietTimer, &QTimer::timeout, this, &HamlibClient::finishRequest);
+    connect(m_quietTimer, &QTimer::timeout, this, &HamlibClient::quietEnded);
+    connect(m_settleTimer, &QTimer::timeout, this, &HamlibClient::settled);
 }
 
 HamlibClient::~HamlibClient()
@@ -43,6 +44,7 @@ void HamlibClient::connectToDaemon(const hamlib::Address &address)
     close();
     m_address = address;
     m_socket = new QTcpSocket(this);
+    m_socket->setReadBufferSize(socketBufferBytes);
     connect(m_socket, &QTcpSocket::connected, this, &HamlibClient::onConnected);
     connect(m_socket, &QTcpSocket::errorOccurred, this, &HamlibClient::onSocketError);
     connect(m_socket, &QTcpSocket::disconnected, this, &HamlibClient::onDisconnected);
@@ -54,13 +56,12 @@ void HamlibClient::connectToDaemon(const hamlib::Address &address)
 
 void HamlibClient::close()
 {
-    m_connectTimer->stop();
-    m_answerTimer->stop();
-    m_quietTimer->stop();
+    for (QTimer *timer : {m_connectTimer, m_answerTimer, m_quietTimer, m_settleTimer})
+        timer->stop();
     m_queue.clear();
     m_outstanding = false;
-    m_buffer.clear();
-    m_discarding = false;
+    m_settling = false;
+    m_reader.clear();
     m_connecting = false;
     m_connected = false;
     if (m_socket) {
@@ -114,10 +115,12 @@ void HamlibClient::send(const Request &request)
 {
     if (!m_connected)
         return;
+    Queued queued {request, {}};
+    queued.made.start();
     if (!request.key.isEmpty()) {
         for (auto it = m_queue.begin() + (m_outstanding ? 1 : 0); it != m_queue.end(); ++it) {
-            if (it->key == request.key) {
-                *it = request;  // the newest value wins, in the older one's place
+            if (it->request.key == request.key) {
+                *it = queued;  // the newest value wins, in the older one's place
                 return;
             }
         }
@@ -126,29 +129,42 @@ void HamlibClient::send(const Request &request)
         m_queue.erase(m_queue.begin() + (m_outstanding ? 1 : 0));
         emit traffic(QStringLiteral("--command queue overflowed"));
     }
-    m_queue.push_back(request);
-    if (!m_outstanding)
-        sendNext();
+    m_queue.push_back(queued);
+    sendNext();
 }
 
 bool HamlibClient::hasPending(const QString &key) const
 {
-    for (const Request &request : m_queue)
-        if (request.key == key)
+    for (const Queued &queued : m_queue)
+        if (queued.request.key == key)
             return true;
     return false;
 }
 
 void HamlibClient::sendNext()
 {
-    if (m_outstanding || m_queue.empty() || !m_connected)
-        return;
-    const Request &head = m_queue.front();
-    m_outstanding = true;
-    m_answerTimer->start(head.answerTimeoutMs);
-    if (m_tracing)
-        emit traffic(QStringLiteral("--sending to %1: %2").arg(target(), shown(head.command.trimmed())));
-    m_socket->write(head.command);
+    while (!m_outstanding && !m_settling && m_connected && !m_queue.empty()) {
+        Queued &head = m_queue.front();
+        if (head.request.lapses && head.made.elapsed() > m_commandLifetimeMs) {
+            // Meant for a moment that has passed: sent now it would undo a newer command.
+            const auto failed = head.request.onFailed;
+            if (m_tracing)
+                emit traffic(QStringLiteral("--dropped unsent after %1 ms: %2")
+                                 .arg(head.made.elapsed())
+                                 .arg(shownText(head.request.command)));
+            m_queue.pop_front();
+            if (failed)
+                failed();
+            continue;
+        }
+        if (head.request.makeCommand)
+            head.request.command = head.request.makeCommand();
+        m_outstanding = true;
+        m_answerTimer->start(head.request.answerTimeoutMs > 0 ? head.request.answerTimeoutMs : m_answerTimeoutMs);
+        if (m_tracing)
+            emit traffic(QStringLiteral("--sending to %1: %2").arg(target(), shownText(head.request.command)));
+        m_socket->write(head.request.command);
+    }
 }
 
 void HamlibClient::finishRequest()
@@ -161,71 +177,109 @@ void HamlibClient::finishRequest()
     sendNext();
 }
 
+void HamlibClient::quietEnded()
+{
+    if (!m_outstanding || m_queue.empty())
+        return;
+    const auto quiet = m_queue.front().request.onQuiet;
+    finishRequest();
+    if (quiet)
+        quiet();
+}
+
+void HamlibClient::failRequest()
+{
+    m_answerTimer->stop();
+    m_quietTimer->stop();
+    if (!m_outstanding || m_queue.empty())
+        return;
+    const auto failed = m_queue.front().request.onFailed;
+    m_queue.pop_front();
+    m_outstanding = false;
+    settle();
+    if (failed)
+        failed();
+}
+
 void HamlibClient::expire()
 {
     if (!m_outstanding || m_queue.empty())
         return;
-    const Request request = m_queue.front();
-    m_quietTimer->stop();
-    m_queue.pop_front();
-    m_outstanding = false;
-    emit answerMissing(request.command.trimmed());
-    if (request.onExpired)
-        request.onExpired();
+    emit answerMissing(m_queue.front().request.command.trimmed());
+    failRequest();
+}
+
+void HamlibClient::settle()
+{
+    m_settling = true;
+    m_settlingSince.start();
+    m_settleTimer->start(settleMs);
+}
+
+void HamlibClient::settled()
+{
+    m_settling = false;
     sendNext();
+}
+
+void HamlibClient::scheduleRead()
+{
+    if (m_readScheduled)
+        return;
+    m_readScheduled = true;
+    QTimer::singleShot(0, this, [this] {
+        m_readScheduled = false;
+        readLines();
+    });
 }
 
 void HamlibClient::readLines()
 {
-    if (!m_socket)
-        return;
-    m_buffer += m_socket->readAll();
-    if (m_discarding) {
-        // The rest of a line already reported as too long.
-        const int end = m_buffer.indexOf('\n');
-        if (end < 0) {
-            m_buffer.clear();
-            return;
+    int lines = 0;
+    int chunks = 0;
+    while (m_socket) {
+        if (const auto line = m_reader.next()) {
+            takeLine(*line);
+            if (++lines < maxLinesPerTurn)
+                continue;
+        } else if (m_socket->bytesAvailable() > 0 && chunks++ < maxChunksPerTurn) {
+            m_reader.feed(m_socket->read(readChunk));
+            continue;
         }
-        m_buffer.remove(0, end + 1);
-        m_discarding = false;
-    }
-    int end;
-    while (m_socket && (end = m_buffer.indexOf('\n')) >= 0) {
-        QByteArray line = m_buffer.left(end);
-        m_buffer.remove(0, end + 1);
-        if (line.endsWith('\r'))
-            line.chop(1);
-        takeLine(line);
-    }
-    if (m_buffer.size() > maxLineLength) {
-        emit badLine(m_buffer.left(maxLineLength));
-        m_buffer.clear();
-        m_discarding = true;
+        // Lines still held or bytes still waiting: the event loop turns first.
+        if (m_socket && (lines >= maxLinesPerTurn || m_socket->bytesAvailable() > 0))
+            scheduleRead();
+        return;
     }
 }
 
-void HamlibClient::takeLine(const QByteArray &line)
+void HamlibClient::takeLine(const hamlib::LineReader::Line &line)
 {
-    if (m_tracing)
-        emit traffic(QStringLiteral("--received from %1: %2").arg(target(), shown(line)));
     if (!m_outstanding || m_queue.empty()) {
-        emit unexpectedLine(line);
+        // A flood keeps the line unsettled only so long: then commands go again.
+        if (m_settling && m_settlingSince.elapsed() < m_answerTimeoutMs)
+            m_settleTimer->start(settleMs);
+        emit unexpectedLine(line.text);
+        return;
+    }
+    if (line.cut) {
+        emit badLine(line.text);
+        failRequest();
         return;
     }
     // Copied: the handler may queue a new request, which can move the queue.
-    const auto onLine = m_queue.front().onLine;
-    const int quietMs = m_queue.front().quietMs;
-    switch (onLine(line)) {
-    case Answer::Done:
-        finishRequest();
-        break;
-    case Answer::More:
-        if (quietMs > 0)
-            m_quietTimer->start(quietMs);
-        break;
-    case Answer::Bad:
-        emit badLine(line);
-        break;
+    const auto onLine = m_queue.front().request.onLine;
+    const int quietMs = m_queue.front().request.quietMs;
+    const Answer answer = onLine(line.text);
+    if (answer == Answer::Bad) {
+        emit badLine(line.text);
+        failRequest();
+        return;
     }
+    if (m_tracing)
+        emit traffic(QStringLiteral("--received from %1: %2").arg(target(), shownText(line.text)));
+    if (answer == Answer::Done)
+        finishRequest();
+    else if (quietMs > 0)
+        m_quietTimer->start(quietMs);
 }

@@ -1,5 +1,11 @@
 #include "hamlib/hamliblinks.h"
 
+#include "links/messagethrottle.h"
+#include "links/showntext.h"
+
+#include <cmath>
+#include <memory>
+
 namespace {
 
 using Answer = HamlibClient::Answer;
@@ -8,34 +14,76 @@ using Answer = HamlibClient::Answer;
 // after its last line the answer counts as complete: its length is not known.
 constexpr int manualAnswerTimeoutMs = 5000;
 constexpr int manualQuietMs = 300;
+// "\dump_state" of protocol 0 has no closing line; a pause ends it, a bound
+// on its length guards against a daemon that never stops.
+constexpr int dumpStateQuietMs = 300;
+constexpr int maxDumpStateLines = 500;
 
 const QString readoutFrequencyKey = QStringLiteral("f");
 const QString readoutStatusKey = QStringLiteral("t");
 const QString setFrequencyKey = QStringLiteral("F");
 const QString positionKey = QStringLiteral("p");
+const QString setPositionKey = QStringLiteral("P");
 
 QString reportText(int code)
 {
     return QStringLiteral("%1 (%2)").arg(code).arg(hamlib::errorText(code));
 }
 
+// Asks "\dump_state" and hands its lines over once the answer is complete.
+void askDumpState(HamlibClient &client, const std::function<void(const QByteArrayList &)> &take)
+{
+    auto lines = std::make_shared<QByteArrayList>();
+    HamlibClient::Request request;
+    request.command = hamlib::dumpStateCommand;
+    request.quietMs = dumpStateQuietMs;
+    request.onLine = [lines, take](const QByteArray &line) {
+        if (hamlib::parseReport(line))
+            return Answer::Done;  // a daemon that has no such command
+        if (line == "done") {
+            take(*lines);
+            return Answer::Done;
+        }
+        if (lines->size() >= maxDumpStateLines)
+            return Answer::Bad;
+        *lines << line;
+        return Answer::More;
+    };
+    // A protocol 0 answer ends with a pause.
+    request.onQuiet = [lines, take] { take(*lines); };
+    client.send(request);
+}
+
 } // namespace
 
 void wireDaemonClient(DeviceLink *link, HamlibClient *client)
 {
-    QObject::connect(client, &HamlibClient::connected, link, &DeviceLink::opened);
+    const QString target = link->target();
+    auto *lines = new MessageThrottle(
+        QStringLiteral("%1 bad lines from ") + target + QStringLiteral(", first: %2"), link);
+    auto *missing = new MessageThrottle(
+        QStringLiteral("%1 commands without an answer from ") + target + QStringLiteral(", first: %2"), link);
+    for (MessageThrottle *throttle : {lines, missing})
+        QObject::connect(throttle, &MessageThrottle::message, link, &DeviceLink::message);
     QObject::connect(client, &HamlibClient::connectFailed, link, &DeviceLink::openFailed);
     QObject::connect(client, &HamlibClient::connectionLost, link, &DeviceLink::connectionLost);
     QObject::connect(client, &HamlibClient::traffic, link, &DeviceLink::debugMessage);
-    QObject::connect(client, &HamlibClient::badLine, link, [link](const QByteArray &line) {
-        emit link->message(QStringLiteral("bad line from %1: %2").arg(link->target(), QString::fromLatin1(line.left(200))));
-    });
-    QObject::connect(client, &HamlibClient::unexpectedLine, link, [link](const QByteArray &line) {
-        emit link->message(
-            QStringLiteral("unexpected line from %1: %2").arg(link->target(), QString::fromLatin1(line.left(200))));
-    });
-    QObject::connect(client, &HamlibClient::answerMissing, link, [link](const QByteArray &command) {
-        emit link->message(QStringLiteral("no answer from %1 to %2").arg(link->target(), QString::fromLatin1(command)));
+    // Worded only when said: in a flood most lines are merely counted.
+    const auto report = [lines, target](const char *kind, const QByteArray &line) {
+        if (lines->tryCount())
+            return;
+        const QString shown = shownText(line);
+        lines->report(QStringLiteral("%1 from %2: %3").arg(QLatin1String(kind), target, shown), shown);
+    };
+    QObject::connect(client, &HamlibClient::badLine, link,
+                     [report](const QByteArray &line) { report("bad line", line); });
+    QObject::connect(client, &HamlibClient::unexpectedLine, link,
+                     [report](const QByteArray &line) { report("unexpected line", line); });
+    QObject::connect(client, &HamlibClient::answerMissing, link, [missing, target](const QByteArray &command) {
+        if (missing->tryCount())
+            return;
+        const QString shown = shownText(command);
+        missing->report(QStringLiteral("no answer from %1 to %2").arg(target, shown), shown);
     });
 }
 
@@ -71,9 +119,42 @@ void sendManualLines(DeviceLink *link, HamlibClient &client, const QByteArray &b
 
 // ---- rigctld ---------------------------------------------------------------
 
+void RigctldLink::askCapabilities()
+{
+    HamlibClient::Request request;
+    request.command = hamlib::checkVfoCommand;
+    request.onLine = [this](const QByteArray &line) {
+        if (hamlib::parseReport(line))
+            return Answer::Done;  // an older daemon: no VFO mode
+        const auto vfo = hamlib::parseVfoMode(line);
+        if (!vfo)
+            return Answer::Bad;
+        m_vfoMode = *vfo;
+        if (m_vfoMode)
+            emit debugMessage(QStringLiteral("--%1 runs in VFO mode").arg(target()));
+        return Answer::Done;
+    };
+    m_client->send(request);
+    askDumpState(*m_client, [this](const QByteArrayList &lines) {
+        if (const auto limits = hamlib::parseRigDumpState(lines))
+            m_limits = *limits;
+    });
+}
+
 void RigctldLink::write(const QByteArray &bytes)
 {
     sendManualLines(this, *m_client, bytes, nullptr, nullptr);
+}
+
+void RigctldLink::reportError(const QByteArray &command, int code)
+{
+    const auto shown = m_errorsShown.constFind(command);
+    if (shown != m_errorsShown.constEnd() && *shown == code) {
+        emit debugMessage(QStringLiteral("--%1 again: %2").arg(QString::fromLatin1(command), reportText(code)));
+        return;
+    }
+    m_errorsShown.insert(command, code);
+    emit message(QStringLiteral("Transceiver error code: %1").arg(reportText(code)));
 }
 
 void RigctldLink::queueFrequencyQuery(bool thenStatus)
@@ -81,16 +162,21 @@ void RigctldLink::queueFrequencyQuery(bool thenStatus)
     if (m_client->hasPending(readoutFrequencyKey))
         return;  // a daemon that is slow to answer gets no pile of queries
     HamlibClient::Request request;
-    request.command = hamlib::getFrequencyCommand;
+    request.makeCommand = [this] { return ownCommand(hamlib::getFrequencyCommand); };
     request.key = readoutFrequencyKey;
+    request.lapses = true;
     request.onLine = [this, thenStatus](const QByteArray &line) {
         if (const auto report = hamlib::parseReport(line)) {
-            emit message(QStringLiteral("Transceiver error code: %1").arg(reportText(*report)));
+            reportError("f", *report);
             return Answer::Done;
         }
         const auto hz = hamlib::parseFrequency(line);
-        if (!hz)
+        if (!hz || !m_limits.contains(*hz))
             return Answer::Bad;
+        clearError("f");
+        // Tuned elsewhere (by hand, by another program): the next frequency goes whatever it is.
+        if (m_lastSentHz && std::fabs(*hz - *m_lastSentHz) >= m_limits.stepHz && !m_client->hasPending(setFrequencyKey))
+            m_lastSentHz.reset();
         if (thenStatus)
             m_readoutMhz = *hz / 1e6;
         else
@@ -102,8 +188,9 @@ void RigctldLink::queueFrequencyQuery(bool thenStatus)
         return;
 
     HamlibClient::Request status;
-    status.command = hamlib::getPttCommand;
+    status.makeCommand = [this] { return ownCommand(hamlib::getPttCommand); };
     status.key = readoutStatusKey;
+    status.lapses = true;
     // The frequency waits for the state, so that it shows with the right prefix.
     const auto showFrequency = [this] {
         if (m_readoutMhz)
@@ -125,7 +212,7 @@ void RigctldLink::queueFrequencyQuery(bool thenStatus)
         showFrequency();
         return Answer::Done;
     };
-    status.onExpired = showFrequency;
+    status.onFailed = showFrequency;
     m_client->send(status);
 }
 
@@ -136,49 +223,81 @@ void RigctldLink::requestFrequency()
 
 void RigctldLink::requestReadout()
 {
-    queueFrequencyQuery(true);
+    if (readoutDue())
+        queueFrequencyQuery(true);
 }
 
 void RigctldLink::setFrequency(quint32 hz)
 {
+    if (m_lastSentHz && std::fabs(double(hz) - double(*m_lastSentHz)) < m_limits.stepHz)
+        return;  // the radio is there already, as near as it can be
+    m_lastSentHz = hz;
     HamlibClient::Request request;
-    request.command = hamlib::setFrequencyCommand(hz);
-    request.key = setFrequencyKey;  // a newer Doppler step replaces one not yet sent
+    request.makeCommand = [this, hz] { return ownCommand(hamlib::setFrequencyCommand(hz)); };
+    // A newer Doppler step replaces one not yet sent; in VFO mode too, where
+    // only the current VFO is ever set.
+    request.key = setFrequencyKey;
+    request.lapses = true;
     request.onLine = [this](const QByteArray &line) {
         const auto report = hamlib::parseReport(line);
         if (!report)
             return Answer::Bad;
-        if (*report != 0)
-            emit message(QStringLiteral("Transceiver error code: %1").arg(reportText(*report)));
+        if (*report != 0) {
+            m_lastSentHz.reset();
+            reportError("F", *report);
+        } else {
+            clearError("F");
+        }
         return Answer::Done;
     };
+    request.onFailed = [this] { m_lastSentHz.reset(); };
     m_client->send(request);
 }
 
 bool RigctldLink::canCarry(qint64 hz) const
 {
-    // rigctld takes any frequency the radio has; the limit is the 32-bit value.
-    return hz >= 0 && hz <= qint64(0xFFFFFFFFu);
+    return hz >= 0 && hz <= qint64(0xFFFFFFFFu) && m_limits.contains(double(hz));
 }
 
 // ---- rotctld ---------------------------------------------------------------
 
+void RotctldLink::askCapabilities()
+{
+    askDumpState(*m_client, [this](const QByteArrayList &lines) { m_limits = hamlib::parseRotatorDumpState(lines); });
+}
+
 void RotctldLink::write(const QByteArray &bytes)
 {
     const auto isPositioning = [](const QByteArray &line) { return line.startsWith("P "); };
-    const auto sendPositioning = [this](const QByteArray &line) {
-        HamlibClient::Request request;
-        request.command = line + '\n';
-        request.onLine = [this](const QByteArray &answer) {
-            if (!hamlib::parseReport(answer))
-                return Answer::Bad;
-            emit received(answer);
-            return Answer::Done;
+    sendManualLines(this, *m_client, bytes, isPositioning, [this](const QByteArray &line) { sendPositioning(line); });
+}
+
+void RotctldLink::sendPositioning(const QByteArray &line)
+{
+    HamlibClient::Request request;
+    request.command = line + '\n';
+    const bool tracking = m_lastAzimuth && m_lastElevation
+        && request.command == hamlib::setPositionCommand(*m_lastAzimuth, *m_lastElevation);
+    if (tracking) {
+        // The tracking's own, held to the limits known when it goes: below the
+        // horizon the antenna waits at the lowest elevation and still follows
+        // in azimuth. A line the operator typed goes as typed.
+        request.makeCommand = [this, az = *m_lastAzimuth, el = *m_lastElevation] {
+            return hamlib::setPositionCommand(qBound(m_limits.minAzimuth, az, m_limits.maxAzimuth),
+                                              qBound(m_limits.minElevation, el, m_limits.maxElevation));
         };
-        request.onExpired = [this] { emit commandExpired(); };
-        m_client->send(request);
+        // The newest position replaces one not yet sent, and none goes late.
+        request.key = setPositionKey;
+        request.lapses = true;
+    }
+    request.onLine = [this](const QByteArray &answer) {
+        if (!hamlib::parseReport(answer))
+            return Answer::Bad;
+        emit received(answer);
+        return Answer::Done;
     };
-    sendManualLines(this, *m_client, bytes, isPositioning, sendPositioning);
+    request.onFailed = [this] { emit commandExpired(); };
+    m_client->send(request);
 }
 
 QByteArray RotctldLink::positionCommand(RotatorAxis axis, double azimuth, double elevation)
@@ -208,11 +327,12 @@ RotatorReply RotctldLink::interpretReply(const QByteArray &bytes, QString &) con
 
 void RotctldLink::requestPosition()
 {
-    if (m_client->hasPending(positionKey))
+    if (m_client->hasPending(positionKey) || !readoutDue())
         return;
     HamlibClient::Request request;
     request.command = hamlib::getPositionCommand;
     request.key = positionKey;
+    request.lapses = true;
     m_readAzimuth.reset();
     request.onLine = [this](const QByteArray &line) {
         if (const auto report = hamlib::parseReport(line)) {
@@ -224,13 +344,17 @@ void RotctldLink::requestPosition()
         if (!value)
             return Answer::Bad;
         if (!m_readAzimuth) {
+            if (*value < m_limits.minAzimuth - readingTolerance || *value > m_limits.maxAzimuth + readingTolerance)
+                return Answer::Bad;
             m_readAzimuth = value;
             return Answer::More;
         }
+        if (*value < m_limits.minElevation - readingTolerance || *value > m_limits.maxElevation + readingTolerance)
+            return Answer::Bad;
         emit positionReceived(*m_readAzimuth, *value);
         m_readAzimuth.reset();
         return Answer::Done;
     };
-    request.onExpired = [this] { m_readAzimuth.reset(); };
+    request.onFailed = [this] { m_readAzimuth.reset(); };
     m_client->send(request);
 }

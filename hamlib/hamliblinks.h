@@ -4,23 +4,35 @@
 #include "links/rotatorlink.h"
 #include "links/transceiverlink.h"
 
+#include <QElapsedTimer>
+#include <QHash>
+
 #include <optional>
 
-// Reports what every daemon client says through the link's signals.
+class MessageThrottle;
+
+// Reports what every daemon client says through the link's signals: bad and
+// unexpected lines, and commands left unanswered, each at most once a second.
 void wireDaemonClient(DeviceLink *link, HamlibClient *client);
 
 // What the rigctld and rotctld links share: the client of one daemon, its
-// address, and lines the operator types sent as typed.
+// address, lines the operator types sent as typed, and the pace of readouts.
 template <typename Base>
 class DaemonLink : public Base
 {
 public:
+    static constexpr int defaultReadoutIntervalMs = 1000;
+
     explicit DaemonLink(const hamlib::Address &address, QObject *parent = nullptr)
         : Base(parent)
         , m_address(address)
         , m_client(new HamlibClient(this))
     {
         wireDaemonClient(this, m_client);
+        QObject::connect(m_client, &HamlibClient::connected, this, [this] {
+            askCapabilities();
+            emit this->opened();
+        });
     }
 
     // Starts connecting; opened() or openFailed() follows.
@@ -30,14 +42,33 @@ public:
     QByteArray manualCommand(const QString &line) const override { return line.toLatin1() + '\n'; }
     void close() override { m_client->close(); }
     void setTracing(bool on) override { m_client->setTracing(on); }
+    void setAnswerTimeout(int ms) override { m_client->setAnswerTimeout(ms); }
+    void setCommandLifetime(int ms) override { m_client->setCommandLifetime(ms); }
+    void setReadoutInterval(int ms) override { m_readoutIntervalMs = qMax(0, ms); }
 
 protected:
+    // What the daemon is asked right after connecting, before anything else.
+    virtual void askCapabilities() = 0;
+    // True when a readout may go now; it then counts as the latest.
+    bool readoutDue()
+    {
+        if (m_lastReadout.isValid() && m_lastReadout.elapsed() < m_readoutIntervalMs)
+            return false;
+        m_lastReadout.start();
+        return true;
+    }
+
     hamlib::Address m_address;
     HamlibClient *m_client;
+    int m_readoutIntervalMs = defaultReadoutIntervalMs;
+    QElapsedTimer m_lastReadout;
 };
 
 // The transceiver through Hamlib's rigctld: readout "f" then "t", frequency
-// "F <Hz>", answers "RPRT n". Lines the operator types go as typed.
+// "F <Hz>", answers "RPRT n"; in VFO mode each for VFO A. Frequencies
+// read and sent are held to the radio's ranges from "\dump_state", and one
+// less than the radio's step from the last sent is not sent again. Lines the
+// operator types go as typed.
 class RigctldLink : public DaemonLink<TransceiverLink>
 {
     Q_OBJECT
@@ -52,20 +83,37 @@ public:
     void setFrequency(quint32 hz) override;
     bool canCarry(qint64 hz) const override;
 
+    bool vfoMode() const { return m_vfoMode; }
+    const hamlib::RigLimits &limits() const { return m_limits; }
+
 private:
+    void askCapabilities() override;
     void queueFrequencyQuery(bool thenStatus);
+    // Says a daemon's error to a command once, until that command succeeds again.
+    void reportError(const QByteArray &command, int code);
+    void clearError(const QByteArray &command) { m_errorsShown.remove(command); }
+    QByteArray ownCommand(const QByteArray &command) const { return hamlib::withVfo(command, m_vfoMode); }
 
     std::optional<double> m_readoutMhz;  // held until the transmit state is known
+    bool m_vfoMode = false;
+    hamlib::RigLimits m_limits;
+    std::optional<quint32> m_lastSentHz;  // the radio is on it, as far as is known
+    QHash<QByteArray, int> m_errorsShown;
 };
 
 // The rotator through Hamlib's rotctld: "P <az> <el>" with both axes (the one
-// that did not move keeps its last commanded value), "p" for where the
-// antenna points, answers "RPRT n".
+// that did not move keeps its last commanded value), held to the rotator's
+// limits from "\dump_state" when it goes; "p" for where the antenna points,
+// answers "RPRT n".
 class RotctldLink : public DaemonLink<RotatorLink>
 {
     Q_OBJECT
 
 public:
+    // A reading this far beyond a limit still counts: a rotator at its stop
+    // may read a little past it.
+    static constexpr double readingTolerance = 5.0;
+
     using DaemonLink::DaemonLink;
 
     // Each line: a positioning command waits for its "RPRT"; any other line
@@ -78,8 +126,14 @@ public:
     bool reportsPosition() const override { return true; }
     void requestPosition() override;
 
+    const hamlib::RotatorLimits &limits() const { return m_limits; }
+
 private:
+    void askCapabilities() override;
+    void sendPositioning(const QByteArray &line);
+
     std::optional<double> m_lastAzimuth;
     std::optional<double> m_lastElevation;
     std::optional<double> m_readAzimuth;  // first line of a "p" answer
+    hamlib::RotatorLimits m_limits;
 };

@@ -111,6 +111,173 @@ QByteArray setPositionCommand(double azimuth, double elevation)
     return "P " + QByteArray::number(azimuth, 'f', 2) + ' ' + QByteArray::number(elevation, 'f', 2) + '\n';
 }
 
+QByteArray withVfo(const QByteArray &command, bool vfoMode)
+{
+    if (!vfoMode)
+        return command;
+    const QByteArray line = command.chopped(1);  // without its '\n'
+    const int space = line.indexOf(' ');
+    if (space < 0)
+        return line + ' ' + trackedVfo + '\n';
+    return line.left(space) + ' ' + trackedVfo + line.mid(space) + '\n';
+}
+
+std::optional<bool> parseVfoMode(const QByteArray &line)
+{
+    const QByteArray value = line.startsWith("CHKVFO ") ? line.mid(7) : line;
+    if (value == "0" || value == "1")
+        return value == "1";
+    return std::nullopt;
+}
+
+bool RigLimits::contains(double hz) const
+{
+    for (const auto &[lowest, highest] : ranges)
+        if (hz >= lowest && hz <= highest)
+            return true;
+    return false;
+}
+
+namespace {
+
+// The fields of one line of a list in "\dump_state", as numbers; hexadecimal
+// mode masks ("0x1ff") count as numbers too.
+std::optional<QList<double>> numberFields(const QByteArray &line)
+{
+    QList<double> fields;
+    for (const QByteArray &field : line.simplified().split(' ')) {
+        bool ok = false;
+        const double value
+            = field.startsWith("0x") ? double(field.mid(2).toULongLong(&ok, 16)) : field.toDouble(&ok);
+        if (!ok || !std::isfinite(value))
+            return std::nullopt;
+        fields << value;
+    }
+    return fields;
+}
+
+} // namespace
+
+std::optional<RigLimits> parseRigDumpState(const QByteArrayList &lines)
+{
+    // Protocol version, model, ITU region; then the receive and transmit
+    // ranges ("start end modes low high vfo antenna"), each list ended by a
+    // line of zeros; then the tuning steps ("modes step"), ended by "0 0".
+    if (lines.size() < 4 || !parseNumber(lines.at(0)))
+        return std::nullopt;
+    RigLimits limits;
+    limits.ranges.clear();
+    qsizetype at = 3;
+    for (int list = 0; list < 2; ++list) {
+        for (; at < lines.size(); ++at) {
+            const auto fields = numberFields(lines.at(at));
+            if (!fields || fields->size() < 2)
+                return std::nullopt;
+            if (fields->at(0) == 0 && fields->at(1) == 0) {
+                ++at;
+                break;
+            }
+            const double lowest = fields->at(0);
+            const double highest = fields->at(1);
+            if (lowest > 0 && lowest < highest && highest <= 1e12)
+                limits.ranges.append({lowest, highest});
+        }
+    }
+    std::optional<double> step;
+    for (; at < lines.size(); ++at) {
+        const auto fields = numberFields(lines.at(at));
+        if (!fields || fields->size() != 2 || (fields->at(0) == 0 && fields->at(1) == 0))
+            break;
+        const double hz = fields->at(1);  // 0 is "any step"
+        if (hz > 0 && hz <= 1e6 && (!step || hz < *step))
+            step = hz;
+    }
+    if (limits.ranges.isEmpty())
+        return std::nullopt;
+    limits.stepHz = step.value_or(1);
+    return limits;
+}
+
+bool RotatorLimits::contains(double azimuth, double elevation) const
+{
+    return azimuth >= minAzimuth && azimuth <= maxAzimuth && elevation >= minElevation && elevation <= maxElevation;
+}
+
+RotatorLimits parseRotatorDumpState(const QByteArrayList &lines)
+{
+    RotatorLimits limits;
+    RotatorLimits read = limits;
+    const std::pair<const char *, double *> keys[] = {{"min_az=", &read.minAzimuth},
+                                                      {"max_az=", &read.maxAzimuth},
+                                                      {"min_el=", &read.minElevation},
+                                                      {"max_el=", &read.maxElevation}};
+    for (const QByteArray &line : lines)
+        for (const auto &[key, value] : keys)
+            if (line.startsWith(key))
+                if (const auto number = parseNumber(line.mid(qsizetype(qstrlen(key)))))
+                    *value = *number;
+    // Each axis is taken only when it makes sense as a whole and lies within the sane range.
+    if (read.minAzimuth < read.maxAzimuth && read.minAzimuth >= limits.minAzimuth
+        && read.maxAzimuth <= limits.maxAzimuth) {
+        limits.minAzimuth = read.minAzimuth;
+        limits.maxAzimuth = read.maxAzimuth;
+    }
+    if (read.minElevation < read.maxElevation && read.minElevation >= limits.minElevation
+        && read.maxElevation <= limits.maxElevation) {
+        limits.minElevation = read.minElevation;
+        limits.maxElevation = read.maxElevation;
+    }
+    return limits;
+}
+
+void LineReader::feed(QByteArrayView bytes)
+{
+    if (m_position > 0) {
+        m_buffer.remove(0, m_position);
+        m_position = 0;
+    }
+    if (m_discarding) {
+        // Only the rest of a cut line's break matters.
+        const qsizetype end = bytes.indexOf('\n');
+        if (end < 0)
+            return;
+        bytes = bytes.sliced(end + 1);
+        m_discarding = false;
+    }
+    m_buffer.append(bytes);
+}
+
+std::optional<LineReader::Line> LineReader::next()
+{
+    const qsizetype end = m_buffer.indexOf('\n', m_position);
+    const qsizetype length = (end < 0 ? m_buffer.size() : end) - m_position;
+    if (length > maxLineLength) {
+        Line line {m_buffer.mid(m_position, maxLineLength), true};
+        if (end < 0) {
+            m_buffer.clear();
+            m_position = 0;
+            m_discarding = true;
+        } else {
+            m_position = end + 1;
+        }
+        return line;
+    }
+    if (end < 0)
+        return std::nullopt;
+    Line line {m_buffer.mid(m_position, length), false};
+    if (line.text.endsWith('\r'))
+        line.text.chop(1);
+    m_position = end + 1;
+    return line;
+}
+
+void LineReader::clear()
+{
+    m_buffer.clear();
+    m_position = 0;
+    m_discarding = false;
+}
+
 QString errorText(int code)
 {
     // Hamlib's rig_errcode_e, by the absolute value of the code.

@@ -26,6 +26,16 @@ public:
     // Whether the window wants the "--" trace; off, a link may skip making
     // traffic lines that would only be dropped. On until told otherwise.
     virtual void setTracing(bool on) { Q_UNUSED(on); }
+    // For a link that waits for answers (a daemon's): how long, in
+    // milliseconds, before a command counts as unanswered.
+    virtual void setAnswerTimeout(int ms) { Q_UNUSED(ms); }
+    // How long a command may wait unsent before it is dropped rather than
+    // sent late: a position or frequency is meant for one repetition.
+    virtual void setCommandLifetime(int ms) { Q_UNUSED(ms); }
+    // The least time between two readouts (frequency and transmit state, or
+    // antenna position) that reach the device; more frequent requests are
+    // dropped, so that a daemon's slow line to its radio stays mostly idle.
+    virtual void setReadoutInterval(int ms) { Q_UNUSED(ms); }
 
 signals:
     // Answers meant for the window, as they came: replies to commands it wrote

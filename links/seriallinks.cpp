@@ -1,5 +1,7 @@
 #include "links/seriallinks.h"
 
+#include "links/messagethrottle.h"
+#include "links/showntext.h"
 #include "serial/serialport.h"
 #include "transceiver/manualentry.h"
 #include "links/rotatorcommand.h"
@@ -61,7 +63,7 @@ RotatorReply SerialRotatorLink::interpretReply(const QByteArray &bytes, QString 
         collected.clear();
     } else if (collected.contains(QLatin1String("ERROR/LIMIT"))) {
         reply.kind = RotatorReply::Refused;
-        reply.text = QString::fromLatin1(text);  // this read's text, not all that was collected
+        reply.text = shownText(text);  // this read's text, not all that was collected
         collected.clear();
     } else if (collected.size() > 1024) {
         // A chatty controller without markers must not grow this for ever; the
@@ -88,7 +90,14 @@ CatLink::CatLink(SerialPort *port, bool ft847, QObject *parent)
     connect(m_port, &SerialPort::connectionLost, this, &DeviceLink::connectionLost);
     connect(m_comm, &TransceiverComm::frequencyReceived, this, &TransceiverLink::frequencyReceived);
     connect(m_comm, &TransceiverComm::statusReceived, this, &TransceiverLink::statusReceived);
-    connect(m_comm, &TransceiverComm::executionMessage, this, &DeviceLink::message);
+    // Wrong and unexpected replies: a flood of them costs one line a second.
+    auto *replies = new MessageThrottle(
+        QStringLiteral("%1 bad replies from ") + port->portName() + QStringLiteral(", first: %2"), this);
+    connect(replies, &MessageThrottle::message, this, &DeviceLink::message);
+    connect(m_comm, &TransceiverComm::executionMessage, replies, [replies](const QString &text) {
+        if (!replies->tryCount())
+            replies->report(text, text);
+    });
     connect(m_comm, &TransceiverComm::debugMessage, this, &DeviceLink::debugMessage);
     if (m_ft847)
         m_comm->catOn();

@@ -419,6 +419,10 @@ void SerialPort::takeIncoming(const QByteArray &bytes)
 {
     QMutexLocker lock(&m_bufferMutex);
     m_incoming.append(bytes.constData(), bytes.size());  // no buffer shared across threads
+    // A reader that cannot keep up loses the oldest bytes, as a UART overruns,
+    // rather than the memory growing with a flood.
+    if (m_incoming.size() > maxIncomingBytes)
+        m_incoming.remove(0, m_incoming.size() - maxIncomingBytes);
     postReadyRead();
 }
 

@@ -25,6 +25,9 @@ class SerialPort : public QObject
     Q_OBJECT
 
 public:
+    // Received bytes held for read() at most; older ones give way.
+    static constexpr qsizetype maxIncomingBytes = 256 * 1024;
+
     explicit SerialPort(const QString &name, QObject *parent = nullptr);
     ~SerialPort() override;
 

@@ -10,6 +10,7 @@ const QString transceiverKey = QStringLiteral("transceiver link");
 const QString rigctldKey = QStringLiteral("rigctld address");
 const QString rotatorKey = QStringLiteral("rotator link");
 const QString rotctldKey = QStringLiteral("rotctld address");
+const QString reconnectKey = QStringLiteral("automatic reconnect");
 const QString network = QStringLiteral("network");
 const QString serial = QStringLiteral("serial");
 
@@ -18,7 +19,7 @@ const QString serial = QStringLiteral("serial");
 bool NetworkSettings::operator==(const NetworkSettings &other) const
 {
     return rigctld == other.rigctld && rigctldAddress == other.rigctldAddress && rotctld == other.rotctld
-        && rotctldAddress == other.rotctldAddress;
+        && rotctldAddress == other.rotctldAddress && reconnect == other.reconnect;
 }
 
 NetworkSettings NetworkSettings::read(const QString &path)
@@ -33,6 +34,8 @@ NetworkSettings NetworkSettings::read(const QString &path)
             settings.rigctldAddress = value.trimmed();
         else if (key == rotctldKey && !value.trimmed().isEmpty())
             settings.rotctldAddress = value.trimmed();
+        else if (key == reconnectKey && (value == QLatin1String("on") || value == QLatin1String("off")))
+            settings.reconnect = value == QLatin1String("on");
     }
     return settings;
 }
@@ -44,5 +47,6 @@ bool NetworkSettings::write(const QString &path) const
     return keyvalue::write(path, {{transceiverKey, rigctld ? network : serial},
                                   {rigctldKey, rigctldAddress},
                                   {rotatorKey, rotctld ? network : serial},
-                                  {rotctldKey, rotctldAddress}});
+                                  {rotctldKey, rotctldAddress},
+                                  {reconnectKey, reconnect ? QStringLiteral("on") : QStringLiteral("off")}});
 }

@@ -11,6 +11,7 @@ struct NetworkSettings {
     QString rigctldAddress = QStringLiteral("localhost:4532");
     bool rotctld = false;
     QString rotctldAddress = QStringLiteral("localhost:4533");
+    bool reconnect = true;  // a device that went away is opened again when it is back
 
     bool operator==(const NetworkSettings &other) const;
     bool operator!=(const NetworkSettings &other) const { return !(*this == other); }

@@ -37,3 +37,11 @@ void DopplerControl::stop()
     m_workingMHz = 0.0;
     ptt = false;
 }
+
+void DopplerControl::resume(double workingMHz, bool pttTicked)
+{
+    m_tracking = true;
+    m_workingMHz = workingMHz;
+    m_engagedFrom = workingMHz;
+    ptt = pttTicked;
+}

@@ -24,6 +24,8 @@ public:
     std::optional<double> correctedHz(const TrackingRecord &record) const;
     // Port B closed or back to Manual: nothing is known any more.
     void stop();
+    // Back after the radio's link was lost: tracking on the same working frequency.
+    void resume(double workingMHz, bool pttTicked);
     void resetShifts() { m_lastHome = m_lastDx = 0.0; }
 
     DopplerShift shift = DopplerShift::Home;

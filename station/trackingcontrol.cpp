@@ -3,19 +3,34 @@
 #include "ephemeris/locator.h"
 #include "hamlib/hamliblinks.h"
 #include "links/seriallinks.h"
+#include "links/showntext.h"
+#include "log/filelog.h"
 #include "serial/serialenumerator.h"
 #include "serial/serialport.h"
 #include "settings/numbers.h"
 #include "settings/settingsfile.h"
 #include "transceiver/catframes.h"
 
+#include <QFile>
 #include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QTimer>
 
 #include <climits>
 #include <cmath>
 
+#include <sys/stat.h>
+
 namespace {
+
+// A link's own inode and change time: a link made anew differs.
+QString linkIdentity(const QString &path)
+{
+    struct stat info {};
+    if (::lstat(QFile::encodeName(path).constData(), &info) != 0 || !S_ISLNK(info.st_mode))
+        return {};
+    return QStringLiteral("%1/%2.%3").arg(info.st_ino).arg(info.st_ctim.tv_sec).arg(info.st_ctim.tv_nsec);
+}
 
 // Message delay (readout interval) in milliseconds as the timers use it.
 int messageDelayMs(quint32 ms)
@@ -34,12 +49,19 @@ int repetitionMs(quint32 seconds)
 
 TrackingControl::TrackingControl(QObject *parent)
     : QObject(parent)
+    , m_fileLog(std::make_unique<FileLog>())
     , m_settings(std::make_unique<SettingsFile>())
     , m_repetitionTimer(new QTimer(this))
     , m_readoutTimer(new QTimer(this))
     , m_positionTimer(new QTimer(this))
+    , m_health([this](const QString &text) { logMessage(text); })
+    , m_healthTimer(new QTimer(this))
+    , m_answerTimer(new QTimer(this))
+    , m_watcher(new QFileSystemWatcher(this))
 {
     m_settings->setFailureReport([this](const QString &text) { logMessage(text); });
+    m_repetitionTimer->setObjectName(QStringLiteral("repetitionTimer"));
+    m_readoutTimer->setObjectName(QStringLiteral("readoutTimer"));
     m_portA.name = QStringLiteral("Port A");
     m_portB.name = QStringLiteral("Port B");
     connect(m_repetitionTimer, &QTimer::timeout, this, &TrackingControl::repetition);
@@ -47,6 +69,24 @@ TrackingControl::TrackingControl(QObject *parent)
     connect(m_positionTimer, &QTimer::timeout, this, [this] {
         if (m_rotator)
             m_rotator->requestPosition();
+    });
+    connect(m_healthTimer, &QTimer::timeout, this, &TrackingControl::checkHealth);
+    m_healthTimer->start(1000);
+    // A command's answer is waited for to the millisecond, not to the next tick.
+    m_answerTimer->setSingleShot(true);
+    m_answerTimer->setTimerType(Qt::PreciseTimer);  // a coarse one may fire before the time is up
+    connect(m_answerTimer, &QTimer::timeout, this, &TrackingControl::checkHealth);
+    for (StationPort port : {StationPort::A, StationPort::B}) {
+        QTimer *timer = new QTimer(this);
+        timer->setSingleShot(true);
+        connect(timer, &QTimer::timeout, this, [this, port] { tryReconnect(port); });
+        m_reconnectTimers[int(port)] = timer;
+    }
+    // A serial device that comes back shows up in its folder at once.
+    connect(m_watcher, &QFileSystemWatcher::directoryChanged, this, [this] {
+        for (StationPort port : {StationPort::A, StationPort::B})
+            if (m_reconnect[int(port)].wanted && !session(port).network)
+                tryReconnect(port);
     });
 
     // Only the low 16 bits of a stored time are taken.
@@ -65,11 +105,16 @@ TrackingControl::TrackingControl(QObject *parent)
 
 TrackingControl::~TrackingControl()
 {
+    // Whoever listened may be gone by now; a view that wants the closing
+    // said calls closeAll() first.
+    blockSignals(true);
     closeAll();
 }
 
 void TrackingControl::closeAll()
 {
+    cancelReconnect(StationPort::A);
+    cancelReconnect(StationPort::B);
     if (m_portA.open)
         closePort(StationPort::A);
     if (m_portB.open)
@@ -79,7 +124,24 @@ void TrackingControl::closeAll()
 void TrackingControl::logDebug(const QString &text)
 {
     if (m_debugMode)
-        emit message(text);
+        logMessage(text);
+}
+
+// Every message goes to the views and to vestrel.log.
+void TrackingControl::logMessage(const QString &text)
+{
+    emit message(text);
+    if (m_fileLog->write(text) || m_fileLogFailed)
+        return;
+    // Said once; the views go on, and the file is tried again with each message.
+    m_fileLogFailed = true;
+    emit message(QStringLiteral("log file %1 cannot be written: %2").arg(m_fileLog->path(), m_fileLog->errorString()));
+    emit logFileFailed();
+}
+
+QString TrackingControl::logPath() const
+{
+    return m_fileLog->path();
 }
 
 QStringList TrackingControl::enumeratePorts()
@@ -102,6 +164,9 @@ const PortSession &TrackingControl::portSession(StationPort port) const
 void TrackingControl::setTimes(quint32 repetitionSeconds, quint32 messageDelayMs)
 {
     m_times = {repetitionSeconds, messageDelayMs};
+    for (PortSession *record : {&m_portA, &m_portB})
+        if (record->link)
+            record->link->setCommandLifetime(repetitionMs(repetitionSeconds));
     m_settings->writeRepetitionTime(repetitionSeconds);
     m_settings->writeMessageDelay(messageDelayMs);
 }
@@ -245,8 +310,22 @@ void TrackingControl::repetition()
 void TrackingControl::runTrackingCycle()
 {
     TrackingRecord record;
-    if (!m_source || !m_source->read(m_target, record, [this](const QString &text) { logMessage(text); }))
+    bool clean = true;
+    const auto log = [this, &clean](const QString &text) {
+        clean = false;
+        m_health.error(StationHealth::Source::Data, text);
+    };
+    if (!m_source || !m_source->read(m_target, record, log))
         return;
+    if (clean)
+        m_health.success(StationHealth::Source::Data);
+    m_lastRecord = record;
+    m_lastRecordTime = QDateTime::currentDateTimeUtc();
+    if (record.elevation < 0)
+        m_health.raise(Alarm::BelowHorizon,
+                       QStringLiteral("target below the horizon: elevation %1").arg(record.elevation, 0, 'f', 2));
+    else
+        m_health.clear(Alarm::BelowHorizon);
 
     if (m_portA.automatic && m_steering.pending.isEmpty()) {
         const double azimuth = record.azimuth + m_azimuthOffset;
@@ -254,12 +333,11 @@ void TrackingControl::runTrackingCycle()
         logDebug(QStringLiteral("--absolute azimuth = %1").arg(numbers::general(azimuth)));
         logDebug(QStringLiteral("--absolute elevation = %1").arg(numbers::general(elevation)));
         // At most one command per cycle.
-        if (const auto axis = m_steering.plan(azimuth, elevation, m_azimuthRounding, m_elevationRounding)) {
-            m_steering.pending.append(rotatorCommand(*axis, azimuth, elevation));
-            sendRotator(m_steering.pending);
-        }
+        if (const auto axis = m_steering.plan(azimuth, elevation, m_azimuthRounding, m_elevationRounding))
+            commandRotator(*axis, azimuth, elevation);
     }
     dopplerStep(record);
+    emit changed();
 }
 
 void TrackingControl::resetLastValues()
@@ -295,6 +373,30 @@ void TrackingControl::sendRotator(const QByteArray &bytes)
     logDebug(QStringLiteral("--sending: %1").arg(QString::fromLatin1(bytes.toHex())));
 }
 
+// A positioning command that waits for its answer.
+void TrackingControl::commandRotator(RotatorAxis axis, double azimuth, double elevation)
+{
+    m_steering.pending.append(rotatorCommand(axis, azimuth, elevation));
+    m_pendingSince.start();
+    m_answerTimer->start(int(silentRotatorMs() + 1));
+    switch (axis) {
+    case RotatorAxis::Azimuth:
+        m_pendingPosition = QStringLiteral("azimuth %1").arg(azimuth, 0, 'f', 2);
+        break;
+    case RotatorAxis::Elevation:
+        m_pendingPosition = QStringLiteral("elevation %1").arg(elevation, 0, 'f', 2);
+        break;
+    case RotatorAxis::Both:
+        m_pendingPosition = QStringLiteral("az %1, el %2").arg(azimuth, 0, 'f', 2).arg(elevation, 0, 'f', 2);
+        break;
+    }
+    if (axis != RotatorAxis::Elevation)
+        m_pointing.commandedAzimuth = azimuth;
+    if (axis != RotatorAxis::Azimuth)
+        m_pointing.commandedElevation = elevation;
+    sendRotator(m_steering.pending);
+}
+
 QByteArray TrackingControl::rotatorCommand(RotatorAxis axis, double azimuth, double elevation) const
 {
     if (m_rotator)
@@ -311,8 +413,7 @@ void TrackingControl::park(double azimuth, double elevation)
     m_elevationParking = elevation;
     m_settings->writeAzimuthParking(azimuth);
     m_settings->writeElevationParking(elevation);
-    m_steering.pending.append(rotatorCommand(RotatorAxis::Both, azimuth, elevation));
-    sendRotator(m_steering.pending);
+    commandRotator(RotatorAxis::Both, azimuth, elevation);
     m_steering.parkingStarted(m_rotator && m_rotator->movesBothAxes());
 }
 
@@ -323,22 +424,27 @@ void TrackingControl::rotatorReceived(const QByteArray &bytes)
     if (!m_portA.automatic && !m_steering.parkingActive()) {
         const int zero = bytes.indexOf('\0');
         logMessage(QStringLiteral("Port A data received (%1 bytes): %2")
-                       .arg(QString::number(bytes.size()), QString::fromLatin1(zero < 0 ? bytes : bytes.left(zero))));
+                       .arg(QString::number(bytes.size()), shownText(zero < 0 ? bytes : bytes.left(zero))));
         return;
     }
     if (!m_rotator)
         return;
     const RotatorReply reply = m_rotator->interpretReply(bytes, m_steering.replyText);
+    if (reply.kind == RotatorReply::Pending)
+        return;
+    m_health.clear(Alarm::RotatorSilent);
     if (reply.kind == RotatorReply::Accepted) {
-        if (m_steering.accepted()) {
-            m_steering.pending.append(
-                rotatorCommand(RotatorAxis::Elevation, m_azimuthParking, m_elevationParking));
-            sendRotator(m_steering.pending);
-        }
-    } else if (reply.kind == RotatorReply::Refused) {
-        logMessage(QStringLiteral("Rotator error code: %1").arg(reply.text));
+        m_health.success(StationHealth::Source::Rotator);
+        m_health.clear(Alarm::RotatorRefused);
+        if (m_steering.accepted())
+            commandRotator(RotatorAxis::Elevation, m_azimuthParking, m_elevationParking);
+    } else {
+        m_health.error(StationHealth::Source::Rotator, QStringLiteral("Rotator error code: %1").arg(reply.text));
+        m_health.raise(Alarm::RotatorRefused,
+                       QStringLiteral("rotator refused %1: %2").arg(m_pendingPosition, reply.text.trimmed()));
         m_steering.refused();
     }
+    emit changed();
 }
 
 // ---- ports -----------------------------------------------------------------
@@ -346,12 +452,24 @@ void TrackingControl::rotatorReceived(const QByteArray &bytes)
 bool TrackingControl::open(StationPort port, const QString &nameOrAddress, const SerialParameters &parameters,
                            bool ft847)
 {
+    cancelReconnect(port);
+    return openPort(port, nameOrAddress, parameters, ft847, false);
+}
+
+// quiet: an attempt to reconnect, which says only when it succeeds.
+bool TrackingControl::openPort(StationPort port, const QString &nameOrAddress, const SerialParameters &parameters,
+                               bool ft847, bool quiet)
+{
     PortSession &record = session(port);
+    record.openedName = nameOrAddress;
+    record.parameters = parameters;
+    record.ft847 = ft847;
     const bool rotator = port == StationPort::A;
     if (record.network) {
         const auto address = hamlib::parseAddress(
             nameOrAddress, rotator ? hamlib::rotctldDefaultPort : hamlib::rigctldDefaultPort);
         if (!address) {
+            cancelReconnect(port);
             logMessage(QStringLiteral("connection to %1 failed").arg(nameOrAddress));
             logMessage(QStringLiteral("not a host and port: %1").arg(nameOrAddress));
             return false;
@@ -375,11 +493,18 @@ bool TrackingControl::open(StationPort port, const QString &nameOrAddress, const
             if (portOpened(port, link, target))
                 afterOpen(port);
         });
-        connect(link, &DeviceLink::openFailed, this, [this, port, target](const QString &reason) {
-            logMessage(QStringLiteral("connection to %1 failed").arg(target));
-            logMessage(QStringLiteral("%1: %2").arg(target, reason));
+        connect(link, &DeviceLink::openFailed, this, [this, port, target, quiet](const QString &reason) {
+            if (!quiet) {
+                logMessage(QStringLiteral("connection to %1 failed").arg(target));
+                logMessage(QStringLiteral("%1: %2").arg(target, reason));
+            }
             session(port).connecting = false;
             dropLink(port);
+            if (m_reconnect[int(port)].wanted) {
+                Reconnect &plan = m_reconnect[int(port)];
+                plan.backoffSeconds = qMin(plan.backoffSeconds * 2, 30);
+                m_reconnectTimers[int(port)]->start(plan.backoffSeconds * 1000);
+            }
             emit changed();
         });
         emit changed();
@@ -387,6 +512,10 @@ bool TrackingControl::open(StationPort port, const QString &nameOrAddress, const
     }
 
     auto *serial = new SerialPort(nameOrAddress, this);
+    const auto logMessage = [this, quiet](const QString &text) {
+        if (!quiet)
+            this->logMessage(text);
+    };
     logMessage(QStringLiteral("Serial %1 settings:").arg(record.name));
     serial->setBaudRate(parameters.baudRate);
     serial->setDataBits(parameters.dataBits);
@@ -408,6 +537,8 @@ bool TrackingControl::open(StationPort port, const QString &nameOrAddress, const
         delete serial;
         return false;
     }
+    record.openedDevice = QFileInfo(nameOrAddress).canonicalFilePath();
+    record.openedLink = linkIdentity(nameOrAddress);
     DeviceLink *link = rotator ? static_cast<DeviceLink *>(new SerialRotatorLink(serial, this))
                                : static_cast<DeviceLink *>(new CatLink(serial, ft847, this));
     openWith(port, link, nameOrAddress);
@@ -420,6 +551,89 @@ void TrackingControl::openWith(StationPort port, DeviceLink *link, const QString
     session(port).link = link;
     if (portOpened(port, link, shownName))
         afterOpen(port);
+}
+
+// ---- reconnecting ----------------------------------------------------------
+
+void TrackingControl::setAutoReconnect(bool on)
+{
+    NetworkSettings settings = m_network;
+    settings.reconnect = on;
+    setNetworkSettings(settings);
+    if (!on) {
+        cancelReconnect(StationPort::A);
+        cancelReconnect(StationPort::B);
+    }
+    emit changed();
+}
+
+void TrackingControl::planReconnect(StationPort port)
+{
+    const PortSession &record = session(port);
+    Reconnect &plan = m_reconnect[int(port)];
+    // Lost again soon after it came back: a device that cannot stay, tried less often.
+    const bool soonLost = plan.since.isValid() && plan.since.elapsed() < 10000;
+    const int backoff = soonLost ? qMin(plan.backoffSeconds * 2, 30) : 1;
+    plan = {};
+    plan.wanted = true;
+    plan.backoffSeconds = backoff;
+    if (port == StationPort::B) {
+        plan.resumeTracking = m_doppler.tracking();
+        plan.workingMHz = m_doppler.workingMHz();
+        plan.ptt = m_doppler.ptt;
+    }
+    if (!record.network) {
+        const QString folder = QFileInfo(record.openedName).absolutePath();
+        if (!m_watcher->directories().contains(folder))
+            m_watcher->addPath(folder);
+        // The folder's notice is the quick way back; this is the sure one.
+        m_reconnectTimers[int(port)]->start(plan.backoffSeconds * 1000);
+        return;
+    }
+    m_reconnectTimers[int(port)]->start(plan.backoffSeconds * 1000);
+}
+
+void TrackingControl::tryReconnect(StationPort port)
+{
+    PortSession &record = session(port);
+    Reconnect &plan = m_reconnect[int(port)];
+    if (!plan.wanted || record.open || record.connecting)
+        return;
+    if (record.network) {
+        openPort(port, record.openedName, record.parameters, record.ft847, true);
+        return;  // the answer or the next try comes by signal
+    }
+    // A pseudo-terminal's number goes to whoever opens one next (a terminal,
+    // say): only a link made anew to one is the device come back.
+    const QString device = QFileInfo(record.openedName).canonicalFilePath();
+    const bool pty = record.openedDevice.startsWith(QLatin1String("/dev/pts/"));
+    const bool back = !device.isEmpty()
+        && (!pty || (!record.openedLink.isEmpty() && linkIdentity(record.openedName) != record.openedLink));
+    if (back && openPort(port, record.openedName, record.parameters, record.ft847, true))
+        return;
+    m_reconnectTimers[int(port)]->start(plan.backoffSeconds * 1000);
+}
+
+void TrackingControl::cancelReconnect(StationPort port)
+{
+    m_reconnect[int(port)].wanted = false;
+    m_reconnectTimers[int(port)]->stop();
+    if (!m_reconnect[0].wanted && !m_reconnect[1].wanted && !m_watcher->directories().isEmpty())
+        m_watcher->removePaths(m_watcher->directories());
+}
+
+// Back where it was: Auto and tracking came with the open; the frequency
+// tracking resumes on the same working frequency.
+void TrackingControl::reconnected(StationPort port)
+{
+    const Reconnect plan = m_reconnect[int(port)];
+    cancelReconnect(port);
+    m_reconnect[int(port)].since.start();
+    m_reconnect[int(port)].backoffSeconds = plan.backoffSeconds;
+    if (port == StationPort::B && plan.resumeTracking && m_dopplerRunning) {
+        m_doppler.resume(plan.workingMHz, plan.ptt);
+        m_frequencyKnown = true;
+    }
 }
 
 // What follows a successful open, on either transport.
@@ -456,6 +670,8 @@ void TrackingControl::afterOpen(StationPort port)
         resetLastValues();
     else if (m_portB.automatic)
         startDoppler();
+    if (m_reconnect[int(port)].wanted)
+        reconnected(port);
     emit changed();
 }
 
@@ -464,13 +680,20 @@ void TrackingControl::wireLink(StationPort port)
     DeviceLink *link = session(port).link;
     // Outside debug mode every trace line would be formatted only to be dropped.
     link->setTracing(m_debugMode);
-    connect(link, &DeviceLink::message, this, &TrackingControl::logMessage);
+    // A command not sent within a repetition is no longer meant.
+    link->setCommandLifetime(repetitionMs(m_times.repetitionTime));
+    const auto source = port == StationPort::A ? StationHealth::Source::Rotator : StationHealth::Source::Radio;
+    connect(link, &DeviceLink::message, this, [this, source](const QString &text) { m_health.error(source, text); });
     connect(link, &DeviceLink::debugMessage, this, &TrackingControl::logDebug);
     connect(link, &DeviceLink::connectionLost, this, [this, port] { portLost(port); });
     if (port == StationPort::A) {
         auto *rotator = static_cast<RotatorLink *>(link);
         connect(rotator, &DeviceLink::received, this, &TrackingControl::rotatorReceived);
-        connect(rotator, &RotatorLink::positionReceived, this, &TrackingControl::antennaPosition);
+        connect(rotator, &RotatorLink::positionReceived, this, [this](double azimuth, double elevation) {
+            m_pointing.actualAzimuth = azimuth;
+            m_pointing.actualElevation = elevation;
+            emit antennaPosition(azimuth, elevation);
+        });
         // Given up by the link after the stale time: nothing to wait for.
         connect(rotator, &RotatorLink::commandExpired, this, [this] { m_steering.pending.clear(); });
         return;
@@ -481,7 +704,7 @@ void TrackingControl::wireLink(StationPort port)
             [this](bool transmitting) { m_doppler.transmitting = transmitting; });
     connect(transceiver, &DeviceLink::received, this, [this](const QByteArray &bytes) {
         logMessage(QStringLiteral("Port B data received (%1 bytes): %2")
-                       .arg(QString::number(bytes.size()), QString::fromLatin1(bytes)));
+                       .arg(QString::number(bytes.size()), shownText(bytes)));
     });
 }
 
@@ -497,6 +720,7 @@ void TrackingControl::dropLink(StationPort port)
 
 void TrackingControl::close(StationPort port)
 {
+    cancelReconnect(port);
     const bool wasOpen = session(port).open;
     closePort(port);
     if (port == StationPort::B && wasOpen)
@@ -517,9 +741,15 @@ void TrackingControl::closePort(StationPort port)
         return;
     if (port == StationPort::B) {
         m_transceiver = nullptr;
+        m_health.clear(Alarm::RadioSilent, false);
+        m_unansweredReadouts = 0;
     } else {
         m_rotator = nullptr;
         m_positionTimer->stop();
+        m_health.clear(Alarm::RotatorSilent, false);
+        m_health.clear(Alarm::RotatorRefused, false);
+        m_pointing.actualAzimuth.reset();
+        m_pointing.actualElevation.reset();
     }
     dropLink(port);
     logMessage(QStringLiteral("%1 disconnected").arg(record.name));
@@ -540,6 +770,8 @@ void TrackingControl::portLost(StationPort port)
     if (!record.open || !record.link)
         return;
     logMessage(QStringLiteral("connection to %1 lost").arg(record.target()));
+    if (m_network.reconnect)
+        planReconnect(port);  // before the Doppler state is dropped
     closePort(port);
     if (port == StationPort::B)
         stopDoppler();
@@ -569,12 +801,21 @@ void TrackingControl::stopDoppler()
 void TrackingControl::readout()
 {
     logDebug(QStringLiteral("--readout timer expired"));
-    if (m_transceiver)
-        m_transceiver->requestReadout();
+    if (!m_transceiver)
+        return;
+    if (m_unansweredReadouts >= 3 && m_health.raise(Alarm::RadioSilent,
+                                                   QStringLiteral("radio not answering: %1 readouts without an answer")
+                                                       .arg(m_unansweredReadouts)))
+        emit changed();
+    ++m_unansweredReadouts;
+    m_transceiver->requestReadout();
 }
 
 void TrackingControl::frequencyReceived(double mhz)
 {
+    m_unansweredReadouts = 0;
+    m_health.clear(Alarm::RadioSilent);
+    m_health.success(StationHealth::Source::Radio);
     m_shownFrequency = FrequencyReading {mhz, m_doppler.transmitting};
     if (!m_doppler.tracking()) {
         m_doppler.frequencyRead(mhz);
@@ -589,7 +830,8 @@ void TrackingControl::setFrequencyTracking(bool on)
     emit changed();
 }
 
-void TrackingControl::sendFrequency(double hz, const QString &refusal)
+// False when the frequency cannot be sent; the refusal is logged unless empty.
+bool TrackingControl::sendFrequency(double hz, const QString &refusal)
 {
     // Truncated toward zero; a value the frame cannot carry must never be sent
     // (the 32-bit conversion would wrap it to some other frequency).
@@ -598,19 +840,25 @@ void TrackingControl::sendFrequency(double hz, const QString &refusal)
     const bool fits = finite
         && (m_transceiver ? m_transceiver->canCarry(qint64(truncated)) : cat::frameCanCarry(qint64(truncated)));
     if (!fits) {
-        logMessage(refusal);
-        return;
+        if (!refusal.isEmpty())
+            logMessage(refusal);
+        return false;
     }
     if (m_transceiver)
         m_transceiver->setFrequency(quint32(qint64(truncated)));
+    return true;
 }
 
 void TrackingControl::dopplerStep(const TrackingRecord &record)
 {
     if (!m_portB.automatic)
         return;
-    if (const auto hz = m_doppler.correctedHz(record))
-        sendFrequency(*hz, QStringLiteral("frequency out of range"));
+    if (const auto hz = m_doppler.correctedHz(record)) {
+        if (sendFrequency(*hz, QString()))
+            m_health.success(StationHealth::Source::Tuning);
+        else
+            m_health.error(StationHealth::Source::Tuning, QStringLiteral("frequency out of range"));
+    }
     logDebug(QStringLiteral("--frequency = %1; doppler Home = %2; doppler Dx = %3")
                  .arg(m_doppler.workingMHz())
                  .arg(record.dopplerHome)
@@ -627,4 +875,68 @@ void TrackingControl::tune(const QString &mhzText)
         return;
     }
     sendFrequency(mhz * 1000000.0, QStringLiteral("Frequency error"));
+}
+
+// ---- health ----------------------------------------------------------------
+
+// How long a rotator may leave a command unanswered: 5 s, or two repetitions.
+qint64 TrackingControl::silentRotatorMs() const
+{
+    return qMax<qint64>(5000, 2000 * qint64(qMax<quint32>(1u, m_times.repetitionTime)));
+}
+
+QString TrackingControl::trouble(StationPort port) const
+{
+    if (!portSession(port).open)
+        return {};  // "Status: disconnected" stays as it is, also while waiting for the device
+    if (port == StationPort::B)
+        return m_health.active(Alarm::RadioSilent) ? QStringLiteral(", not answering") : QString();
+    if (m_health.active(Alarm::RotatorSilent))
+        return QStringLiteral(", not answering");
+    return m_health.active(Alarm::RotatorRefused) ? QStringLiteral(", refused") : QString();
+}
+
+void TrackingControl::checkHealth()
+{
+    bool shown = false;
+    const qint64 silentMs = silentRotatorMs();
+    if (m_portA.open && !m_steering.pending.isEmpty() && m_pendingSince.isValid()
+        && m_pendingSince.elapsed() > silentMs)
+        shown |= m_health.raise(Alarm::RotatorSilent, QStringLiteral("rotator not answering: no answer to %1 for %2 s")
+                                                          .arg(QString::fromLatin1(m_steering.pending.trimmed()))
+                                                          .arg(m_pendingSince.elapsed() / 1000));
+    checkDataAge();
+    if (shown)
+        emit changed();
+    else
+        emit ticked();
+}
+
+// A tracking program that stopped leaves a file that still reads well.
+void TrackingControl::checkDataAge()
+{
+    const auto *file = dynamic_cast<const FileTrackingSource *>(m_source.get());
+    if (!m_trackingActive || !file || !QFileInfo::exists(file->path())) {
+        m_health.clear(Alarm::DataStale, false);
+        return;
+    }
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    const qint64 staleMs = 1000 * qMax<qint64>(10, 3 * qint64(qMax<quint32>(1u, m_times.repetitionTime)));
+    const qint64 ageMs = QFileInfo(file->path()).lastModified().msecsTo(QDateTime::currentDateTime());
+    qint64 behind = 0;
+    if (m_lastRecord.fileTime) {
+        behind = m_lastRecord.fileTime->secsTo(now.time());
+        if (behind < -12 * 3600)  // written before midnight, read after it
+            behind += 24 * 3600;
+    }
+    if (ageMs > staleMs)
+        m_health.raise(Alarm::DataStale, QStringLiteral("tracking data stale: %1 not rewritten for %2 s")
+                                             .arg(file->path())
+                                             .arg(ageMs / 1000));
+    else if (behind > 10)
+        m_health.raise(Alarm::DataStale, QStringLiteral("tracking data stale: written for %1 UTC, %2 s behind the clock")
+                                             .arg(m_lastRecord.fileTime->toString(QStringLiteral("hh:mm:ss")))
+                                             .arg(behind));
+    else
+        m_health.clear(Alarm::DataStale);
 }

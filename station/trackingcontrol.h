@@ -6,15 +6,21 @@
 #include "settings/sourcesettings.h"
 #include "station/dopplercontrol.h"
 #include "station/rotatorsteering.h"
+#include "station/stationhealth.h"
 #include "station/trackingsource.h"
 
+#include <QDateTime>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QStringList>
 
+#include <array>
 #include <memory>
 #include <optional>
 
+class FileLog;
+class QFileSystemWatcher;
 class QTimer;
 class SettingsFile;
 class TransceiverLink;
@@ -37,6 +43,20 @@ struct PortSession {
     bool automatic = false;       // Auto rather than Manual
     DeviceLink *link = nullptr;   // from a successful open (or the start of a connection) to the close
     QString target() const { return link ? link->target() : QString(); }
+    // How it was opened last, so that it can be opened again the same way.
+    QString openedName;
+    QString openedDevice;  // the device file the name led to then
+    QString openedLink;    // the link's own identity then, when the name is a link
+    SerialParameters parameters;
+    bool ft847 = false;
+};
+
+// Where the antenna is meant to point and where it does, as far as known.
+struct Pointing {
+    std::optional<double> commandedAzimuth;
+    std::optional<double> commandedElevation;
+    std::optional<double> actualAzimuth;  // from a rotator that reports it
+    std::optional<double> actualElevation;
 };
 
 // The station's settings of store.cfg as the core uses them.
@@ -71,6 +91,10 @@ public:
     // Ports closed without a word to the views: the station is shutting down.
     void closeAll();
     void setNetwork(StationPort port, bool network) { session(port).network = network; }
+    // A device that went away is opened again when it comes back (on by default).
+    void setAutoReconnect(bool on);
+    bool autoReconnect() const { return m_network.reconnect; }
+    bool isReconnecting(StationPort port) const { return m_reconnect[int(port)].wanted; }
     void setAuto(StationPort port, bool automatic);
     void sendManual(StationPort port, const QString &line);
 
@@ -100,6 +124,14 @@ public:
     void readout();
 
     const PortSession &portSession(StationPort port) const;
+    const StationHealth &health() const { return m_health; }
+    // The device's trouble as a port's status line adds it (", not answering");
+    // empty while it is well.
+    QString trouble(StationPort port) const;
+    // The last record read, and when (invalid before the first).
+    const TrackingRecord &lastRecord() const { return m_lastRecord; }
+    QDateTime lastRecordTime() const { return m_lastRecordTime; }
+    const Pointing &pointing() const { return m_pointing; }
     bool isTrackingActive() const { return m_trackingActive; }
     bool isDebugMode() const { return m_debugMode; }
     bool isDopplerRunning() const { return m_dopplerRunning; }
@@ -119,16 +151,23 @@ public:
     NetworkSettings networkSettings() const { return m_network; }
     SourceSettings sourceSettings() const { return m_sourceSettings; }
     SettingsFile &settingsFile() { return *m_settings; }
+    QString logPath() const;  // vestrel.log, where every message is kept
+    // A view's own word for the operator (the first start's advice), logged
+    // as the station's messages are: in every view and in vestrel.log.
+    void say(const QString &text) { logMessage(text); }
 
 signals:
     void message(const QString &text);  // for the log, already worded and filtered
+    void logFileFailed();  // vestrel.log lacks messages from now on
     // Something a view shows changed: ports, modes, frequencies, tracking.
     void changed();
     void antennaPosition(double azimuth, double elevation);
+    // Once a second, for views that show the time and ages.
+    void ticked();
 
 private:
     PortSession &session(StationPort port) { return port == StationPort::A ? m_portA : m_portB; }
-    void logMessage(const QString &text) { emit message(text); }
+    void logMessage(const QString &text);
     void logDebug(const QString &text);
     bool portOpened(StationPort port, DeviceLink *link, const QString &shownName);
     void afterOpen(StationPort port);
@@ -140,7 +179,7 @@ private:
     void resetLastValues();
     void runTrackingCycle();
     void dopplerStep(const TrackingRecord &record);
-    void sendFrequency(double hz, const QString &refusal);
+    bool sendFrequency(double hz, const QString &refusal);
     void sendRotator(const QByteArray &bytes);
     QByteArray rotatorCommand(RotatorAxis axis, double azimuth, double elevation) const;
     void rotatorReceived(const QByteArray &bytes);
@@ -148,7 +187,18 @@ private:
     void stopDoppler();
     void frequencyReceived(double mhz);
     void useSource();
-
+    bool openPort(StationPort port, const QString &nameOrAddress, const SerialParameters &parameters, bool ft847,
+                  bool quiet);
+    void commandRotator(RotatorAxis axis, double azimuth, double elevation);
+    void checkHealth();
+    qint64 silentRotatorMs() const;
+    void checkDataAge();
+    void planReconnect(StationPort port);
+    void tryReconnect(StationPort port);
+    void cancelReconnect(StationPort port);
+    void reconnected(StationPort port);
+    std::unique_ptr<FileLog> m_fileLog;
+    bool m_fileLogFailed = false;
     std::unique_ptr<SettingsFile> m_settings;
     PortSession m_portA;
     PortSession m_portB;
@@ -177,4 +227,26 @@ private:
     std::optional<FrequencyReading> m_shownFrequency;
     RotatorSteering m_steering;
     DopplerControl m_doppler;
+    StationHealth m_health;
+    QTimer *m_healthTimer;
+    QTimer *m_answerTimer;
+    QElapsedTimer m_pendingSince;
+    QString m_pendingPosition;  // the waiting command's position, as the log says it
+    int m_unansweredReadouts = 0;
+    TrackingRecord m_lastRecord;
+    QDateTime m_lastRecordTime;
+    Pointing m_pointing;
+
+    // A lost device waits here until it is back.
+    struct Reconnect {
+        bool wanted = false;
+        int backoffSeconds = 1;
+        QElapsedTimer since;  // the last return; a device lost soon after waits longer
+        bool resumeTracking = false;  // frequency tracking, for port B
+        double workingMHz = 0.0;
+        bool ptt = false;
+    };
+    std::array<Reconnect, 2> m_reconnect;
+    std::array<QTimer *, 2> m_reconnectTimers {};
+    QFileSystemWatcher *m_watcher;
 };

@@ -163,7 +163,9 @@ bool readTrackingData(const QString &path, TrackingTarget target, TrackingRecord
     record.frequency = convert(12, "frequency error");
     record.relativeSpeed = convert(14, "relative speed error");
     record.dopplerDx = convert(13, "doppler error");
-    convert(16, "relative speed Source error");  // checked, never used
+    record.dopplerHomeRate = convert(16, "relative speed Source error");
     record.dopplerHome = convert(15, "doppler Source error");
+    const QTime written = QTime::fromString(fields.at(0).trimmed(), QStringLiteral("hh:mm:ss"));
+    record.fileTime = written.isValid() ? std::optional<QTime>(written) : std::nullopt;
     return true;
 }

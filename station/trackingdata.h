@@ -1,8 +1,10 @@
 #pragma once
 
 #include <QString>
+#include <QTime>
 
 #include <functional>
+#include <optional>
 
 // The values of one reading of the tracking data file.
 struct TrackingRecord {
@@ -12,6 +14,8 @@ struct TrackingRecord {
     double relativeSpeed = 0;
     double dopplerHome = 0;
     double dopplerDx = 0;
+    double dopplerHomeRate = 0;  // Hz per minute, as the file's last field gives it
+    std::optional<QTime> fileTime;  // the UTC time the file was written for, where it says
 };
 
 // Whose position the antenna follows.

@@ -161,6 +161,7 @@ public:
         m_process.waitForFinished(5000);
     }
     quint16 port() const { return m_port; }
+    qint64 pid() const { return m_process.processId(); }
     QString address() const { return QStringLiteral("127.0.0.1:%1").arg(m_port); }
 
     // One command as another program of the station would send it; the

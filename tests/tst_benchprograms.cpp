@@ -46,6 +46,8 @@ void TestBenchPrograms::runsAndPrintsRows_data()
                              << QStringList {"1 readout tick -> shown (window)"};
     QTest::newRow("idle") << "bench_idle" << QStringList {"--seconds", "2"}
                           << QStringList {"2 idle CPU, 2 s, replies byte by byte", "2 idle CPU, 1 s, replies whole"};
+    QTest::newRow("alarms") << "bench_alarms" << QStringList {"--quick"}
+                            << QStringList {"rotator silent to its alarm", "serial rotator back to its first command"};
     QTest::newRow("start-up") << "bench_startup" << QStringList {"--runs", "1"}
                               << QStringList {"4 start -> window shown, offscreen"};
 }

@@ -176,7 +176,8 @@ private slots:
         QFETCH(int, repetitionsUntilResent);
         Core core;
         core.station->setTimes(repetitionSeconds, 200);
-        core.record = {10, 100, 0, 0, 0, 0};
+        core.record.elevation = 10;
+        core.record.azimuth = 100;
         AnsweringRotator *rotator = core.openRotator();
         rotator->answer("OK\r\n");
         core.station->repetition();  // the elevation

@@ -65,6 +65,10 @@ private slots:
             QVERIFY2(lines.at(1).startsWith(QLatin1String("First start in this folder. Next: ")),
                      qPrintable(lines.at(1)));
             QVERIFY(lines.at(1).endsWith(QStringLiteral("the log in %1.").arg(dir.file(QStringLiteral("vestrel.log")))));
+            // vestrel.log has every message the window shows, this one too.
+            QFile record(dir.file(QStringLiteral("vestrel.log")));
+            QVERIFY(record.open(QIODevice::ReadOnly));
+            QVERIFY(record.readAll().contains(lines.at(1).toUtf8() + '\n'));
         }
         Qt_Vestrel again;
         QCOMPARE(logLines(again), QStringList {QStringLiteral("No serial port available")});

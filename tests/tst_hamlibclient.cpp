@@ -15,7 +15,7 @@ using Answer = HamlibClient::Answer;
 namespace {
 
 // A request whose answer is the given number of lines; every line is kept.
-HamlibClient::Request request(const QByteArray &command, int lines, QByteArrayList *kept, int timeoutMs = 60000)
+HamlibClient::Request request(const QByteArray &command, int lines, QByteArrayList *kept, int timeoutMs = 0)
 {
     HamlibClient::Request r;
     r.command = command + '\n';
@@ -93,23 +93,36 @@ private slots:
         QTRY_COMPARE(unexpected.size(), 1);
         QCOMPARE(unexpected.at(0).at(0).toByteArray(), QByteArray("hello"));
 
+        // An answer that cannot be f's ends f at once; t goes once the line is quiet.
         QByteArrayList kept;
-        client.send(request("f", 1, &kept));
+        bool failed = false;
+        HamlibClient::Request f = request("f", 1, &kept);
+        f.onFailed = [&failed] { failed = true; };
+        client.send(f);
         client.send(request("t", 1, &kept));
         QTRY_COMPARE(daemon.lines.size(), 1);
+        QElapsedTimer clock;
+        clock.start();
         daemon.send("garbage\n");
         QTRY_COMPARE(bad.size(), 1);
-        QTest::qWait(50);
-        QCOMPARE(daemon.lines.size(), 1);  // the request still waits for its answer
-        daemon.send("145000000\n");
-        QTRY_COMPARE(daemon.lines.size(), 2);
-        QCOMPARE(kept, (QByteArrayList {"145000000"}));
+        QVERIFY(failed);
+        QTRY_COMPARE(daemon.lines, (QByteArrayList {"f", "t"}));
+        QVERIFY(clock.elapsed() >= HamlibClient::settleMs);
+        QVERIFY2(clock.elapsed() < 1000, qPrintable(QStringLiteral("t went %1 ms after the bad line").arg(clock.elapsed())));
+        daemon.send("1\n");
+        QTRY_COMPARE(kept, (QByteArrayList {"1"}));
 
-        // A line that never ends is dropped, not kept for ever.
+        // A line that never ends is cut; the answer after its break is read.
+        client.send(request("p", 1, &kept));
+        QTRY_COMPARE(daemon.lines.size(), 3);
         daemon.send(QByteArray(5000, 'x'));
         QTRY_COMPARE(bad.size(), 2);
-        daemon.send("\n0\n");
-        QTRY_COMPARE(kept, (QByteArrayList {"145000000", "0"}));
+        QCOMPARE(bad.at(1).at(0).toByteArray(), QByteArray(hamlib::LineReader::maxLineLength, 'x'));
+        client.send(request("q", 1, &kept));
+        daemon.send(QByteArray(5000, 'x') + "\n");
+        QTRY_COMPARE(daemon.lines.size(), 4);
+        daemon.send("0\n");
+        QTRY_COMPARE(kept, (QByteArrayList {"1", "0"}));
     }
 
     void silentDaemonGivesUpAndGoesOn()
@@ -120,7 +133,7 @@ private slots:
         QSignalSpy missing(&client, &HamlibClient::answerMissing);
         bool expired = false;
         HamlibClient::Request first = request("P 1.00 2.00", 1, nullptr, 300);
-        first.onExpired = [&expired] { expired = true; };
+        first.onFailed = [&expired] { expired = true; };
         client.send(first);
         client.send(request("p", 2, nullptr, 300));
         QTRY_VERIFY(expired);
@@ -147,6 +160,32 @@ private slots:
         daemon.send("145000000\n");
         QTRY_COMPARE(daemon.lines, (QByteArrayList {"f", "F 432065200"}));
         QTRY_VERIFY(!client.hasPending(QStringLiteral("F")));
+    }
+
+    void lapsedRequestsAreDroppedNotSentLate()
+    {
+        FakeDaemon daemon;  // answers nothing until told
+        HamlibClient client;
+        client.setCommandLifetime(200);
+        client.setAnswerTimeout(5000);
+        connectTo(client, daemon);
+        client.send(request("p", 1, nullptr));
+        int dropped = 0;
+        for (const char *command : {"P 1.00 2.00", "P 3.00 4.00"}) {
+            HamlibClient::Request r = request(command, 1, nullptr);
+            r.key = QStringLiteral("P");
+            r.lapses = true;
+            r.onFailed = [&dropped] { ++dropped; };
+            client.send(r);
+        }
+        QTRY_COMPARE(daemon.lines, (QByteArrayList {"p"}));
+        QTest::qWait(300);  // the newest position is now older than its lifetime
+        daemon.send("0\n");
+        QTRY_COMPARE(dropped, 1);
+        HamlibClient::Request now = request("P 5.00 6.00", 1, nullptr);
+        now.lapses = true;
+        client.send(now);
+        QTRY_COMPARE(daemon.lines, (QByteArrayList {"p", "P 5.00 6.00"}));
     }
 
     void queueIsBounded()

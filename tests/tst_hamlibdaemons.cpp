@@ -113,6 +113,43 @@ private slots:
         QVERIFY(s.w<QComboBox>("comboTransceiver")->isEnabled());
     }
 
+    // In VFO mode (--vfo) every command names its VFO; without it none does.
+    // Either way a Doppler step goes once, not again each cycle.
+    void rigctldVfoMode_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QByteArray>("vfo");
+        QTest::newRow("plain") << QStringList {"-m", "1"} << QByteArray();
+        QTest::newRow("VFO mode") << QStringList {"-m", "1", "--vfo"} << QByteArray(" VFOA");
+    }
+
+    void rigctldVfoMode()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QByteArray, vfo);
+        Daemon rig(QStringLiteral("rigctld"), arguments);
+        QVERIFY(rig.start());
+        NetStation s;
+        s.debugOn();
+        s.selectData(trackLine(123.456, 5, 0, 1000));
+        useRigctld(s, rig.address());
+        s.setAutoB(true);
+        s.w<QPushButton>("buttonOpenSerialB")->click();
+        const QString sent = QStringLiteral("--sending to %1: ").arg(rig.address());
+        QTRY_COMPARE(s.w<QLabel>("labelFreq")->text(), QStringLiteral("R 145.00000 MHz"));
+        QVERIFY(s.logged(sent + QString::fromLatin1("f" + vfo)));
+
+        s.w<QCheckBox>("checkDoppler")->click();
+        s.writeData(trackLine(123.456, 5, 0, 1250));
+        for (int cycle = 0; cycle < 3; ++cycle)
+            s.window->timerTimeout();
+        QTRY_COMPARE_WITH_TIMEOUT(rig.ask("f" + vfo), (QByteArrayList {"145000250"}), 15000);
+        QCOMPARE(s.log().filter(sent + QString::fromLatin1("F" + vfo + " ")),
+                 (QStringList {sent + QString::fromLatin1("F" + vfo + " 145000250")}));
+        QVERIFY(s.log().filter(QStringLiteral("bad line")).isEmpty());
+        QVERIFY(s.log().filter(QStringLiteral("no answer")).isEmpty());
+    }
+
     void rotctldTrackingParkingAndPosition()
     {
         Daemon rot(QStringLiteral("rotctld"), {QStringLiteral("-m"), QStringLiteral("1")});
@@ -145,11 +182,12 @@ private slots:
         QTRY_VERIFY(s.logged(sending("P 123.50 7.00\n")));
         QTRY_VERIFY(s.window->pendingCommand().isEmpty());
 
-        // A position the rotator cannot reach is refused with its number.
+        // A position beyond the limits rotctld gave goes as far as they allow.
         s.writeData(trackLine(123.5, 100));
         s.window->timerTimeout();
-        QTRY_VERIFY(s.logged(QStringLiteral("Rotator error code: -1 (invalid parameter)")));
-        QVERIFY(s.window->pendingCommand().isEmpty());
+        QTRY_VERIFY(s.logged(QStringLiteral("--sending to %1: P 123.50 90.00").arg(rot.address())));
+        QTRY_VERIFY(s.window->pendingCommand().isEmpty());
+        QVERIFY(s.log().filter(QStringLiteral("Rotator error code")).isEmpty());
 
         // Parking is one command with both axes, in Manual.
         s.setAutoA(false);
@@ -161,9 +199,13 @@ private slots:
         QCOMPARE(countOf(s, sending("P 90.00 10.00\n")), 1);
         s.window->parkingDialogClosed();
 
-        // The manual terminal sends the line as typed and shows the answer.
+        // The manual terminal sends the line as typed and shows the answer;
+        // a position beyond the limits too, which the daemon refuses.
         enter(s.w<QLineEdit>("lineSerialSendA"), QStringLiteral("_"));
         QTRY_VERIFY(s.logged(QStringLiteral("Port A data received (13 bytes): Dummy rotator")));
+        enter(s.w<QLineEdit>("lineSerialSendA"), QStringLiteral("P 10 100"));
+        QTRY_VERIFY(s.logged(QStringLiteral("Port A data received (7 bytes): RPRT -1")));
+        QVERIFY(s.log().filter(QStringLiteral("bad line")).isEmpty());
 
         s.w<QPushButton>("buttonOpenSerialA")->click();
         QVERIFY(s.logged(QStringLiteral("Port A disconnected")));
@@ -226,13 +268,13 @@ private slots:
         s.w<QPushButton>("buttonOpenSerialA")->click();
         QTRY_VERIFY(s.logged(QStringLiteral("connected to %1").arg(rot.address())));
         s.w<QPushButton>("buttonOpenSerialB")->click();
-        QTRY_COMPARE(rot.lines.value(0), QByteArray("P 123.46 5.00"));
-        QTRY_COMPARE(rig.lines.value(0), QByteArray("f"));
+        QTRY_COMPARE(rot.lines.value(0), QByteArray("\\dump_state"));
+        QTRY_COMPARE(rig.lines.value(0), QByteArray("\\chk_vfo"));
 
         // A second of readout ticks: the window goes on, the daemon gets no pile.
         QTest::qWait(1000);
-        QCOMPARE(rig.lines, (QByteArrayList {"f"}));
-        QCOMPARE(rot.lines, (QByteArrayList {"P 123.46 5.00"}));  // the position query waits behind it
+        QCOMPARE(rig.lines, (QByteArrayList {"\\chk_vfo"}));
+        QCOMPARE(rot.lines, (QByteArrayList {"\\dump_state"}));  // the position and its query wait behind it
         s.window->timerTimeout();
         QVERIFY(!s.window->pendingCommand().isEmpty());  // the window waits for its answer too
         enter(s.w<QLineEdit>("lineAzimutOffset"), QStringLiteral("1.5"));
@@ -255,7 +297,8 @@ private slots:
         s.w<QPushButton>("buttonOpenSerialB")->click();
         const QString bad = QStringLiteral("bad line from %1: garbage").arg(rig.address());
         QTRY_VERIFY(s.logged(bad));
-        QTRY_VERIFY(s.logged(QStringLiteral("bad line from %1: \x01<b>").arg(rig.address())));
+        // The line after it came while f was already given up, within a second of the first.
+        QTRY_VERIFY(s.logged(QStringLiteral("unexpected line from %1: \\x01<b>").arg(rig.address())));
         QCOMPARE(s.w<QLabel>("labelFreq")->text(), QStringLiteral("---.----- MHz"));
         QVERIFY(!s.w<QCheckBox>("checkDoppler")->isEnabled());
         // The answer that does come is taken.

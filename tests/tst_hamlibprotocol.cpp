@@ -143,6 +143,94 @@ private slots:
         QCOMPARE(errorText(-11), QStringLiteral("function not available"));
         QCOMPARE(errorText(-99), QStringLiteral("unknown error"));
         QCOMPARE(errorText(std::numeric_limits<int>::min()), QStringLiteral("unknown error"));
+        QCOMPARE(withVfo(getFrequencyCommand, true), QByteArray("f VFOA\n"));
+        QCOMPARE(withVfo(setFrequencyCommand(432065250), true), QByteArray("F VFOA 432065250\n"));
+        QCOMPARE(withVfo(setFrequencyCommand(432065250), false), QByteArray("F 432065250\n"));
+        QCOMPARE(parseVfoMode("1"), std::optional<bool>(true));
+        QCOMPARE(parseVfoMode("CHKVFO 0"), std::optional<bool>(false));
+        QCOMPARE(parseVfoMode("2"), std::nullopt);
+    }
+
+    // The bytes arrive in the pieces given ("|" between them); the lines
+    // read are joined by "/", a cut one marked with "+".
+    void lineReader_data()
+    {
+        QTest::addColumn<QByteArray>("pieces");
+        QTest::addColumn<QByteArray>("lines");
+        const QByteArray cut = QByteArray(LineReader::maxLineLength, 'x');
+        QTest::newRow("lines and CR LF") << QByteArray("145000000\r\n1\n") << QByteArray("145000000/1");
+        QTest::newRow("split anywhere") << QByteArray("14|50|00000\r|\n|1\n") << QByteArray("145000000/1");
+        QTest::newRow("empty lines") << QByteArray("\n\n0\n") << QByteArray("//0");
+        QTest::newRow("unfinished line waits") << QByteArray("RPRT 0\nRPRT") << QByteArray("RPRT 0");
+        QTest::newRow("too long, then its break")
+            << (QByteArray(5000, 'x') + "\nRPRT 0\n") << (cut + "+/RPRT 0");
+        QTest::newRow("too long in pieces, cut as soon as it is")
+            << (QByteArray(3000, 'x') + "|" + QByteArray(3000, 'x') + "|" + QByteArray(3000, 'x') + "|\nRPRT 0\n")
+            << (cut + "+/RPRT 0");
+        QTest::newRow("longest whole line") << (cut + "\n") << cut;
+        QTest::newRow("one over, ended later") << (cut + "y|\n0\n") << (cut + "+/0");
+    }
+
+    void lineReader()
+    {
+        QFETCH(QByteArray, pieces);
+        QFETCH(QByteArray, lines);
+        LineReader reader;
+        QByteArrayList read;
+        for (const QByteArray &piece : pieces.split('|')) {
+            reader.feed(piece);
+            while (const auto line = reader.next())
+                read << line->text + (line->cut ? "+" : "");
+            QVERIFY(reader.buffered() <= LineReader::maxLineLength + piece.size());
+        }
+        QCOMPARE(read.join('/'), lines);
+    }
+
+    void rigDumpState()
+    {
+        // rigctld 4.5 with the dummy radio, shortened after the tuning steps.
+        const QByteArrayList dump = QByteArray("1\n1\n0\n"
+                                               "150000.000000 1500000000.000000 0x1ff -1 -1 0x77e00007 0xf\n"
+                                               "0 0 0 0 0 0 0\n"
+                                               "150000.000000 1500000000.000000 0x1ff 5000 100000 0x77e00007 0xf\n"
+                                               "0 0 0 0 0 0 0\n"
+                                               "0x1ff 10\n0x1ff 0\n0x2 5\n0 0\n0xc 2400\n0 0\n9990")
+                                        .split('\n');
+        const auto limits = parseRigDumpState(dump);
+        QVERIFY(limits);
+        QVERIFY(limits->contains(432065000));
+        QVERIFY(!limits->contains(2320e6));
+        QVERIFY(!limits->contains(1000));
+        QCOMPARE(limits->stepHz, 5.0);
+        // Nonsense ranges are left out; with none left the sane default stays.
+        QVERIFY(!parseRigDumpState({"1", "1", "0", "-5 1e300 0x1ff", "0 0 0 0 0 0 0", "0 0 0 0 0 0 0"}));
+        QVERIFY(!parseRigDumpState({"garbage", "1", "0", "150000 1500000000", "0 0"}));
+        QVERIFY(!parseRigDumpState({"1", "1", "0", "150000 x"}));
+        QVERIFY(RigLimits().contains(432065000) && !RigLimits().contains(1000) && RigLimits().stepHz == 1);
+    }
+
+    void rotatorDumpState_data()
+    {
+        QTest::addColumn<QByteArray>("dump");
+        QTest::addColumn<QList<double>>("limits");
+        const QList<double> sane {-360, 720, -90, 180};
+        QTest::newRow("rotctld 4.5")
+            << QByteArray("1\n1\nmin_az=-180.000000\nmax_az=450.000000\nmin_el=0.000000\nmax_el=90.000000\n"
+                          "south_zero=0\nrot_type=AzEl\ndone")
+            << QList<double> {-180, 450, 0, 90};
+        QTest::newRow("nothing known") << QByteArray("RPRT -4") << sane;
+        QTest::newRow("absurd elevation left sane")
+            << QByteArray("min_az=0\nmax_az=360\nmin_el=-1e308\nmax_el=90") << QList<double> {0, 360, -90, 180};
+        QTest::newRow("azimuth the wrong way round, no usable maximum elevation")
+            << QByteArray("min_az=360\nmax_az=0\nmin_el=0\nmax_el=nan") << QList<double> {-360, 720, 0, 180};
+    }
+
+    void rotatorDumpState()
+    {
+        QFETCH(QByteArray, dump);
+        QFETCH(QList<double>, limits);
+        const RotatorLimits read = parseRotatorDumpState(dump.split('\n'));
+        QCOMPARE((QList<double> {read.minAzimuth, read.maxAzimuth, read.minElevation, read.maxElevation}), limits);
     }
 
     void networkSettingsFile()

@@ -122,25 +122,33 @@ void LogDialogTest::messageWithLineBreaksIsOneParagraph()
 void LogDialogTest::keepsTheMostRecentMessages_data()
 {
     QTest::addColumn<int>("limit");
+    QTest::addColumn<int>("characterLimit");
     QTest::addColumn<int>("appended");
+    QTest::addColumn<int>("kept");
 
-    QTest::newRow("below the bound") << 5 << 4;
-    QTest::newRow("at the bound") << 5 << 5;
-    QTest::newRow("one past") << 5 << 6;
-    QTest::newRow("far past") << 5 << 1000;
-    QTest::newRow("bound of one") << 1 << 3;
+    QTest::newRow("below the bound") << 5 << 1000000 << 4 << 4;
+    QTest::newRow("at the bound") << 5 << 1000000 << 5 << 5;
+    QTest::newRow("one past") << 5 << 1000000 << 6 << 5;
+    QTest::newRow("far past") << 5 << 1000000 << 1000 << 5;
+    QTest::newRow("bound of one") << 1 << 1000000 << 3 << 1;
+    // "message 10" on are ten characters each.
+    QTest::newRow("characters bind first") << 100 << 30 << 20 << 3;
+    QTest::newRow("one message longer than the character bound") << 100 << 5 << 20 << 1;
 }
 
 void LogDialogTest::keepsTheMostRecentMessages()
 {
     QFETCH(int, limit);
+    QFETCH(int, characterLimit);
     QFETCH(int, appended);
+    QFETCH(int, kept);
     m_log->setRecordNote("the full record is in /tmp/vestrel.log");
     m_log->setMessageLimit(limit);
+    m_log->setCharacterLimit(characterLimit);
     for (int i = 0; i < appended; ++i)
         m_log->append(QStringLiteral("message %1").arg(i));
 
-    const int dropped = qMax(0, appended - limit);
+    const int dropped = appended - kept;
     QCOMPARE(m_log->droppedCount(), qint64(dropped));
     QStringList expected;
     if (dropped > 0)
@@ -206,7 +214,7 @@ void LogDialogTest::showsEachMessagesTime()
     // Given in local time an hour ahead: shown in UTC.
     const QDateTime first(QDate(2026, 12, 7), QTime(23, 14, 1), Qt::OffsetFromUTC, 3600);
     for (int i = 0; i < messages.size(); ++i)
-        m_log->append(messages.at(i), first.addSecs(i));
+        m_log->appendAt(messages.at(i), first.addSecs(i));
     m_log->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_log));
     const QString text = m_text->toPlainText();
@@ -222,7 +230,7 @@ void LogDialogTest::showsEachMessagesTime()
     QCOMPARE(m_text->toPlainText(), text);  // the messages as they came
 
     // A message while the times are shown gets its own.
-    m_log->append("later", first.addSecs(60));
+    m_log->appendAt("later", first.addSecs(60));
     QCOMPARE(view->timeShownAt(m_text->document()->blockCount() - 1), QStringLiteral("22:15:01"));
 
     box->click();

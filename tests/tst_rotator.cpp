@@ -453,11 +453,9 @@ private slots:
         s.setAutoA(true);
         s.clickOpenA();
         QVERIFY(s.window->isTrackingActive());
-        QList<int> running;
-        for (QTimer *timer : s.window->findChildren<QTimer *>())
-            if (timer->isActive() && timer->parent() == &s.window->station())
-                running << timer->interval();
-        QCOMPARE(running, (QList<int> {1000}));
+        auto *repetition = s.window->station().findChild<QTimer *>(QStringLiteral("repetitionTimer"));
+        QVERIFY(repetition && repetition->isActive());
+        QCOMPARE(repetition->interval(), 1000);
         s.rotator.setSilent(true);
         s.selectData(trackLine(10, 20));
         s.window->timerTimeout();

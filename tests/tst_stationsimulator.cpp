@@ -3,7 +3,7 @@
 
 #include "demotesting.h"
 
-#include "demo/skyplot.h"
+#include "ui/skyplot.h"
 #include "ephemeris/ephemeriswriter.h"
 #include "serial/serialport.h"
 #include "sim/simrotator.h"

@@ -1,6 +1,5 @@
 #include "tracking/qt_vestrel.h"
 
-#include "log/filelog.h"
 #include "settings/numbers.h"
 #include "settings/settingsfile.h"
 #include "startup/firststart.h"
@@ -9,11 +8,13 @@
 #include "ui/parkingdialog.h"
 #include "ui/roundingdialog.h"
 #include "ui/serialsettingsdialog.h"
+#include "ui/stationpanel.h"
 #include "ui/timersettingdialog.h"
 #include "ui_Qt_Vestrel.h"
 
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGridLayout>
 #include <QSignalBlocker>
 
 namespace {
@@ -44,15 +45,22 @@ Qt_Vestrel::Qt_Vestrel(QWidget *parent)
     connect(ui->actionOffsets, &QAction::triggered, this, &Qt_Vestrel::on_actionOffsets_activated);
     connect(ui->actionShow_log, &QAction::triggered, this, &Qt_Vestrel::on_actionShow_log_activated);
     connect(ui->actionPark_rotator, &QAction::triggered, this, &Qt_Vestrel::on_actionPark_rotator_activated);
-    connect(ui->actionAbout, &QAction::triggered, this, [this] { AboutDialog::showFor(this, m_fileLog->path()); });
+    connect(ui->actionAbout, &QAction::triggered, this, [this] { AboutDialog::showFor(this, m_station->logPath()); });
 
     logWindow = new logDialog(this);
-    m_fileLog = std::make_unique<FileLog>();
-    logWindow->setRecordNote(QStringLiteral("the full record is in %1").arg(m_fileLog->path()));
-
     m_station = new TrackingControl(this);
-    connect(m_station, &TrackingControl::message, this, &Qt_Vestrel::logMessage);
+    logWindow->setRecordNote(QStringLiteral("the full record is in %1").arg(m_station->logPath()));
+    connect(m_station, &TrackingControl::message, logWindow, &logDialog::append);
+    connect(m_station, &TrackingControl::logFileFailed, this, [this] {
+        logWindow->setRecordNote(
+            QStringLiteral("the record in %1 lacks the messages that could not be written").arg(m_station->logPath()));
+    });
     connect(m_station, &TrackingControl::changed, this, &Qt_Vestrel::showStation);
+    // Beside the operator's controls, below them: what the station is doing.
+    m_panel = new StationPanel(*m_station, this);
+    auto *grid = static_cast<QGridLayout *>(ui->centralwidget->layout());
+    grid->addWidget(m_panel, grid->rowCount(), 0, 1, grid->columnCount());
+    connect(m_station, &TrackingControl::ticked, m_panel, &StationPanel::refresh);
     connect(m_station, &TrackingControl::antennaPosition, this, [this](double azimuth, double elevation) {
         ui->labelAntennaPosition->setText(
             QStringLiteral("Antenna: az %1, el %2").arg(azimuth, 0, 'f', 2).arg(elevation, 0, 'f', 2));
@@ -83,8 +91,8 @@ Qt_Vestrel::Qt_Vestrel(QWidget *parent)
     portB.parameters = &serialSettings->parametersB;
 
     enumeratePorts();
-    if (const QString note = startup::firstStartNote(m_station->settingsFile(), m_fileLog->path()); !note.isEmpty())
-        logMessage(note);
+    if (const QString note = startup::firstStartNote(m_station->settingsFile(), m_station->logPath()); !note.isEmpty())
+        m_station->say(note);
 
     ui->lineElevationOffset->setText(numbers::general(m_station->elevationOffset()));
     ui->lineAzimutOffset->setText(numbers::general(m_station->azimuthOffset()));
@@ -118,17 +126,6 @@ Qt_Vestrel::~Qt_Vestrel()
         settings.writeAzimutOffset(*azimuth);
     m_station->closeAll();
     delete m_station;
-}
-
-void Qt_Vestrel::logMessage(const QString &text)
-{
-    logWindow->append(text);
-    if (m_fileLog->write(text) || m_fileLogFailed)
-        return;
-    // Said once; the window goes on, and the file is tried again with each message.
-    m_fileLogFailed = true;
-    logWindow->append(QStringLiteral("log file %1 cannot be written: %2").arg(m_fileLog->path(), m_fileLog->errorString()));
-    logWindow->setRecordNote(QStringLiteral("the record in %1 lacks the messages that could not be written").arg(m_fileLog->path()));
 }
 
 void Qt_Vestrel::enumeratePorts()
@@ -276,18 +273,19 @@ void Qt_Vestrel::showStation()
     ui->actionSerial_port->setEnabled(!a.open && !b.open);
     ui->actionPark_rotator->setEnabled(a.open && !a.automatic);
     showDoppler();
+    m_panel->refresh();
 }
 
 void Qt_Vestrel::showPort(SerialPortRecord &record)
 {
     const PortSession &session = m_station->portSession(record.port);
     const bool usable = record.network || !portList.isEmpty();
-    if (session.connecting)
-        record.statusLabel->setText(QStringLiteral("Status: connecting"));
-    else if (session.open)
-        record.statusLabel->setText(QStringLiteral("Status: connected"));
-    else
-        record.statusLabel->setText(usable ? QStringLiteral("Status: disconnected") : QStringLiteral("Status: unknown"));
+    const QString trouble = m_station->trouble(record.port);
+    record.statusLabel->setText(session.connecting ? QStringLiteral("Status: connecting")
+                                : session.open     ? QStringLiteral("Status: connected") + trouble
+                                : usable           ? QStringLiteral("Status: disconnected") + trouble
+                                                   : QStringLiteral("Status: unknown"));
+    record.statusLabel->setStyleSheet(trouble.isEmpty() ? QString() : QStringLiteral("color: #c00000; font-weight: bold"));
     record.openButton->setText(session.connecting ? QStringLiteral("Cancel")
                                                   : session.open ? QStringLiteral("Close") : QStringLiteral("Open"));
     record.typeCombo->setEnabled(!session.open && !session.connecting);
@@ -458,16 +456,9 @@ void Qt_Vestrel::freqReadTimeout()
 void Qt_Vestrel::frequencyReceiveSlot(qreal) {}
 void Qt_Vestrel::statusReceivedSlot(bool) {}
 
-void Qt_Vestrel::transceiverEexecutionMessageSlot(QString message)
-{
-    logMessage(message);
-}
-
-void Qt_Vestrel::transceiverDebugMessageSlot(QString message)
-{
-    if (m_station->isDebugMode())
-        logMessage(message);
-}
+// Link messages reach the log through the station.
+void Qt_Vestrel::transceiverEexecutionMessageSlot(QString) {}
+void Qt_Vestrel::transceiverDebugMessageSlot(QString) {}
 
 void Qt_Vestrel::on_checkDoppler_stateChanged(int state)
 {

@@ -14,8 +14,8 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
-class FileLog;
 class ParkingDialog;
+class StationPanel;
 class logDialog;
 class roundingDialog;
 class serialSettingsDialog;
@@ -103,7 +103,6 @@ public slots:
     void transceiverDebugMessageSlot(QString message);
 
 private:
-    void logMessage(const QString &text);
 
     void enumeratePorts();
     void chooseTarget(QAction *chosen, TrackingTarget target, bool checked);
@@ -119,14 +118,13 @@ private:
     SerialPortRecord portA;
     SerialPortRecord portB;
     TrackingControl *m_station = nullptr;
+    StationPanel *m_panel = nullptr;
     serialSettingsDialog *serialSettings = nullptr;
     timerSettingdialog *timerSettings = nullptr;
     roundingDialog *roundingSettings = nullptr;
     logDialog *logWindow = nullptr;
     ParkingDialog *parkingSettings = nullptr;
     std::unique_ptr<Ui::Qt_VestrelClass> ui;
-    std::unique_ptr<FileLog> m_fileLog;
-    bool m_fileLogFailed = false;
     // What the fields showed at the last look, so that only changes touch them.
     bool m_shownDopplerRunning = false;
     bool m_shownTracking = false;

@@ -44,6 +44,13 @@ void logDialog::setMessageLimit(int limit)
         dropOldest();
 }
 
+void logDialog::setCharacterLimit(qsizetype limit)
+{
+    m_characterLimit = qMax<qsizetype>(1, limit);
+    while (m_messages > 1 && m_characters > m_characterLimit)
+        dropOldest();
+}
+
 void logDialog::setRecordNote(const QString &note)
 {
     m_recordNote = note;
@@ -64,10 +71,10 @@ QString logDialog::droppedNote() const
 
 void logDialog::append(const QString &text)
 {
-    append(text, QDateTime::currentDateTimeUtc());
+    appendAt(text, QDateTime::currentDateTimeUtc());
 }
 
-void logDialog::append(const QString &text, const QDateTime &when)
+void logDialog::appendAt(const QString &text, const QDateTime &when)
 {
     // Inserted as plain text: device replies and file contents may look like
     // markup ("<b>", "&"), and the log must show them as they came.
@@ -85,7 +92,11 @@ void logDialog::append(const QString &text, const QDateTime &when)
     cursor.insertText(oneParagraph(text));
     cursor.block().setUserState(LogView::stampOf(when));
     ++m_messages;
+    m_lengths.push_back(text.size());
+    m_characters += text.size();
     if (m_messages > m_limit)
+        dropOldest();
+    while (m_messages > 1 && m_characters > m_characterLimit)
         dropOldest();
 
     if (atBottom)
@@ -110,6 +121,8 @@ void logDialog::dropOldest()
         cursor.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
     }
     --m_messages;
+    m_characters -= m_lengths.front();
+    m_lengths.pop_front();
     ++m_dropped;
     cursor.insertText(droppedNote(), QTextCharFormat());
     cursor.block().setUserState(-1);  // the note is no message of its own time

@@ -4,6 +4,7 @@
 #include <QDialog>
 #include <QString>
 
+#include <deque>
 #include <memory>
 
 namespace Ui {
@@ -12,26 +13,30 @@ class logDialogClass;
 
 // The running record of the session: one paragraph per message, appended
 // whether the window is shown or not. Only the most recent messages are
-// kept, so that a night of traffic cannot fill the memory; once older ones
-// have gone, the first paragraph says how many and where the full record is.
-// A switch shows each message's UTC time beside it.
+// kept, by count and by characters, so that neither a night of traffic nor a
+// flood of long ones can fill the memory; once older ones have gone, the
+// first paragraph says how many and where the full record is. A switch shows
+// each message's UTC time beside it.
 class logDialog : public QDialog
 {
     Q_OBJECT
 
 public:
     static constexpr int defaultMessageLimit = 100000;
+    static constexpr qsizetype defaultCharacterLimit = 4000000;
 
     explicit logDialog(QWidget *parent = nullptr);
     ~logDialog() override;
 
     // Kept with the time it comes at, which the window shows beside it on request.
     void append(const QString &text);
-    void append(const QString &text, const QDateTime &when);
+    void appendAt(const QString &text, const QDateTime &when);
 
     // Messages kept besides the note on dropped ones.
     void setMessageLimit(int limit);
     int messageLimit() const { return m_limit; }
+    // Characters kept in the messages; the newest message is kept whatever its length.
+    void setCharacterLimit(qsizetype limit);
     // Said after the count of dropped messages, for example where the log file is.
     void setRecordNote(const QString &note);
     qint64 droppedCount() const { return m_dropped; }
@@ -44,5 +49,8 @@ private:
     int m_limit = defaultMessageLimit;
     int m_messages = 0;
     qint64 m_dropped = 0;
+    qsizetype m_characterLimit = defaultCharacterLimit;
+    qsizetype m_characters = 0;
+    std::deque<qsizetype> m_lengths;  // of the messages kept, oldest first
     QString m_recordNote;
 };

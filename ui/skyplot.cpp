@@ -1,4 +1,4 @@
-#include "demo/skyplot.h"
+#include "ui/skyplot.h"
 
 #include <QPainter>
 #include <QPainterPath>

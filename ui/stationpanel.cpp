@@ -1,0 +1,142 @@
+#include "ui/stationpanel.h"
+
+#include "ephemeris/locator.h"
+#include "station/trackingcontrol.h"
+#include "ui/sourcedialog.h"
+#include "ui_StationPanel.h"
+
+#include <QCheckBox>
+#include <QPushButton>
+
+namespace {
+
+QString degrees(double value)
+{
+    return QString::number(value, 'f', 2);
+}
+
+QString utcText(const QDateTime &time)
+{
+    return time.isValid() ? time.toUTC().toString(QStringLiteral("yyyy-MM-dd hh:mm")) : QStringLiteral("now");
+}
+
+// Angles the other way round the circle count as the shorter way.
+double angleBetween(double a, double b)
+{
+    const double d = std::fmod(std::fabs(a - b), 360.0);
+    return d > 180.0 ? 360.0 - d : d;
+}
+
+const char *targetName(TrackingTarget target)
+{
+    switch (target) {
+    case TrackingTarget::Moon:
+        return "Moon";
+    case TrackingTarget::Sun:
+        return "Sun";
+    case TrackingTarget::Source:
+        return "Source";
+    }
+    return "";
+}
+
+} // namespace
+
+StationPanel::StationPanel(TrackingControl &station, QWidget *parent)
+    : QWidget(parent)
+    , m_station(station)
+    , m_ui(new Ui::StationPanelClass)
+{
+    m_ui->setupUi(this);
+    m_ui->checkReconnect->setChecked(station.autoReconnect());
+    connect(m_ui->checkReconnect, &QCheckBox::toggled, &station, &TrackingControl::setAutoReconnect);
+    m_sourceDialog = new SourceDialog(this);
+    connect(m_ui->buttonSource, &QPushButton::clicked, this,
+            [this] { m_sourceDialog->show(m_station.sourceSettings()); });
+    connect(m_sourceDialog, &SourceDialog::sourceConfirmed, &station, &TrackingControl::setSource);
+    refresh();
+}
+
+StationPanel::~StationPanel() = default;
+
+void StationPanel::refresh()
+{
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    m_ui->labelPanelUtc->setText(QStringLiteral("UTC %1").arg(now.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"))));
+    const QDateTime read = m_station.lastRecordTime();
+    const TrackingRecord &record = m_station.lastRecord();
+    const Pointing &pointing = m_station.pointing();
+    const QString name = QString::fromLatin1(targetName(m_station.target()));
+    if (read.isValid()) {
+        m_ui->labelPanelTarget->setText(
+            QStringLiteral("%1: az %2, el %3").arg(name, degrees(record.azimuth), degrees(record.elevation)));
+        m_ui->labelPanelDoppler->setText(QStringLiteral("Doppler: own echo %1 Hz (%2 Hz/min), DX %3 Hz (%4 Hz/min)")
+                                             .arg(record.dopplerHome, 0, 'f', 0)
+                                             .arg(record.dopplerHomeRate, 0, 'f', 1)
+                                             .arg(record.dopplerDx, 0, 'f', 0)
+                                             .arg(record.relativeSpeed, 0, 'f', 1));
+        m_ui->labelPanelData->setText(QStringLiteral("Data: read %1 s ago%2")
+                                          .arg(read.secsTo(now))
+                                          .arg(m_station.health().active(Alarm::DataStale)
+                                                   ? QStringLiteral(", stale")
+                                                   : QString()));
+        m_ui->labelPanelHorizon->setText(record.elevation < 0 ? QStringLiteral("below horizon") : QString());
+    }
+    const auto axis = [](const std::optional<double> &value) {
+        return value ? degrees(*value) : QStringLiteral("---");
+    };
+    m_ui->labelPanelCommanded->setText(QStringLiteral("Commanded: az %1, el %2")
+                                           .arg(axis(pointing.commandedAzimuth), axis(pointing.commandedElevation)));
+    if (pointing.actualAzimuth && pointing.actualElevation) {
+        QString error;
+        if (pointing.commandedAzimuth && pointing.commandedElevation)
+            error = QStringLiteral(", off by az %1, el %2")
+                        .arg(degrees(angleBetween(*pointing.actualAzimuth, *pointing.commandedAzimuth)),
+                             degrees(std::fabs(*pointing.actualElevation - *pointing.commandedElevation)));
+        m_ui->labelPanelActual->setText(QStringLiteral("Antenna: az %1, el %2%3")
+                                            .arg(degrees(*pointing.actualAzimuth), degrees(*pointing.actualElevation),
+                                                 error));
+    } else {
+        m_ui->labelPanelActual->setText(QStringLiteral("Antenna: position not reported"));
+    }
+    m_ui->skyPlot->setTarget(read.isValid() ? name : QString(), record.azimuth, record.elevation);
+    const double commandedAz = pointing.commandedAzimuth.value_or(0.0);
+    const double commandedEl = pointing.commandedElevation.value_or(0.0);
+    m_ui->skyPlot->setAntenna(pointing.actualAzimuth.value_or(commandedAz),
+                              pointing.actualElevation.value_or(commandedEl), commandedAz, commandedEl);
+    refreshPasses(now);
+}
+
+void StationPanel::refreshPasses(const QDateTime &now)
+{
+    const SourceSettings settings = m_station.sourceSettings();
+    const auto home = positionOfLocator(settings.homeLocator);
+    const TrackingTarget target = m_station.target();
+    const QString key = settings.homeLocator + QLatin1Char('/') + settings.dxLocator + QLatin1Char('/')
+        + QString::number(int(target));
+    if (key == m_passesKey && m_passesComputed.isValid() && m_passesComputed.secsTo(now) < 60)
+        return;
+    m_passesKey = key;
+    m_passesComputed = now;
+    if (!home || target == TrackingTarget::Source) {
+        m_ui->labelPanelRiseSet->setText(home ? QString() : QStringLiteral("Rise and set: set a station locator"));
+        m_ui->labelPanelCommon->clear();
+        return;
+    }
+    const passes::Body body = target == TrackingTarget::Moon ? passes::Body::Moon : passes::Body::Sun;
+    const auto rise = passes::nextCrossing(body, *home, now, true);
+    const auto set = passes::nextCrossing(body, *home, now, false);
+    m_ui->labelPanelRiseSet->setText(QStringLiteral("Rises %1, sets %2 UTC")
+                                         .arg(rise ? utcText(*rise) : QStringLiteral("---"),
+                                              set ? utcText(*set) : QStringLiteral("---")));
+    const auto dx = positionOfLocator(settings.dxLocator);
+    if (!dx) {
+        m_ui->labelPanelCommon->clear();
+        return;
+    }
+    const auto window = passes::nextCommonWindow(body, *home, *dx, now);
+    m_ui->labelPanelCommon->setText(window ? QStringLiteral("Both see it: %1 to %2 UTC")
+                                                 .arg(utcText(window->start),
+                                                      window->end.isValid() ? utcText(window->end) : QStringLiteral("---"))
+                                           : QStringLiteral("Both see it: not within two days"));
+}

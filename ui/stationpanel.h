@@ -1,0 +1,40 @@
+#pragma once
+
+#include "ephemeris/passes.h"
+
+#include <QDateTime>
+#include <QWidget>
+
+#include <memory>
+#include <optional>
+
+class SourceDialog;
+class TrackingControl;
+
+namespace Ui {
+class StationPanelClass;
+}
+
+// What the station is doing, at a glance: the time, the target from the
+// tracking record, where the antenna is sent and where it points, the
+// Doppler shifts, the data's age, and when the target rises and sets.
+class StationPanel : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit StationPanel(TrackingControl &station, QWidget *parent = nullptr);
+    ~StationPanel() override;
+
+    void refresh();
+
+private:
+    void refreshPasses(const QDateTime &now);
+
+    TrackingControl &m_station;
+    std::unique_ptr<Ui::StationPanelClass> m_ui;
+    SourceDialog *m_sourceDialog = nullptr;
+    // Rise, set and common windows change slowly; worked out again each minute.
+    QDateTime m_passesComputed;
+    QString m_passesKey;
+};
