@@ -5,8 +5,8 @@
 #include "demo/demostation.h"
 #include "demo/stationsimulator.h"
 #include "demo/windowplacement.h"
-#include "ephemeris/ephemeris.h"
 #include "ephemeris/ephemeriswriter.h"
+#include "ephemeris/passes.h"
 #include "startup/quitonterminate.h"
 #include "tracking/qt_vestrel.h"
 
@@ -36,7 +36,8 @@ int runDemo(QApplication &application, bool automatic, std::optional<double> rat
         << (clock.isSimulated()
                 ? DemoClock::describe(clock.rate, clock.startUtc) + QStringLiteral(" at the start")
                 : QStringLiteral("real time"))
-        << ", the Moon " << (moonElevation(*home, station.ephemeris().now()) >= 0 ? "up" : "down") << " at "
+        << ", the Moon " << (passes::elevation(passes::Body::Moon, *home, station.ephemeris().now()) > 0 ? "up" : "down")
+        << " at "
         << settings.home << Qt::endl;
 
     // Ended by a signal, the window still closes its ports and the station

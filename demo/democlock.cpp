@@ -1,6 +1,6 @@
 #include "demo/democlock.h"
 
-#include "ephemeris/ephemeris.h"
+#include "ephemeris/passes.h"
 
 DemoClock DemoClock::choose(const GeoPosition &home, const QDateTime &nowUtc, std::optional<double> rate)
 {
@@ -8,12 +8,14 @@ DemoClock DemoClock::choose(const GeoPosition &home, const QDateTime &nowUtc, st
     const QDateTime now = nowUtc.toUTC();
     // Whole seconds: the tracking file and the simulator show them.
     const QDateTime second = now.addMSecs(-now.time().msec());
-    const std::optional<QDateTime> risen = moonAbove(home, second, risenElevation);
-    if (risen && *risen > second) {
+    const bool up = passes::elevation(passes::Body::Moon, home, second) > risenElevation;
+    const std::optional<QDateTime> risen
+        = up ? std::nullopt : passes::nextCrossing(passes::Body::Moon, home, second, true, 48, risenElevation);
+    if (risen) {
         clock.startUtc = *risen;
         clock.rate = rate.value_or(defaultRate);
     } else if (rate && *rate != 1.0) {
-        // Up already, or never up within a month (near a pole): the present, faster.
+        // Up already, or not up within two days (near a pole): the present, faster.
         clock.startUtc = second;
         clock.rate = *rate;
     }

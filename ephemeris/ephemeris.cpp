@@ -162,37 +162,6 @@ SkySnapshot computeSky(const GeoPosition &home, const GeoPosition &dx, double fr
     return sky;
 }
 
-double moonElevation(const GeoPosition &home, const QDateTime &utc)
-{
-    const double jd = julianDay(utc.toUTC());
-    const MoonPlace moon = moonAt(jd);
-    return horizontalPlace(moon.equ, moon.distanceKm / kmPerAu, home, jd).alt;
-}
-
-std::optional<QDateTime> moonAbove(const GeoPosition &home, const QDateTime &from, double elevationDeg, int maxDays)
-{
-    const QDateTime start = from.toUTC();
-    auto above = [&](qint64 seconds) { return moonElevation(home, start.addSecs(seconds)) >= elevationDeg; };
-    if (above(0))
-        return start;
-    // Away from the poles the Moon stays up for hours once risen: ten-minute
-    // steps find the rise, halving the last step then finds its second.
-    constexpr qint64 stepSeconds = 600;
-    const qint64 endSeconds = qint64(maxDays) * qint64(secondsPerDay);
-    for (qint64 later = stepSeconds; later <= endSeconds; later += stepSeconds) {
-        if (!above(later))
-            continue;
-        qint64 below = later - stepSeconds;
-        qint64 up = later;
-        while (up - below > 1) {
-            const qint64 middle = below + (up - below) / 2;
-            (above(middle) ? up : below) = middle;
-        }
-        return start.addSecs(up);
-    }
-    return std::nullopt;
-}
-
 QByteArray fortranFixed(double value, int width, int decimals)
 {
     const QByteArray stars(width, '*');

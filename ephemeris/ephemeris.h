@@ -6,8 +6,6 @@
 #include <QDateTime>
 #include <QMetaType>
 
-#include <optional>
-
 // What the station sees at one instant: topocentric positions in degrees
 // (azimuth from north through east; geometric elevation, without refraction,
 // as EME tracking files carry it), Doppler shifts in Hz and their rates in Hz
@@ -27,17 +25,6 @@ struct SkySnapshot {
 Q_DECLARE_METATYPE(SkySnapshot)
 
 SkySnapshot computeSky(const GeoPosition &home, const GeoPosition &dx, double frequencyMHz, const QDateTime &utc);
-
-// The Moon's elevation as computeSky gives it, for a fifth of its cost.
-double moonElevation(const GeoPosition &home, const QDateTime &utc);
-
-// The first instant from `from` on, to the second, at which the Moon stands
-// at least elevationDeg high at home: `from` itself when it already does,
-// none when it does not within maxDays. The search steps ten minutes at a
-// time, so a pass above elevationDeg shorter than that (near the poles) may
-// be passed over.
-std::optional<QDateTime> moonAbove(const GeoPosition &home, const QDateTime &from, double elevationDeg,
-                                   int maxDays = 30);
 
 // The four-line tracking data file for sky, LF line ends, " T" at the end of
 // the last line while transmitting and " R" otherwise.

@@ -49,8 +49,6 @@ private slots:
     void sameStationDopplerIsOwnEcho();
     void readBackByTrackingReader_data();
     void readBackByTrackingReader();
-    void moonAbove_data();
-    void moonAbove();
 };
 
 void TestEphemeris::locators_data()
@@ -318,46 +316,6 @@ void TestEphemeris::readBackByTrackingReader()
     QCOMPARE(record.dopplerDx, std::round(sky.dxDopplerHz));
     QCOMPARE(record.dopplerHome, std::round(sky.selfDopplerHz));
     QVERIFY(std::fabs(record.relativeSpeed - sky.dxRateHzPerMin) <= 0.005 + 1e-4);
-}
-
-void TestEphemeris::moonAbove_data()
-{
-    QTest::addColumn<QString>("home");
-    QTest::addColumn<QDateTime>("from");
-    QTest::addColumn<double>("elevation");
-    QTest::addColumn<int>("maxDays");
-    QTest::addColumn<bool>("found");
-    auto utc = [](const char *text) { return QDateTime::fromString(QString::fromLatin1(text), Qt::ISODate); };
-    QTest::newRow("up already") << "JO70FD" << utc("2026-12-07T10:00:00Z") << 2.0 << 30 << true;
-    QTest::newRow("set, rises next morning") << "JO70FD" << utc("2026-12-07T15:27:00Z") << 2.0 << 30 << true;
-    QTest::newRow("well below, southern station") << "QF56OD" << utc("2026-06-21T23:40:08Z") << 0.0 << 30 << true;
-    QTest::newRow("just below the mark") << "GG66" << utc("2027-01-20T21:05:21Z") << 6.0 << 30 << true;
-    QTest::newRow("never that high") << "JO70FD" << utc("2026-12-07T15:27:00Z") << 80.0 << 2 << false;
-}
-
-// Checked against a plain minute-by-minute walk: no earlier minute has the
-// Moon that high, and the second found is the first one that does.
-void TestEphemeris::moonAbove()
-{
-    QFETCH(QString, home);
-    QFETCH(QDateTime, from);
-    QFETCH(double, elevation);
-    QFETCH(int, maxDays);
-    QFETCH(bool, found);
-    const GeoPosition station = *positionOfLocator(home);
-    QCOMPARE(moonElevation(station, from), computeSky(station, station, 432.065, from).moonElevation);
-
-    const std::optional<QDateTime> risen = ::moonAbove(station, from, elevation, maxDays);
-    QCOMPARE(risen.has_value(), found);
-    if (!found)
-        return;
-    QVERIFY(*risen >= from);
-    QVERIFY(moonElevation(station, *risen) >= elevation);
-    if (*risen == from)
-        return;
-    QVERIFY(moonElevation(station, risen->addSecs(-1)) < elevation);
-    for (QDateTime t = from; t < *risen; t = t.addSecs(60))
-        QVERIFY2(moonElevation(station, t) < elevation, qPrintable(t.toString(Qt::ISODate)));
 }
 
 QTEST_GUILESS_MAIN(TestEphemeris)
