@@ -46,6 +46,7 @@ int runDemo(QApplication &application, bool automatic, std::optional<double> rat
     int code = 0;
     {
         Qt_Vestrel window;
+        station.shareClock(window.station());
         window.show();
         StationSimulator simulator(station, &window);
         // Closing the main window ends the demo, whatever the simulator does.

@@ -5,6 +5,7 @@
 #include "settings/settingsfile.h"
 #include "sim/simrotator.h"
 #include "sim/simtransceiver.h"
+#include "station/trackingcontrol.h"
 
 #include <QDir>
 #include <QFile>
@@ -103,6 +104,11 @@ bool DemoStation::start(const Settings &settings)
     }
     SerialEnumerator::setExtraPortNames({portName(Rotator), portName(Transceiver)});
     return true;
+}
+
+void DemoStation::shareClock(TrackingControl &control) const
+{
+    control.setClock([writer = m_writer] { return writer->now(); });
 }
 
 QString DemoStation::workingDirectory() const

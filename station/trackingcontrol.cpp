@@ -217,8 +217,10 @@ void TrackingControl::useSource()
 {
     const auto home = positionOfLocator(m_sourceSettings.homeLocator);
     if (m_sourceSettings.builtIn && home) {
-        m_source = std::make_unique<SkyTrackingSource>(*home, positionOfLocator(m_sourceSettings.dxLocator),
+        auto sky = std::make_unique<SkyTrackingSource>(*home, positionOfLocator(m_sourceSettings.dxLocator),
                                                        m_sourceSettings.frequencyMHz);
+        sky->setClock([this] { return now(); });  // follows a clock set later too
+        m_source = std::move(sky);
         return;
     }
     if (m_dataPath)
@@ -920,7 +922,7 @@ void TrackingControl::checkDataAge()
         m_health.clear(Alarm::DataStale, false);
         return;
     }
-    const QDateTime now = QDateTime::currentDateTimeUtc();
+    const QDateTime now = this->now();
     const qint64 staleMs = 1000 * qMax<qint64>(10, 3 * qint64(qMax<quint32>(1u, m_times.repetitionTime)));
     const qint64 ageMs = QFileInfo(file->path()).lastModified().msecsTo(QDateTime::currentDateTime());
     qint64 behind = 0;
