@@ -241,6 +241,7 @@ private:
     int m_unansweredReadouts = 0;
     TrackingRecord m_lastRecord;
     QDateTime m_lastRecordTime;
+    QDateTime m_lastRecordClock;  // the sky's time at that read
     std::function<QDateTime()> m_clock;
     Pointing m_pointing;
 
