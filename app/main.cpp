@@ -17,7 +17,7 @@ int main(int argc, char *argv[])
     startup::CommandLine commandLine;
     commandLine.process(application);
     if (commandLine.demo() || commandLine.demoAuto())
-        return runDemo(application, commandLine.demoAuto());
+        return runDemo(application, commandLine.demoAuto(), commandLine.demoRate());
 
     QString error;
     if (!startup::enterWorkingFolder(commandLine.fromMenu(), startup::menuWorkingFolder(), &error))

@@ -1,7 +1,8 @@
 // Prints what appending one message to the log window costs, in microseconds
 // per message, around 10,000 messages, around 100,000 and well past the bound
-// (where every message also drops the oldest), with the window hidden and shown,
-// and the resident memory each kept message takes.
+// (where every message also drops the oldest), with the window hidden, shown,
+// and shown with each message's time; and the resident memory each kept
+// message takes.
 
 #include "benchreport.h"
 #include "faulttesting.h"
@@ -9,6 +10,7 @@
 #include "ui/logdialog.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QElapsedTimer>
 
 #include <cstdio>
@@ -59,7 +61,10 @@ int main(int argc, char **argv)
     const qint64 past = argc > 1 ? std::atoll(argv[1]) : 150000;
     const qint64 sample = 5000;  // long enough that a stray scheduling delay does not set the figure
 
-    for (const bool shown : {false, true}) {
+    // Shown, and shown with each message's time beside it.
+    enum class Mode { Hidden, Shown, ShownWithTimes };
+    for (const Mode mode : {Mode::Hidden, Mode::Shown, Mode::ShownWithTimes}) {
+        const bool shown = mode != Mode::Hidden;
         // The first window's memory went back to the allocator; handing it
         // back to the system keeps the second window's figure its own.
         malloc_trim(0);
@@ -67,6 +72,8 @@ int main(int argc, char **argv)
         log.setRecordNote(QStringLiteral("the full record is in /var/tmp/vestrel.log"));
         if (shown)
             log.show();
+        if (mode == Mode::ShownWithTimes)
+            log.findChild<QCheckBox *>(QStringLiteral("checkUtcTimes"))->setChecked(true);
         qint64 appended = 0;
         const double start = faulttesting::residentBytes();
         const double at10k = appendUpTo(log, appended, 10000, sample);
@@ -76,7 +83,10 @@ int main(int argc, char **argv)
         const double beyond = appendUpTo(log, appended, past, sample);
         const double kept = double(qMin<qint64>(past, log.messageLimit()));
         const double memoryBeyond = (faulttesting::residentBytes() - start) / kept;
-        bench::row(QStringLiteral("3 log, window %1").arg(shown ? QStringLiteral("shown") : QStringLiteral("hidden")),
+        const QString how = mode == Mode::Hidden ? QStringLiteral("hidden")
+            : mode == Mode::Shown                 ? QStringLiteral("shown")
+                                                  : QStringLiteral("shown with times");
+        bench::row(QStringLiteral("3 log, window %1").arg(how),
                    QStringLiteral("%1 / %2 / %3 us a line at 10k / 100k / %4; %5 / %6 / %7 bytes a line kept")
                        .arg(at10k, 0, 'f', 1)
                        .arg(at100k, 0, 'f', 1)
@@ -89,7 +99,7 @@ int main(int argc, char **argv)
                        .arg(log.messageLimit())
                        .arg(2.0 * at10k, 0, 'f', 1));
         std::printf("log window %s: %.1f us/message at 10k, %.1f at 100k, %.1f at %lld (bound %d, %lld dropped)\n",
-                    shown ? "shown " : "hidden", at10k, at100k, beyond, static_cast<long long>(past),
+                    qPrintable(how), at10k, at100k, beyond, static_cast<long long>(past),
                     log.messageLimit(), static_cast<long long>(log.droppedCount()));
     }
     return 0;

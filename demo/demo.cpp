@@ -1,36 +1,28 @@
 #include "demo/demo.h"
 
+#include "demo/democlock.h"
 #include "demo/demoautopilot.h"
 #include "demo/demostation.h"
 #include "demo/stationsimulator.h"
+#include "demo/windowplacement.h"
+#include "ephemeris/ephemeriswriter.h"
+#include "ephemeris/passes.h"
 #include "startup/quitonterminate.h"
 #include "tracking/qt_vestrel.h"
 
 #include <QApplication>
-#include <QScreen>
 #include <QTextStream>
 
-namespace {
-
-// To the right of the main window where the screen has room, else below it.
-void placeBeside(QWidget &simulator, const QWidget &window)
-{
-    const QRect frame = window.frameGeometry();
-    const QRect screen = window.screen() ? window.screen()->availableGeometry() : QRect();
-    const QSize size = simulator.sizeHint().expandedTo(simulator.size());
-    if (screen.isEmpty() || frame.right() + 12 + size.width() <= screen.right())
-        simulator.move(frame.topRight() + QPoint(12, 0));
-    else
-        simulator.move(frame.bottomLeft() + QPoint(0, 12));
-}
-
-} // namespace
-
-int runDemo(QApplication &application, bool automatic)
+int runDemo(QApplication &application, bool automatic, std::optional<double> rate)
 {
     QTextStream out(stdout);
     DemoStation station;
-    if (!station.start()) {
+    DemoStation::Settings settings;
+    const std::optional<GeoPosition> home = positionOfLocator(settings.home);
+    const DemoClock clock = DemoClock::choose(*home, QDateTime::currentDateTimeUtc(), rate);
+    settings.startUtc = clock.startUtc;
+    settings.clockRate = clock.rate;
+    if (!station.start(settings)) {
         QTextStream(stderr) << "vestrel: demo: " << station.errorString() << Qt::endl;
         return 1;
     }
@@ -39,7 +31,14 @@ int runDemo(QApplication &application, bool automatic)
         << station.linePath(DemoStation::Rotator) << Qt::endl
         << "  port " << station.portName(DemoStation::Transceiver) << ": transceiver on "
         << station.linePath(DemoStation::Transceiver) << Qt::endl
-        << "  tracking data file " << station.dataFilePath() << Qt::endl;
+        << "  tracking data file " << station.dataFilePath() << Qt::endl
+        << "  clock: "
+        << (clock.isSimulated()
+                ? DemoClock::describe(clock.rate, clock.startUtc) + QStringLiteral(" at the start")
+                : QStringLiteral("real time"))
+        << ", the Moon " << (passes::elevation(passes::Body::Moon, *home, station.ephemeris().now()) > 0 ? "up" : "down")
+        << " at "
+        << settings.home << Qt::endl;
 
     // Ended by a signal, the window still closes its ports and the station
     // removes its scratch directory.
@@ -47,12 +46,13 @@ int runDemo(QApplication &application, bool automatic)
     int code = 0;
     {
         Qt_Vestrel window;
+        station.shareClock(window.station());
         window.show();
         StationSimulator simulator(station, &window);
         // Closing the main window ends the demo, whatever the simulator does.
         simulator.setAttribute(Qt::WA_QuitOnClose, false);
-        placeBeside(simulator, window);
         simulator.show();
+        SideBySide::place(window, simulator);
 
         DemoAutopilot autopilot(window, station);
         QObject::connect(&autopilot, &DemoAutopilot::finished, &application, [&out](bool ok, const QString &message) {

@@ -5,6 +5,7 @@
 #include "settings/settingsfile.h"
 #include "sim/simrotator.h"
 #include "sim/simtransceiver.h"
+#include "station/trackingcontrol.h"
 
 #include <QDir>
 #include <QFile>
@@ -78,7 +79,12 @@ bool DemoStation::start(const Settings &settings)
     m_writer->setOutputPath(dataFilePath());
     if (settings.startUtc.isValid())
         m_writer->setClock(settings.startUtc, settings.clockRate);
-    if (!m_writer->writeOnce()) {
+    // The antenna turns on the same clock as the sky it follows.
+    m_rotator->setMotionClock([writer = m_writer] { return writer->now().toMSecsSinceEpoch(); });
+    m_rotator->setPresentPosition(m_rotator->presentAzimuth(), m_rotator->presentElevation());
+    // Writes the file at once, so it is there before the window looks.
+    if (!m_writer->start(1000)) {
+        m_writer->stop();
         m_error = QStringLiteral("cannot write the tracking data file: %1").arg(m_writer->lastError());
         m_directory.reset();
         return false;
@@ -86,6 +92,7 @@ bool DemoStation::start(const Settings &settings)
 
     m_previousDirectory = QDir::currentPath();
     if (!QDir::setCurrent(workingDirectory())) {
+        m_writer->stop();
         m_error = QStringLiteral("cannot change into %1").arg(workingDirectory());
         m_directory.reset();
         return false;
@@ -96,8 +103,12 @@ bool DemoStation::start(const Settings &settings)
         store.writeFilename(workingDirectory());
     }
     SerialEnumerator::setExtraPortNames({portName(Rotator), portName(Transceiver)});
-    m_writer->start(1000);
     return true;
+}
+
+void DemoStation::shareClock(TrackingControl &control) const
+{
+    control.setClock([writer = m_writer] { return writer->now(); });
 }
 
 QString DemoStation::workingDirectory() const

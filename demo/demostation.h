@@ -11,6 +11,7 @@ class PtyPeer;
 class QTemporaryDir;
 class SimRotator;
 class SimTransceiver;
+class TrackingControl;
 
 // A whole station without hardware: the simulated rotator controller and
 // transceiver on pseudo-terminals, a tracking data file kept up to date by the
@@ -31,6 +32,8 @@ public:
         QString home = QStringLiteral("JO70FD");
         QString dx = QStringLiteral("FN31pr");
         double frequencyMHz = 432.065;
+        // The one clock of the station: the tracking data and the antenna's
+        // motion follow it (see DemoClock).
         QDateTime startUtc;  // invalid: the real time
         double clockRate = 1.0;
     };
@@ -50,6 +53,10 @@ public:
     QString portName(Device device) const;
     // The pty behind it now; empty while its cable is pulled.
     QString linePath(Device device) const;
+
+    // The station core runs on the demo's clock too: its data age against
+    // the file's time stamps, its built-in sky and the views' UTC.
+    void shareClock(TrackingControl &control) const;
 
     SimRotator &rotator() { return *m_rotator; }
     SimTransceiver &transceiver() { return *m_transceiver; }

@@ -1,5 +1,6 @@
 #include "demo/stationsimulator.h"
 
+#include "demo/democlock.h"
 #include "ephemeris/ephemeriswriter.h"
 #include "sim/simrotator.h"
 #include "sim/simtransceiver.h"
@@ -87,6 +88,10 @@ void StationSimulator::refresh()
         ui->labelTarget->setText(QStringLiteral("Moon: %1").arg(direction(sky.moonAzimuth, sky.moonElevation)));
     }
     ui->labelClock->setText(QStringLiteral("UTC: %1").arg(sky.utc.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"))));
+    const EphemerisWriter &clock = m_station.ephemeris();
+    ui->labelSimulatedTime->setVisible(clock.hasOwnClock());
+    if (clock.hasOwnClock())
+        ui->labelSimulatedTime->setText(DemoClock::describe(clock.clockRate(), sky.utc));
 
     const SimTransceiver &radio = m_station.transceiver();
     ui->labelRadioFrequency->setText(

@@ -137,19 +137,24 @@ SkySnapshot computeSky(const GeoPosition &home, const GeoPosition &dx, double fr
     // and the Doppler rate from the rates half a minute either side. The
     // topocentric range is smooth enough that this costs under a mm/s.
     constexpr double step = 30.0;
-    std::array<MoonPlace, 5> moons;
-    std::array<double, 5> days;
+    // Each station's range at each of the five instants, once: the rates
+    // below share them.
+    std::array<double, 5> homeRanges;
+    std::array<double, 5> dxRanges;
     for (int i = 0; i < 5; ++i) {
-        days[i] = jd + (i - 2) * step / secondsPerDay;
-        moons[i] = i == 2 ? moon : moonAt(days[i]);
+        const double day = jd + (i - 2) * step / secondsPerDay;
+        const MoonPlace place = i == 2 ? moon : moonAt(day);
+        homeRanges[i] = rangeKm(place, home, day);
+        dxRanges[i] = rangeKm(place, dx, day);
     }
-    auto rangeRate = [&](const GeoPosition &station, int i) {  // km/s at days[i]
-        return (rangeKm(moons[i + 1], station, days[i + 1]) - rangeKm(moons[i - 1], station, days[i - 1]))
-            / (2.0 * step);
+    auto rangeRate = [](const std::array<double, 5> &ranges, int i) {  // km/s at instant i
+        return (ranges[i + 1] - ranges[i - 1]) / (2.0 * step);
     };
     const double hz = frequencyMHz * 1e6;
-    auto selfDoppler = [&](int i) { return -2.0 * hz * rangeRate(home, i) / speedOfLightKmPerS; };
-    auto dxDoppler = [&](int i) { return -hz * (rangeRate(home, i) + rangeRate(dx, i)) / speedOfLightKmPerS; };
+    auto selfDoppler = [&](int i) { return -2.0 * hz * rangeRate(homeRanges, i) / speedOfLightKmPerS; };
+    auto dxDoppler = [&](int i) {
+        return -hz * (rangeRate(homeRanges, i) + rangeRate(dxRanges, i)) / speedOfLightKmPerS;
+    };
     sky.selfDopplerHz = selfDoppler(2);
     sky.dxDopplerHz = dxDoppler(2);
     sky.selfRateHzPerMin = (selfDoppler(3) - selfDoppler(1)) * 60.0 / (2.0 * step);

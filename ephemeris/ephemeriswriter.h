@@ -27,6 +27,9 @@ public:
     // reads startUtc + rate * real time elapsed since this call; rate 0 stops it.
     void setClock(const QDateTime &startUtc, double rate = 1.0);
     QDateTime now() const;
+    // Whether setClock() was called, and the rate it set (1 on the real time).
+    bool hasOwnClock() const { return m_clockSet; }
+    double clockRate() const { return m_rate; }
 
     // Computes for now() and replaces the file. False, with the reason in
     // lastError(), when something is missing or the file cannot be written.

@@ -47,9 +47,9 @@ double elevation(Body body, const GeoPosition &place, const QDateTime &utc)
 }
 
 std::optional<QDateTime> nextCrossing(Body body, const GeoPosition &place, const QDateTime &from, bool rising,
-                                      int hours)
+                                      int hours, double elevationDeg)
 {
-    const auto above = [&](const QDateTime &t) { return elevation(body, place, t) > 0.0; };
+    const auto above = [&](const QDateTime &t) { return elevation(body, place, t) > elevationDeg; };
     return nextChange(above, from, rising, hours);
 }
 

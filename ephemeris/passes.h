@@ -21,9 +21,9 @@ struct Window {
 };
 
 // The next time from 'from' on (within 'hours') that the elevation crosses
-// the horizon upward (rising) or downward.
+// the horizon (or the given elevation above it) upward (rising) or downward.
 std::optional<QDateTime> nextCrossing(Body body, const GeoPosition &place, const QDateTime &from, bool rising,
-                                      int hours = 48);
+                                      int hours = 48, double elevationDeg = 0.0);
 
 // The current or next period when the body is above the horizon at both
 // places; nothing when there is none within 'hours'.

@@ -10,9 +10,39 @@ set -e
 cd "$(dirname "$0")/.."
 deb="$(readlink -f "${1:-$(ls build-package/vestrel_*.deb | tail -n 1)}")"
 root="${VESTREL_INSTALL_ROOT:-/var/tmp/vestrel-install-root}"
-mirror="$(grep -shoE 'https?://[^ ]+/debian/?$' /etc/apt/sources.list /etc/apt/sources.list.d/*.sources \
-  /etc/apt/sources.list.d/*.list | head -n 1)"
-mirror="${mirror:-http://deb.debian.org/debian}"
+# The Debian archive this machine's apt uses for bookworm, from one-line
+# (.list) or deb822 (.sources) entries; disabled and commented ones are skipped.
+bookworm_mirror() {
+  for list in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
+    [ -f "$list" ] || continue
+    awk '$1 == "deb" {
+      i = 2
+      if ($i ~ /^\[/) { while (i < NF && $i !~ /\]$/) i++; i++ }
+      if ($(i + 1) == "bookworm") { print $i; exit }
+    }' "$list"
+  done
+  for list in /etc/apt/sources.list.d/*.sources; do
+    [ -f "$list" ] || continue
+    awk 'function flush() {
+        if (deb && suite && enabled && uri != "") print uri
+        deb = 0; suite = 0; enabled = 1; uri = ""
+      }
+      BEGIN { enabled = 1 }
+      /^[ \t]*#/ { next }
+      /^[ \t]*$/ { flush(); next }
+      tolower($1) == "types:" { for (i = 2; i <= NF; i++) if ($i == "deb") deb = 1 }
+      tolower($1) == "uris:" { uri = $2 }
+      tolower($1) == "suites:" { for (i = 2; i <= NF; i++) if ($i == "bookworm") suite = 1 }
+      tolower($1) == "enabled:" { enabled = tolower($2) != "no" }
+      END { flush() }' "$list"
+  done
+}
+mirror="$(bookworm_mirror | head -n 1)"
+if [ -z "$mirror" ]; then
+  echo "test-install: no Debian bookworm archive in /etc/apt/sources.list or /etc/apt/sources.list.d/;" >&2
+  echo "  debootstrap takes the mirror from there: add the one this machine should use, then run again." >&2
+  exit 1
+fi
 
 command -v debootstrap >/dev/null || { apt-get update; apt-get install -y debootstrap; }
 if [ ! -x "$root.base/usr/bin/apt" ]; then

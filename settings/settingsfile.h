@@ -12,8 +12,14 @@
 class SettingsFile
 {
 public:
-    explicit SettingsFile(const QString &path = QStringLiteral("store.cfg"));
+    static QString defaultPath() { return QStringLiteral("store.cfg"); }
+    explicit SettingsFile(const QString &path = defaultPath());
     virtual ~SettingsFile();
+
+    // Whether the file was there when the store was opened: false on a first start.
+    bool existedAtStart() const { return m_existedAtStart; }
+    // The folder the file is kept in, absolute.
+    QString folder() const;
 
     SettingsFile(const SettingsFile &) = delete;
     SettingsFile &operator=(const SettingsFile &) = delete;
@@ -58,4 +64,5 @@ private:
     QFile m_file;
     std::function<void(const QString &)> m_report;
     bool m_failureReported = false;
+    bool m_existedAtStart = false;
 };

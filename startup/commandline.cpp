@@ -23,6 +23,13 @@ startup::CommandLine::CommandLine()
                             "current folder. The desktop menu entry starts the program this way."))
     , m_demo(QStringLiteral("demo"), QStringLiteral("Run on a simulated station."))
     , m_demoAuto(QStringLiteral("demo-auto"), QStringLiteral("Run on a simulated station and do the first steps."))
+    , m_demoRate(QStringLiteral("demo-rate"),
+                 QStringLiteral("How many times faster than real time the demo's clock runs (above 0, up to %1). "
+                                "While the Moon is down the demo starts where it has risen, at %2 times by "
+                                "default; while it is up, on the real time.")
+                     .arg(highestDemoRate)
+                     .arg(defaultDemoRate),
+                 QStringLiteral("factor"))
 {
     // "-platform" is one of Qt's options, not seven letters.
     m_parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
@@ -30,7 +37,7 @@ startup::CommandLine::CommandLine()
         QStringLiteral("Steers a moonbounce antenna from a tracking program's data file and keeps\n"
                        "a Yaesu FT-817 or FT-847 on the Doppler-corrected frequency.\n"
                        "Settings are kept in store.cfg in the working folder."));
-    m_parser.addOptions({m_menu, m_demo, m_demoAuto});
+    m_parser.addOptions({m_menu, m_demo, m_demoAuto, m_demoRate});
 }
 
 bool startup::CommandLine::parse(const QStringList &arguments)
@@ -44,6 +51,23 @@ bool startup::CommandLine::parse(const QStringList &arguments)
     if (!stray.isEmpty()) {
         m_error = QStringLiteral("Unexpected argument '%1'.").arg(stray.first());
         return false;
+    }
+    m_demoRateValue.reset();
+    if (m_parser.isSet(m_demoRate)) {
+        const QString text = m_parser.value(m_demoRate);
+        bool ok = false;
+        const double rate = text.toDouble(&ok);
+        if (!ok || !(rate > 0.0) || rate > highestDemoRate) {
+            m_error = QStringLiteral("--demo-rate takes a number above 0 and up to %1, not '%2'.")
+                          .arg(highestDemoRate)
+                          .arg(text);
+            return false;
+        }
+        if (!demo() && !demoAuto()) {
+            m_error = QStringLiteral("--demo-rate goes with --demo or --demo-auto.");
+            return false;
+        }
+        m_demoRateValue = rate;
     }
     return true;
 }

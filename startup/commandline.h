@@ -11,11 +11,17 @@ class QCoreApplication;
 
 namespace startup {
 
+// How fast the demo's clock runs while the Moon is down, unless --demo-rate
+// says otherwise, and the most --demo-rate takes.
+constexpr double defaultDemoRate = 10.0;
+constexpr double highestDemoRate = 100.0;
+
 // The program's name, version and desktop entry; set before any application
 // object exists, so that help, version and the data folder use them.
 void setIdentity();
 
-// The program's options: --help, --version, --menu, --demo, --demo-auto.
+// The program's options: --help, --version, --menu, --demo, --demo-auto,
+// --demo-rate.
 // Declared once here so that every option lives in one list.
 class CommandLine
 {
@@ -34,6 +40,8 @@ public:
     // Run on a simulated station; the automatic one also does the first steps.
     bool demo() const;
     bool demoAuto() const;
+    // How fast the demo's clock runs, when given (a demo option only).
+    std::optional<double> demoRate() const { return m_demoRateValue; }
 
     QString helpText() const { return m_parser.helpText(); }
     static QString versionText();
@@ -50,6 +58,8 @@ private:
     QCommandLineOption m_menu;
     QCommandLineOption m_demo;
     QCommandLineOption m_demoAuto;
+    QCommandLineOption m_demoRate;
+    std::optional<double> m_demoRateValue;
     QString m_error;
 };
 

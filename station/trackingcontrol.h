@@ -17,6 +17,7 @@
 #include <QStringList>
 
 #include <array>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -160,6 +161,14 @@ public:
     bool isSplitActive() const { return m_split.active; }
     SettingsFile &settingsFile() { return *m_settings; }
     QString logPath() const;  // vestrel.log, where every message is kept
+    // The time of the sky: the system clock, or a demo's own (which the
+    // built-in source, the data's age against its time stamps and the views'
+    // UTC then follow).
+    void setClock(std::function<QDateTime()> now) { m_clock = std::move(now); }
+    QDateTime now() const { return m_clock ? m_clock() : QDateTime::currentDateTimeUtc(); }
+    // A view's own word for the operator (the first start's advice), logged
+    // as the station's messages are: in every view and in vestrel.log.
+    void say(const QString &text) { logMessage(text); }
 
 signals:
     void message(const QString &text);  // for the log, already worded and filtered
@@ -255,6 +264,8 @@ private:
     int m_unansweredReadouts = 0;
     TrackingRecord m_lastRecord;
     QDateTime m_lastRecordTime;
+    QDateTime m_lastRecordClock;  // the sky's time at that read
+    std::function<QDateTime()> m_clock;
     Pointing m_pointing;
 
     // A lost device waits here until it is back.

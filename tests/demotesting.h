@@ -35,6 +35,7 @@ struct DemoRun {
             return;
         SettingsFile().writeRepetitionTime(1);  // quicker than the operator's 2 s
         window = std::make_unique<Qt_Vestrel>();
+        station.shareClock(window->station());
         simulator = std::make_unique<StationSimulator>(station, window.get());
         autopilot = std::make_unique<DemoAutopilot>(*window, station);
     }

@@ -90,6 +90,37 @@ private slots:
         QCOMPARE(commandLine.errorText(), error);
     }
 
+    void demoRate_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<double>("rate");  // 0: not given
+        QTest::addColumn<QString>("error");
+        QTest::newRow("not given") << QStringList {"--demo"} << 0.0 << "";
+        QTest::newRow("given") << QStringList {"--demo", "--demo-rate", "25"} << 25.0 << "";
+        QTest::newRow("with =, a fraction") << QStringList {"--demo-auto", "--demo-rate=2.5"} << 2.5 << "";
+        QTest::newRow("the most") << QStringList {"--demo", "--demo-rate", "100"} << 100.0 << "";
+        QTest::newRow("too fast") << QStringList {"--demo", "--demo-rate", "101"} << 0.0
+                                  << "--demo-rate takes a number above 0 and up to 100, not '101'.";
+        QTest::newRow("stopped") << QStringList {"--demo", "--demo-rate", "0"} << 0.0
+                                 << "--demo-rate takes a number above 0 and up to 100, not '0'.";
+        QTest::newRow("not a number") << QStringList {"--demo", "--demo-rate", "fast"} << 0.0
+                                      << "--demo-rate takes a number above 0 and up to 100, not 'fast'.";
+        QTest::newRow("no demo") << QStringList {"--demo-rate", "5"} << 0.0
+                                 << "--demo-rate goes with --demo or --demo-auto.";
+        QTest::newRow("value missing") << QStringList {"--demo", "--demo-rate"} << 0.0
+                                       << "Missing value after '--demo-rate'.";
+    }
+    void demoRate()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(double, rate);
+        QFETCH(QString, error);
+        startup::CommandLine commandLine;
+        QCOMPARE(commandLine.parse(QStringList {"vestrel"} + arguments), error.isEmpty());
+        QCOMPARE(commandLine.errorText(), error);
+        QCOMPARE(commandLine.demoRate().value_or(0.0), rate);
+    }
+
     void versionWithoutDisplay()
     {
         for (const char *option : {"--version", "-v"}) {
@@ -104,7 +135,7 @@ private slots:
         const Run result = run({QStringLiteral("--help")}, withoutDisplay());
         QCOMPARE(result.exitCode, 0);
         QVERIFY2(result.out.startsWith(QStringLiteral("Usage: ")), qPrintable(result.out));
-        for (const char *option : {"--help", "--version", "--menu", "--demo-auto", "store.cfg"})
+        for (const char *option : {"--help", "--version", "--menu", "--demo-auto", "--demo-rate", "store.cfg"})
             QVERIFY2(result.out.contains(QString::fromLatin1(option)), option);
         QVERIFY(result.err.isEmpty());
     }

@@ -220,6 +220,35 @@ private slots:
         }
     }
 
+    // The station core reads the sky's time from the demo too: a file written
+    // for 10:00 UTC is not stale for it, though at 20x a second between
+    // reading and checking is 20 s of the file's time, and its panel shows
+    // that time.
+    void stationRunsOnTheDemoClock()
+    {
+        DemoRun run(20);
+        QVERIFY2(run.started, qPrintable(run.station.errorString()));
+        QVERIFY(run.runAutopilot());
+        TrackingControl &control = run.window->station();
+        QTRY_VERIFY(control.lastRecordTime().isValid());
+        QSignalSpy ticks(&control, &TrackingControl::ticked);
+        QTRY_VERIFY_WITH_TIMEOUT(ticks.count() >= 5, 15000);  // the data's age checked each time
+        QVERIFY2(!run.log().contains(QLatin1String("tracking data stale")), qPrintable(run.log()));
+        const QString utc = run.w<QLabel>("labelPanelUtc")->text();
+        QVERIFY2(utc.startsWith(QLatin1String("UTC 2026-12-07 10:")), qPrintable(utc));
+    }
+
+    void startWritesTheTrackingFileOnce()
+    {
+        DemoStation station;
+        QSignalSpy written(&station.ephemeris(), &EphemerisWriter::written);
+        DemoStation::Settings settings;
+        settings.startUtc = moonUp();
+        settings.clockRate = 0;  // the next write a whole real second away
+        QVERIFY2(station.start(settings), qPrintable(station.errorString()));
+        QCOMPARE(written.count(), 1);
+    }
+
     void closingLeavesNothingBehind()
     {
         const QString before = QDir::currentPath();

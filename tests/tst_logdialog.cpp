@@ -1,5 +1,7 @@
 #include "ui/logdialog.h"
+#include "ui/logview.h"
 
+#include <QCheckBox>
 #include <QGridLayout>
 #include <QTextBlock>
 #include <QPlainTextEdit>
@@ -25,6 +27,8 @@ private slots:
     void keepsTheMostRecentMessages();
     void defaultBound();
     void noteFollowsTheRecordLocation();
+    void showsEachMessagesTime_data();
+    void showsEachMessagesTime();
 
 private:
     std::unique_ptr<QWidget> m_host;
@@ -179,6 +183,59 @@ void LogDialogTest::noteFollowsTheRecordLocation()
     // Lowering the bound drops at once.
     m_log->setMessageLimit(1);
     QCOMPARE(m_text->toPlainText(), QStringLiteral("2 earlier messages dropped from this window; second place\nc"));
+}
+
+void LogDialogTest::showsEachMessagesTime_data()
+{
+    QTest::addColumn<int>("limit");
+    QTest::addColumn<QStringList>("messages");
+    QTest::addColumn<QStringList>("times");  // shown beside each paragraph
+    QTest::newRow("one a message") << 100 << QStringList {"a", "b", "c"}
+                                   << QStringList {"22:14:01", "22:14:02", "22:14:03"};
+    QTest::newRow("line breaks inside") << 100 << QStringList {"OK\r\nOK", "x\ny"}
+                                        << QStringList {"22:14:01", "22:14:02"};
+    QTest::newRow("empty first message") << 100 << QStringList {"", "b"} << QStringList {"22:14:01", "22:14:02"};
+    // The note on dropped messages has no time; each kept message keeps its own.
+    QTest::newRow("after drops") << 2 << QStringList {"a", "b", "c", "d"}
+                                 << QStringList {"", "22:14:03", "22:14:04"};
+    QTest::newRow("bound of one") << 1 << QStringList {"a", "b", "c"} << QStringList {"", "22:14:03"};
+}
+
+void LogDialogTest::showsEachMessagesTime()
+{
+    QFETCH(int, limit);
+    QFETCH(QStringList, messages);
+    QFETCH(QStringList, times);
+    auto *view = qobject_cast<LogView *>(m_text);
+    QVERIFY(view);
+    auto *box = m_log->findChild<QCheckBox *>("checkUtcTimes");
+    QVERIFY(box);
+    m_log->setMessageLimit(limit);
+    // Given in local time an hour ahead: shown in UTC.
+    const QDateTime first(QDate(2026, 12, 7), QTime(23, 14, 1), Qt::OffsetFromUTC, 3600);
+    for (int i = 0; i < messages.size(); ++i)
+        m_log->appendAt(messages.at(i), first.addSecs(i));
+    m_log->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_log));
+    const QString text = m_text->toPlainText();
+    const int left = m_text->viewport()->geometry().left();
+
+    QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(5, box->height() / 2));
+    QVERIFY(view->timesShown());
+    QVERIFY(m_text->viewport()->geometry().left() >= left + m_text->fontMetrics().horizontalAdvance("00:00:00"));
+    QStringList shown;
+    for (int i = 0; i < m_text->document()->blockCount(); ++i)
+        shown << view->timeShownAt(i);
+    QCOMPARE(shown, times);
+    QCOMPARE(m_text->toPlainText(), text);  // the messages as they came
+
+    // A message while the times are shown gets its own.
+    m_log->appendAt("later", first.addSecs(60));
+    QCOMPARE(view->timeShownAt(m_text->document()->blockCount() - 1), QStringLiteral("22:15:01"));
+
+    box->click();
+    QVERIFY(!view->timesShown());
+    QCOMPARE(m_text->viewport()->geometry().left(), left);
 }
 
 QTEST_MAIN(LogDialogTest)

@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -99,8 +100,12 @@ private slots:
                 QVERIFY(fromNothing);  // nothing was there before either
             }
             // At most what the last kill left: each run clears what earlier ones left.
-            const QStringList files = QDir(dir.path()).entryList(QDir::Files | QDir::NoDotAndDotDot);
+            const QStringList files = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot);
             QVERIFY2(files.size() <= 2, qPrintable(files.join(QLatin1Char(' '))));
+            // Under a name of the store's own, which no file of the operator's has.
+            const QStringList foreign = QStringList(files).filter(
+                QRegularExpression(QStringLiteral("^(?!store\\.cfg$|store\\.cfg\\.vestrel-tmp-[A-Za-z0-9]{6}$)")));
+            QVERIFY2(foreign.isEmpty(), qPrintable(foreign.join(QLatin1Char(' '))));
         }
         QVERIFY(killedAfterStart > 30);
 

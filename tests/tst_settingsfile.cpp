@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -148,6 +149,10 @@ private slots:
     void unwritableFolderRewritesFileInPlace();
     void failureToSaveIsReportedOnce();
     void folderWithLineBreakIsNotSaved();
+    void onlyOurLeftoversAreCleared_data();
+    void onlyOurLeftoversAreCleared();
+    void saveKeepsPermissionsAndLink_data();
+    void saveKeepsPermissionsAndLink();
 
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -373,6 +378,7 @@ void SettingsFileTest::failedRewriteKeepsFile()
     // A name of the longest length the file system allows: the file itself
     // opens, but no temporary name can be derived from it, for root too.
     const QString path = QString(255, QLatin1Char('s'));
+    setContent(defaultContent, path);
     SettingsFile store(path);
     QCOMPARE(contentOf(path), defaultContent);
     store.writeRepetitionTime(9);
@@ -511,6 +517,74 @@ void SettingsFileTest::folderWithLineBreakIsNotSaved()
     QCOMPARE(store.readMessageDelay(), 300);
     QCOMPARE(contentOf().count('\n'), 9);
     QCOMPARE(said, QStringList {QStringLiteral("settings not saved: store.cfg: a value cannot hold a line break")});
+}
+
+void SettingsFileTest::onlyOurLeftoversAreCleared_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("cleared");
+    QTest::newRow("a save's own, killed before its rename") << "store.cfg.vestrel-tmp-a1B2c3" << true;
+    QTest::newRow("the operator's backup") << "store.cfg.backup" << false;
+    QTest::newRow("six characters after the name") << "store.cfg.Ab3xYz" << false;
+    QTest::newRow("ours with more behind") << "store.cfg.vestrel-tmp-a1B2c3.old" << false;
+    QTest::newRow("ours, shorter") << "store.cfg.vestrel-tmp-a1B2c" << false;
+    QTest::newRow("another file's") << "network.cfg.vestrel-tmp-a1B2c3" << false;
+}
+
+void SettingsFileTest::onlyOurLeftoversAreCleared()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, cleared);
+    for (const bool storeThere : {false, true}) {
+        if (storeThere)
+            setContent(withLine(1, "repetition time: '7'"));
+        setContent("kept\n", name);
+        SettingsFile store;
+        store.writeMessageDelay(300);
+        QCOMPARE(QFileInfo::exists(name), !cleared);
+        QStringList expected {QStringLiteral("store.cfg")};
+        if (!cleared)
+            expected << name;
+        expected.sort();
+        QCOMPARE(QDir().entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name), expected);
+        QFile::remove(name);
+        QFile::remove(QStringLiteral("store.cfg"));
+    }
+}
+
+void SettingsFileTest::saveKeepsPermissionsAndLink_data()
+{
+    QTest::addColumn<int>("permissions");
+    QTest::addColumn<bool>("linked");
+    QTest::newRow("0600") << 0600 << false;
+    QTest::newRow("0664, wider than the umask") << 0664 << false;
+    QTest::newRow("0640 behind a link") << 0640 << true;
+}
+
+// A save replaces the file, but the operator's choices about it stay: who may
+// read it, and a link to where it really lives.
+void SettingsFileTest::saveKeepsPermissionsAndLink()
+{
+    QFETCH(int, permissions);
+    QFETCH(bool, linked);
+    const mode_t previousMask = ::umask(022);
+    QTemporaryDir elsewhere;
+    const QString real = linked ? elsewhere.filePath(QStringLiteral("shared.cfg")) : QStringLiteral("store.cfg");
+    setContent(defaultContent, real);
+    QVERIFY(::chmod(QFile::encodeName(real).constData(), mode_t(permissions)) == 0);
+    if (linked)
+        QVERIFY(QFile::link(real, QStringLiteral("store.cfg")));
+    {
+        SettingsFile store;
+        store.writeRepetitionTime(9);
+    }
+    ::umask(previousMask);
+    QCOMPARE(contentOf(real), withLine(1, "repetition time: '9'"));
+    QCOMPARE(QFileInfo(QStringLiteral("store.cfg")).isSymLink(), linked);
+    struct stat saved {};
+    QVERIFY(::stat(QFile::encodeName(real).constData(), &saved) == 0);
+    QCOMPARE(int(saved.st_mode & 07777), permissions);
+    QCOMPARE(QDir(QFileInfo(real).path()).entryList(QDir::Files | QDir::Hidden).size(), 1);
 }
 
 QTEST_GUILESS_MAIN(SettingsFileTest)

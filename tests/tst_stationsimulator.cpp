@@ -5,6 +5,7 @@
 
 #include "ui/skyplot.h"
 #include "ephemeris/ephemeriswriter.h"
+#include "serial/serialport.h"
 #include "sim/simrotator.h"
 #include "sim/simtransceiver.h"
 
@@ -89,6 +90,33 @@ private slots:
         run.window->findChild<QAction *>(QStringLiteral("actionRotSource"))->trigger();
         run.simulator->refresh();
         QCOMPARE(run.sim<QLabel>("labelTarget")->text(), QStringLiteral("Source: no position"));
+    }
+
+    // One clock for the whole station: the simulator says when it is not the
+    // real one, and the antenna turns on it as the sky moves on it.
+    void demoClockIsShownAndTurnsTheAntenna()
+    {
+        {
+            DemoStation realTime;
+            QVERIFY2(realTime.start(), qPrintable(realTime.errorString()));
+            StationSimulator simulator(realTime, nullptr);
+            QVERIFY(!simulator.findChild<QLabel *>(QStringLiteral("labelSimulatedTime"))->isVisibleTo(&simulator));
+        }
+
+        DemoRun run(20);
+        QVERIFY2(run.started, qPrintable(run.station.errorString()));
+        run.simulator->refresh();
+        auto *simulated = run.sim<QLabel>("labelSimulatedTime");
+        QVERIFY(simulated->isVisibleTo(run.simulator.get()));
+        QVERIFY2(simulated->text().startsWith(QStringLiteral("simulated time, 20×, 2026-12-07 10:0")),
+                 qPrintable(simulated->text()));
+
+        // 40 degrees at the rotator's 2 degrees a second: 20 s of the demo's
+        // clock, 1 s of real time (the real clock would take 20 s).
+        SerialPort line(run.station.linePath(DemoStation::Rotator));
+        QVERIFY(line.open(QIODevice::ReadWrite));
+        line.write("&* AZ=130.00\r\n");
+        QTRY_COMPARE_WITH_TIMEOUT(run.station.rotator().presentAzimuth(), 130.0, 8000);
     }
 
     void cableButtons_data()

@@ -2,6 +2,8 @@
 
 #include "settings/numbers.h"
 #include "settings/settingsfile.h"
+#include "startup/firststart.h"
+#include "ui/aboutdialog.h"
 #include "ui/logdialog.h"
 #include "ui/parkingdialog.h"
 #include "ui/roundingdialog.h"
@@ -43,6 +45,7 @@ Qt_Vestrel::Qt_Vestrel(QWidget *parent)
     connect(ui->actionOffsets, &QAction::triggered, this, &Qt_Vestrel::on_actionOffsets_activated);
     connect(ui->actionShow_log, &QAction::triggered, this, &Qt_Vestrel::on_actionShow_log_activated);
     connect(ui->actionPark_rotator, &QAction::triggered, this, &Qt_Vestrel::on_actionPark_rotator_activated);
+    connect(ui->actionAbout, &QAction::triggered, this, [this] { AboutDialog::showFor(this, m_station->logPath()); });
 
     logWindow = new logDialog(this);
     m_station = new TrackingControl(this);
@@ -88,6 +91,8 @@ Qt_Vestrel::Qt_Vestrel(QWidget *parent)
     portB.parameters = &serialSettings->parametersB;
 
     enumeratePorts();
+    if (const QString note = startup::firstStartNote(m_station->settingsFile(), m_station->logPath()); !note.isEmpty())
+        m_station->say(note);
 
     ui->lineElevationOffset->setText(numbers::general(m_station->elevationOffset()));
     ui->lineAzimutOffset->setText(numbers::general(m_station->azimuthOffset()));

@@ -1,5 +1,6 @@
 #include "ui/logdialog.h"
 
+#include "ui/logview.h"
 #include "ui_logDialog.h"
 
 #include <QScrollBar>
@@ -31,6 +32,7 @@ logDialog::logDialog(QWidget *parent)
     // Nobody can undo in a read-only log, but every insertion would still be
     // kept for it, growing with each message.
     m_ui->textLog->setUndoRedoEnabled(false);
+    connect(m_ui->checkUtcTimes, &QCheckBox::toggled, m_ui->textLog, &LogView::setTimesShown);
 }
 
 logDialog::~logDialog() = default;
@@ -69,6 +71,11 @@ QString logDialog::droppedNote() const
 
 void logDialog::append(const QString &text)
 {
+    appendAt(text, QDateTime::currentDateTimeUtc());
+}
+
+void logDialog::appendAt(const QString &text, const QDateTime &when)
+{
     // Inserted as plain text: device replies and file contents may look like
     // markup ("<b>", "&"), and the log must show them as they came.
     QScrollBar *scrollBar = m_ui->textLog->verticalScrollBar();
@@ -83,6 +90,7 @@ void logDialog::append(const QString &text)
     else
         cursor.setCharFormat(QTextCharFormat());
     cursor.insertText(oneParagraph(text));
+    cursor.block().setUserState(LogView::stampOf(when));
     ++m_messages;
     m_lengths.push_back(text.size());
     m_characters += text.size();
@@ -117,5 +125,6 @@ void logDialog::dropOldest()
     m_lengths.pop_front();
     ++m_dropped;
     cursor.insertText(droppedNote(), QTextCharFormat());
+    cursor.block().setUserState(-1);  // the note is no message of its own time
     cursor.endEditBlock();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QDialog>
 #include <QString>
 
@@ -14,7 +15,8 @@ class logDialogClass;
 // whether the window is shown or not. Only the most recent messages are
 // kept, by count and by characters, so that neither a night of traffic nor a
 // flood of long ones can fill the memory; once older ones have gone, the
-// first paragraph says how many and where the full record is.
+// first paragraph says how many and where the full record is. A switch shows
+// each message's UTC time beside it.
 class logDialog : public QDialog
 {
     Q_OBJECT
@@ -26,7 +28,9 @@ public:
     explicit logDialog(QWidget *parent = nullptr);
     ~logDialog() override;
 
+    // Kept with the time it comes at, which the window shows beside it on request.
     void append(const QString &text);
+    void appendAt(const QString &text, const QDateTime &when);
 
     // Messages kept besides the note on dropped ones.
     void setMessageLimit(int limit);

@@ -68,7 +68,7 @@ StationPanel::~StationPanel() = default;
 
 void StationPanel::refresh()
 {
-    const QDateTime now = QDateTime::currentDateTimeUtc();
+    const QDateTime now = m_station.now();
     m_ui->labelPanelUtc->setText(QStringLiteral("UTC %1").arg(now.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"))));
     const QDateTime read = m_station.lastRecordTime();
     const TrackingRecord &record = m_station.lastRecord();
@@ -85,7 +85,7 @@ void StationPanel::refresh()
                                              .arg(record.dopplerDx, 0, 'f', 0)
                                              .arg(record.relativeSpeed, 0, 'f', 1));
         m_ui->labelPanelData->setText(QStringLiteral("Data: read %1 s ago%2")
-                                          .arg(read.secsTo(now))
+                                          .arg(read.secsTo(QDateTime::currentDateTimeUtc()))
                                           .arg(m_station.health().active(Alarm::DataStale)
                                                    ? QStringLiteral(", stale")
                                                    : QString()));

@@ -1,0 +1,29 @@
+#include "demo/democlock.h"
+
+#include "ephemeris/passes.h"
+
+DemoClock DemoClock::choose(const GeoPosition &home, const QDateTime &nowUtc, std::optional<double> rate)
+{
+    DemoClock clock;
+    const QDateTime now = nowUtc.toUTC();
+    // Whole seconds: the tracking file and the simulator show them.
+    const QDateTime second = now.addMSecs(-now.time().msec());
+    const bool up = passes::elevation(passes::Body::Moon, home, second) > risenElevation;
+    const std::optional<QDateTime> risen
+        = up ? std::nullopt : passes::nextCrossing(passes::Body::Moon, home, second, true, 48, risenElevation);
+    if (risen) {
+        clock.startUtc = *risen;
+        clock.rate = rate.value_or(defaultRate);
+    } else if (rate && *rate != 1.0) {
+        // Up already, or not up within two days (near a pole): the present, faster.
+        clock.startUtc = second;
+        clock.rate = *rate;
+    }
+    return clock;
+}
+
+QString DemoClock::describe(double rate, const QDateTime &utc)
+{
+    return QStringLiteral("simulated time, %1×, %2 UTC")
+        .arg(QString::number(rate, 'g', 4), utc.toUTC().toString(QStringLiteral("yyyy-MM-dd hh:mm")));
+}
