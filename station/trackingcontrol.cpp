@@ -280,13 +280,7 @@ void TrackingControl::sendManual(StationPort port, const QString &line)
     PortSession &record = session(port);
     if (!record.link)
         return;
-    const QByteArray bytes = record.link->manualCommand(line);
-    if (port == StationPort::A)
-        sendRotator(bytes);
-    else if (record.open) {
-        record.link->write(bytes);
-        logDebug(QStringLiteral("--sending: %1").arg(QString::fromLatin1(bytes.toHex())));
-    }
+    sendOnPort(record, record.link->manualCommand(line));
 }
 
 void TrackingControl::setAuto(StationPort port, bool automatic)
@@ -380,11 +374,11 @@ void TrackingControl::setTrackingActive(bool on)
     runTrackingCycle();
 }
 
-void TrackingControl::sendRotator(const QByteArray &bytes)
+void TrackingControl::sendOnPort(PortSession &record, const QByteArray &bytes)
 {
-    if (!m_portA.open)
+    if (!record.open)
         return;
-    m_portA.link->write(bytes);
+    record.link->write(bytes);
     logDebug(QStringLiteral("--sending: %1").arg(QString::fromLatin1(bytes.toHex())));
 }
 
@@ -409,7 +403,7 @@ void TrackingControl::commandRotator(RotatorAxis axis, double azimuth, double el
         m_pointing.commandedAzimuth = azimuth;
     if (axis != RotatorAxis::Azimuth)
         m_pointing.commandedElevation = elevation;
-    sendRotator(m_steering.pending);
+    sendOnPort(m_portA, m_steering.pending);
 }
 
 QByteArray TrackingControl::rotatorCommand(RotatorAxis axis, double azimuth, double elevation) const
@@ -1016,13 +1010,13 @@ void TrackingControl::checkHealth()
 // A tracking program that stopped leaves a file that still reads well.
 void TrackingControl::checkDataAge()
 {
-    const auto *file = dynamic_cast<const FileTrackingSource *>(m_source.get());
-    if (!m_trackingActive || !file || !QFileInfo::exists(file->path())) {
+    const QString path = m_source ? m_source->filePath() : QString();
+    if (!m_trackingActive || path.isEmpty() || !QFileInfo::exists(path)) {
         m_health.clear(Alarm::DataStale, false);
         return;
     }
     const qint64 staleMs = 1000 * qMax<qint64>(10, 3 * qint64(qMax<quint32>(1u, m_times.repetitionTime)));
-    const qint64 ageMs = QFileInfo(file->path()).lastModified().msecsTo(QDateTime::currentDateTime());
+    const qint64 ageMs = QFileInfo(path).lastModified().msecsTo(QDateTime::currentDateTime());
     qint64 behind = 0;
     if (m_lastRecord.fileTime) {
         // Against the clock when it was read: on a demo's faster clock the
@@ -1033,7 +1027,7 @@ void TrackingControl::checkDataAge()
     }
     if (ageMs > staleMs)
         m_health.raise(Alarm::DataStale, QStringLiteral("tracking data stale: %1 not rewritten for %2 s")
-                                             .arg(file->path())
+                                             .arg(path)
                                              .arg(ageMs / 1000));
     else if (behind > 10)
         m_health.raise(Alarm::DataStale, QStringLiteral("tracking data stale: written for %1 UTC, %2 s behind the clock")

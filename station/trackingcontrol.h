@@ -197,7 +197,7 @@ private:
     bool sendSplit(const SkyFrequencies &sky);
     void endSplit();
     bool sendFrequency(double hz, const QString &refusal);
-    void sendRotator(const QByteArray &bytes);
+    void sendOnPort(PortSession &record, const QByteArray &bytes);
     QByteArray rotatorCommand(RotatorAxis axis, double azimuth, double elevation) const;
     void rotatorReceived(const QByteArray &bytes);
     void startDoppler();

@@ -20,6 +20,9 @@ public:
     // What keeps the source from giving a record at all, worded for the
     // log when tracking starts; empty when it is ready.
     virtual QString problem() const = 0;
+    // The file another program keeps rewriting, whose age tells whether it
+    // still does; empty for a source computed here.
+    virtual QString filePath() const { return {}; }
 };
 
 // The tracking data file another program keeps up to date.
@@ -30,7 +33,7 @@ public:
     bool read(TrackingTarget target, TrackingRecord &record,
               const std::function<void(const QString &)> &log) override;
     QString problem() const override;
-    QString path() const { return m_path; }
+    QString filePath() const override { return m_path; }
 
 private:
     QString m_path;
