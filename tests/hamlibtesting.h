@@ -5,6 +5,7 @@
 // and rotctld as child processes.
 
 #include <QByteArrayList>
+#include <QEventLoop>
 #include <QHostAddress>
 #include <QList>
 #include <QPointer>
@@ -13,6 +14,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
+#include <QTimer>
 
 #include <functional>
 
@@ -187,21 +189,39 @@ public:
     QString address() const { return QStringLiteral("127.0.0.1:%1").arg(m_port); }
 
     // One command as another program of the station would send it; the
-    // answer's lines up to the first "RPRT" or the given count.
+    // answer's lines up to the first "RPRT" or the given count. It waits in
+    // the event loop, not in a blocking read, so the station under test keeps
+    // serving its own links (and their timeouts) while the probe waits.
     QByteArrayList ask(const QByteArray &command, int lines = 1) const
     {
         QTcpSocket socket;
-        socket.connectToHost(QHostAddress::LocalHost, m_port);
         QByteArrayList answer;
-        if (!socket.waitForConnected(3000))
+        QEventLoop loop;
+        QTimer limit;
+        limit.setSingleShot(true);
+        QObject::connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
+        QObject::connect(&socket, &QTcpSocket::connected, &loop, &QEventLoop::quit);
+        QObject::connect(&socket, &QTcpSocket::readyRead, &loop, &QEventLoop::quit);
+        QObject::connect(&socket, &QTcpSocket::errorOccurred, &loop, &QEventLoop::quit);
+        socket.connectToHost(QHostAddress::LocalHost, m_port);
+        limit.start(3000);
+        while (socket.state() != QAbstractSocket::ConnectedState && limit.isActive()
+               && socket.state() != QAbstractSocket::UnconnectedState)
+            loop.exec();
+        if (socket.state() != QAbstractSocket::ConnectedState)
             return answer;
         socket.write(command + '\n');
-        while (answer.size() < lines && (socket.canReadLine() || socket.waitForReadyRead(3000))) {
+        limit.start(3000);
+        while (answer.size() < lines && limit.isActive()) {
             while (socket.canReadLine() && answer.size() < lines) {
                 answer << socket.readLine().trimmed();
                 if (answer.last().startsWith("RPRT"))
                     return answer;
             }
+            if (answer.size() < lines && socket.state() == QAbstractSocket::ConnectedState)
+                loop.exec();
+            else
+                break;
         }
         return answer;
     }
