@@ -237,10 +237,12 @@ private slots:
         }
         s.radio.setFrequency(144'300'010);
         QTRY_COMPARE(s.w<QLabel>("labelFreq")->text(), QStringLiteral("R 144.30001 MHz"));
+        // The readout that brought the new frequency, counted back from its
+        // reply: a later tick may have begun by the time the label is seen.
         const QStringList lines = s.log();
-        const int tick = lines.lastIndexOf(QStringLiteral("--readout timer expired"));
-        QVERIFY(tick >= 0);
-        QCOMPARE(lines.mid(tick, 5),
+        const int reply = lines.indexOf(QStringLiteral("--received from transceiver (request state = 1): 1443000101"));
+        QVERIFY(reply >= 4);
+        QCOMPARE(lines.mid(reply - 4, 5),
                  (QStringList {"--readout timer expired", "--thread sending: 00000000f7",
                                "--received from transceiver (request state = 2): 80",
                                "--thread sending: 0000000003",
