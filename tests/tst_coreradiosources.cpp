@@ -1,6 +1,9 @@
 #include "ephemeris/ephemeris.h"
+#include "settings/sourcesettings.h"
+#include "station/trackingsource.h"
 #include "erfareference.h"
 
+#include <QTemporaryDir>
 #include <QtTest>
 
 Q_DECLARE_METATYPE(RadioSource)
@@ -20,6 +23,10 @@ private slots:
     void agreesWithErfa_data();
     void agreesWithErfa();
     void refractionAgreesWithErfa();
+    void skySourceFollowsIt_data();
+    void skySourceFollowsIt();
+    void settingsKeepIt_data();
+    void settingsKeepIt();
 };
 
 void TestCoreRadioSources::parses_data()
@@ -159,6 +166,87 @@ void TestCoreRadioSources::refractionAgreesWithErfa()
         ++compared;
     }
     QVERIFY(compared > 50);
+}
+
+void TestCoreRadioSources::skySourceFollowsIt_data()
+{
+    QTest::addColumn<QString>("radio");
+    QTest::addColumn<bool>("refraction");
+    QTest::addColumn<int>("target");
+    QTest::newRow("Source: the radio source") << "Cyg A" << false << int(TrackingTarget::Source);
+    QTest::newRow("Source, refracted") << "Cyg A" << true << int(TrackingTarget::Source);
+    QTest::newRow("Source without a radio source") << "" << false << int(TrackingTarget::Source);
+    QTest::newRow("Moon beside a radio source") << "Cyg A" << false << int(TrackingTarget::Moon);
+    QTest::newRow("Moon, refracted") << "" << true << int(TrackingTarget::Moon);
+}
+
+// The built-in sky gives the radio source for the Source target, with no
+// echo Doppler; the Moon keeps its place and Doppler beside it.
+void TestCoreRadioSources::skySourceFollowsIt()
+{
+    QFETCH(QString, radio);
+    QFETCH(bool, refraction);
+    QFETCH(int, target);
+    const GeoPosition home {50.2, 15.8};
+    const GeoPosition dx {40.7, -74.0};
+    const QDateTime utc(QDate(2026, 12, 7), QTime(4, 30, 48), Qt::UTC);
+    SkyOptions options;
+    options.source = radiosource::fromText(radio);
+    options.refraction = refraction;
+    SkyTrackingSource sky(home, dx, 1296.1, options);
+    sky.setClock([&] { return utc; });
+    TrackingRecord record;
+    QVERIFY(sky.read(TrackingTarget(target), record, [](const QString &) {}));
+
+    const SkySnapshot plain = computeSky(home, dx, 1296.1, utc);
+    double azimuth = plain.moonAzimuth, elevation = plain.moonElevation;
+    bool echo = true;
+    if (TrackingTarget(target) == TrackingTarget::Source) {
+        const HorizontalPlace place =
+            options.source ? radioSourcePlace(*options.source, home, utc) : HorizontalPlace {};
+        azimuth = place.azimuth;
+        elevation = place.elevation;
+        echo = !options.source;
+    }
+    if (refraction)
+        elevation += refractionDeg(elevation);
+    QCOMPARE(record.azimuth, azimuth);
+    QCOMPARE(record.elevation, elevation);
+    QCOMPARE(record.dopplerHome, echo ? plain.selfDopplerHz : 0.0);
+    QCOMPARE(record.dopplerDx, echo ? plain.dxDopplerHz : 0.0);
+    QVERIFY(!echo || record.dopplerHome != 0.0);
+}
+
+void TestCoreRadioSources::settingsKeepIt_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QString>("radio");
+    QTest::addColumn<bool>("refraction");
+    QTest::newRow("file from before: none, off") << QByteArray("tracking source: 'built-in'\n") << "" << false;
+    QTest::newRow("name, on") << QByteArray("radio source: 'Cas A'\nrefraction: 'on'\n") << "Cas A" << true;
+    QTest::newRow("coordinates") << QByteArray("radio source: '23h23m24s +58d48m54s'\n") << "23h23m24s +58d48m54s"
+                                 << false;
+    QTest::newRow("bad coordinates ignored") << QByteArray("radio source: '25h 91d'\nrefraction: 'yes'\n") << ""
+                                             << false;
+}
+
+// New keys beside the old ones: a file without them means no radio source
+// and no refraction; a bad value is dropped, not used.
+void TestCoreRadioSources::settingsKeepIt()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(QString, radio);
+    QFETCH(bool, refraction);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("source.cfg"));
+    QFile out(path);
+    QVERIFY(out.open(QIODevice::WriteOnly) && out.write(file) == file.size());
+    out.close();
+    const SourceSettings settings = SourceSettings::read(path);
+    QCOMPARE(settings.radioSource, radio);
+    QCOMPARE(settings.refraction, refraction);
+    QVERIFY(settings.write(path));
+    QCOMPARE(SourceSettings::read(path), settings);
 }
 
 QTEST_GUILESS_MAIN(TestCoreRadioSources)
