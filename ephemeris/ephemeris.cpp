@@ -119,8 +119,8 @@ ln_hrz_posn horizontalPlace(ln_equ_posn equ, double distanceAu, const GeoPositio
 // Standard air for the refraction model: Bennett's formula is scaled to it.
 constexpr double standardPressureHpa = 1010.0;
 constexpr double standardTemperatureC = 10.0;
-// Below this the formula runs off towards its pole at -4.4 degrees; a target
-// there is out of sight anyway, so it keeps the lift it has at this height.
+// Below this the formula runs off towards its pole; a target there is out of
+// sight anyway, so it keeps the lift it has at this height.
 constexpr double lowestRefractedElevation = -1.0;
 
 // Mean place of date to true place of date: the equator turned about the
@@ -173,8 +173,15 @@ HorizontalPlace radioSourcePlace(const RadioSource &source, const GeoPosition &s
 
 double refractionDeg(double elevation)
 {
-    return ln_get_refraction_adj(std::max(elevation, lowestRefractedElevation), standardPressureHpa,
-                                 standardTemperatureC);
+    // Bennett's formula (libnova's) wants the elevation as seen. From the
+    // geometric one, lift = R(elevation + lift) is solved by repeating it:
+    // one pass alone would lift 6 arc minutes too much at the horizon; each
+    // pass shrinks the error at least fourfold.
+    const double from = std::max(elevation, lowestRefractedElevation);
+    double lift = 0.0;
+    for (int pass = 0; pass < 8; ++pass)
+        lift = ln_get_refraction_adj(from + lift, standardPressureHpa, standardTemperatureC);
+    return lift;
 }
 
 SkySnapshot computeSky(const GeoPosition &home, const GeoPosition &dx, double frequencyMHz, const QDateTime &utc,
