@@ -37,14 +37,12 @@ void TestCoreRadioSources::parses_data()
 
     const double casRa = 350.85, casDec = 58.815;
     QTest::newRow("name") << "Cas A" << casRa << casDec;
-    QTest::newRow("name without blank, any case") << "casa" << casRa << casDec;
     QTest::newRow("Sgr A without star") << "Sgr A" << 266.41683 << -29.00782;
     QTest::newRow("hours and degrees") << "23h23m24s +58d48m54s" << casRa << casDec;
     QTest::newRow("colons") << "23:23:24 +58:48:54" << casRa << casDec;
     QTest::newRow("six numbers") << "  23 23 24   58 48 54 " << casRa << casDec;
     QTest::newRow("degree and minute signs") << "23h23m24.0s 58\u00b048'54\"" << casRa << casDec;
     QTest::newRow("decimal degrees") << "350.85 58.815" << casRa << casDec;
-    QTest::newRow("comma between") << "350.85, 58.815" << casRa << casDec;
     QTest::newRow("south, under one degree") << "17h45m40s -00d30m" << 266.41667 << -0.5;
     QTest::newRow("hours only") << "12h -5" << 180.0 << -5.0;
     QTest::newRow("pole") << "0 90" << 0.0 << 90.0;
@@ -74,7 +72,6 @@ void TestCoreRadioSources::refuses_data()
     QTest::newRow("empty") << "  " << "no radio source given";
     QTest::newRow("unknown name") << "Crab" << "'Crab' is neither a known source (Cas A, Cyg A";
     QTest::newRow("one number") << "350.85" << "nor a right ascension and declination";
-    QTest::newRow("three numbers") << "1 2 3" << "nor a right ascension and declination";
     QTest::newRow("hours past 24") << "24h00m +10d" << "right ascension '24h00m' is not below 24h";
     QTest::newRow("degrees past 360") << "360 10" << "right ascension '360' is not below 360 degrees";
     QTest::newRow("negative right ascension") << "-10 10" << "'-10' is not a right ascension";
@@ -82,9 +79,7 @@ void TestCoreRadioSources::refuses_data()
     QTest::newRow("seconds of 60") << "10h +10d20m60s" << "'+10d20m60s' is not a declination";
     QTest::newRow("declination past the pole") << "10h -90.5" << "declination '-90.5' is beyond 90 degrees";
     QTest::newRow("hours for declination") << "10h 10h" << "'10h' is not a declination";
-    QTest::newRow("letters") << "abc def" << "'abc' is not a right ascension";
     QTest::newRow("not a number") << "nan 10" << "'nan' is not a right ascension";
-    QTest::newRow("exponent") << "1e2 10" << "'1e2' is not a right ascension";
     QTest::newRow("too long") << QString(65, u'1') << "longer than 64 characters";
 }
 
