@@ -49,7 +49,7 @@ int main(int argc, char *argv[])
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Writes the tracking data file (Moon and Sun azimuth and elevation, own-echo and DX Doppler)\n"
-        "once a second, replacing it atomically."));
+        "once a second, replacing it atomically. With --source its Source line follows a radio source."));
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption locatorOption(QStringLiteral("locator"),
@@ -70,7 +70,17 @@ int main(int argc, char *argv[])
                                         QStringLiteral("factor"), QStringLiteral("1"));
     const QCommandLineOption onceOption(QStringLiteral("once"), QStringLiteral("Write one file and exit."));
     const QCommandLineOption txOption(QStringLiteral("tx"), QStringLiteral("Mark the file as transmitting (T)."));
-    parser.addOptions({locatorOption, dxOption, mhzOption, outOption, atOption, rateOption, onceOption, txOption});
+    const QCommandLineOption sourceOption(
+        QStringLiteral("source"),
+        QStringLiteral("Radio source for the Source line: %1, or J2000 right ascension and declination "
+                       "such as \"23h23m24s +58d48m54s\" or \"350.85 58.815\" (degrees). Default: none (0, 0).")
+            .arg(radiosource::names().join(QStringLiteral(", "))),
+        QStringLiteral("source"));
+    const QCommandLineOption refractionOption(
+        QStringLiteral("refraction"),
+        QStringLiteral("Elevations as seen through the air (standard atmosphere) instead of geometric ones."));
+    parser.addOptions({locatorOption, dxOption, mhzOption, outOption, atOption, rateOption, onceOption, txOption,
+                       sourceOption, refractionOption});
     if (!parser.parse(application.arguments()))
         return fail(parser.errorText());
     if (parser.isSet(QStringLiteral("help")))
@@ -105,6 +115,15 @@ int main(int argc, char *argv[])
     } else if (*rate != 1.0) {
         writer.setClock(QDateTime::currentDateTimeUtc(), *rate);
     }
+    SkyOptions sky;
+    sky.refraction = parser.isSet(refractionOption);
+    if (parser.isSet(sourceOption)) {
+        QString problem;
+        sky.source = radiosource::fromText(parser.value(sourceOption), &problem);
+        if (!sky.source)
+            return fail(QStringLiteral("bad source: %1").arg(problem));
+    }
+    writer.setSkyOptions(sky);
     writer.setOutputPath(parser.value(outOption));
     writer.setTransmitting(parser.isSet(txOption));
 

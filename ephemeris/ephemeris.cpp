@@ -1,13 +1,17 @@
 #include "ephemeris/ephemeris.h"
 
+#include <libnova/aberration.h>
 #include <libnova/earth.h>
 #include <libnova/lunar.h>
+#include <libnova/nutation.h>
 #include <libnova/parallax.h>
 #include <libnova/precession.h>
+#include <libnova/refraction.h>
 #include <libnova/sidereal_time.h>
 #include <libnova/solar.h>
 #include <libnova/transform.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 
@@ -112,9 +116,76 @@ ln_hrz_posn horizontalPlace(ln_equ_posn equ, double distanceAu, const GeoPositio
     return hrz;
 }
 
+// Standard air for the refraction model: Bennett's formula is scaled to it.
+constexpr double standardPressureHpa = 1010.0;
+constexpr double standardTemperatureC = 10.0;
+// Below this the formula runs off towards its pole; a target there is out of
+// sight anyway, so it keeps the lift it has at this height.
+constexpr double lowestRefractedElevation = -1.0;
+
+// Mean place of date to true place of date: the equator turned about the
+// ecliptic's pole by the nutation in longitude, then tilted by the nutation
+// in obliquity. As rotations, so it holds up to the pole.
+ln_equ_posn nutated(const ln_equ_posn &mean, double jde)
+{
+    ln_nutation nutation;
+    ln_get_nutation(jde, &nutation);
+    const double meanObliquity = nutation.ecliptic * degree;
+    const double trueObliquity = meanObliquity + nutation.obliquity * degree;
+    const double dPsi = nutation.longitude * degree;
+    const double ra = mean.ra * degree, dec = mean.dec * degree;
+    double x = std::cos(dec) * std::cos(ra), y = std::cos(dec) * std::sin(ra), z = std::sin(dec);
+    auto aboutX = [](double angle, double &b, double &c) {  // turns the b, c plane by angle
+        const double b0 = b;
+        b = b0 * std::cos(angle) + c * std::sin(angle);
+        c = -b0 * std::sin(angle) + c * std::cos(angle);
+    };
+    aboutX(meanObliquity, y, z);  // onto the ecliptic of date
+    const double x0 = x;
+    x = x0 * std::cos(dPsi) - y * std::sin(dPsi);  // longitudes grow by dPsi
+    y = x0 * std::sin(dPsi) + y * std::cos(dPsi);
+    aboutX(-trueObliquity, y, z);  // back onto the true equator
+    return {std::fmod(std::atan2(y, x) / degree + 360.0, 360.0), std::asin(std::clamp(z, -1.0, 1.0)) / degree};
+}
+
 } // namespace
 
-SkySnapshot computeSky(const GeoPosition &home, const GeoPosition &dx, double frequencyMHz, const QDateTime &utc)
+HorizontalPlace radioSourcePlace(const RadioSource &source, const GeoPosition &station, const QDateTime &utc)
+{
+    const double jd = julianDay(utc.toUTC());
+    const double jde = ephemerisDay(jd);
+    // libnova's ln_get_apparent_posn lands up to 0.005 degrees off the IAU
+    // place, so the steps are taken here: annual aberration (on the J2000
+    // place; the 26 years of precession change it by a tenth of an arc
+    // second), precession, nutation.
+    ln_equ_posn j2000 {source.raDeg, source.decDeg};
+    ln_equ_posn aberrated;
+    ln_get_equ_aber(&j2000, jde, &aberrated);
+    ln_equ_posn apparent = nutated(ofDate(aberrated, jde), jde);
+    // The apparent place counts from the true equinox of date, so the
+    // sidereal time must include the nutation too (the mean one that
+    // ln_get_hrz_from_equ takes would be off by up to a second of time).
+    ln_lnlat_posn observer {station.longitudeDeg, station.latitudeDeg};
+    ln_hrz_posn hrz;
+    ln_get_hrz_from_equ_sidereal_time(&apparent, &observer, ln_get_apparent_sidereal_time(jd), &hrz);
+    return {std::fmod(hrz.az + 180.0, 360.0), hrz.alt};  // libnova counts from south
+}
+
+double refractionDeg(double elevation)
+{
+    // Bennett's formula (libnova's) wants the elevation as seen. From the
+    // geometric one, lift = R(elevation + lift) is solved by repeating it:
+    // one pass alone would lift 6 arc minutes too much at the horizon; each
+    // pass shrinks the error at least fourfold.
+    const double from = std::max(elevation, lowestRefractedElevation);
+    double lift = 0.0;
+    for (int pass = 0; pass < 8; ++pass)
+        lift = ln_get_refraction_adj(from + lift, standardPressureHpa, standardTemperatureC);
+    return lift;
+}
+
+SkySnapshot computeSky(const GeoPosition &home, const GeoPosition &dx, double frequencyMHz, const QDateTime &utc,
+                       const SkyOptions &options)
 {
     SkySnapshot sky;
     sky.utc = utc.toUTC();
@@ -132,6 +203,18 @@ SkySnapshot computeSky(const GeoPosition &home, const GeoPosition &dx, double fr
     const ln_hrz_posn sunHrz = horizontalPlace(ofDate(sun, jde), ln_get_earth_solar_dist(jde), home, jd);
     sky.sunAzimuth = sunHrz.az;
     sky.sunElevation = sunHrz.alt;
+
+    if (options.source) {
+        const HorizontalPlace place = radioSourcePlace(*options.source, home, sky.utc);
+        sky.sourceAzimuth = place.azimuth;
+        sky.sourceElevation = place.elevation;
+    }
+    if (options.refraction) {
+        sky.moonElevation += refractionDeg(sky.moonElevation);
+        sky.sunElevation += refractionDeg(sky.sunElevation);
+        if (options.source)
+            sky.sourceElevation += refractionDeg(sky.sourceElevation);
+    }
 
     // Range rates by central differences over half a minute either side,
     // and the Doppler rate from the rates half a minute either side. The
@@ -200,7 +283,7 @@ QByteArray formatTrackingFile(const SkySnapshot &sky, bool transmitting)
     QByteArray file;
     file += place(sky.moonAzimuth, sky.moonElevation, "Moon");
     file += place(sky.sunAzimuth, sky.sunElevation, "Sun");
-    file += place(0.0, 0.0, "Source");
+    file += place(sky.sourceAzimuth, sky.sourceElevation, "Source");
     file += fortranInteger(std::floor(sky.frequencyMHz), 5) + ',' + doppler(sky.dxDopplerHz) + ','
         + fortranFixed(sky.dxRateHzPerMin, 8, 2) + ',' + doppler(sky.selfDopplerHz) + ','
         + fortranFixed(sky.selfRateHzPerMin, 8, 2) + ",Doppler, " + (transmitting ? 'T' : 'R') + '\n';

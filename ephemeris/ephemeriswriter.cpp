@@ -88,7 +88,7 @@ bool EphemerisWriter::writeOnce()
         return false;
     }
 
-    const SkySnapshot sky = computeSky(*m_home, m_dx.value_or(*m_home), m_frequencyMHz, now());
+    const SkySnapshot sky = computeSky(*m_home, m_dx.value_or(*m_home), m_frequencyMHz, now(), m_options);
     const QByteArray contents = formatTrackingFile(sky, m_transmitting);
 
     // QSaveFile writes beside the target and renames over it on commit.

@@ -22,6 +22,9 @@ public:
     bool setFrequencyMHz(double mhz);
     void setOutputPath(const QString &path);
     void setTransmitting(bool on);
+    // What the Source line follows (none: 0, 0) and whether elevations
+    // include refraction; see SkyOptions.
+    void setSkyOptions(const SkyOptions &options) { m_options = options; }
 
     // Accelerated or fixed clocks for demos, tests and benchmarks: the clock
     // reads startUtc + rate * real time elapsed since this call; rate 0 stops it.
@@ -58,6 +61,7 @@ private:
     double m_frequencyMHz = 0;
     QString m_path;
     bool m_transmitting = false;
+    SkyOptions m_options;
 
     bool m_clockSet = false;
     QDateTime m_clockStart;

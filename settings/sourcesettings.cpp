@@ -1,6 +1,7 @@
 #include "settings/sourcesettings.h"
 
 #include "ephemeris/locator.h"
+#include "ephemeris/radiosource.h"
 #include "settings/keyvaluefile.h"
 
 #include <QFile>
@@ -13,6 +14,10 @@ const QString sourceKey = QStringLiteral("tracking source");
 const QString homeKey = QStringLiteral("home locator");
 const QString dxKey = QStringLiteral("dx locator");
 const QString frequencyKey = QStringLiteral("frequency");
+const QString radioSourceKey = QStringLiteral("radio source");
+const QString refractionKey = QStringLiteral("refraction");
+const QString onValue = QStringLiteral("on");
+const QString offValue = QStringLiteral("off");
 const QString builtInValue = QStringLiteral("built-in");
 const QString fileValue = QStringLiteral("file");
 
@@ -21,7 +26,7 @@ const QString fileValue = QStringLiteral("file");
 bool SourceSettings::operator==(const SourceSettings &other) const
 {
     return builtIn == other.builtIn && homeLocator == other.homeLocator && dxLocator == other.dxLocator
-        && frequencyMHz == other.frequencyMHz;
+        && frequencyMHz == other.frequencyMHz && radioSource == other.radioSource && refraction == other.refraction;
 }
 
 SourceSettings SourceSettings::read(const QString &path)
@@ -37,6 +42,10 @@ SourceSettings SourceSettings::read(const QString &path)
             const double mhz = value.toDouble(&ok);
             if (ok && std::isfinite(mhz) && mhz > 0 && mhz < 1e6)
                 settings.frequencyMHz = mhz;
+        } else if (key == radioSourceKey && (value.isEmpty() || radiosource::fromText(value))) {
+            settings.radioSource = value;
+        } else if (key == refractionKey && (value == onValue || value == offValue)) {
+            settings.refraction = value == onValue;
         }
     }
     return settings;
@@ -49,5 +58,7 @@ bool SourceSettings::write(const QString &path) const
     return keyvalue::write(path, {{sourceKey, builtIn ? builtInValue : fileValue},
                                   {homeKey, homeLocator},
                                   {dxKey, dxLocator},
-                                  {frequencyKey, QString::number(frequencyMHz, 'g', 10)}});
+                                  {frequencyKey, QString::number(frequencyMHz, 'g', 10)},
+                                  {radioSourceKey, radioSource},
+                                  {refractionKey, refraction ? onValue : offValue}});
 }

@@ -1,6 +1,7 @@
 #include "station/trackingcontrol.h"
 
 #include "ephemeris/locator.h"
+#include "ephemeris/radiosource.h"
 #include "hamlib/hamliblinks.h"
 #include "links/seriallinks.h"
 #include "links/showntext.h"
@@ -229,8 +230,11 @@ void TrackingControl::useSource()
 {
     const auto home = positionOfLocator(m_sourceSettings.homeLocator);
     if (m_sourceSettings.builtIn && home) {
+        SkyOptions options;
+        options.source = radiosource::fromText(m_sourceSettings.radioSource);  // none when empty
+        options.refraction = m_sourceSettings.refraction;
         auto sky = std::make_unique<SkyTrackingSource>(*home, positionOfLocator(m_sourceSettings.dxLocator),
-                                                       m_sourceSettings.frequencyMHz);
+                                                       m_sourceSettings.frequencyMHz, options);
         sky->setClock([this] { return now(); });  // follows a clock set later too
         m_source = std::move(sky);
         return;

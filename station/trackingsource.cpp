@@ -16,10 +16,11 @@ QString FileTrackingSource::problem() const
 }
 
 SkyTrackingSource::SkyTrackingSource(const GeoPosition &home, const std::optional<GeoPosition> &dx,
-                                     double frequencyMHz)
+                                     double frequencyMHz, const SkyOptions &options)
     : m_home(home)
     , m_dx(dx.value_or(home))
     , m_frequencyMHz(frequencyMHz)
+    , m_options(options)
     , m_now([] { return QDateTime::currentDateTimeUtc(); })
 {
 }
@@ -27,7 +28,7 @@ SkyTrackingSource::SkyTrackingSource(const GeoPosition &home, const std::optiona
 bool SkyTrackingSource::read(TrackingTarget target, TrackingRecord &record, const std::function<void(const QString &)> &)
 {
     // Full precision: the file form would round positions to 0.1 degree.
-    const SkySnapshot sky = computeSky(m_home, m_dx, m_frequencyMHz, m_now());
+    const SkySnapshot sky = computeSky(m_home, m_dx, m_frequencyMHz, m_now(), m_options);
     switch (target) {
     case TrackingTarget::Moon:
         record.azimuth = sky.moonAzimuth;
@@ -38,11 +39,21 @@ bool SkyTrackingSource::read(TrackingTarget target, TrackingRecord &record, cons
         record.elevation = sky.sunElevation;
         break;
     case TrackingTarget::Source:
-        record.azimuth = 0.0;
-        record.elevation = 0.0;
+        record.azimuth = sky.sourceAzimuth;
+        record.elevation = sky.sourceElevation;
         break;
     }
     record.frequency = sky.frequencyMHz;
+    if (target == TrackingTarget::Source && m_options.source) {
+        // The Doppler fields are the Moon echo's shifts. A radio source sends
+        // no echo, and its broadband noise needs no correction, so the dial
+        // stays on the working frequency. (The file's single Doppler line
+        // stays the Moon's, as other EME trackers write it.)
+        record.relativeSpeed = 0.0;
+        record.dopplerDx = 0.0;
+        record.dopplerHome = 0.0;
+        return true;
+    }
     record.relativeSpeed = sky.dxRateHzPerMin;
     record.dopplerDx = sky.dxDopplerHz;
     record.dopplerHome = sky.selfDopplerHz;

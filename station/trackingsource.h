@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ephemeris/locator.h"
+#include "ephemeris/ephemeris.h"
 #include "station/trackingdata.h"
 
 #include <QDateTime>
@@ -40,11 +40,13 @@ private:
 };
 
 // The same record computed here from the two stations' locators, so that
-// no second program has to run. The Source has no position of its own.
+// no second program has to run. The Source is the radio source of the
+// options, if any; without one it has no position of its own.
 class SkyTrackingSource : public TrackingSource
 {
 public:
-    SkyTrackingSource(const GeoPosition &home, const std::optional<GeoPosition> &dx, double frequencyMHz);
+    SkyTrackingSource(const GeoPosition &home, const std::optional<GeoPosition> &dx, double frequencyMHz,
+                      const SkyOptions &options = {});
     bool read(TrackingTarget target, TrackingRecord &record,
               const std::function<void(const QString &)> &log) override;
     QString problem() const override { return {}; }
@@ -55,5 +57,6 @@ private:
     GeoPosition m_home;
     GeoPosition m_dx;
     double m_frequencyMHz;
+    SkyOptions m_options;
     std::function<QDateTime()> m_now;
 };

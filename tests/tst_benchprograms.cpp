@@ -14,6 +14,7 @@ private slots:
     void runsAndPrintsRows_data();
     void runsAndPrintsRows();
     void passStaysWithinBounds();
+    void radioSourcesWithinBound();
 
 private:
     // The program's table rows ("row", figure, measured, beside it), or a failure.
@@ -87,6 +88,19 @@ void TestBenchPrograms::passStaysWithinBounds()
         QVERIFY2(measured.captured(1).toDouble() <= limit.captured(1).toDouble(),
                  qPrintable(row.join(QLatin1Char('|'))));
     }
+}
+
+void TestBenchPrograms::radioSourcesWithinBound()
+{
+    const QList<QStringList> rows = rowsOf(QStringLiteral("bench_radiosources"), {QStringLiteral("--quick")});
+    QCOMPARE(rows.size(), 1);
+    static const QRegularExpression worst(QStringLiteral("worst ([0-9.]+) deg"));
+    static const QRegularExpression bound(QStringLiteral("^bound ([0-9.]+) deg"));
+    const auto measured = worst.match(rows.first().at(2));
+    const auto limit = bound.match(rows.first().at(3));
+    QVERIFY2(measured.hasMatch() && limit.hasMatch(), qPrintable(rows.first().join(QLatin1Char('|'))));
+    QVERIFY2(measured.captured(1).toDouble() <= limit.captured(1).toDouble(),
+             qPrintable(rows.first().join(QLatin1Char('|'))));
 }
 
 QTEST_GUILESS_MAIN(TestBenchPrograms)

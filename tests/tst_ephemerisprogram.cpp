@@ -1,4 +1,5 @@
 #include "ephemeris/ephemeris.h"
+#include "station/trackingsource.h"
 
 #include <QDir>
 #include <QFile>
@@ -46,6 +47,8 @@ private slots:
     void initTestCase() { QVERIFY(m_dir.isValid()); }
     void onceAtAGivenTime_data();
     void onceAtAGivenTime();
+    void radioSourceReadBack_data();
+    void radioSourceReadBack();
     void help();
     void badInput_data();
     void badInput();
@@ -82,11 +85,63 @@ void TestEphemerisProgram::onceAtAGivenTime()
     QCOMPARE(contentsOf(out), formatTrackingFile(sky, transmitting));
 }
 
+void TestEphemerisProgram::radioSourceReadBack_data()
+{
+    QTest::addColumn<QStringList>("extra");
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<bool>("refraction");
+    QTest::newRow("by name") << QStringList {"--source", "Cyg A"} << "Cyg A" << false;
+    QTest::newRow("typed, refracted") << QStringList {"--source", "19h59m28.357s +40d44m02.10s", "--refraction"}
+                                      << "19h59m28.357s +40d44m02.10s" << true;
+    QTest::newRow("refraction alone") << QStringList {"--refraction"} << QString() << true;
+}
+
+// The Source line the program writes is what the station's file source reads
+// back when its target is the Source.
+void TestEphemerisProgram::radioSourceReadBack()
+{
+    QFETCH(QStringList, extra);
+    QFETCH(QString, source);
+    QFETCH(bool, refraction);
+
+    const QString out = m_dir.filePath(QStringLiteral("source-%1.dat").arg(QTest::currentDataTag()));
+    const Run run = runProgram(QStringList {"--locator", "JO70FD", "--mhz", "432.065", "--out", out, "--at",
+                                            "2026-12-07T04:30:48Z", "--once"}
+                               + extra);
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.err, QByteArray());
+    const QDateTime utc(QDate(2026, 12, 7), QTime(4, 30, 48), Qt::UTC);
+    const GeoPosition home = *positionOfLocator(QStringLiteral("JO70FD"));
+    SkyOptions options;
+    options.refraction = refraction;
+    if (!source.isEmpty())
+        options.source = radiosource::fromText(source);
+    const SkySnapshot sky = computeSky(home, home, 432.065, utc, options);
+    QCOMPARE(contentsOf(out), formatTrackingFile(sky, false));
+
+    FileTrackingSource file(out);
+    TrackingRecord record;
+    QStringList logged;
+    QVERIFY(file.read(TrackingTarget::Source, record, [&](const QString &line) { logged << line; }));
+    QCOMPARE(logged, QStringList());
+    if (source.isEmpty()) {
+        QCOMPARE(record.azimuth, 0.0);
+        QCOMPARE(record.elevation, 0.0);
+        return;
+    }
+    const HorizontalPlace place = radioSourcePlace(*options.source, home, utc);
+    const double lift = refraction ? refractionDeg(place.elevation) : 0.0;
+    QVERIFY2(place.elevation > 5.0, "a source in sight, where refraction is small but not nothing");
+    QVERIFY(std::fabs(record.azimuth - place.azimuth) <= 0.051);
+    QVERIFY(std::fabs(record.elevation - (place.elevation + lift)) <= 0.051);
+}
+
 void TestEphemerisProgram::help()
 {
     const Run run = runProgram({QStringLiteral("--help")});
     QCOMPARE(run.exitCode, 0);
-    for (const char *option : {"--locator", "--dx", "--mhz", "--out", "--at", "--once", "--rate", "--version"})
+    for (const char *option : {"--locator", "--dx", "--mhz", "--out", "--at", "--once", "--rate", "--version",
+                               "--source", "Cas A", "--refraction"})
         QVERIFY2(run.out.contains(option), option);
 
     const Run version = runProgram({QStringLiteral("--version")});
@@ -121,6 +176,9 @@ void TestEphemerisProgram::badInput_data()
     QTest::newRow("time without date") << with("--at", "04:30:48") << "bad time '04:30:48'";
     QTest::newRow("bad rate") << with("--rate", "fast") << "bad rate 'fast'";
     QTest::newRow("negative rate") << with("--rate", "-60") << "bad rate '-60'";
+    QTest::newRow("unknown source") << with("--source", "Crab") << "bad source: 'Crab' is neither a known source";
+    QTest::newRow("source past 24h") << with("--source", "24h +10d") << "bad source: right ascension '24h'";
+    QTest::newRow("source without declination") << with("--source", "12h") << "bad source: '12h' is neither";
     QTest::newRow("unknown option") << QStringList(good) + QStringList {"--lokator"} << "Unknown option 'lokator'";
     QTest::newRow("stray argument") << QStringList(good) + QStringList {"azel.dat"} << "unexpected argument 'azel.dat'";
     QTest::newRow("unwritable file") << with("--out", "/nonexistent-folder/azel.dat") << "cannot write";

@@ -160,11 +160,17 @@ private slots:
         QTest::addColumn<QString>("dx");
         QTest::addColumn<QString>("frequency");
         QTest::addColumn<bool>("taken");
-        QTest::newRow("file, nothing else") << false << "" << "" << "432.065" << true;
-        QTest::newRow("built-in, both") << true << "jo70fd" << "FN20" << "1296.1" << true;
-        QTest::newRow("built-in without home") << true << "" << "FN20" << "432" << false;
-        QTest::newRow("not a locator") << true << "JO70ZZ" << "" << "432" << false;
-        QTest::newRow("not a frequency") << false << "" << "" << "nan" << false;
+        QTest::addColumn<QString>("radio");
+        QTest::addColumn<QString>("stored");
+        QTest::newRow("file, nothing else") << false << "" << "" << "432.065" << true << "" << "";
+        QTest::newRow("built-in, both") << true << "jo70fd" << "FN20" << "1296.1" << true << "" << "";
+        QTest::newRow("built-in without home") << true << "" << "FN20" << "432" << false << "" << "";
+        QTest::newRow("not a locator") << true << "JO70ZZ" << "" << "432" << false << "" << "";
+        QTest::newRow("not a frequency") << false << "" << "" << "nan" << false << "" << "";
+        QTest::newRow("radio source by name") << true << "JO70FD" << "" << "1296" << true << " tau a" << "Tau A";
+        QTest::newRow("typed coordinates") << true << "JO70FD" << "" << "1296" << true << "350.85 58.815"
+                                           << "23h23m24.00s +58d48m54.0s";
+        QTest::newRow("coordinates out of range") << true << "JO70FD" << "" << "1296" << false << "25h +10d" << "";
     }
 
     void sourceEntries()
@@ -174,17 +180,22 @@ private slots:
         QFETCH(QString, dx);
         QFETCH(QString, frequency);
         QFETCH(bool, taken);
+        QFETCH(QString, radio);
+        QFETCH(QString, stored);
         SourceDialog dialog;
         dialog.show(SourceSettings());
         dialog.findChild<QRadioButton *>(builtIn ? "radioSourceBuiltIn" : "radioSourceFile")->setChecked(true);
         dialog.findChild<QLineEdit *>("lineHomeLocator")->setText(home);
         dialog.findChild<QLineEdit *>("lineDxLocator")->setText(dx);
         dialog.findChild<QLineEdit *>("lineSourceFrequency")->setText(frequency);
+        dialog.findChild<QComboBox *>("comboRadioSource")->setCurrentText(radio);
         const auto settings = dialog.entered();
         QCOMPARE(bool(settings), taken);
         QCOMPARE(dialog.findChild<QLabel *>("labelSourceProblem")->text().isEmpty(), taken);
-        if (settings)
+        if (settings) {
             QCOMPARE(settings->homeLocator, home.toUpper());
+            QCOMPARE(settings->radioSource, stored);
+        }
     }
 };
 
