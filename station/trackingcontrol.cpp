@@ -965,7 +965,8 @@ void TrackingControl::methodStep(const TrackingRecord &record)
                    && *m_dial.receiveHz == *hz && m_dial.written.back() == *hz) {
             sent = true;  // the operator's own receive frequency: not written over again
         } else {
-            sent = radioHz && sendFrequency(*hz, QString());
+            // The unbounded value: one the link cannot carry is refused, never clamped.
+            sent = radioHz && sendFrequency(std::round(*radioHz), QString());
             if (sent) {
                 wroteForDial(*hz, !transmitting);
                 if (transmitting && settings.holdTransmit)
@@ -1017,9 +1018,12 @@ void TrackingControl::watchDial(double mhz)
     if (m_dopplerSettings.method == DopplerMethod::Specified || !m_methodSky || m_doppler.transmitting
         || !m_transceiver || !m_dial.receiveHz || !std::isfinite(mhz))
         return;
+    // A radio that rounds to a coarser step than it says must not look like
+    // a hand on the dial, or the offset would creep: never less than 25 Hz.
     constexpr double dialSteps = 3;
+    constexpr double leastTuneHz = 25;
     const double readHz = std::round(mhz * 1e6);
-    const double tolerance = dialSteps * qMax(1.0, m_transceiver->tuningStepHz());
+    const double tolerance = qMax(leastTuneHz, dialSteps * m_transceiver->tuningStepHz());
     for (double hz : m_dial.written)
         if (std::fabs(readHz - hz) <= tolerance) {
             m_dial.candidateHz.reset();
