@@ -596,6 +596,7 @@ void TrackingControl::planReconnect(StationPort port)
         plan.resumeTracking = m_doppler.tracking();
         plan.workingMHz = m_doppler.workingMHz();
         plan.ptt = m_doppler.ptt;
+        plan.dialOffsetHz = m_dial.offsetHz;
     }
     if (!record.network) {
         const QString folder = QFileInfo(record.openedName).absolutePath();
@@ -647,6 +648,7 @@ void TrackingControl::reconnected(StationPort port)
     m_reconnect[int(port)].backoffSeconds = plan.backoffSeconds;
     if (port == StationPort::B && plan.resumeTracking && m_dopplerRunning) {
         m_doppler.resume(plan.workingMHz, plan.ptt);
+        m_dial.offsetHz = plan.dialOffsetHz;
         m_frequencyKnown = true;
     }
 }

@@ -294,6 +294,7 @@ private:
         bool resumeTracking = false;  // frequency tracking, for port B
         double workingMHz = 0.0;
         bool ptt = false;
+        double dialOffsetHz = 0.0;  // the operator's tuning under a method
     };
     std::array<Reconnect, 2> m_reconnect;
     std::array<QTimer *, 2> m_reconnectTimers {};

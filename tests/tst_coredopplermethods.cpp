@@ -9,6 +9,7 @@
 #include "transceiver/catframes.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -354,6 +355,47 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(ask("s", 2), (QByteArrayList {"0", "VFOA"}), 20000);
         station.closeAll();
     }
+    // A radio that went away and came back: the operator's tuning stands.
+    void dialKeptThroughReconnect()
+    {
+        QTemporaryDir dir;
+        QDir::setCurrent(dir.path());
+        SimTransceiver radio;
+        const QString link = dir.filePath(QStringLiteral("radio"));
+        QVERIFY(QFile::link(radio.slavePath(), link));
+        TrackingRecord record;
+        record.dopplerHome = -800;
+        TrackingControl station;
+        station.setTrackingSource(std::make_unique<FixedSource>(&record));
+        station.setTimes(600, 60000);
+        DopplerSettings settings;
+        settings.method = DopplerMethod::OwnEcho;
+        settings.skedMHz = 432.065;
+        station.setDopplerSettings(settings);
+        station.setAuto(StationPort::B, true);
+        QVERIFY(station.open(StationPort::B, link, {}, false));
+        QTRY_VERIFY(station.isFrequencyKnown());
+        station.setFrequencyTracking(true);
+        station.repetition();
+        QTRY_COMPARE(radio.frequency(), 432064200u);
+        radio.setFrequency(432064800);
+        QVERIFY(readBack(station));
+        QVERIFY(readBack(station));
+        QCOMPARE(station.dialOffsetHz(), 600.0);
+        radio.hangUp();
+        QTRY_VERIFY(station.isReconnecting(StationPort::B));
+        radio.reopen();
+        QFile::remove(link);
+        QVERIFY(QFile::link(radio.slavePath(), link));
+        QTRY_VERIFY_WITH_TIMEOUT(station.portSession(StationPort::B).open, 10000);
+        QVERIFY(station.doppler().tracking());
+        QCOMPARE(station.dialOffsetHz(), 600.0);
+        record.dopplerHome = -700;
+        station.repetition();
+        QTRY_COMPARE(radio.frequency(), 432064900u);
+        station.closeAll();
+    }
+
     // The radio is not left in split when the station lets it go: port B
     // closed, or the station shut down (as when the program ends).
     void splitEndsWithThePort_data()
