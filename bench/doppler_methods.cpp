@@ -118,7 +118,9 @@ public:
         SimTransceiver radio;
         radio.setFrequency(quint32(ifMHz * 1e6));
         if (m_path.rigctld) {
-            rig = std::make_unique<hamlibtesting::Daemon>(QStringLiteral("rigctld"), QStringList {"-m", "1", "-P", "RIG"});
+            // The dummy keys only with its PTT set to the radio's own.
+            const QStringList arguments {"-m", "1", "-P", "RIG"};
+            rig = std::make_unique<hamlibtesting::Daemon>(QStringLiteral("rigctld"), arguments);
             if (!rig->start())
                 return false;
         }

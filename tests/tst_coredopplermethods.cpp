@@ -195,7 +195,8 @@ private slots:
         QVERIFY(readBack(station));
         QCOMPARE(station.dialOffsetHz(), 0.0);  // once could be a readout from before a write
         QVERIFY(readBack(station));
-        QVERIFY2(std::fabs(station.dialOffsetHz() - skyTunedHz) <= 5, qPrintable(QString::number(station.dialOffsetHz())));
+        QVERIFY2(std::fabs(station.dialOffsetHz() - skyTunedHz) <= 5,
+                 qPrintable(QString::number(station.dialOffsetHz())));
         QVERIFY(readBack(station));
         QCOMPARE(linesWith(log, QStringLiteral("tuned by hand")), 1);
 

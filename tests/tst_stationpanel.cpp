@@ -169,7 +169,8 @@ private slots:
         QTest::addColumn<bool>("loAbove");
         QTest::addColumn<QString>("shown");
         QTest::newRow("no transverter") << 0.0 << false << QStringLiteral("Radio R 144.10012 MHz");
-        QTest::newRow("LO below") << 10224.0 << false << QStringLiteral("Radio R 144.10012 MHz, sky 10368.10012 MHz");
+        QTest::newRow("LO below") << 10224.0 << false
+                                  << QStringLiteral("Radio R 144.10012 MHz, sky 10368.10012 MHz");
         QTest::newRow("LO above") << 2448.0 << true << QStringLiteral("Radio R 144.10012 MHz, sky 2303.89988 MHz");
     }
     void radioBesideItsSkyFrequency()

@@ -125,7 +125,8 @@ void StationPanel::refreshFrequencies()
     const DopplerSettings settings = m_station.dopplerSettings();
     const auto mhz = [](double hz, int decimals) { return QString::number(hz / 1e6, 'f', decimals); };
     if (settings.method == DopplerMethod::Specified) {
-        m_ui->labelPanelMethod->setText(QStringLiteral("Doppler method: %1").arg(tr(dopplerMethodName(settings.method))));
+        m_ui->labelPanelMethod->setText(
+            QStringLiteral("Doppler method: %1").arg(tr(dopplerMethodName(settings.method))));
         m_ui->labelPanelMethodFrequencies->clear();
     } else {
         const double dial = m_station.dialOffsetHz();
