@@ -72,6 +72,29 @@ void HamlibClient::close()
     }
 }
 
+void HamlibClient::closeAfter(const QByteArray &command)
+{
+    QTcpSocket *socket = m_socket;
+    if (!m_connected || !socket) {
+        close();
+        return;
+    }
+    m_socket = nullptr;
+    close();
+    // Answers still unread would make the close a reset, which may throw
+    // away the command before the daemon reads it; the socket lives on by
+    // itself until the daemon has closed its end, or a few seconds.
+    socket->disconnect(this);
+    socket->setParent(nullptr);
+    socket->readAll();
+    socket->write(command);
+    socket->flush();
+    connect(socket, &QTcpSocket::readyRead, socket, [socket] { socket->readAll(); });
+    connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+    QTimer::singleShot(3000, socket, &QObject::deleteLater);
+    socket->disconnectFromHost();
+}
+
 void HamlibClient::onConnected()
 {
     m_connectTimer->stop();

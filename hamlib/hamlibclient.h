@@ -77,6 +77,9 @@ public:
     void connectToDaemon(const hamlib::Address &address);
     // Drops the connection and every request, without a signal.
     void close();
+    // The same, with one last command written first and the connection
+    // closed in order behind it, so that the daemon still carries it out.
+    void closeAfter(const QByteArray &command);
     bool isConnected() const { return m_connected; }
     QString target() const { return hamlib::addressText(m_address); }
 

@@ -256,6 +256,8 @@ void RigctldLink::setFrequency(quint32 hz)
 
 void RigctldLink::setSplit(bool on)
 {
+    if (on)
+        m_splitMayBeOn = true;
     HamlibClient::Request request;
     request.makeCommand = [this, on] { return ownCommand(hamlib::setSplitCommand(on)); };
     request.onLine = [this, on](const QByteArray &line) {
@@ -267,6 +269,8 @@ void RigctldLink::setSplit(bool on)
             reportError("S", *report);
         } else {
             clearError("S");
+            if (!on)
+                m_splitMayBeOn = false;
         }
         return Answer::Done;
     };
@@ -290,6 +294,15 @@ void RigctldLink::setTransmitFrequency(quint32 hz)
         return Answer::Done;
     };
     m_client->send(request);
+}
+
+void RigctldLink::close()
+{
+    if (m_splitMayBeOn && m_client->isConnected())
+        m_client->closeAfter(ownCommand(hamlib::setSplitCommand(false)));
+    else
+        m_client->close();
+    m_splitMayBeOn = false;
 }
 
 bool RigctldLink::canCarry(qint64 hz) const

@@ -87,6 +87,8 @@ public:
     void setSplit(bool on) override;
     void setTransmitFrequency(quint32 hz) override;
     double tuningStepHz() const override { return m_limits.stepHz; }
+    // A radio that may still be in split is put back to one VFO on the way out.
+    void close() override;
 
     bool vfoMode() const { return m_vfoMode; }
     const hamlib::RigLimits &limits() const { return m_limits; }
@@ -104,6 +106,7 @@ private:
     hamlib::RigLimits m_limits;
     std::optional<quint32> m_lastSentHz;  // the radio is on it, as far as is known
     bool m_splitRefused = false;
+    bool m_splitMayBeOn = false;  // from "S 1" until "S 0" was answered
     QHash<QByteArray, int> m_errorsShown;
 };
 

@@ -36,6 +36,7 @@ run idle "$b/bench_idle" --seconds 60
 run startup "$b/bench_startup"
 run alarms "$b/bench_alarms"
 run radiosources "$b/bench_radiosources"
+run methods "$b/bench_methods"
 for extra in "$b"/bench_log "$b"/bench_pass; do
   [ -x "$extra" ] && run "$(basename "$extra")" "$extra"
 done

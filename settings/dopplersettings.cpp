@@ -14,6 +14,8 @@ const QString transverterKey = QStringLiteral("transverter");
 const QString loKey = QStringLiteral("transverter lo");
 const QString senseKey = QStringLiteral("transverter sense");
 const QString splitKey = QStringLiteral("split");
+const QString holdKey = QStringLiteral("hold transmit");
+const QString periodKey = QStringLiteral("transmit period");
 const QString yes = QStringLiteral("yes");
 const QString no = QStringLiteral("no");
 const QString loAboveValue = QStringLiteral("lo - if");
@@ -38,7 +40,8 @@ QString mhzText(double mhz)
 bool DopplerSettings::operator==(const DopplerSettings &other) const
 {
     return method == other.method && skedMHz == other.skedMHz && transverter == other.transverter
-        && split == other.split;
+        && split == other.split && holdTransmit == other.holdTransmit
+        && transmitPeriodSeconds == other.transmitPeriodSeconds;
 }
 
 DopplerSettings DopplerSettings::read(const QString &path)
@@ -55,8 +58,14 @@ DopplerSettings DopplerSettings::read(const QString &path)
         } else if (key == loKey) {
             if (const auto mhz = megahertz(value))
                 settings.transverter.localOscillatorHz = std::round(*mhz * 1e6);
-        } else if ((key == transverterKey || key == splitKey) && (value == yes || value == no)) {
-            (key == splitKey ? settings.split : settings.transverter.on) = value == yes;
+        } else if ((key == transverterKey || key == splitKey || key == holdKey) && (value == yes || value == no)) {
+            (key == splitKey ? settings.split : key == holdKey ? settings.holdTransmit : settings.transverter.on)
+                = value == yes;
+        } else if (key == periodKey) {
+            bool ok = false;
+            const int seconds = value.toInt(&ok);
+            if (ok && seconds >= 1 && seconds <= 3600)
+                settings.transmitPeriodSeconds = seconds;
         } else if (key == senseKey && (value == loAboveValue || value == loBelowValue)) {
             settings.transverter.loAbove = value == loAboveValue;
         }
@@ -77,5 +86,7 @@ bool DopplerSettings::write(const QString &path) const
                                   {transverterKey, transverter.on ? yes : no},
                                   {loKey, mhzText(transverter.localOscillatorHz / 1e6)},
                                   {senseKey, transverter.loAbove ? loAboveValue : loBelowValue},
-                                  {splitKey, split ? yes : no}});
+                                  {splitKey, split ? yes : no},
+                                  {holdKey, holdTransmit ? yes : no},
+                                  {periodKey, QString::number(transmitPeriodSeconds)}});
 }

@@ -13,6 +13,10 @@ struct DopplerSettings {
     double skedMHz = 432.065;
     Transverter transverter;
     bool split = false;  // on radios that hold a transmit VFO of their own
+    // A radio that cannot retune while transmitting gets one transmit
+    // frequency per transmit period, meant for its middle.
+    bool holdTransmit = false;
+    int transmitPeriodSeconds = 60;
 
     bool operator==(const DopplerSettings &other) const;
     bool operator!=(const DopplerSettings &other) const { return !(*this == other); }

@@ -1,5 +1,7 @@
 #include "station/dopplermethod.h"
 
+#include <cmath>
+
 SkyFrequencies methodFrequencies(DopplerMethod method, double skedHz, double selfHz, double dxHz)
 {
     switch (method) {
@@ -34,4 +36,25 @@ double Transverter::skyHz(double radioHz) const
     if (!on)
         return radioHz;
     return loAbove ? localOscillatorHz - radioHz : localOscillatorHz + radioHz;
+}
+
+Shifts shiftsAhead(double selfHz, double selfRatePerMin, double dxHz, double dxRatePerMin, double seconds)
+{
+    // 24 GHz at the fastest the Moon moves stays well under this.
+    constexpr double plausibleHzPerMin = 20000;
+    const auto ahead = [seconds](double hz, double ratePerMin) {
+        if (!std::isfinite(ratePerMin) || std::fabs(ratePerMin) > plausibleHzPerMin || !std::isfinite(seconds))
+            return hz;
+        return hz + ratePerMin * seconds / 60.0;
+    };
+    return {ahead(selfHz, selfRatePerMin), ahead(dxHz, dxRatePerMin)};
+}
+
+double secondsToTransmitMiddle(double secondsOfDay, int periodSeconds, bool transmitting)
+{
+    if (periodSeconds <= 0)
+        return 0;
+    const double period = periodSeconds;
+    const double start = std::floor(secondsOfDay / period) * period + (transmitting ? 0.0 : period);
+    return start + period / 2 - secondsOfDay;
 }

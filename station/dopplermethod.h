@@ -24,6 +24,15 @@ inline constexpr DopplerMethodName dopplerMethodNames[] = {
     {DopplerMethod::CallDx, "Call DX", "call dx"},
 };
 
+// The operator's name of a method.
+inline const char *dopplerMethodName(DopplerMethod method)
+{
+    for (const auto &name : dopplerMethodNames)
+        if (name.method == method)
+            return name.shown;
+    return "";
+}
+
 struct SkyFrequencies {
     double receiveHz = 0;
     double transmitHz = 0;
@@ -51,3 +60,18 @@ struct Transverter {
     std::optional<double> radioHz(double skyHz) const;
     double skyHz(double radioHz) const;
 };
+
+// The record's shifts carried forward by their rates (Hz per minute) over the
+// given seconds, so that a frequency is right for the moment it is meant for
+// rather than the moment the record was made. A rate past any the Moon gives
+// (a damaged field) carries nothing.
+struct Shifts {
+    double selfHz = 0;
+    double dxHz = 0;
+};
+Shifts shiftsAhead(double selfHz, double selfRatePerMin, double dxHz, double dxRatePerMin, double seconds);
+
+// Seconds from now to the middle of the transmit period: the one under way
+// while transmitting, otherwise the coming one. Periods start at each whole
+// multiple of their length since midnight UTC, as EME sequences do.
+double secondsToTransmitMiddle(double secondsOfDay, int periodSeconds, bool transmitting);

@@ -215,12 +215,18 @@ void TrackingControl::setSource(const SourceSettings &settings)
 
 void TrackingControl::setDopplerSettings(const DopplerSettings &settings)
 {
+    const bool newSked = settings.skedMHz != m_dopplerSettings.skedMHz;
     m_dopplerSettings = settings;
     if (!m_dopplerSettings.write())
         logMessage(QStringLiteral("%1 cannot be written").arg(DopplerSettings::defaultPath()));
     if (!settings.split || settings.method == DopplerMethod::Specified)
         endSplit();
     m_methodSky.reset();
+    m_heldTransmitHz.reset();
+    // What was written before is no guide to the next readout.
+    const double offset = newSked ? 0.0 : m_dial.offsetHz;
+    m_dial = Dial();
+    m_dial.offsetHz = offset;
     emit changed();
 }
 
@@ -594,6 +600,7 @@ void TrackingControl::planReconnect(StationPort port)
         plan.resumeTracking = m_doppler.tracking();
         plan.workingMHz = m_doppler.workingMHz();
         plan.ptt = m_doppler.ptt;
+        plan.dialOffsetHz = m_dial.offsetHz;
     }
     if (!record.network) {
         const QString folder = QFileInfo(record.openedName).absolutePath();
@@ -645,6 +652,7 @@ void TrackingControl::reconnected(StationPort port)
     m_reconnect[int(port)].backoffSeconds = plan.backoffSeconds;
     if (port == StationPort::B && plan.resumeTracking && m_dopplerRunning) {
         m_doppler.resume(plan.workingMHz, plan.ptt);
+        m_dial.offsetHz = plan.dialOffsetHz;
         m_frequencyKnown = true;
     }
 }
@@ -753,6 +761,9 @@ void TrackingControl::closePort(StationPort port)
     if (!record.open)
         return;
     if (port == StationPort::B) {
+        // A radio left in split would transmit where nobody listens once
+        // the station is gone.
+        endSplit();
         m_transceiver = nullptr;
         m_health.clear(Alarm::RadioSilent, false);
         m_unansweredReadouts = 0;
@@ -811,6 +822,8 @@ void TrackingControl::stopDoppler()
     m_doppler.stop();
     endSplit();
     m_methodSky.reset();
+    m_dial = Dial();
+    m_heldTransmitHz.reset();
 }
 
 void TrackingControl::readout()
@@ -835,6 +848,8 @@ void TrackingControl::frequencyReceived(double mhz)
     if (!m_doppler.tracking()) {
         m_doppler.frequencyRead(mhz);
         m_frequencyKnown = true;
+    } else {
+        watchDial(mhz);
     }
     emit changed();
 }
@@ -842,8 +857,11 @@ void TrackingControl::frequencyReceived(double mhz)
 void TrackingControl::setFrequencyTracking(bool on)
 {
     m_doppler.setTracking(on);
-    if (!on)
+    if (!on) {
         endSplit();
+        m_dial = Dial();
+        m_heldTransmitHz.reset();
+    }
     emit changed();
 }
 
@@ -894,21 +912,73 @@ void TrackingControl::methodStep(const TrackingRecord &record)
 {
     if (!m_doppler.tracking()) {
         m_methodSky.reset();
+        m_dial = Dial();
+        m_heldTransmitHz.reset();
         endSplit();
         return;
     }
-    const SkyFrequencies sky = ::methodFrequencies(m_dopplerSettings.method, m_dopplerSettings.skedMHz * 1e6,
-                                                   record.dopplerHome, record.dopplerDx);
+    const DopplerSettings &settings = m_dopplerSettings;
+    const double skedHz = settings.skedMHz * 1e6 + m_dial.offsetHz;
+    const double age = recordAgeSeconds(record);
+    const auto skyIn = [&](double seconds) {
+        const Shifts shifts = shiftsAhead(record.dopplerHome, record.dopplerHomeRate, record.dopplerDx,
+                                          record.relativeSpeed, age + seconds);
+        return ::methodFrequencies(settings.method, skedHz, shifts.selfHz, shifts.dxHz);
+    };
+    // Meant for the middle of the time until the next repetition writes
+    // again: the error swings as far either side rather than all one way.
+    SkyFrequencies sky = skyIn(repetitionMs(m_times.repetitionTime) / 2000.0);
+    const bool split = settings.split && m_transceiver && m_transceiver->canSplit();
+    const bool transmitting = m_doppler.transmitting;
+    if (settings.holdTransmit) {
+        const double secondsOfDay = now().time().msecsSinceStartOfDay() / 1000.0;
+        // On one VFO the period under way, once the key is down; with split
+        // the coming one, written while receiving.
+        sky.transmitHz
+            = skyIn(secondsToTransmitMiddle(secondsOfDay, settings.transmitPeriodSeconds, transmitting && !split))
+                  .transmitHz;
+    }
+    const bool engaging = !m_methodSky;
     m_methodSky = sky;
-    const Transverter &transverter = m_dopplerSettings.transverter;
+    const Transverter &transverter = settings.transverter;
+    if (engaging) {
+        const auto mhz = [](double hz) { return QString::number(hz / 1e6, 'f', 6); };
+        QString line = QStringLiteral("Doppler method %1: sked %2 MHz, receive %3 MHz, transmit %4 MHz")
+                           .arg(QLatin1String(dopplerMethodName(settings.method)), mhz(skedHz), mhz(sky.receiveHz),
+                                mhz(sky.transmitHz));
+        const auto receiveIf = transverter.radioHz(sky.receiveHz);
+        const auto transmitIf = transverter.radioHz(sky.transmitHz);
+        if (transverter.on && receiveIf && transmitIf)
+            line += QStringLiteral(" (IF %1 and %2 MHz)").arg(mhz(*receiveIf), mhz(*transmitIf));
+        if (split)
+            line += QStringLiteral(", split");
+        logMessage(line);
+    }
     bool sent = false;
-    if (m_dopplerSettings.split && m_transceiver && m_transceiver->canSplit()) {
-        sent = sendSplit(sky);
+    if (split) {
+        sent = sendSplit(sky, !(settings.holdTransmit && transmitting));
     } else {
         endSplit();
         // To the nearest hertz: the sked frequency is typed to 1 Hz, the shifts are finer.
-        const auto radioHz = transverter.radioHz(m_doppler.transmitting ? sky.transmitHz : sky.receiveHz);
-        sent = radioHz && sendFrequency(std::round(*radioHz), QString());
+        const auto radioHz = transverter.radioHz(transmitting ? sky.transmitHz : sky.receiveHz);
+        const auto hz = radioHz ? std::optional<quint32>(quint32(qBound(0.0, std::round(*radioHz), 4294967295.0)))
+                                : std::nullopt;
+        if (!transmitting)
+            m_heldTransmitHz.reset();
+        if (transmitting && settings.holdTransmit && m_heldTransmitHz) {
+            sent = true;  // this period's frequency went out when the key went down
+        } else if (!transmitting && settings.method == DopplerMethod::CallDx && hz && m_dial.receiveHz
+                   && *m_dial.receiveHz == *hz && m_dial.written.back() == *hz) {
+            sent = true;  // the operator's own receive frequency: not written over again
+        } else {
+            // The unbounded value: one the link cannot carry is refused, never clamped.
+            sent = radioHz && sendFrequency(std::round(*radioHz), QString());
+            if (sent) {
+                wroteForDial(*hz, !transmitting);
+                if (transmitting && settings.holdTransmit)
+                    m_heldTransmitHz = *hz;
+            }
+        }
     }
     if (sent)
         m_health.success(StationHealth::Source::Tuning);
@@ -922,7 +992,68 @@ void TrackingControl::methodStep(const TrackingRecord &record)
     m_doppler.recordShifts(record);
 }
 
-bool TrackingControl::sendSplit(const SkyFrequencies &sky)
+// How long ago the record's shifts were right: a file says the second it was
+// written for; the built-in sky is of this moment. A time that makes no sense
+// against the clock (another day, a clock far off) counts as now.
+double TrackingControl::recordAgeSeconds(const TrackingRecord &record) const
+{
+    if (!record.fileTime)
+        return 0;
+    double age = record.fileTime->msecsTo(now().time()) / 1000.0;
+    if (age < -12 * 3600)  // written before midnight, read after it
+        age += 24 * 3600;
+    return age >= 0 && age <= 30 ? age : 0;
+}
+
+// A frequency written to the VFO the readout shows, kept to know the
+// station's own from the operator's.
+void TrackingControl::wroteForDial(double radioHz, bool receive)
+{
+    m_dial.written.push_back(radioHz);
+    while (m_dial.written.size() > 4)
+        m_dial.written.pop_front();
+    if (receive)
+        m_dial.receiveHz = radioHz;
+}
+
+// A readout while receiving that is more than a few steps from everything
+// written lately is the operator's hand on the dial: the station follows it
+// from then on instead of turning it back.
+void TrackingControl::watchDial(double mhz)
+{
+    if (m_dopplerSettings.method == DopplerMethod::Specified || !m_methodSky || m_doppler.transmitting
+        || !m_transceiver || !m_dial.receiveHz || !std::isfinite(mhz))
+        return;
+    // A radio that rounds to a coarser step than it says must not look like
+    // a hand on the dial, or the offset would creep: never less than 25 Hz.
+    constexpr double dialSteps = 3;
+    constexpr double leastTuneHz = 25;
+    const double readHz = std::round(mhz * 1e6);
+    const double tolerance = qMax(leastTuneHz, dialSteps * m_transceiver->tuningStepHz());
+    for (double hz : m_dial.written)
+        if (std::fabs(readHz - hz) <= tolerance) {
+            m_dial.candidateHz.reset();
+            return;
+        }
+    // A readout asked for before the last write may still show the frequency
+    // before it: only a second one alike is taken.
+    if (!m_dial.candidateHz || std::fabs(*m_dial.candidateHz - readHz) > tolerance) {
+        m_dial.candidateHz = readHz;
+        return;
+    }
+    const Transverter &transverter = m_dopplerSettings.transverter;
+    const double tunedHz = transverter.skyHz(readHz) - transverter.skyHz(*m_dial.receiveHz);
+    m_dial.offsetHz += tunedHz;
+    m_dial.candidateHz.reset();
+    wroteForDial(readHz, true);
+    logMessage(QStringLiteral("Frequency tuned by hand %1%2 Hz: kept as an offset of %3%4 Hz to the sked frequency")
+                   .arg(tunedHz >= 0 ? QStringLiteral("+") : QString())
+                   .arg(tunedHz, 0, 'f', 0)
+                   .arg(m_dial.offsetHz >= 0 ? QStringLiteral("+") : QString())
+                   .arg(m_dial.offsetHz, 0, 'f', 0));
+}
+
+bool TrackingControl::sendSplit(const SkyFrequencies &sky, bool transmitWritable)
 {
     const Transverter &transverter = m_dopplerSettings.transverter;
     const auto receive = transverter.radioHz(sky.receiveHz);
@@ -946,8 +1077,9 @@ bool TrackingControl::sendSplit(const SkyFrequencies &sky)
         m_transceiver->setFrequency(receiveHz);
         m_split.receiveHz = receiveHz;
         m_split.receiveWritten.start();
+        wroteForDial(receiveHz, true);
     }
-    if (due(m_split.transmitHz, m_split.transmitWritten, transmitHz)) {
+    if (transmitWritable && due(m_split.transmitHz, m_split.transmitWritten, transmitHz)) {
         m_transceiver->setTransmitFrequency(transmitHz);
         m_split.transmitHz = transmitHz;
         m_split.transmitWritten.start();

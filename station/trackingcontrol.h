@@ -17,6 +17,7 @@
 #include <QStringList>
 
 #include <array>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -159,6 +160,10 @@ public:
     // whether they went out as split.
     std::optional<SkyFrequencies> methodFrequencies() const { return m_methodSky; }
     bool isSplitActive() const { return m_split.active; }
+    // The operator's own tuning while a method tracks: kept as an offset to
+    // the sked frequency (sky hertz) until tracking is unticked or the sked
+    // frequency changes.
+    double dialOffsetHz() const { return m_dial.offsetHz; }
     SettingsFile &settingsFile() { return *m_settings; }
     QString logPath() const;  // vestrel.log, where every message is kept
     // The time of the sky: the system clock, or a demo's own (which the
@@ -194,8 +199,11 @@ private:
     void runTrackingCycle();
     void dopplerStep(const TrackingRecord &record);
     void methodStep(const TrackingRecord &record);
-    bool sendSplit(const SkyFrequencies &sky);
+    bool sendSplit(const SkyFrequencies &sky, bool transmitWritable);
     void endSplit();
+    void watchDial(double mhz);
+    void wroteForDial(double radioHz, bool receive);
+    double recordAgeSeconds(const TrackingRecord &record) const;
     bool sendFrequency(double hz, const QString &refusal);
     void sendOnPort(PortSession &record, const QByteArray &bytes);
     QByteArray rotatorCommand(RotatorAxis axis, double azimuth, double elevation) const;
@@ -246,6 +254,16 @@ private:
         QElapsedTimer transmitWritten;
     };
     Split m_split;
+    struct Dial {
+        double offsetHz = 0;
+        // Radio hertz lately written to the VFO the readout shows: a readout
+        // near one of them is the station's own.
+        std::deque<double> written;
+        std::optional<double> receiveHz;   // the last of them meant for receiving
+        std::optional<double> candidateHz; // off every one of them once; a second alike is the dial
+    };
+    Dial m_dial;
+    std::optional<quint32> m_heldTransmitHz;  // one VFO, held while transmitting
     std::optional<QString> m_dataPath;  // none until the operator first chose (or cancelled)
     std::unique_ptr<TrackingSource> m_source;
     TrackingTarget m_target = TrackingTarget::Moon;
@@ -276,6 +294,7 @@ private:
         bool resumeTracking = false;  // frequency tracking, for port B
         double workingMHz = 0.0;
         bool ptt = false;
+        double dialOffsetHz = 0.0;  // the operator's tuning under a method
     };
     std::array<Reconnect, 2> m_reconnect;
     std::array<QTimer *, 2> m_reconnectTimers {};

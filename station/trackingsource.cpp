@@ -57,5 +57,6 @@ bool SkyTrackingSource::read(TrackingTarget target, TrackingRecord &record, cons
     record.relativeSpeed = sky.dxRateHzPerMin;
     record.dopplerDx = sky.dxDopplerHz;
     record.dopplerHome = sky.selfDopplerHz;
+    record.dopplerHomeRate = sky.selfRateHzPerMin;
     return true;
 }

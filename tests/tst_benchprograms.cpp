@@ -50,6 +50,10 @@ void TestBenchPrograms::runsAndPrintsRows_data()
     QTest::newRow("alarms") << "bench_alarms" << QStringList {"--quick"}
                             << QStringList {"rotator silent to its alarm", "serial rotator back to its first command",
                                             "event-loop delay, rotctld flooding 1 MB/s of short lines"};
+    QTest::newRow("methods") << "bench_methods" << QStringList {"--quick"}
+                             << QStringList {
+                                    "6 Doppler method Own echo, 10368 MHz, FT-817, 10 Hz steps, 1 s repetition",
+                                    "6 Doppler method Call DX, 10368 MHz, rigctld dummy, 1 Hz steps, 1 s repetition"};
     QTest::newRow("start-up") << "bench_startup" << QStringList {"--runs", "1"}
                               << QStringList {"4 start -> window shown, offscreen"};
 }

@@ -102,6 +102,47 @@ private slots:
         QCOMPARE(radio && cat::frameCanCarry(qint64(std::round(*radio))), carried);
     }
 
+    // The moment a transmit frequency is meant for, and the shifts carried
+    // there by their rates; a rate no Moon gives carries nothing.
+    void transmitMiddle_data()
+    {
+        QTest::addColumn<double>("secondsOfDay");
+        QTest::addColumn<int>("period");
+        QTest::addColumn<bool>("transmitting");
+        QTest::addColumn<double>("selfRate");  // Hz per minute
+        QTest::addColumn<double>("dxRate");
+        QTest::addColumn<double>("ahead");  // seconds to the middle
+        QTest::addColumn<double>("selfHz");  // from -1000 Hz
+        QTest::addColumn<double>("dxHz");    // from 500 Hz
+        QTest::newRow("receiving, 60 s, 10 s in") << 43210.0 << 60 << false << 60.0 << -30.0 << 80.0 << -920.0 << 460.0;
+        QTest::newRow("transmitting, 60 s, 10 s in") << 43210.0 << 60 << true << 60.0 << -30.0 << 20.0 << -980.0
+                                                     << 490.0;
+        QTest::newRow("transmitting past the middle") << 43255.5 << 60 << true << -120.0 << 0.0 << -25.5 << -949.0
+                                                      << 500.0;
+        QTest::newRow("receiving on the boundary") << 43200.0 << 30 << false << 30.0 << 30.0 << 45.0 << -977.5
+                                                   << 522.5;
+        QTest::newRow("2-minute periods before midnight") << 86399.0 << 120 << false << 6.0 << 6.0 << 61.0 << -993.9
+                                                          << 506.1;
+        QTest::newRow("damaged rate") << 43210.0 << 60 << true << 1e9 << std::nan("") << 20.0 << -1000.0 << 500.0;
+        QTest::newRow("no period") << 43210.0 << 0 << true << 60.0 << 60.0 << 0.0 << -1000.0 << 500.0;
+    }
+    void transmitMiddle()
+    {
+        QFETCH(double, secondsOfDay);
+        QFETCH(int, period);
+        QFETCH(bool, transmitting);
+        QFETCH(double, selfRate);
+        QFETCH(double, dxRate);
+        QFETCH(double, ahead);
+        QFETCH(double, selfHz);
+        QFETCH(double, dxHz);
+        const double seconds = secondsToTransmitMiddle(secondsOfDay, period, transmitting);
+        QCOMPARE(seconds, ahead);
+        const Shifts shifts = shiftsAhead(-1000, selfRate, 500, dxRate, seconds);
+        QVERIFY2(std::fabs(shifts.selfHz - selfHz) < 1e-9, qPrintable(QString::number(shifts.selfHz)));
+        QVERIFY2(std::fabs(shifts.dxHz - dxHz) < 1e-9, qPrintable(QString::number(shifts.dxHz)));
+    }
+
     void settingsFile()
     {
         QTemporaryDir dir;
@@ -114,12 +155,15 @@ private slots:
         settings.skedMHz = 10368.100123;
         settings.transverter = {true, 10224e6, true};
         settings.split = true;
+        settings.holdTransmit = true;
+        settings.transmitPeriodSeconds = 120;
         QVERIFY(settings.write(path));
         QCOMPARE(DopplerSettings::read(path), settings);
         // What cannot be read keeps its default.
         QFile file(path);
         QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("method: 'sideways'\nsked frequency: '-3'\nsplit: 'maybe'\ntransverter lo: '1296'\n");
+        file.write("method: 'sideways'\nsked frequency: '-3'\nsplit: 'maybe'\ntransverter lo: '1296'\n"
+                   "transmit period: '0'\nhold transmit: 'always'\n");
         file.close();
         DopplerSettings expected;
         expected.transverter.localOscillatorHz = 1296e6;

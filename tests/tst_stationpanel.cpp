@@ -2,6 +2,7 @@
 // windows it gives are where the ephemeris crosses the horizon.
 
 #include "ephemeris/passes.h"
+#include "sim/simtransceiver.h"
 #include "station/trackingcontrol.h"
 #include "ui/sourcedialog.h"
 #include "ui/dopplermethoddialog.h"
@@ -16,6 +17,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -140,16 +142,58 @@ private slots:
         QVERIFY(dialog->isVisible());  // the LO is above the sked frequency, but the sense says below
         QVERIFY(!dialog->findChild<QLabel *>("labelMethodProblem")->text().isEmpty());
         dialog->findChild<QLineEdit *>("lineLocalOscillator")->setText(QStringLiteral("1152"));
+        dialog->findChild<QCheckBox *>("checkHoldTransmit")->setChecked(true);
+        dialog->findChild<QSpinBox *>("spinTransmitPeriod")->setValue(120);
         ok->click();
         QVERIFY(!dialog->isVisible());
         const DopplerSettings settings = station.dopplerSettings();
         QCOMPARE(settings.method, DopplerMethod::ConstantOnMoon);
         QCOMPARE(settings.transverter.localOscillatorHz, 1152e6);
+        QVERIFY(settings.holdTransmit);
+        QCOMPARE(settings.transmitPeriodSeconds, 120);
         QCOMPARE(DopplerSettings::read(), settings);
+        panel.refresh();
+        QCOMPARE(panel.findChild<QLabel *>("labelPanelMethod")->text(),
+                 QStringLiteral("Doppler method: Constant frequency on Moon, sked 1296.050000 MHz"));
         QTest::mouseClick(panel.findChild<QPushButton *>("buttonDopplerMethod"), Qt::LeftButton);
         QCOMPARE(dialog->findChild<QLabel *>("labelReceive")->text(), QStringLiteral("1296.049694 MHz (radio 144.049694)"));
         QCOMPARE(dialog->findChild<QLabel *>("labelTransmit")->text(), QStringLiteral("1296.050306 MHz (radio 144.050306)"));
         QCOMPARE(dialog->findChild<QLabel *>("labelShifts")->text(), QStringLiteral("own echo -612.0 Hz, DX -345.0 Hz"));
+    }
+
+    // The radio's readout on the panel, with the sky frequency beside it
+    // behind a transverter (the main window's readout shows the radio's own).
+    void radioBesideItsSkyFrequency_data()
+    {
+        QTest::addColumn<double>("loMHz");  // 0: no transverter
+        QTest::addColumn<bool>("loAbove");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("no transverter") << 0.0 << false << QStringLiteral("Radio R 144.10012 MHz");
+        QTest::newRow("LO below") << 10224.0 << false
+                                  << QStringLiteral("Radio R 144.10012 MHz, sky 10368.10012 MHz");
+        QTest::newRow("LO above") << 2448.0 << true << QStringLiteral("Radio R 144.10012 MHz, sky 2303.89988 MHz");
+    }
+    void radioBesideItsSkyFrequency()
+    {
+        QFETCH(double, loMHz);
+        QFETCH(bool, loAbove);
+        QFETCH(QString, shown);
+        QTemporaryDir dir;
+        QDir::setCurrent(dir.path());
+        SimTransceiver radio;
+        radio.setFrequency(144100120);
+        TrackingControl station;
+        DopplerSettings settings;
+        settings.transverter = {loMHz > 0, loMHz * 1e6, loAbove};
+        station.setDopplerSettings(settings);
+        StationPanel panel(station);
+        QCOMPARE(panel.findChild<QLabel *>("labelPanelRadio")->text(), QStringLiteral("Radio: ---"));
+        station.setAuto(StationPort::B, true);
+        QVERIFY(station.open(StationPort::B, radio.slavePath(), {}, false));
+        QTRY_VERIFY(station.isFrequencyKnown());
+        panel.refresh();
+        QCOMPARE(panel.findChild<QLabel *>("labelPanelRadio")->text(), shown);
+        station.closeAll();
     }
 
     // The source dialog takes only what the sky can be computed from.

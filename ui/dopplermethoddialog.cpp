@@ -60,6 +60,8 @@ void DopplerMethodDialog::show(const DopplerSettings &settings)
     m_ui->lineLocalOscillator->setText(QString::number(settings.transverter.localOscillatorHz / 1e6, 'f', 6));
     m_ui->comboTransverterSense->setCurrentIndex(settings.transverter.loAbove ? 1 : 0);
     m_ui->checkSplit->setChecked(settings.split);
+    m_ui->checkHoldTransmit->setChecked(settings.holdTransmit);
+    m_ui->spinTransmitPeriod->setValue(settings.transmitPeriodSeconds);
     m_ui->labelMethodProblem->clear();
     QDialog::show();
 }
@@ -73,6 +75,8 @@ std::optional<DopplerSettings> DopplerMethodDialog::entered()
     settings.transverter.on = m_ui->checkTransverter->isChecked();
     settings.transverter.loAbove = m_ui->comboTransverterSense->currentIndex() == 1;
     settings.split = m_ui->checkSplit->isChecked();
+    settings.holdTransmit = m_ui->checkHoldTransmit->isChecked();
+    settings.transmitPeriodSeconds = m_ui->spinTransmitPeriod->value();
     QString problem;
     if (!sked || *sked <= 0)
         problem = tr("The sked frequency is not one in MHz");

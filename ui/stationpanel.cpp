@@ -108,12 +108,53 @@ void StationPanel::refresh()
     } else {
         m_ui->labelPanelActual->setText(QStringLiteral("Antenna: position not reported"));
     }
+    refreshFrequencies();
     m_ui->skyPlot->setTarget(read.isValid() ? name : QString(), record.azimuth, record.elevation);
     const double commandedAz = pointing.commandedAzimuth.value_or(0.0);
     const double commandedEl = pointing.commandedElevation.value_or(0.0);
     m_ui->skyPlot->setAntenna(pointing.actualAzimuth.value_or(commandedAz),
                               pointing.actualElevation.value_or(commandedEl), commandedAz, commandedEl);
     refreshPasses(now);
+}
+
+// The method and what it asks for, and the radio's readout beside the sky
+// frequency it stands for behind a transverter (the main window's readout
+// stays what the radio itself shows).
+void StationPanel::refreshFrequencies()
+{
+    const DopplerSettings settings = m_station.dopplerSettings();
+    const auto mhz = [](double hz, int decimals) { return QString::number(hz / 1e6, 'f', decimals); };
+    if (settings.method == DopplerMethod::Specified) {
+        m_ui->labelPanelMethod->setText(
+            QStringLiteral("Doppler method: %1").arg(tr(dopplerMethodName(settings.method))));
+        m_ui->labelPanelMethodFrequencies->clear();
+    } else {
+        const double dial = m_station.dialOffsetHz();
+        m_ui->labelPanelMethod->setText(QStringLiteral("Doppler method: %1, sked %2 MHz%3")
+                                            .arg(tr(dopplerMethodName(settings.method)), mhz(settings.skedMHz * 1e6, 6),
+                                                 dial == 0.0 ? QString()
+                                                             : QStringLiteral(", tuned %1%2 Hz by hand")
+                                                                   .arg(dial > 0 ? QStringLiteral("+") : QString())
+                                                                   .arg(dial, 0, 'f', 0)));
+        const auto sky = m_station.methodFrequencies();
+        m_ui->labelPanelMethodFrequencies->setText(
+            sky ? QStringLiteral("Receive %1 MHz, transmit %2 MHz%3")
+                      .arg(mhz(sky->receiveHz, 6), mhz(sky->transmitHz, 6),
+                           m_station.isSplitActive() ? QStringLiteral(", split") : QString())
+                : QStringLiteral("Receive and transmit: when Track frequency is ticked"));
+    }
+    const auto reading = m_station.shownFrequency();
+    if (!reading) {
+        m_ui->labelPanelRadio->setText(QStringLiteral("Radio: ---"));
+        return;
+    }
+    const double radioHz = reading->mhz * 1e6;
+    QString text = QStringLiteral("Radio %1 %2 MHz")
+                       .arg(reading->transmitting ? QLatin1Char('T') : QLatin1Char('R'))
+                       .arg(mhz(radioHz, 5));
+    if (settings.transverter.on)
+        text += QStringLiteral(", sky %1 MHz").arg(mhz(settings.transverter.skyHz(radioHz), 5));
+    m_ui->labelPanelRadio->setText(text);
 }
 
 void StationPanel::refreshPasses(const QDateTime &now)

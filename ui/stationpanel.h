@@ -31,6 +31,7 @@ public:
 
 private:
     void refreshPasses(const QDateTime &now);
+    void refreshFrequencies();
 
     TrackingControl &m_station;
     std::unique_ptr<Ui::StationPanelClass> m_ui;
