@@ -1,5 +1,6 @@
 #pragma once
 
+#include "links/rotatorlink.h"
 #include "settings/rotatorgeometry.h"
 
 #include <QDateTime>
@@ -13,15 +14,6 @@
 struct Direction {
     double azimuth = 0;
     double elevation = 0;
-};
-
-// Where the rotator itself says it can point (a daemon that knows its
-// rotator); the planner keeps to it as well as to the operator's stops.
-struct RotatorTravel {
-    double minAzimuth = 0;
-    double maxAzimuth = 0;
-    double minElevation = 0;
-    double maxElevation = 0;
 };
 
 // Turns the target of each repetition into the position the rotator is sent:
@@ -52,6 +44,7 @@ public:
 
     void setGeometry(const RotatorGeometry &geometry);
     const RotatorGeometry &geometry() const { return m_geometry; }
+    // The rotator's own travel, where it reports one: kept to as well as the operator's stops.
     void setTravel(const std::optional<RotatorTravel> &travel) { m_travel = travel; }
     // The stops in force: the operator's, narrowed by the rotator's travel.
     std::optional<std::pair<double, double>> azimuthStops() const;
