@@ -13,6 +13,7 @@ constexpr double aheadStepSeconds = 120;
 constexpr double aheadSpanSeconds = 14 * 3600;  // longer than any pass of the Moon
 constexpr double fileHorizonSeconds = 6 * 3600; // what the record's motion is trusted for
 constexpr double rechooseBelowSeconds = 600;    // the coming pass, looked at again while waiting for it
+constexpr double stopWarningSeconds = 1800;     // a stop this near in the target's motion is said
 // A target this many seconds from moving half a dead band gets the full half band of lead.
 constexpr double leadSmoothingSeconds = 60;
 
@@ -175,8 +176,10 @@ QList<PointingPlanner::Candidate> PointingPlanner::candidates(const Direction &t
 // the pass ahead where the source knows it, else as far as the target's
 // present motion carries it. Among equals, the one nearest the antenna.
 std::optional<PointingPlanner::Candidate> PointingPlanner::chooseWrap(const Situation &situation,
-                                                                      const Direction &target, QString &note) const
+                                                                      const Direction &target, QString &note,
+                                                                      bool &settled) const
 {
+    settled = false;
     const QList<Candidate> options = candidates(target);
     note.clear();
     if (options.isEmpty())
@@ -214,6 +217,7 @@ std::optional<PointingPlanner::Candidate> PointingPlanner::chooseWrap(const Situ
             }
         }
         known = !track.empty();
+        settled = known;
     }
     const QDateTime start = situation.now;
     if (known) {
@@ -231,6 +235,7 @@ std::optional<PointingPlanner::Candidate> PointingPlanner::chooseWrap(const Situ
         }
     } else {
         const Direction r = rate(situation);
+        settled = std::fabs(r.azimuth) > 1e-6;
         for (qsizetype i = 0; i < options.size(); ++i) {
             const double az = options.at(i).azimuth;
             const double room = r.azimuth > 0 ? azStops->second - az : azStops->first - az;
@@ -255,8 +260,6 @@ std::optional<PointingPlanner::Candidate> PointingPlanner::chooseWrap(const Situ
     if (known && keep < needed)
         note = QStringLiteral("the pass needs an unwind at %1 UTC")
                    .arg(start.addSecs(qint64(keep)).toUTC().toString(QStringLiteral("hh:mm")));
-    else if (!known && keep < needed)
-        note = QStringLiteral("azimuth stop in %1 min: an unwind then").arg(int(keep / 60));
     return options.at(best);
 }
 
@@ -334,7 +337,7 @@ PointingPlanner::Command PointingPlanner::plan(const Situation &situation)
         // Waiting below the horizon, the coming pass is looked at again now and then.
         const bool stale = below && m_chosenAt.isValid() && situation.now.isValid()
             && m_chosenAt.secsTo(situation.now) > rechooseBelowSeconds;
-        if (m_chosen && m_last && !stale) {
+        if (m_chosen && m_settled && m_last && !stale) {
             const double base = place(trueWant, m_flipped);
             const Candidate same {base + 360.0 * std::round((m_last->azimuth - base) / 360.0), m_flipped};
             const double el = m_flipped ? 180.0 - trueWant.elevation : trueWant.elevation;
@@ -342,8 +345,9 @@ PointingPlanner::Command PointingPlanner::plan(const Situation &situation)
                 pick = same;
         }
         if (!pick) {
-            const bool midPass = m_chosen && !below && !stale;
-            pick = chooseWrap(situation, trueWant, m_passNote);
+            // A first choice made before the motion was known is no unwind when it changes.
+            const bool midPass = m_chosen && m_settled && !below && !stale;
+            pick = chooseWrap(situation, trueWant, m_passNote, m_settled);
             if (pick && midPass)
                 ++m_unwinds;
             m_chosen = pick.has_value();
@@ -353,6 +357,15 @@ PointingPlanner::Command PointingPlanner::plan(const Situation &situation)
         }
         if (pick) {
             command.position = {pick->azimuth, pick->flipped ? 180.0 - trueWant.elevation : trueWant.elevation};
+            if (!situation.ahead && reach.isEmpty()) {
+                // From a file only the motion tells: said when the stop is near.
+                const double r = rate(situation).azimuth;
+                const double room = r > 0 ? azStops->second - pick->azimuth : azStops->first - pick->azimuth;
+                const double seconds = std::fabs(r) > 1e-6 ? room / r : unbounded;
+                m_passNote = seconds < stopWarningSeconds
+                    ? QStringLiteral("azimuth stop in %1 min: an unwind then").arg(int(seconds / 60))
+                    : QString();
+            }
         } else {
             // No turn reaches it (stops with a gap between them): the nearer stop.
             if (hold) {

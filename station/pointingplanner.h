@@ -77,7 +77,9 @@ private:
     Direction rate(const Situation &situation) const;
     Direction led(const Situation &situation, const Direction &target) const;
     QList<Candidate> candidates(const Direction &target) const;
-    std::optional<Candidate> chooseWrap(const Situation &situation, const Direction &target, QString &note) const;
+    // settled: false when neither the pass ahead nor the target's motion was known.
+    std::optional<Candidate> chooseWrap(const Situation &situation, const Direction &target, QString &note,
+                                        bool &settled) const;
     double place(const Direction &target, bool flipped) const;
 
     RotatorGeometry m_geometry;
@@ -85,6 +87,7 @@ private:
     std::deque<Sample> m_history;  // the last minute of targets, for their motion
     std::optional<Direction> m_last;  // the last position planned, in the rotator's terms
     bool m_chosen = false;  // a wrap is chosen for this pass
+    bool m_settled = false; // and it was chosen knowing where the target goes
     QDateTime m_chosenAt;
     bool m_flipped = false;
     QString m_passNote;     // said while following: when the wrap runs out
