@@ -35,7 +35,7 @@ run readout "$b/bench_readout"
 run idle "$b/bench_idle" --seconds 60
 run startup "$b/bench_startup"
 run alarms "$b/bench_alarms"
-for extra in "$b"/bench_log "$b"/bench_pass; do
+for extra in "$b"/bench_log "$b"/bench_pass "$b"/bench_pointing; do
   [ -x "$extra" ] && run "$(basename "$extra")" "$extra"
 done
 load_after=$(cut -d' ' -f1-3 /proc/loadavg)

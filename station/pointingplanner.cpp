@@ -9,7 +9,11 @@ namespace {
 constexpr double unbounded = std::numeric_limits<double>::infinity();
 constexpr double historySeconds = 60;   // the target's motion is taken over this much of its track
 constexpr double rateSeconds = 30;      // and over this much of the pass ahead
-constexpr double aheadStepSeconds = 120;
+constexpr double aheadStepSeconds = 180;
+constexpr double aheadCacheSeconds = 60;
+constexpr int aheadCachePoints = 17;      // a minute back, a quarter of an hour on
+constexpr double windowSeconds = 600;     // the lead looks this far at most
+constexpr double windowStepSeconds = 5;
 constexpr double aheadSpanSeconds = 14 * 3600;  // longer than any pass of the Moon
 constexpr double fileHorizonSeconds = 6 * 3600; // what the record's motion is trusted for
 constexpr double rechooseBelowSeconds = 600;    // the coming pass, looked at again while waiting for it
@@ -56,6 +60,7 @@ void PointingPlanner::setGeometry(const RotatorGeometry &geometry)
 
 void PointingPlanner::restart()
 {
+    m_ahead.clear();
     m_chosen = false;
     m_history.clear();
     m_passNote.clear();
@@ -96,6 +101,46 @@ void PointingPlanner::answered(double seconds)
     m_lagSeconds = 0.7 * m_lagSeconds + 0.3 * std::clamp(seconds, 0.0, 10.0);
 }
 
+void PointingPlanner::refreshAhead(const Situation &situation)
+{
+    if (!situation.ahead || !situation.now.isValid()) {
+        m_ahead.clear();
+        return;
+    }
+    if (!m_ahead.empty() && m_aheadFrom.isValid() && m_aheadFrom <= situation.now
+        && m_aheadFrom.msecsTo(situation.now) < aheadCacheSeconds * 1000)
+        return;
+    m_ahead.clear();
+    m_aheadFrom = situation.now;
+    for (int i = 0; i < aheadCachePoints; ++i) {
+        const auto d = situation.ahead((i - 1) * aheadCacheSeconds);
+        if (!d) {
+            m_ahead.clear();
+            return;
+        }
+        Direction point = *d;
+        if (!m_ahead.empty())
+            point.azimuth = m_ahead.back().azimuth + wrap180(d->azimuth - m_ahead.back().azimuth);
+        m_ahead.push_back(point);
+    }
+}
+
+std::optional<Direction> PointingPlanner::cachedAhead(const QDateTime &now, double seconds) const
+{
+    if (m_ahead.size() < 4)
+        return std::nullopt;
+    const double x = (m_aheadFrom.msecsTo(now) / 1000.0 + seconds) / aheadCacheSeconds + 1;
+    const int i = std::clamp(int(std::floor(x)), 1, int(m_ahead.size()) - 3);
+    const double t = x - i;
+    const auto spline = [&](double Direction::*axis) {
+        const double p0 = m_ahead[size_t(i - 1)].*axis, p1 = m_ahead[size_t(i)].*axis;
+        const double p2 = m_ahead[size_t(i + 1)].*axis, p3 = m_ahead[size_t(i + 2)].*axis;
+        return 0.5 * (2 * p1 + (-p0 + p2) * t + (2 * p0 - 5 * p1 + 4 * p2 - p3) * t * t
+                      + (-p0 + 3 * p1 - 3 * p2 + p3) * t * t * t);
+    };
+    return Direction {spline(&Direction::azimuth), spline(&Direction::elevation)};
+}
+
 void PointingPlanner::noteMotion(const Situation &situation)
 {
     if (!situation.now.isValid())
@@ -112,12 +157,10 @@ void PointingPlanner::noteMotion(const Situation &situation)
 // steps would make a rate from two records mostly noise).
 Direction PointingPlanner::rate(const Situation &situation) const
 {
-    if (situation.ahead) {
-        const auto a = situation.ahead(0);
-        const auto b = situation.ahead(rateSeconds);
-        if (a && b)
-            return {wrap180(b->azimuth - a->azimuth) / rateSeconds, (b->elevation - a->elevation) / rateSeconds};
-    }
+    const auto a = cachedAhead(situation.now, 0);
+    const auto b = cachedAhead(situation.now, rateSeconds);
+    if (a && b)
+        return {(b->azimuth - a->azimuth) / rateSeconds, (b->elevation - a->elevation) / rateSeconds};
     if (m_history.size() < 2)
         return {};
     const Sample &first = m_history.front();
@@ -134,6 +177,58 @@ Direction PointingPlanner::rate(const Situation &situation) const
 // and by half the dead band, which a command otherwise always trails by.
 Direction PointingPlanner::led(const Situation &situation, const Direction &target) const
 {
+    if (const auto from = cachedAhead(situation.now, 0)) {
+        // With the pass ahead: the middle of what the target covers, from when
+        // the antenna gets there, until it has moved by the dead band. Then
+        // the antenna is never more than half the band off, also where the
+        // target turns (the elevation at the meridian) and the rate says nothing.
+        const auto aim = [&](double Direction::*axis, double now, double band, double speed) {
+            const double start = m_lagSeconds + band / std::max(0.01, speed);
+            double low = unbounded, high = -unbounded;
+            for (double s = start; s <= start + windowSeconds; s += windowStepSeconds) {
+                const auto d = cachedAhead(situation.now, s);
+                if (!d)
+                    break;
+                const double v = now + (*d.*axis - *from.*axis);
+                if (std::max(high, v) - std::min(low, v) > band && high >= low)
+                    break;
+                low = std::min(low, v);
+                high = std::max(high, v);
+            }
+            return high >= low ? (low + high) / 2 : now;
+        };
+        Direction aimed {aim(&Direction::azimuth, target.azimuth, situation.azimuthBand, m_geometry.azimuthSpeed),
+                         aim(&Direction::elevation, target.elevation, situation.elevationBand,
+                             m_geometry.elevationSpeed)};
+        // Where the target turns (the elevation at the meridian) the middle
+        // moves less than the dead band and would never be sent, leaving the
+        // antenna up to a whole band off: once the target will be more than
+        // half a band from what was sent by the next repetition, the aim
+        // steps just past the band, so that it goes.
+        const auto next = cachedAhead(situation.now, std::max(1.0, situation.repetitionSeconds) + m_lagSeconds);
+        const auto step = [&](double &aimed, double now, double from, double ahead, std::optional<double> sent,
+                              double band) {
+            if (!sent || !next)
+                return;
+            const double drift = now + (ahead - from) - *sent;
+            if (std::fabs(drift) > band / 2 && std::fabs(aimed - *sent) <= band)
+                aimed = *sent + std::copysign(band + 0.01, drift);
+        };
+        // The sent positions in the target's terms: over the top they look the other way.
+        std::optional<double> sentAz = situation.sentAzimuth;
+        std::optional<double> sentEl = situation.sentElevation;
+        if (m_flipped && sentAz && sentEl) {
+            *sentAz -= 180.0;
+            *sentEl = 180.0 - *sentEl;
+        }
+        if (sentAz)
+            *sentAz = target.azimuth + wrap180(*sentAz - target.azimuth);
+        if (next) {
+            step(aimed.azimuth, target.azimuth, from->azimuth, next->azimuth, sentAz, situation.azimuthBand);
+            step(aimed.elevation, target.elevation, from->elevation, next->elevation, sentEl, situation.elevationBand);
+        }
+        return aimed;
+    }
     const Direction r = rate(situation);
     const double period = m_geometry.quietSeconds ? 60.0 : std::max(1.0, situation.repetitionSeconds);
     const auto ahead = [&](double perSecond, double band, double speed) {
@@ -272,6 +367,8 @@ PointingPlanner::Command PointingPlanner::plan(const Situation &situation)
         return command;
     }
     noteMotion(situation);
+    if (m_geometry.lead)
+        refreshAhead(situation);
     if (m_geometry.stillWhileTransmitting && situation.transmitting) {
         command.note = QStringLiteral("held while transmitting");
         return command;

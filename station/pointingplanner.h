@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <deque>
+#include <vector>
 #include <functional>
 #include <optional>
 
@@ -32,6 +33,9 @@ public:
         double azimuthBand = 0.1;  // the dead bands the commands are sent with
         double elevationBand = 0.1;
         bool transmitting = false;
+        // The positions last sent to the rotator, in its terms, where known.
+        std::optional<double> sentAzimuth;
+        std::optional<double> sentElevation;
         // The target (without offsets) this many seconds from now, where the
         // source can compute it: the pass ahead.
         std::function<std::optional<Direction>(double seconds)> ahead;
@@ -76,6 +80,9 @@ private:
     void noteMotion(const Situation &situation);
     Direction rate(const Situation &situation) const;
     Direction led(const Situation &situation, const Direction &target) const;
+    void refreshAhead(const Situation &situation);
+    // The target (azimuth unwrapped) this many seconds after now, from the pass ahead.
+    std::optional<Direction> cachedAhead(const QDateTime &now, double seconds) const;
     QList<Candidate> candidates(const Direction &target) const;
     // settled: false when neither the pass ahead nor the target's motion was known.
     std::optional<Candidate> chooseWrap(const Situation &situation, const Direction &target, QString &note,
@@ -84,6 +91,10 @@ private:
 
     RotatorGeometry m_geometry;
     std::optional<RotatorTravel> m_travel;
+    // The pass ahead at one-minute steps from a minute before m_aheadFrom, taken
+    // once a minute: the sky is costly to compute, its curve smooth.
+    std::vector<Direction> m_ahead;
+    QDateTime m_aheadFrom;
     std::deque<Sample> m_history;  // the last minute of targets, for their motion
     std::optional<Direction> m_last;  // the last position planned, in the rotator's terms
     bool m_chosen = false;  // a wrap is chosen for this pass

@@ -376,6 +376,8 @@ PointingPlanner::Command TrackingControl::planPointing(const Direction &target)
     situation.azimuthBand = m_azimuthRounding;
     situation.elevationBand = m_elevationRounding;
     situation.transmitting = m_doppler.transmitting;
+    situation.sentAzimuth = m_pointing.commandedAzimuth;
+    situation.sentElevation = m_pointing.commandedElevation;
     TrackingRecord probe;
     if (m_source && m_source->readAt(m_target, situation.now, probe)) {
         situation.ahead = [this, start = situation.now](double seconds) -> std::optional<Direction> {
