@@ -185,12 +185,14 @@ Direction PointingPlanner::led(const Situation &situation, const Direction &targ
         const auto aim = [&](double Direction::*axis, double now, double band, double speed) {
             const double start = m_lagSeconds + band / std::max(0.01, speed);
             double low = unbounded, high = -unbounded;
-            for (double s = start; s <= start + windowSeconds; s += windowStepSeconds) {
+            // Moving once a minute, the antenna waits a minute for the next move.
+            const double window = m_geometry.quietSeconds ? 60.0 : windowSeconds;
+            for (double s = start; s <= start + window; s += windowStepSeconds) {
                 const auto d = cachedAhead(situation.now, s);
                 if (!d)
                     break;
                 const double v = now + (*d.*axis - *from.*axis);
-                if (std::max(high, v) - std::min(low, v) > band && high >= low)
+                if (!m_geometry.quietSeconds && std::max(high, v) - std::min(low, v) > band && high >= low)
                     break;
                 low = std::min(low, v);
                 high = std::max(high, v);
@@ -223,7 +225,7 @@ Direction PointingPlanner::led(const Situation &situation, const Direction &targ
         }
         if (sentAz)
             *sentAz = target.azimuth + wrap180(*sentAz - target.azimuth);
-        if (next) {
+        if (next && !m_geometry.quietSeconds) {
             step(aimed.azimuth, target.azimuth, from->azimuth, next->azimuth, sentAz, situation.azimuthBand);
             step(aimed.elevation, target.elevation, from->elevation, next->elevation, sentEl, situation.elevationBand);
         }
