@@ -116,6 +116,7 @@ struct Figures {
     int passes = 0;
     int avoidable = 0;    // unwinds one choice at the rise would have avoided
     int unavoidable = 0;
+    int unholdable = 0;   // passes no one wrap holds: their errors are left out
     long commands = 0;
     long outside = 0;     // beyond the stops or below the mask
     double sumSquares = 0;
@@ -140,6 +141,7 @@ struct Figures {
         passes += o.passes;
         avoidable += o.avoidable;
         unavoidable += o.unavoidable;
+        unholdable += o.unholdable;
         commands += o.commands;
         outside += o.outside;
         sumSquares += o.sumSquares;
@@ -208,12 +210,33 @@ Figures runYear(const Sky &sky, int days, bool overTheTop, bool planned)
     double rose = 0;
     int unwindsAtRise = 0;
     std::vector<Direction> track;
+    // A pass's errors count where one wrap holds it: a pass that turns
+    // further than the stops (round the pole, at 70 degrees) has an unwind
+    // whatever the planner does, and the antenna is minutes off while it runs.
+    Figures pass;
     const auto passEnded = [&] {
         const int unwinds = planner.unwinds() - unwindsAtRise;
         if (track.size() > 10) {
             ++f.passes;
-            (oneWrapHolds(track, g) ? f.avoidable : f.unavoidable) += unwinds;
+            const bool holds = oneWrapHolds(track, g);
+            (holds ? f.avoidable : f.unavoidable) += unwinds;
+            if (holds) {
+                f.sumSquares += pass.sumSquares;
+                f.samples += pass.samples;
+                if (pass.worst > f.worst) {
+                    f.worst = pass.worst;
+                    f.worstElevation = pass.worstElevation;
+                }
+                f.worstBelow80 = std::max(f.worstBelow80, pass.worstBelow80);
+            } else {
+                ++f.unholdable;
+            }
+            if (holds && unwinds > 0 && qEnvironmentVariableIsSet("BENCH_DEBUG"))
+                std::fprintf(stderr, "avoidable unwind: pass from %s, %.1f h, %d unwinds\n",
+                             qPrintable(yearStart.addSecs(qint64(rose)).toString(Qt::ISODate)),
+                             double(track.size()) * repetition / 3600, unwinds);
         }
+        pass = Figures();
         track.clear();
     };
     const double end = double(days) * 86400;
@@ -237,7 +260,7 @@ Figures runYear(const Sky &sky, int days, bool overTheTop, bool planned)
                 a += 180;
                 e = 180 - e;
             }
-            f.add(separation(a, e, wrap360(d.azimuth), d.elevation), d.elevation);
+            pass.add(separation(a, e, wrap360(d.azimuth), d.elevation), d.elevation);
         };
         if (up && t - rose >= acquisitionSeconds) {
             sample(t, trueTarget);
@@ -259,7 +282,12 @@ Figures runYear(const Sky &sky, int days, bool overTheTop, bool planned)
                 const Direction d = sky.at(t + seconds);
                 return std::optional<Direction>(Direction {wrap360(d.azimuth), d.elevation});
             };
+            const int before = planner.unwinds();
             c = planner.plan(s);
+            if (planner.unwinds() != before && qEnvironmentVariableIsSet("BENCH_DEBUG"))
+                std::fprintf(stderr, "unwind at %s: target %.2f %.2f -> %.2f %.2f, since rise %.0f s, sent %.2f\n",
+                             qPrintable(s.now.toString(Qt::ISODate)), trueTarget.azimuth, trueTarget.elevation,
+                             c.position.azimuth, c.position.elevation, t - rose, sentAz.value_or(-1));
         } else {
             // Today: the record as it is, on this rotator as far as it goes.
             c.move = true;
@@ -300,7 +328,11 @@ void report(const QString &where, bool overTheTop, const Figures &planned, const
     row(QStringLiteral("6 commands beyond the stops or below the mask, %1, %2").arg(rotator, where),
         QStringLiteral("%1 of %2").arg(planned.outside).arg(planned.commands),
         QStringLiteral("goal 0; today's commands: %1 of %2").arg(today.outside).arg(today.commands));
-    row(QStringLiteral("6 pointing over whole passes, %1, %2, 2 s / 0.1 deg, lead").arg(rotator, where),
+    row(QStringLiteral("6 pointing over whole passes one wrap holds (%1 of %2; from 5 min after the rise), %3, %4, "
+                       "2 s / 0.1 deg, lead")
+            .arg(planned.passes - planned.unholdable)
+            .arg(planned.passes)
+            .arg(rotator, where),
         QStringLiteral("RMS %1 deg, worst %2 deg (at el %3), worst below el 80: %4 deg")
             .arg(planned.rms(), 0, 'f', 3)
             .arg(planned.worst, 0, 'f', 3)
@@ -322,7 +354,7 @@ int runLatitude(double latitude, int days)
         const Figures today = runYear(sky, days, overTheTop, false);
         for (const Figures *f : {&planned, &today})
             std::printf("fig\t%d\t%d\t%d\t%d\t%d\t%ld\t%ld\t%.17g\t%ld\t%.17g\t%.17g\t%.17g\n", int(overTheTop),
-                        f->passes, f->avoidable, f->unavoidable, 0, f->commands, f->outside, f->sumSquares,
+                        f->passes, f->avoidable, f->unavoidable, f->unholdable, f->commands, f->outside, f->sumSquares,
                         f->samples, f->worst, f->worstElevation, f->worstBelow80);
     }
     return 0;
@@ -334,6 +366,7 @@ Figures parse(const QStringList &v)
     f.passes = v[2].toInt();
     f.avoidable = v[3].toInt();
     f.unavoidable = v[4].toInt();
+    f.unholdable = v[5].toInt();
     f.commands = v[6].toLong();
     f.outside = v[7].toLong();
     f.sumSquares = v[8].toDouble();

@@ -32,11 +32,16 @@ double wrap180(double degrees)
     return std::remainder(degrees, 360.0);
 }
 
-bool within(double value, const std::optional<std::pair<double, double>> &stops)
+// slack: how far past a stop still counts; the command is then held at the stop.
+bool within(double value, const std::optional<std::pair<double, double>> &stops, double slack = 1e-9)
 {
-    // A hundredth of a degree of slack: a command is written with two decimals.
-    return !stops || (value >= stops->first - 1e-9 && value <= stops->second + 1e-9);
+    return !stops || (value >= stops->first - slack && value <= stops->second + slack);
 }
+
+// A pass that reaches a degree past a stop (at its rise or set, or with the
+// lead) is still held on one turn, the antenna at the stop for those minutes:
+// better than a whole turn back in the middle of the pass.
+constexpr double stopGrace = 1.0;
 
 std::optional<std::pair<double, double>> narrowed(const std::optional<std::pair<double, double>> &own, double low,
                                                   double high)
@@ -263,7 +268,7 @@ QList<PointingPlanner::Candidate> PointingPlanner::candidates(const Direction &t
             continue;
         const double base = place(target, flipped);
         for (int turn = -2; turn <= 2; ++turn)
-            if (within(base + 360.0 * turn, az))
+            if (within(base + 360.0 * turn, az, stopGrace))
                 found.append({base + 360.0 * turn, flipped});
     }
     return found;
@@ -299,6 +304,8 @@ std::optional<PointingPlanner::Candidate> PointingPlanner::chooseWrap(const Situ
         double turned = 0;
         double previous = present->azimuth;
         bool up = false;
+        Point before {0, 0, 0};
+        double clearance = 0;  // above the lowest elevation, at the sample before
         for (double t = 0; t <= aheadSpanSeconds; t += aheadStepSeconds) {
             const auto d = t == 0 ? present : situation.ahead(t);
             if (!d)
@@ -306,12 +313,26 @@ std::optional<PointingPlanner::Candidate> PointingPlanner::chooseWrap(const Situ
             turned += wrap180(d->azimuth - previous);
             previous = d->azimuth;
             const Direction p {d->azimuth + azOffset, d->elevation + elOffset};
-            if (p.elevation >= lowestElevation(p.azimuth)) {
+            const Point point {t, turned, p.elevation};
+            const double above = p.elevation - lowestElevation(p.azimuth);
+            // The rise and the set between two samples, where the pass's
+            // ends turn furthest: straight lines between the samples.
+            const auto crossing = [&] {
+                const double f = clearance / (clearance - above);
+                return Point {before.seconds + f * (t - before.seconds), before.turned + f * (turned - before.turned),
+                              before.elevation + f * (p.elevation - before.elevation)};
+            };
+            if (above >= 0) {
+                if (!up && t > 0)
+                    track.push_back(crossing());
                 up = true;
-                track.push_back({t, turned, p.elevation});
+                track.push_back(point);
             } else if (up) {
+                track.push_back(crossing());
                 break;  // set
             }
+            before = point;
+            clearance = above;
         }
         known = !track.empty();
         settled = known;
@@ -324,7 +345,7 @@ std::optional<PointingPlanner::Candidate> PointingPlanner::chooseWrap(const Situ
             for (const Point &p : track) {
                 const double az = c.azimuth + p.turned;
                 const double el = c.flipped ? 180.0 - p.elevation : p.elevation;
-                if (!within(az, azStops) || !within(el, elStops)) {
+                if (!within(az, azStops, stopGrace) || !within(el, elStops, stopGrace)) {
                     keeps[i] = p.seconds;
                     break;
                 }
@@ -440,7 +461,7 @@ PointingPlanner::Command PointingPlanner::plan(const Situation &situation)
             const double base = place(trueWant, m_flipped);
             const Candidate same {base + 360.0 * std::round((m_last->azimuth - base) / 360.0), m_flipped};
             const double el = m_flipped ? 180.0 - trueWant.elevation : trueWant.elevation;
-            if (within(same.azimuth, azStops) && within(el, elStops))
+            if (within(same.azimuth, azStops, stopGrace) && within(el, elStops, stopGrace))
                 pick = same;
         }
         if (!pick) {
@@ -456,6 +477,19 @@ PointingPlanner::Command PointingPlanner::plan(const Situation &situation)
         }
         if (pick) {
             command.position = {pick->azimuth, pick->flipped ? 180.0 - trueWant.elevation : trueWant.elevation};
+            if (!within(command.position.azimuth, azStops) || !within(command.position.elevation, elStops)) {
+                command.position.azimuth = std::clamp(command.position.azimuth, azStops->first, azStops->second);
+                // Toward the stop's azimuth the mask may stand higher.
+                const double lowestThere = lowestElevation(command.position.azimuth + (pick->flipped ? 180.0 : 0.0));
+                if (pick->flipped)
+                    command.position.elevation = std::min(command.position.elevation, 180.0 - lowestThere);
+                else
+                    command.position.elevation = std::max(command.position.elevation, lowestThere);
+                if (elStops)
+                    command.position.elevation
+                        = std::clamp(command.position.elevation, elStops->first, elStops->second);
+                reach = QStringLiteral("at the stop: target just beyond it");
+            }
             if (!situation.ahead && reach.isEmpty()) {
                 // From a file only the motion tells: said when the stop is near.
                 const double r = rate(situation).azimuth;
