@@ -317,6 +317,16 @@ void RotctldLink::askCapabilities()
     askDumpState(*m_client, [this](const QByteArrayList &lines) { m_limits = hamlib::parseRotatorDumpState(lines); });
 }
 
+// Only what the daemon said: the sane range of a silent one is no travel.
+std::optional<RotatorTravel> RotctldLink::travel() const
+{
+    const hamlib::RotatorLimits sane;
+    if (m_limits.minAzimuth == sane.minAzimuth && m_limits.maxAzimuth == sane.maxAzimuth
+        && m_limits.minElevation == sane.minElevation && m_limits.maxElevation == sane.maxElevation)
+        return std::nullopt;
+    return RotatorTravel {m_limits.minAzimuth, m_limits.maxAzimuth, m_limits.minElevation, m_limits.maxElevation};
+}
+
 void RotctldLink::write(const QByteArray &bytes)
 {
     const auto isPositioning = [](const QByteArray &line) { return line.startsWith("P "); };

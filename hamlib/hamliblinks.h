@@ -136,6 +136,7 @@ public:
     void requestPosition() override;
 
     const hamlib::RotatorLimits &limits() const { return m_limits; }
+    std::optional<RotatorTravel> travel() const override;
 
 private:
     void askCapabilities() override;

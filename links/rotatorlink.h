@@ -2,6 +2,8 @@
 
 #include "links/devicelink.h"
 
+#include <optional>
+
 // Which axis a positioning command is for. Both: the parking position.
 enum class RotatorAxis { Azimuth, Elevation, Both };
 
@@ -10,6 +12,14 @@ struct RotatorReply {
     enum Kind { Pending, Accepted, Refused };
     Kind kind = Pending;
     QString text;  // for a refusal: what the log shows after "Rotator error code: "
+};
+
+// Where the rotator itself says it can point, degrees.
+struct RotatorTravel {
+    double minAzimuth = 0;
+    double maxAzimuth = 0;
+    double minElevation = 0;
+    double maxElevation = 0;
 };
 
 class RotatorLink : public DeviceLink
@@ -32,6 +42,8 @@ public:
     // requestPosition() with positionReceived().
     virtual bool reportsPosition() const { return false; }
     virtual void requestPosition() {}
+    // The travel the rotator reported, where it reports one.
+    virtual std::optional<RotatorTravel> travel() const { return std::nullopt; }
 
 signals:
     void positionReceived(double azimuth, double elevation);

@@ -37,7 +37,7 @@ run startup "$b/bench_startup"
 run alarms "$b/bench_alarms"
 run radiosources "$b/bench_radiosources"
 run methods "$b/bench_methods"
-for extra in "$b"/bench_log "$b"/bench_pass; do
+for extra in "$b"/bench_log "$b"/bench_pass "$b"/bench_pointing; do
   [ -x "$extra" ] && run "$(basename "$extra")" "$extra"
 done
 load_after=$(cut -d' ' -f1-3 /proc/loadavg)

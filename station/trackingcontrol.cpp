@@ -102,6 +102,7 @@ TrackingControl::TrackingControl(QObject *parent)
     m_network = NetworkSettings::read();
     m_sourceSettings = SourceSettings::read();
     m_dopplerSettings = DopplerSettings::read();
+    m_planner.setGeometry(RotatorGeometry::read());
     useSource();
 }
 
@@ -230,6 +231,14 @@ void TrackingControl::setDopplerSettings(const DopplerSettings &settings)
     emit changed();
 }
 
+void TrackingControl::setRotatorGeometry(const RotatorGeometry &geometry)
+{
+    m_planner.setGeometry(geometry);
+    if (!geometry.write())
+        logMessage(QStringLiteral("%1 cannot be written").arg(RotatorGeometry::defaultPath()));
+    emit changed();
+}
+
 // The built-in sky when chosen and its home locator is good; otherwise the
 // file, once one was chosen.
 void TrackingControl::useSource()
@@ -282,6 +291,7 @@ void TrackingControl::setTarget(TrackingTarget target)
 {
     m_target = target;
     m_steering.pending.clear();
+    m_planner.restart();
     emit changed();
 }
 
@@ -351,17 +361,51 @@ void TrackingControl::runTrackingCycle()
         const double elevation = record.elevation + m_elevationOffset;
         logDebug(QStringLiteral("--absolute azimuth = %1").arg(numbers::general(azimuth)));
         logDebug(QStringLiteral("--absolute elevation = %1").arg(numbers::general(elevation)));
+        const PointingPlanner::Command command = planPointing({azimuth, elevation});
         // At most one command per cycle.
-        if (const auto axis = m_steering.plan(azimuth, elevation, m_azimuthRounding, m_elevationRounding))
-            commandRotator(*axis, azimuth, elevation);
+        if (command.move)
+            if (const auto axis = m_steering.plan(command.position.azimuth, command.position.elevation,
+                                                  m_azimuthRounding, m_elevationRounding))
+                commandRotator(*axis, command.position.azimuth, command.position.elevation);
+    } else if (!m_portA.automatic) {
+        m_pointingNote.clear();
     }
     dopplerStep(record);
     emit changed();
 }
 
+// The target through the rotator's geometry, with the pass ahead where the
+// source can compute it.
+PointingPlanner::Command TrackingControl::planPointing(const Direction &target)
+{
+    m_planner.setTravel(m_rotator ? m_rotator->travel() : std::nullopt);
+    PointingPlanner::Situation situation;
+    situation.target = target;
+    situation.now = now();
+    situation.repetitionSeconds = qMax<quint32>(1u, m_times.repetitionTime);
+    situation.azimuthBand = m_azimuthRounding;
+    situation.elevationBand = m_elevationRounding;
+    situation.transmitting = m_doppler.transmitting;
+    situation.sentAzimuth = m_pointing.commandedAzimuth;
+    situation.sentElevation = m_pointing.commandedElevation;
+    TrackingRecord probe;
+    if (m_source && m_source->readAt(m_target, situation.now, probe)) {
+        situation.ahead = [this, start = situation.now](double seconds) -> std::optional<Direction> {
+            TrackingRecord record;
+            if (!m_source || !m_source->readAt(m_target, start.addMSecs(qint64(seconds * 1000)), record))
+                return std::nullopt;
+            return Direction {record.azimuth, record.elevation};
+        };
+    }
+    const PointingPlanner::Command command = m_planner.plan(situation);
+    m_pointingNote = command.note;
+    return command;
+}
+
 void TrackingControl::resetLastValues()
 {
     m_steering.resetLastValues();
+    m_planner.restart();
     m_doppler.resetShifts();
 }
 
@@ -455,6 +499,8 @@ void TrackingControl::rotatorReceived(const QByteArray &bytes)
     if (reply.kind == RotatorReply::Accepted) {
         m_health.success(StationHealth::Source::Rotator);
         m_health.clear(Alarm::RotatorRefused);
+        if (m_pendingSince.isValid())
+            m_planner.answered(m_pendingSince.elapsed() / 1000.0);
         if (m_steering.accepted())
             commandRotator(RotatorAxis::Elevation, m_azimuthParking, m_elevationParking);
     } else {

@@ -6,6 +6,7 @@
 #include "settings/networksettings.h"
 #include "settings/sourcesettings.h"
 #include "station/dopplercontrol.h"
+#include "station/pointingplanner.h"
 #include "station/rotatorsteering.h"
 #include "station/stationhealth.h"
 #include "station/trackingsource.h"
@@ -121,6 +122,8 @@ public:
     void setSource(const SourceSettings &settings);
     // The Doppler method, sked frequency, transverter and split; kept in doppler.cfg.
     void setDopplerSettings(const DopplerSettings &settings);
+    // The rotator's stops, mask and manners of moving; kept in geometry.cfg.
+    void setRotatorGeometry(const RotatorGeometry &geometry);
     // A source made elsewhere (tests, demos); the settings choose again at the next change.
     void setTrackingSource(std::unique_ptr<TrackingSource> source) { m_source = std::move(source); }
 
@@ -156,6 +159,10 @@ public:
     NetworkSettings networkSettings() const { return m_network; }
     SourceSettings sourceSettings() const { return m_sourceSettings; }
     DopplerSettings dopplerSettings() const { return m_dopplerSettings; }
+    RotatorGeometry rotatorGeometry() const { return m_planner.geometry(); }
+    const PointingPlanner &planner() const { return m_planner; }
+    // Why the antenna is held or off the target, for the views; empty while it follows.
+    QString pointingNote() const { return m_pointingNote; }
     // The sky frequencies the method asked for at the last repetition, and
     // whether they went out as split.
     std::optional<SkyFrequencies> methodFrequencies() const { return m_methodSky; }
@@ -215,6 +222,7 @@ private:
     bool openPort(StationPort port, const QString &nameOrAddress, const SerialParameters &parameters, bool ft847,
                   bool quiet);
     void commandRotator(RotatorAxis axis, double azimuth, double elevation);
+    PointingPlanner::Command planPointing(const Direction &target);
     void checkHealth();
     qint64 silentRotatorMs() const;
     void checkDataAge();
@@ -273,6 +281,8 @@ private:
     bool m_frequencyKnown = false;
     std::optional<FrequencyReading> m_shownFrequency;
     RotatorSteering m_steering;
+    PointingPlanner m_planner;
+    QString m_pointingNote;
     DopplerControl m_doppler;
     StationHealth m_health;
     QTimer *m_healthTimer;

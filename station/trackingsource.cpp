@@ -4,6 +4,8 @@
 
 #include <QFile>
 
+#include <utility>
+
 bool FileTrackingSource::read(TrackingTarget target, TrackingRecord &record,
                               const std::function<void(const QString &)> &log)
 {
@@ -59,4 +61,13 @@ bool SkyTrackingSource::read(TrackingTarget target, TrackingRecord &record, cons
     record.dopplerHome = sky.selfDopplerHz;
     record.dopplerHomeRate = sky.selfRateHzPerMin;
     return true;
+}
+
+bool SkyTrackingSource::readAt(TrackingTarget target, const QDateTime &utc, TrackingRecord &record)
+{
+    // The same computation as the present's, on a clock held at that time.
+    auto clock = std::exchange(m_now, [utc] { return utc; });
+    const bool read = this->read(target, record, [](const QString &) {});
+    m_now = std::move(clock);
+    return read;
 }

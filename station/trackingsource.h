@@ -23,6 +23,15 @@ public:
     // The file another program keeps rewriting, whose age tells whether it
     // still does; empty for a source computed here.
     virtual QString filePath() const { return {}; }
+    // The record for another time, where the source can compute one (the
+    // pass ahead); false for a file, which holds only the present.
+    virtual bool readAt(TrackingTarget target, const QDateTime &utc, TrackingRecord &record)
+    {
+        Q_UNUSED(target);
+        Q_UNUSED(utc);
+        Q_UNUSED(record);
+        return false;
+    }
 };
 
 // The tracking data file another program keeps up to date.
@@ -50,6 +59,7 @@ public:
     bool read(TrackingTarget target, TrackingRecord &record,
               const std::function<void(const QString &)> &log) override;
     QString problem() const override { return {}; }
+    bool readAt(TrackingTarget target, const QDateTime &utc, TrackingRecord &record) override;
     // A clock of its own for tests and demos; the system clock otherwise.
     void setClock(std::function<QDateTime()> now) { m_now = std::move(now); }
 

@@ -15,6 +15,7 @@ private slots:
     void runsAndPrintsRows();
     void passStaysWithinBounds();
     void radioSourcesWithinBound();
+    void pointingYearRuns();
 
 private:
     // The program's table rows ("row", figure, measured, beside it), or a failure.
@@ -105,6 +106,22 @@ void TestBenchPrograms::radioSourcesWithinBound()
     QVERIFY2(measured.hasMatch() && limit.hasMatch(), qPrintable(rows.first().join(QLatin1Char('|'))));
     QVERIFY2(measured.captured(1).toDouble() <= limit.captured(1).toDouble(),
              qPrintable(rows.first().join(QLatin1Char('|'))));
+}
+
+// The planner's year, shortened: every row printed, and the two figures whose
+// goal is none at all met already (they do not depend on the machine).
+void TestBenchPrograms::pointingYearRuns()
+{
+    const QList<QStringList> rows = rowsOf(QStringLiteral("bench_pointing"), {QStringLiteral("--quick")});
+    QCOMPARE(rows.size(), 6);
+    for (const QStringList &row : rows) {
+        if (row.at(1).startsWith(QLatin1String("6 avoidable unwinds")))
+            QVERIFY2(row.at(2).startsWith(QLatin1String("0 in ")), qPrintable(row.join(QLatin1Char('|'))));
+        else if (row.at(1).startsWith(QLatin1String("6 commands beyond")))
+            QVERIFY2(row.at(2).startsWith(QLatin1String("0 of ")), qPrintable(row.join(QLatin1Char('|'))));
+        else
+            QVERIFY2(row.at(2).contains(QLatin1String("worst")), qPrintable(row.join(QLatin1Char('|'))));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestBenchPrograms)

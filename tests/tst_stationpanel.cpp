@@ -6,6 +6,7 @@
 #include "station/trackingcontrol.h"
 #include "ui/sourcedialog.h"
 #include "ui/dopplermethoddialog.h"
+#include "ui/rotatorgeometrydialog.h"
 #include "ui/stationpanel.h"
 
 #include <QApplication>
@@ -194,6 +195,43 @@ private slots:
         panel.refresh();
         QCOMPARE(panel.findChild<QLabel *>("labelPanelRadio")->text(), shown);
         station.closeAll();
+    }
+
+    // "Rotator geometry..." on the panel: a mask that is no list of pairs is
+    // refused with the reason; the geometry confirmed is the station's and
+    // kept, and the panel then says why the antenna is held.
+    void rotatorGeometryFromPanel()
+    {
+        QTemporaryDir dir;
+        QDir::setCurrent(dir.path());
+        TrackingControl station;
+        station.setDataFile(writeRecord(dir, 3));
+        station.setAuto(StationPort::A, true);
+        StationPanel panel(station);
+        QCOMPARE(panel.findChild<QLabel *>("labelPanelPointing")->text(), QString());
+        QTest::mouseClick(panel.findChild<QPushButton *>("buttonRotatorGeometry"), Qt::LeftButton);
+        auto *dialog = panel.findChild<RotatorGeometryDialog *>();
+        QVERIFY(dialog && dialog->isVisible());
+        auto *range = dialog->findChild<QComboBox *>("comboAzimuthRange");
+        range->setCurrentIndex(range->findData(int(RotatorGeometry::AzimuthRange::From0To450)));
+        auto *reach = dialog->findChild<QComboBox *>("comboOutOfReach");
+        reach->setCurrentIndex(reach->findData(int(RotatorGeometry::OutOfReach::Hold)));
+        dialog->findChild<QLineEdit *>("lineHorizonMask")->setText(QStringLiteral("200:5 250"));
+        auto *ok = dialog->findChild<QDialogButtonBox *>("buttonsGeometry")->button(QDialogButtonBox::Ok);
+        ok->click();
+        QVERIFY(dialog->isVisible());
+        QVERIFY(!dialog->findChild<QLabel *>("labelGeometryProblem")->text().isEmpty());
+        dialog->findChild<QLineEdit *>("lineHorizonMask")->setText(QStringLiteral("200:5 250:5"));
+        ok->click();
+        QVERIFY(!dialog->isVisible());
+        const RotatorGeometry geometry = station.rotatorGeometry();
+        QCOMPARE(geometry.azimuthRange, RotatorGeometry::AzimuthRange::From0To450);
+        QCOMPARE(geometry.horizonMask.size(), 2);
+        QCOMPARE(RotatorGeometry::read(), geometry);
+        station.repetition();  // port A is not open: the first command would wait for ever
+        panel.refresh();
+        QCOMPARE(panel.findChild<QLabel *>("labelPanelPointing")->text(),
+                 QStringLiteral("Rotator: target below the horizon mask"));
     }
 
     // The source dialog takes only what the sky can be computed from.

@@ -3,6 +3,7 @@
 #include "ephemeris/locator.h"
 #include "station/trackingcontrol.h"
 #include "ui/dopplermethoddialog.h"
+#include "ui/rotatorgeometrydialog.h"
 #include "ui/sourcedialog.h"
 #include "ui_StationPanel.h"
 
@@ -61,6 +62,19 @@ StationPanel::StationPanel(TrackingControl &station, QWidget *parent)
         m_methodDialog->showFrequencies(m_station.dopplerSettings(), m_station.lastRecord());
     });
     connect(m_methodDialog, &DopplerMethodDialog::methodConfirmed, &station, &TrackingControl::setDopplerSettings);
+    m_geometryDialog = new RotatorGeometryDialog(this);
+    connect(m_ui->buttonRotatorGeometry, &QPushButton::clicked, this, [this] {
+        const PointingPlanner &planner = m_station.planner();
+        const auto az = planner.azimuthStops();
+        const auto el = planner.elevationStops();
+        const auto stops = [](const std::optional<std::pair<double, double>> &s) {
+            return s ? QStringLiteral("%1 to %2").arg(s->first).arg(s->second) : QStringLiteral("none");
+        };
+        m_geometryDialog->show(m_station.rotatorGeometry(),
+                               tr("Stops in force: azimuth %1, elevation %2").arg(stops(az), stops(el)));
+    });
+    connect(m_geometryDialog, &RotatorGeometryDialog::geometryConfirmed, &station,
+            &TrackingControl::setRotatorGeometry);
     refresh();
 }
 
@@ -109,6 +123,9 @@ void StationPanel::refresh()
         m_ui->labelPanelActual->setText(QStringLiteral("Antenna: position not reported"));
     }
     refreshFrequencies();
+    m_ui->labelPanelPointing->setText(m_station.pointingNote().isEmpty()
+                                          ? QString()
+                                          : QStringLiteral("Rotator: %1").arg(m_station.pointingNote()));
     m_ui->skyPlot->setTarget(read.isValid() ? name : QString(), record.azimuth, record.elevation);
     const double commandedAz = pointing.commandedAzimuth.value_or(0.0);
     const double commandedEl = pointing.commandedElevation.value_or(0.0);

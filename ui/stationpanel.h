@@ -9,6 +9,7 @@
 #include <optional>
 
 class DopplerMethodDialog;
+class RotatorGeometryDialog;
 class SourceDialog;
 class TrackingControl;
 
@@ -37,6 +38,7 @@ private:
     std::unique_ptr<Ui::StationPanelClass> m_ui;
     SourceDialog *m_sourceDialog = nullptr;
     DopplerMethodDialog *m_methodDialog = nullptr;
+    RotatorGeometryDialog *m_geometryDialog = nullptr;
     // Rise, set and common windows change slowly; worked out again each minute.
     QDateTime m_passesComputed;
     QString m_passesKey;
