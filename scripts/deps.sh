@@ -3,8 +3,9 @@
 # "./scripts/deps.sh package" adds what building and checking the Debian package needs,
 # "./scripts/deps.sh bench" what the benchmarks need (Xvfb, for start-up on an X server).
 set -e
-# clang, its runtime and llvm-symbolizer build, run and report the fuzz targets.
-packages="cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libgl-dev libnova-dev clang-14 libclang-rt-14-dev llvm-14 libhamlib-utils"
+# clang, its runtime and llvm-symbolizer build, run and report the fuzz targets;
+# chromium loads the station's web page in its test.
+packages="cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools qt6-serialport-dev qt6-websockets-dev libgl-dev libnova-dev clang-14 libclang-rt-14-dev llvm-14 libhamlib-utils chromium"
 if [ "$1" = package ]; then
   packages="$packages dpkg-dev file fakeroot lintian desktop-file-utils appstream"
 fi
