@@ -89,7 +89,7 @@ RemoteSettings RemoteSettings::read(const QString &path)
         } else if (key == portKey) {
             bool ok = false;
             const uint port = text.toUInt(&ok);
-            if (ok && port > 0 && port <= 65535)
+            if (ok && port <= 65535)  // 0: any free port, said in the log
                 settings.listenPort = quint16(port);
         } else if (key == manualKey && onOff(text)) {
             settings.manualTerminal = *onOff(text);
