@@ -9,7 +9,11 @@
 #include <QCoreApplication>
 #include <QFile>
 
+#include <QFileInfo>
+
 #include <cstdio>
+
+#include <unistd.h>
 
 namespace remote {
 
@@ -68,9 +72,13 @@ int runHeadless(QCoreApplication &application, bool fromMenu)
                             .arg(settings.listenAddress));
             return 1;
         }
-        // Shown on standard error only, and only this once; vestrel.log never holds it.
-        if (token.created)
+        // Shown once, to a person at a terminal only: neither vestrel.log nor the
+        // journal (which others may read) ever holds it.
+        if (token.created && ::isatty(STDERR_FILENO))
             say(QStringLiteral("remote access token (kept in remote.token, shown only now): %1").arg(token.value));
+        else if (token.created)
+            station.say(QStringLiteral("remote access token made: it is in %1, readable by this user only")
+                            .arg(QFileInfo(QStringLiteral("remote.token")).absoluteFilePath()));
         server.setToken(token.value);
     }
     if (!server.listen(&error)) {
