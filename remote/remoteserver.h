@@ -27,7 +27,7 @@ class RemoteServer : public QObject
 public:
     // Bounds that keep one client from starving the station.
     static constexpr int maxClients = 64;
-    static constexpr int maxPendingHttp = 32;
+    static constexpr int maxPendingHttp = 128;  // requests not yet read whole
     static constexpr qint64 maxFrameBytes = 16 * 1024;
     static constexpr int maxRequestBytes = 8 * 1024;
     static constexpr int requestTimeoutMs = 5000;

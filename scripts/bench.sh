@@ -35,6 +35,7 @@ run readout "$b/bench_readout"
 run idle "$b/bench_idle" --seconds 60
 run startup "$b/bench_startup"
 run alarms "$b/bench_alarms"
+run remote "$b/bench_remote"
 for extra in "$b"/bench_log "$b"/bench_pass; do
   [ -x "$extra" ] && run "$(basename "$extra")" "$extra"
 done

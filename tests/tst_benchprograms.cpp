@@ -49,6 +49,9 @@ void TestBenchPrograms::runsAndPrintsRows_data()
     QTest::newRow("alarms") << "bench_alarms" << QStringList {"--quick"}
                             << QStringList {"rotator silent to its alarm", "serial rotator back to its first command",
                                             "event-loop delay, rotctld flooding 1 MB/s of short lines"};
+    QTest::newRow("remote") << "bench_remote" << QStringList {"--quick"}
+                            << QStringList {"state change to each of 50 clients",
+                                            "50 connected clients, CPU beyond none"};
     QTest::newRow("start-up") << "bench_startup" << QStringList {"--runs", "1"}
                               << QStringList {"4 start -> window shown, offscreen"};
 }
