@@ -135,11 +135,36 @@ void RemoteServer::httpConnection()
     }
 }
 
+// Without a token only this machine's own names are served: a page from a
+// site whose name was made to point here (DNS rebinding) gets nothing.
+bool RemoteServer::hostAllowed(const QByteArray &head) const
+{
+    if (!m_token.isEmpty())
+        return true;
+    for (const QByteArray &line : head.split('\n')) {
+        if (!line.toLower().startsWith("host:"))
+            continue;
+        QByteArray host = line.mid(5).trimmed().toLower();
+        if (host.startsWith('['))
+            host = host.left(host.indexOf(']') + 1);
+        else if (host.contains(':'))
+            host = host.left(host.indexOf(':'));
+        return host == "localhost" || host == "127.0.0.1" || host == "[::1]";
+    }
+    return false;
+}
+
 void RemoteServer::httpRequest(QTcpSocket *socket)
 {
     const QByteArray head = socket->peek(maxRequestBytes);
     const QList<QByteArray> words = head.left(head.indexOf("\r\n")).split(' ');
     const bool upgrade = head.toLower().contains("\r\nupgrade: websocket");
+    if (!hostAllowed(head)) {
+        socket->readAll();
+        socket->write(httpResponse("403 Forbidden", "text/plain", "this station answers to localhost only\n"));
+        socket->disconnectFromHost();
+        return;
+    }
     if (words.size() == 3 && words[0] == "GET" && upgrade) {
         // The WebSocket server reads the handshake itself.
         socket->disconnect(this);

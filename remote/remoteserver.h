@@ -71,6 +71,7 @@ private:
     void schedulePush();
     void push();
     bool sameOrigin(const QWebSocket *socket) const;
+    bool hostAllowed(const QByteArray &head) const;
 
     TrackingControl &m_station;
     RemoteSettings m_settings;

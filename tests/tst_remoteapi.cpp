@@ -307,6 +307,37 @@ private slots:
         QVERIFY(client.waitForState());
     }
 
+    // The page itself, and nothing else; without a token, only for this
+    // machine's own names (a rebound name gets nothing).
+    void httpRequests_data()
+    {
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<QByteArray>("status");
+        QTest::newRow("the page") << QByteArray("GET / HTTP/1.1\r\nHost: localhost:8473\r\n\r\n") << QByteArray("200");
+        QTest::newRow("its script") << QByteArray("GET /app.js?v=1 HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n")
+                                    << QByteArray("200");
+        QTest::newRow("a path outside") << QByteArray("GET /../store.cfg HTTP/1.1\r\nHost: localhost\r\n\r\n")
+                                        << QByteArray("404");
+        QTest::newRow("a post") << QByteArray("POST / HTTP/1.1\r\nHost: localhost\r\n\r\n") << QByteArray("405");
+        QTest::newRow("a rebound name") << QByteArray("GET / HTTP/1.1\r\nHost: evil.example:8473\r\n\r\n")
+                                        << QByteArray("403");
+        QTest::newRow("no host") << QByteArray("GET / HTTP/1.0\r\n\r\n") << QByteArray("403");
+    }
+    void httpRequests()
+    {
+        QFETCH(QByteArray, request);
+        QFETCH(QByteArray, status);
+        RemoteStation s;
+        QTcpSocket http;
+        http.connectToHost(QHostAddress::LocalHost, s.server->port());
+        QVERIFY(http.waitForConnected(settleMs));
+        http.write(request);
+        QByteArray answer;
+        QTRY_VERIFY_WITH_TIMEOUT((answer += http.readAll(), http.state() == QAbstractSocket::UnconnectedState),
+                                 settleMs);
+        QVERIFY2(answer.startsWith("HTTP/1.1 " + status), answer.left(100).constData());
+    }
+
     // remote.cfg: the loopback unless an address is named; the values kept.
     void settingsFile_data()
     {
