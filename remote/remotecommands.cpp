@@ -123,6 +123,11 @@ CommandOutcome CommandHandler::run(const QJsonObject &command)
         return open(command);
     if (name == QLatin1String("close"))
         return close(command);
+    if (name == QLatin1String("enumerate")) {
+        m_station.enumeratePorts();  // the window's port lists are filled the same way
+        emit m_station.changed();
+        return {true, {}};
+    }
     if (name == QLatin1String("auto")) {
         const auto port = portOf(command);
         const auto on = flag(command, QLatin1String("on"));

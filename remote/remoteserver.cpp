@@ -235,10 +235,14 @@ void RemoteServer::webSocketConnection()
         const QJsonObject hello {{QStringLiteral("type"), QStringLiteral("hello")},
                                  {QStringLiteral("version"), remote::protocolVersion},
                                  {QStringLiteral("token"), !m_token.isEmpty()}};
-        socket->sendTextMessage(QString::fromUtf8(QJsonDocument(hello).toJson(QJsonDocument::Compact)));
+        connect(socket, &QWebSocket::bytesWritten, this, [this, socket](qint64 bytes) {
+            if (const auto found = m_clients.find(socket); found != m_clients.end())
+                found->unwritten = qMax<qint64>(0, found->unwritten - bytes);
+        });
+        send(socket, QString::fromUtf8(QJsonDocument(hello).toJson(QJsonDocument::Compact)));
         if (m_token.isEmpty()) {
             client.authenticated = true;
-            socket->sendTextMessage(QString::fromUtf8(stateMessage()));
+            send(socket, QString::fromUtf8(stateMessage()));
             continue;
         }
         client.authTimer = new QTimer(socket);
@@ -268,7 +272,7 @@ void RemoteServer::reply(QWebSocket *socket, const QJsonValue &id, bool ok, cons
         answer.insert(QStringLiteral("id"), id);
     if (!ok)
         answer.insert(QStringLiteral("error"), error);
-    socket->sendTextMessage(QString::fromUtf8(QJsonDocument(answer).toJson(QJsonDocument::Compact)));
+    send(socket, QString::fromUtf8(QJsonDocument(answer).toJson(QJsonDocument::Compact)));
 }
 
 void RemoteServer::textMessage(QWebSocket *socket, const QString &text)
@@ -297,7 +301,7 @@ void RemoteServer::textMessage(QWebSocket *socket, const QString &text)
         delete client.authTimer;
         client.authTimer = nullptr;
         reply(socket, id, true, {});
-        socket->sendTextMessage(QString::fromUtf8(stateMessage()));
+        send(socket, QString::fromUtf8(stateMessage()));
         return;
     }
 
@@ -321,12 +325,26 @@ void RemoteServer::textMessage(QWebSocket *socket, const QString &text)
     }
     if (name == QLatin1String("state")) {
         reply(socket, id, true, {});
-        socket->sendTextMessage(QString::fromUtf8(stateMessage()));
+        send(socket, QString::fromUtf8(stateMessage()));
         return;
     }
     const remote::CommandOutcome outcome = m_commands.run(command);
     reply(socket, id, outcome.ok, outcome.error);
     schedulePush();
+}
+
+// A client that stops reading (a phone gone to sleep, a stuck program) would
+// have its messages pile up here without end: past the bound it is closed.
+void RemoteServer::send(QWebSocket *socket, const QString &text)
+{
+    const auto found = m_clients.find(socket);
+    if (found == m_clients.end())
+        return;
+    if (found->unwritten > maxUnwrittenBytes) {
+        drop(socket, QWebSocketProtocol::CloseCodePolicyViolated, QStringLiteral("not reading"));
+        return;
+    }
+    found->unwritten += socket->sendTextMessage(text);
 }
 
 // ---- state -------------------------------------------------------------------
@@ -355,8 +373,11 @@ void RemoteServer::push()
     if (!any)
         return;
     const QString message = QString::fromUtf8(stateMessage());
+    QList<QWebSocket *> receivers;
     for (auto it = m_clients.cbegin(); it != m_clients.cend(); ++it)
         if (it->authenticated)
-            it.key()->sendTextMessage(message);
+            receivers << it.key();
+    for (QWebSocket *socket : std::as_const(receivers))
+        send(socket, message);
     emit statePushed();
 }

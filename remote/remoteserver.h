@@ -34,6 +34,7 @@ public:
     static constexpr int commandsPerSecond = 20;
     static constexpr int commandBurst = 40;
     static constexpr int heartbeatMs = 400;
+    static constexpr qint64 maxUnwrittenBytes = 1024 * 1024;
 
     RemoteServer(TrackingControl &station, const RemoteSettings &settings, QObject *parent = nullptr);
     ~RemoteServer() override;
@@ -60,6 +61,7 @@ private:
         QElapsedTimer lastCommand;
         int refusedInARow = 0;
         QTimer *authTimer = nullptr;
+        qint64 unwritten = 0;  // sent but not yet taken by the network
     };
 
     void httpConnection();
@@ -67,6 +69,7 @@ private:
     void webSocketConnection();
     void textMessage(QWebSocket *socket, const QString &text);
     void drop(QWebSocket *socket, int code, const QString &reason);
+    void send(QWebSocket *socket, const QString &text);
     void reply(QWebSocket *socket, const QJsonValue &id, bool ok, const QString &error);
     void schedulePush();
     void push();

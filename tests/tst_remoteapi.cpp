@@ -4,6 +4,7 @@
 
 #include "remotetesting.h"
 
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QTcpSocket>
 
@@ -118,6 +119,8 @@ private slots:
                                             << "false";
         QTest::newRow("manual line refused") << none << R"({"cmd":"manual","port":"A","line":"&* AZ=10"})" << false
                                              << "manualTerminal" << "false";
+        QTest::newRow("list the serial ports") << none << R"({"cmd":"enumerate"})" << true << "ports.A.open"
+                                               << "false";
         QTest::newRow("unknown command") << none << R"({"cmd":"format"})" << false << "tracking" << "false";
     }
     void commands()
@@ -280,6 +283,35 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(s.server->clientCount(), 1, settleMs);
         Client late(s.url());
         QVERIFY(late.waitForState());
+    }
+
+    // A client that stops reading is closed once a megabyte waits for it;
+    // the one that reads keeps its states coming.
+    void clientThatStopsReading()
+    {
+        RemoteStation s;
+        Client good(s.url());
+        QVERIFY(good.waitForState());
+        QTcpSocket stalled;
+        stalled.setReadBufferSize(16);  // takes nothing more from the network once full
+        stalled.connectToHost(QHostAddress::LocalHost, s.server->port());
+        QVERIFY(stalled.waitForConnected(settleMs));
+        stalled.write(QStringLiteral("GET /api HTTP/1.1\r\nHost: 127.0.0.1:%1\r\nUpgrade: websocket\r\n"
+                                     "Connection: Upgrade\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
+                                     "Sec-WebSocket-Version: 13\r\n\r\n")
+                          .arg(s.server->port())
+                          .toLatin1());
+        QTRY_COMPARE_WITH_TIMEOUT(s.server->clientCount(), 2, settleMs);
+        QElapsedTimer time;
+        time.start();
+        while (s.server->clientCount() == 2 && time.elapsed() < 30000) {
+            emit s.station->changed();
+            QCoreApplication::processEvents();
+        }
+        QCOMPARE(s.server->clientCount(), 1);
+        const double seq = good.state.value("seq").toDouble();
+        QTRY_VERIFY_WITH_TIMEOUT(good.state.value("seq").toDouble() > seq, settleMs);
+        QVERIFY(!good.closed);
     }
 
     // Off this machine a token is needed: made once, kept for its user

@@ -186,6 +186,7 @@ function wire() {
     };
     $('auto' + port).onclick = () => state && send({ cmd: 'auto', port: port, on: !state.ports[port].auto });
   }
+  for (const port of ['A', 'B']) $('device' + port).onfocus = () => send({ cmd: 'enumerate' });
   $('targetMoon').onclick = () => send({ cmd: 'target', target: 'moon' });
   $('targetSun').onclick = () => send({ cmd: 'target', target: 'sun' });
   $('trackingButton').onclick = () => state && send({ cmd: 'tracking', on: !state.tracking });
