@@ -124,6 +124,10 @@ CommandOutcome CommandHandler::run(const QJsonObject &command)
     if (name == QLatin1String("close"))
         return close(command);
     if (name == QLatin1String("enumerate")) {
+        // Each listing is said in the log: at most one every two seconds, whoever asks.
+        if (m_lastListing.isValid() && m_lastListing.elapsed() < 2000)
+            return {true, {}};
+        m_lastListing.start();
         m_station.enumeratePorts();  // the window's port lists are filled the same way
         emit m_station.changed();
         return {true, {}};

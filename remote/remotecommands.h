@@ -2,6 +2,7 @@
 
 #include "remote/remotesettings.h"
 
+#include <QElapsedTimer>
 #include <QJsonObject>
 #include <QString>
 
@@ -34,6 +35,7 @@ private:
 
     TrackingControl &m_station;
     RemoteSettings &m_settings;
+    QElapsedTimer m_lastListing;
 };
 
 } // namespace remote
