@@ -128,6 +128,8 @@ void RemoteServer::httpConnection()
                     socket->abort();
                 return;
             }
+            // One request per connection: whatever the client sends after it is not read.
+            disconnect(socket, &QTcpSocket::readyRead, this, nullptr);
             timeout->deleteLater();
             done();
             httpRequest(socket);
