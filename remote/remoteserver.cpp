@@ -1,8 +1,10 @@
 #include "remote/remoteserver.h"
 
+#include "links/showntext.h"
 #include "remote/stationstate.h"
 #include "station/trackingcontrol.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -74,6 +76,7 @@ RemoteServer::RemoteServer(TrackingControl &station, const RemoteSettings &setti
     m_heartbeat->start(heartbeatMs);
     connect(&station, &TrackingControl::changed, this, &RemoteServer::schedulePush);
     connect(&station, &TrackingControl::antennaPosition, this, &RemoteServer::schedulePush);
+    connect(&station, &TrackingControl::message, this, &RemoteServer::logLine);
 }
 
 RemoteServer::~RemoteServer()
@@ -347,6 +350,21 @@ void RemoteServer::send(QWebSocket *socket, const QString &text)
         return;
     }
     found->unwritten += socket->sendTextMessage(text);
+}
+
+// The log's lines as the window's log shows them, for a client's log view.
+void RemoteServer::logLine(const QString &text)
+{
+    const QJsonObject line {{QStringLiteral("type"), QStringLiteral("log")},
+                            {QStringLiteral("time"), QDateTime::currentDateTimeUtc().toString(Qt::ISODate)},
+                            {QStringLiteral("text"), shownText(text.toUtf8(), 500)}};
+    const QString message = QString::fromUtf8(QJsonDocument(line).toJson(QJsonDocument::Compact));
+    QList<QWebSocket *> receivers;
+    for (auto it = m_clients.cbegin(); it != m_clients.cend(); ++it)
+        if (it->authenticated)
+            receivers << it.key();
+    for (QWebSocket *socket : std::as_const(receivers))
+        send(socket, message);
 }
 
 // ---- state -------------------------------------------------------------------

@@ -71,6 +71,7 @@ private:
     void drop(QWebSocket *socket, int code, const QString &reason);
     void send(QWebSocket *socket, const QString &text);
     void reply(QWebSocket *socket, const QJsonValue &id, bool ok, const QString &error);
+    void logLine(const QString &text);
     void schedulePush();
     void push();
     bool sameOrigin(const QWebSocket *socket) const;

@@ -159,6 +159,14 @@ private slots:
         QCOMPARE(client.send(command(R"({"cmd":"open","port":"A"})")).value("ok"), true);
         QCOMPARE(client.send(command(R"({"cmd":"open","port":"B"})")).value("ok"), true);
         QTRY_COMPARE_WITH_TIMEOUT(s.rotator.azimuth(), std::optional<double>(100), settleMs);
+        // The log's lines come too.
+        const auto logged = [&](const QString &text) {
+            for (const QJsonObject &message : std::as_const(client.messages))
+                if (message.value("type") == "log" && message.value("text") == text)
+                    return true;
+            return false;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(logged("connected to " + s.rotator.slavePath()), settleMs);
         QCOMPARE(client.send(command(R"({"cmd":"park","az":123.5,"el":33})")).value("ok"), true);
         QTRY_COMPARE_WITH_TIMEOUT(s.rotator.elevation(), std::optional<double>(33), settleMs);
         QCOMPARE(s.rotator.azimuth(), std::optional<double>(123.5));

@@ -48,6 +48,12 @@ function connect() {
       $('connection').textContent = 'connected';
       $('connection').className = 'ok';
       render(message);
+    } else if (message.type === 'log') {
+      const li = document.createElement('li');
+      li.textContent = message.time.slice(11, 19) + '  ' + message.text;
+      const log = $('log');
+      log.prepend(li);
+      while (log.children.length > 200) log.lastChild.remove();
     } else if (message.type === 'reply' && !message.ok) {
       $('answer').textContent = message.error;
     } else if (message.type === 'reply') {
