@@ -291,8 +291,8 @@ void RemoteServer::textMessage(QWebSocket *socket, const QString &text)
     const QJsonObject command = document.object();
     const QJsonValue id = command.value(QLatin1String("id"));
     const bool goodId = id.isUndefined() || id.isDouble() || (id.isString() && id.toString().size() <= 64);
-    if (error.error != QJsonParseError::NoError || !document.isObject() || !command.value(QLatin1String("cmd")).isString()
-        || !goodId) {
+    const bool named = command.value(QLatin1String("cmd")).isString();
+    if (error.error != QJsonParseError::NoError || !document.isObject() || !named || !goodId) {
         drop(socket, QWebSocketProtocol::CloseCodeProtocolError, QStringLiteral("not a command"));
         return;
     }

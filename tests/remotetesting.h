@@ -103,14 +103,6 @@ public:
             ms);
         return reply;
     }
-    // A state pushed after now.
-    QJsonObject nextState(int ms = settleMs)
-    {
-        const double seq = state.value(QLatin1String("seq")).toDouble();
-        [[maybe_unused]] const bool done = QTest::qWaitFor([&] { return state.value(QLatin1String("seq")).toDouble() > seq || closed; }, ms);
-        return state;
-    }
-
     QWebSocket socket;
     QList<QJsonObject> messages;
     QJsonObject state;

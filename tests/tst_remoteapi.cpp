@@ -382,7 +382,8 @@ private slots:
         QByteArray answer;
         if (parts.size() > 1) {
             // Either the answer to a whole request, or nothing to half of one.
-            [[maybe_unused]] const bool answered = QTest::qWaitFor([&] { return !(answer += http.readAll()).isEmpty(); }, 200);
+            [[maybe_unused]] const bool answered
+                = QTest::qWaitFor([&] { return !(answer += http.readAll()).isEmpty(); }, 200);
             http.write(parts.last());
         }
         QTRY_VERIFY_WITH_TIMEOUT((answer += http.readAll(), http.state() == QAbstractSocket::UnconnectedState),

@@ -148,7 +148,8 @@ private slots:
                   {{"width", 375}, {"height", 740}, {"deviceScaleFactor", 2}, {"mobile", true}});
         QTRY_COMPARE_WITH_TIMEOUT(page.evaluate("document.documentElement.scrollWidth <= window.innerWidth"),
                                   QJsonValue(true), settleMs);
-        QCOMPARE(page.evaluate("getComputedStyle(document.querySelector('main')).gridTemplateColumns.split(' ').length"),
+        QCOMPARE(page.evaluate("getComputedStyle(document.querySelector('main'))"
+                               ".gridTemplateColumns.split(' ').length"),
                  QJsonValue(1));
     }
 };
