@@ -10,6 +10,7 @@
 #include <QFile>
 
 #include <QFileInfo>
+#include <QHostInfo>
 
 #include <cstdio>
 
@@ -88,8 +89,11 @@ int runHeadless(QCoreApplication &application, bool fromMenu)
                         .arg(error));
         return 1;
     }
+    // "any" is no host name: the machine's own name reaches it from the LAN.
+    const QString host = settings.address() == QHostAddress(QHostAddress::Any) ? QHostInfo::localHostName()
+                                                                               : settings.listenAddress;
     station.say(QStringLiteral("headless station %1: web page and API on http://%2:%3/")
-                    .arg(QCoreApplication::applicationVersion(), settings.listenAddress)
+                    .arg(QCoreApplication::applicationVersion(), host)
                     .arg(server.port()));
 
     station.enumeratePorts();
