@@ -81,8 +81,12 @@ RemoteServer::RemoteServer(TrackingControl &station, const RemoteSettings &setti
 
 RemoteServer::~RemoteServer()
 {
-    for (QWebSocket *socket : m_clients.keys())
+    // Dropped rather than closed: Qt 6.4 leaks the reason of a socket
+    // destroyed while open, and no one waits for a close handshake here.
+    for (QWebSocket *socket : m_clients.keys()) {
         socket->disconnect(this);
+        socket->abort();
+    }
 }
 
 bool RemoteServer::listen(QString *error)

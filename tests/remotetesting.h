@@ -79,6 +79,7 @@ public:
         });
         socket.open(url);
     }
+    ~Client() override { socket.abort(); }  // Qt 6.4 leaks the reason of a socket destroyed while open
     bool waitForState(int ms = settleMs)
     {
         return QTest::qWaitFor([this] { return !state.isEmpty() || closed; }, ms) && !state.isEmpty();

@@ -286,6 +286,8 @@ private slots:
         const double seq = good.state.value("seq").toDouble();
         QTRY_VERIFY_WITH_TIMEOUT(good.state.value("seq").toDouble() >= seq + 2, settleMs);  // at 2.5 per second
         QVERIFY(!good.closed);
+        for (const auto &client : clients)
+            client->abort();
         clients.clear();
         silent.clear();
         QTRY_COMPARE_WITH_TIMEOUT(s.server->clientCount(), 1, settleMs);

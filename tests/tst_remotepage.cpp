@@ -28,6 +28,7 @@ public:
         });
         m_socket.open(url);
     }
+    ~DevTools() override { m_socket.abort(); }  // Qt 6.4 leaks the reason of a socket destroyed while open
     bool waitConnected()
     {
         return QTest::qWaitFor([this] { return m_socket.state() == QAbstractSocket::ConnectedState; }, settleMs);
