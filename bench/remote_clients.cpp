@@ -1,20 +1,24 @@
 // What the remote view costs and how soon it tells: the window-free station
 // with its WebSocket server, and clients in a process of their own (so their
 // cost is not counted). Each state change (the target switched) is timed from
-// the call that makes it to its arrival at every client; the server
-// process's CPU time is measured with no client and with 50 connected.
+// the call that makes it to its arrival at every client, and to its arrival
+// in the web page in a headless Chromium; the server process's CPU time is
+// measured with no client and with 50 connected.
 //
 //   bench_remote [--quick]        measures, printing the table rows
 //   bench_remote --clients N URL  the client process: N connections; prints
 //                                 "ready", then at stdin's end the arrivals
 
 #include "benchreport.h"
+#include "browsertesting.h"
 #include "fixedsource.h"
 
 #include "remote/remoteserver.h"
 #include "station/trackingcontrol.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -112,6 +116,63 @@ struct ClientProcess {
     }
 };
 
+// The same changes as the page sees them: each state's arrival in the page's
+// own WebSocket handler, on the wall clock both processes share (to 1 ms).
+void browserFigure(TrackingControl &station, int changes)
+{
+    const QString figure = QStringLiteral("state change to the web page in Chromium");
+    if (browsertesting::Browser::program().isEmpty()) {
+        row(figure, QStringLiteral("not measured: chromium is not installed"), QStringLiteral("bound p99 100 ms"));
+        return;
+    }
+    browsertesting::Browser browser;
+    const auto *server = station.findChild<RemoteServer *>();
+    const QUrl pageUrl = browser.start(QStringLiteral("http://127.0.0.1:%1/").arg(server->port()));
+    browsertesting::DevTools page(pageUrl);
+    // Asked between waits: each question to the page runs an event loop of its own.
+    const auto pageSays = [&](const QString &expression) {
+        for (int tries = 0; tries < 100; ++tries) {
+            if (page.evaluate(expression).toBool())
+                return true;
+            idle(100);
+        }
+        return false;
+    };
+    if (pageUrl.isEmpty() || !page.waitConnected()
+        || !pageSays(QStringLiteral("document.getElementById('connection').textContent === 'connected'"))) {
+        row(figure, QStringLiteral("not measured: the page did not connect"), QStringLiteral("bound p99 100 ms"));
+        return;
+    }
+    page.evaluate(QStringLiteral(
+        "window.arrivals = []; socket.addEventListener('message', (e) => {"
+        "  const m = JSON.parse(e.data); if (m.type !== 'state') return;"
+        "  if (window.lastTarget !== undefined && m.target !== window.lastTarget) window.arrivals.push(Date.now());"
+        "  window.lastTarget = m.target; }); true"));
+    // The first state after the hook, so that the first change is seen as one.
+    pageSays(QStringLiteral("window.lastTarget !== undefined"));
+    std::vector<qint64> made;
+    for (int i = 0; i < changes; ++i) {
+        made.push_back(QDateTime::currentMSecsSinceEpoch());
+        station.setTarget(station.target() == TrackingTarget::Moon ? TrackingTarget::Sun : TrackingTarget::Moon);
+        idle(30 + i % 17);
+    }
+    idle(500);
+    const QJsonArray arrivals = page.evaluate(QStringLiteral("window.arrivals")).toArray();
+    Samples latency;
+    for (qsizetype i = 0; i < arrivals.size() && i < qsizetype(made.size()); ++i)
+        latency.add(arrivals.at(i).toDouble() - double(made[size_t(i)]));
+    if (latency.empty()) {
+        row(figure, QStringLiteral("not measured: no change reached the page"), QStringLiteral("bound p99 100 ms"));
+        return;
+    }
+    row(figure,
+        QStringLiteral("p99 %1, median %2 (n=%3, %4 missing)")
+            .arg(ms(latency.quantile(0.99), 0), ms(latency.median(), 0))
+            .arg(latency.values.size())
+            .arg(changes - int(latency.values.size())),
+        QStringLiteral("bound p99 100 ms"));
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -131,7 +192,8 @@ int main(int argc, char *argv[])
     station.setTrackingSource(std::make_unique<FixedSource>(&record));
     RemoteSettings settings;
     settings.listenPort = 0;
-    RemoteServer server(station, settings);
+    auto *serverOwned = new RemoteServer(station, settings, &station);
+    RemoteServer &server = *serverOwned;
     if (!server.listen(nullptr)) {
         std::fprintf(stderr, "bench_remote: cannot listen\n");
         return 1;
@@ -181,6 +243,7 @@ int main(int argc, char *argv[])
             .arg(latency.values.size())
             .arg(missing),
         QStringLiteral("bound p99 100 ms"));
+    browserFigure(station, quick ? 20 : 200);
     row(QStringLiteral("%1 connected clients, CPU beyond none").arg(clientsMeasured),
         QStringLiteral("%1 % of a core (%2 % with none, %3 s each)")
             .arg((served - alone) * 100, 0, 'f', 2)

@@ -51,6 +51,7 @@ void TestBenchPrograms::runsAndPrintsRows_data()
                                             "event-loop delay, rotctld flooding 1 MB/s of short lines"};
     QTest::newRow("remote") << "bench_remote" << QStringList {"--quick"}
                             << QStringList {"state change to each of 50 clients",
+                                            "state change to the web page in Chromium",
                                             "50 connected clients, CPU beyond none"};
     QTest::newRow("start-up") << "bench_startup" << QStringList {"--runs", "1"}
                               << QStringList {"4 start -> window shown, offscreen"};
