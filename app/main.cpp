@@ -1,4 +1,5 @@
 #include "demo/demo.h"
+#include "remote/headless.h"
 #include "startup/commandline.h"
 #include "startup/quitonterminate.h"
 #include "startup/workingfolder.h"
@@ -12,6 +13,13 @@ int main(int argc, char *argv[])
     // Help and version need no display, so they are answered before the window system is reached.
     if (const std::optional<int> exitCode = startup::answerHelpOrVersion(argc, argv))
         return *exitCode;
+
+    if (startup::headlessWanted(argc, argv)) {
+        QCoreApplication application(argc, argv);
+        startup::CommandLine commandLine;
+        commandLine.process(application);
+        return remote::runHeadless(application, commandLine.fromMenu());
+    }
 
     QApplication application(argc, argv);
     startup::CommandLine commandLine;

@@ -37,6 +37,7 @@ run startup "$b/bench_startup"
 run alarms "$b/bench_alarms"
 run radiosources "$b/bench_radiosources"
 run methods "$b/bench_methods"
+run remote "$b/bench_remote"
 for extra in "$b"/bench_log "$b"/bench_pass "$b"/bench_pointing; do
   [ -x "$extra" ] && run "$(basename "$extra")" "$extra"
 done

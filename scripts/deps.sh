@@ -4,8 +4,9 @@
 # "./scripts/deps.sh bench" what the benchmarks need (Xvfb, for start-up on an X server).
 set -e
 # clang, its runtime and llvm-symbolizer build, run and report the fuzz targets;
-# ERFA checks the radio-source places in the tests and benchmarks.
-packages="cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libgl-dev libnova-dev clang-14 libclang-rt-14-dev llvm-14 libhamlib-utils liberfa-dev"
+# ERFA checks the radio-source places in the tests and benchmarks; chromium
+# loads the station's web page in its test.
+packages="cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools qt6-serialport-dev qt6-websockets-dev libgl-dev libnova-dev clang-14 libclang-rt-14-dev llvm-14 libhamlib-utils liberfa-dev chromium"
 if [ "$1" = package ]; then
   packages="$packages dpkg-dev file fakeroot lintian desktop-file-utils appstream"
 fi

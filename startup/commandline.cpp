@@ -30,6 +30,10 @@ startup::CommandLine::CommandLine()
                      .arg(highestDemoRate)
                      .arg(defaultDemoRate),
                  QStringLiteral("factor"))
+    , m_headless(QStringLiteral("headless"),
+                 QStringLiteral("Run the station without a window, as a service: open the devices named in "
+                                "remote.cfg, serve the web page and its API (on localhost:8473 by default) and "
+                                "log to standard error and vestrel.log until ended."))
 {
     // "-platform" is one of Qt's options, not seven letters.
     m_parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
@@ -37,7 +41,7 @@ startup::CommandLine::CommandLine()
         QStringLiteral("Steers a moonbounce antenna from a tracking program's data file and keeps\n"
                        "a Yaesu FT-817 or FT-847 on the Doppler-corrected frequency.\n"
                        "Settings are kept in store.cfg in the working folder."));
-    m_parser.addOptions({m_menu, m_demo, m_demoAuto, m_demoRate});
+    m_parser.addOptions({m_menu, m_demo, m_demoAuto, m_demoRate, m_headless});
 }
 
 bool startup::CommandLine::parse(const QStringList &arguments)
@@ -50,6 +54,10 @@ bool startup::CommandLine::parse(const QStringList &arguments)
     const QStringList stray = m_parser.positionalArguments();
     if (!stray.isEmpty()) {
         m_error = QStringLiteral("Unexpected argument '%1'.").arg(stray.first());
+        return false;
+    }
+    if (headless() && (demo() || demoAuto())) {
+        m_error = QStringLiteral("--headless runs the real station, not a demo.");
         return false;
     }
     m_demoRateValue.reset();
@@ -92,6 +100,11 @@ bool startup::CommandLine::demo() const
     return m_parser.isSet(m_demo);
 }
 
+bool startup::CommandLine::headless() const
+{
+    return m_parser.isSet(m_headless);
+}
+
 bool startup::CommandLine::demoAuto() const
 {
     return m_parser.isSet(m_demoAuto);
@@ -131,4 +144,14 @@ std::optional<int> startup::answerHelpOrVersion(int argc, char *argv[])
         return EXIT_SUCCESS;
     }
     return std::nullopt;
+}
+
+bool startup::headlessWanted(int argc, char *argv[])
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    CommandLine commandLine;
+    commandLine.parse(arguments);
+    return commandLine.headless();
 }

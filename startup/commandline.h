@@ -21,7 +21,7 @@ constexpr double highestDemoRate = 100.0;
 void setIdentity();
 
 // The program's options: --help, --version, --menu, --demo, --demo-auto,
-// --demo-rate.
+// --demo-rate, --headless.
 // Declared once here so that every option lives in one list.
 class CommandLine
 {
@@ -40,6 +40,8 @@ public:
     // Run on a simulated station; the automatic one also does the first steps.
     bool demo() const;
     bool demoAuto() const;
+    // The station without a window, for a service (no display needed).
+    bool headless() const;
     // How fast the demo's clock runs, when given (a demo option only).
     std::optional<double> demoRate() const { return m_demoRateValue; }
 
@@ -59,6 +61,7 @@ private:
     QCommandLineOption m_demo;
     QCommandLineOption m_demoAuto;
     QCommandLineOption m_demoRate;
+    QCommandLineOption m_headless;
     std::optional<double> m_demoRateValue;
     QString m_error;
 };
@@ -66,5 +69,9 @@ private:
 // Answers --help and --version before the window system is reached, so that
 // both work without a display. Returns the exit code when it answered.
 std::optional<int> answerHelpOrVersion(int argc, char *argv[]);
+
+// Whether --headless is among the arguments, looked at before any
+// application object exists: the headless station must not need a display.
+bool headlessWanted(int argc, char *argv[]);
 
 } // namespace startup

@@ -55,6 +55,10 @@ void TestBenchPrograms::runsAndPrintsRows_data()
                              << QStringList {
                                     "6 Doppler method Own echo, 10368 MHz, FT-817, 10 Hz steps, 1 s repetition",
                                     "6 Doppler method Call DX, 10368 MHz, rigctld dummy, 1 Hz steps, 1 s repetition"};
+    QTest::newRow("remote") << "bench_remote" << QStringList {"--quick"}
+                            << QStringList {"state change to each of 50 clients",
+                                            "state change to the web page in Chromium",
+                                            "50 connected clients, CPU beyond none"};
     QTest::newRow("start-up") << "bench_startup" << QStringList {"--runs", "1"}
                               << QStringList {"4 start -> window shown, offscreen"};
 }

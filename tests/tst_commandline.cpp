@@ -58,6 +58,9 @@ private slots:
         QTest::addColumn<QString>("error");
         QTest::newRow("nothing: from a shell") << QStringList() << true << false << false << false << "";
         QTest::newRow("from the menu") << QStringList {"--menu"} << true << false << false << true << "";
+        QTest::newRow("headless") << QStringList {"--headless"} << true << false << false << false << "";
+        QTest::newRow("headless is no demo") << QStringList {"--headless", "--demo"} << false << false << false
+                                             << false << "--headless runs the real station, not a demo.";
         QTest::newRow("-h") << QStringList {"-h"} << true << true << false << false << "";
         QTest::newRow("--help") << QStringList {"--help"} << true << true << false << false << "";
         QTest::newRow("-v") << QStringList {"-v"} << true << false << true << false << "";

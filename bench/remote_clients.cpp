@@ -1,0 +1,254 @@
+// What the remote view costs and how soon it tells: the window-free station
+// with its WebSocket server, and clients in a process of their own (so their
+// cost is not counted). Each state change (the target switched) is timed from
+// the call that makes it to its arrival at every client, and to its arrival
+// in the web page in a headless Chromium; the server process's CPU time is
+// measured with no client and with 50 connected.
+//
+//   bench_remote [--quick]        measures, printing the table rows
+//   bench_remote --clients N URL  the client process: N connections; prints
+//                                 "ready", then at stdin's end the arrivals
+
+#include "benchreport.h"
+#include "browsertesting.h"
+#include "fixedsource.h"
+
+#include "remote/remoteserver.h"
+#include "station/trackingcontrol.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QSocketNotifier>
+#include <QTemporaryDir>
+#include <QWebSocket>
+
+#include <algorithm>
+#include <chrono>
+#include <memory>
+#include <vector>
+
+#include <unistd.h>
+
+using namespace bench;
+
+namespace {
+
+constexpr int clientsMeasured = 50;
+
+qint64 nowNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// This process's CPU time in seconds, from the scheduler (nanoseconds, not ticks).
+double cpuSeconds()
+{
+    QFile file(QStringLiteral("/proc/self/schedstat"));
+    return file.open(QIODevice::ReadOnly) ? file.readAll().split(' ').value(0).toDouble() / 1e9 : 0.0;
+}
+
+int clients(int count, const QUrl &url)
+{
+    struct Client {
+        std::unique_ptr<QWebSocket> socket;
+        QString target;
+        bool stated = false;
+        std::vector<qint64> arrivals;  // the time each change of target came in
+    };
+    std::vector<Client> all(static_cast<size_t>(count));
+    for (Client &client : all) {
+        client.socket = std::make_unique<QWebSocket>();
+        QObject::connect(client.socket.get(), &QWebSocket::textMessageReceived, [&client](const QString &text) {
+            const qint64 at = nowNs();
+            const QJsonObject state = QJsonDocument::fromJson(text.toUtf8()).object();
+            if (state.value(QLatin1String("type")) != QLatin1String("state"))
+                return;
+            const QString target = state.value(QLatin1String("target")).toString();
+            if (client.stated && target != client.target)
+                client.arrivals.push_back(at);
+            client.stated = true;
+            client.target = target;
+        });
+        client.socket->open(url);
+    }
+    if (!waitUntil([&] { return std::all_of(all.begin(), all.end(), [](const Client &c) { return c.stated; }); },
+                   20000)) {
+        std::fprintf(stderr, "bench_remote: not every client got the state\n");
+        return 1;
+    }
+    std::printf("ready\n");
+    std::fflush(stdout);
+    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
+    QObject::connect(&input, &QSocketNotifier::activated, qApp, [] {
+        char buffer[64];
+        if (::read(STDIN_FILENO, buffer, sizeof buffer) <= 0)
+            qApp->quit();
+    });
+    qApp->exec();
+    for (size_t i = 0; i < all.size(); ++i)
+        for (size_t change = 0; change < all[i].arrivals.size(); ++change)
+            std::printf("arrival\t%zu\t%zu\t%lld\n", i, change, static_cast<long long>(all[i].arrivals[change]));
+    return 0;
+}
+
+struct ClientProcess {
+    QProcess process;
+    bool start(int count, quint16 port)
+    {
+        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process.start(QCoreApplication::applicationFilePath(),
+                      {QStringLiteral("--clients"), QString::number(count),
+                       QStringLiteral("ws://127.0.0.1:%1/api").arg(port)});
+        return process.waitForStarted(10000)
+            && waitUntil([&] { return process.canReadLine() || process.state() == QProcess::NotRunning; }, 30000)
+            && process.readLine().startsWith("ready");
+    }
+    QByteArray finish()
+    {
+        process.closeWriteChannel();
+        waitUntil([&] { return process.state() == QProcess::NotRunning; }, 30000);
+        return process.readAllStandardOutput();
+    }
+};
+
+// The same changes as the page sees them: each state's arrival in the page's
+// own WebSocket handler, on the wall clock both processes share (to 1 ms).
+void browserFigure(TrackingControl &station, int changes)
+{
+    const QString figure = QStringLiteral("state change to the web page in Chromium");
+    if (browsertesting::Browser::program().isEmpty()) {
+        row(figure, QStringLiteral("not measured: chromium is not installed"), QStringLiteral("bound p99 100 ms"));
+        return;
+    }
+    browsertesting::Browser browser;
+    const auto *server = station.findChild<RemoteServer *>();
+    const QUrl pageUrl = browser.start(QStringLiteral("http://127.0.0.1:%1/").arg(server->port()));
+    browsertesting::DevTools page(pageUrl);
+    // Asked between waits: each question to the page runs an event loop of its own.
+    const auto pageSays = [&](const QString &expression) {
+        for (int tries = 0; tries < 100; ++tries) {
+            if (page.evaluate(expression).toBool())
+                return true;
+            idle(100);
+        }
+        return false;
+    };
+    if (pageUrl.isEmpty() || !page.waitConnected()
+        || !pageSays(QStringLiteral("document.getElementById('connection').textContent === 'connected'"))) {
+        row(figure, QStringLiteral("not measured: the page did not connect"), QStringLiteral("bound p99 100 ms"));
+        return;
+    }
+    page.evaluate(QStringLiteral(
+        "window.arrivals = []; socket.addEventListener('message', (e) => {"
+        "  const m = JSON.parse(e.data); if (m.type !== 'state') return;"
+        "  if (window.lastTarget !== undefined && m.target !== window.lastTarget) window.arrivals.push(Date.now());"
+        "  window.lastTarget = m.target; }); true"));
+    // The first state after the hook, so that the first change is seen as one.
+    pageSays(QStringLiteral("window.lastTarget !== undefined"));
+    std::vector<qint64> made;
+    for (int i = 0; i < changes; ++i) {
+        made.push_back(QDateTime::currentMSecsSinceEpoch());
+        station.setTarget(station.target() == TrackingTarget::Moon ? TrackingTarget::Sun : TrackingTarget::Moon);
+        idle(30 + i % 17);
+    }
+    idle(500);
+    const QJsonArray arrivals = page.evaluate(QStringLiteral("window.arrivals")).toArray();
+    Samples latency;
+    for (qsizetype i = 0; i < arrivals.size() && i < qsizetype(made.size()); ++i)
+        latency.add(arrivals.at(i).toDouble() - double(made[size_t(i)]));
+    if (latency.empty()) {
+        row(figure, QStringLiteral("not measured: no change reached the page"), QStringLiteral("bound p99 100 ms"));
+        return;
+    }
+    row(figure,
+        QStringLiteral("p99 %1, median %2 (n=%3, %4 missing)")
+            .arg(ms(latency.quantile(0.99), 0), ms(latency.median(), 0))
+            .arg(latency.values.size())
+            .arg(changes - int(latency.values.size())),
+        QStringLiteral("bound p99 100 ms"));
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (args.contains(QStringLiteral("--clients")))
+        return clients(intOption(args, QStringLiteral("--clients"), 1), QUrl(args.last()));
+    const bool quick = args.contains(QStringLiteral("--quick"));
+    const int changes = quick ? 40 : 400;
+    const int idleSeconds = quick ? 2 : 30;
+
+    QTemporaryDir dir;
+    QDir::setCurrent(dir.path());
+    TrackingRecord record;
+    TrackingControl station;
+    station.setTrackingSource(std::make_unique<FixedSource>(&record));
+    RemoteSettings settings;
+    settings.listenPort = 0;
+    auto *serverOwned = new RemoteServer(station, settings, &station);
+    RemoteServer &server = *serverOwned;
+    if (!server.listen(nullptr)) {
+        std::fprintf(stderr, "bench_remote: cannot listen\n");
+        return 1;
+    }
+
+    // CPU with nobody connected, then with the clients.
+    const auto cpuOver = [&](int seconds) {
+        const double before = cpuSeconds();
+        idle(seconds * 1000);
+        return (cpuSeconds() - before) / seconds;
+    };
+    const double alone = cpuOver(idleSeconds);
+    ClientProcess process;
+    if (!process.start(clientsMeasured, server.port())) {
+        std::fprintf(stderr, "bench_remote: the clients did not connect\n");
+        return 1;
+    }
+    const double served = cpuOver(idleSeconds);
+
+    // Changes 20-30 ms apart, each pushed on its own.
+    std::vector<qint64> made;
+    for (int i = 0; i < changes; ++i) {
+        made.push_back(nowNs());
+        station.setTarget(i % 2 ? TrackingTarget::Moon : TrackingTarget::Sun);
+        idle(20 + i % 11);
+    }
+    idle(500);
+    Samples latency;
+    int missing = clientsMeasured * changes;
+    for (const QByteArray &line : process.finish().split('\n')) {
+        const QList<QByteArray> fields = line.split('\t');
+        if (fields.size() != 4 || fields[0] != "arrival")
+            continue;
+        const size_t change = fields[2].toULongLong();
+        if (change < made.size()) {
+            latency.add(double(fields[3].toLongLong() - made[change]) / 1e6);
+            --missing;
+        }
+    }
+    if (latency.empty()) {
+        std::fprintf(stderr, "bench_remote: no change arrived\n");
+        return 1;
+    }
+    row(QStringLiteral("state change to each of %1 clients").arg(clientsMeasured),
+        QStringLiteral("p99 %1, median %2 (n=%3, %4 missing)")
+            .arg(ms(latency.quantile(0.99), 2), ms(latency.median(), 2))
+            .arg(latency.values.size())
+            .arg(missing),
+        QStringLiteral("bound p99 100 ms"));
+    browserFigure(station, quick ? 20 : 200);
+    row(QStringLiteral("%1 connected clients, CPU beyond none").arg(clientsMeasured),
+        QStringLiteral("%1 % of a core (%2 % with none, %3 s each)")
+            .arg((served - alone) * 100, 0, 'f', 2)
+            .arg(alone * 100, 0, 'f', 2)
+            .arg(idleSeconds),
+        QStringLiteral("bound 2 % of a core"));
+    return 0;
+}

@@ -1,0 +1,109 @@
+#include "remote/headless.h"
+
+#include "remote/remoteserver.h"
+#include "remote/remotesettings.h"
+#include "startup/quitonterminate.h"
+#include "startup/workingfolder.h"
+#include "station/trackingcontrol.h"
+
+#include <QCoreApplication>
+#include <QFile>
+
+#include <QFileInfo>
+#include <QHostInfo>
+
+#include <cstdio>
+
+#include <unistd.h>
+
+namespace remote {
+
+namespace {
+
+void say(const QString &text)
+{
+    std::fprintf(stderr, "%s\n", qPrintable(text));
+    std::fflush(stderr);
+}
+
+// The devices the service opened last, in the modes they were left in.
+void reopen(TrackingControl &station, const RemoteSettings &settings)
+{
+    const NetworkSettings network = station.networkSettings();
+    station.setNetwork(StationPort::A, network.rotctld);
+    station.setNetwork(StationPort::B, network.rigctld);
+    station.setAuto(StationPort::A, settings.autoA);
+    station.setAuto(StationPort::B, settings.autoB);
+    const auto openPort = [&](StationPort port, bool wanted, const QString &device, BaudRateType baudRate,
+                              bool daemon, const QString &address) {
+        const QString name = daemon ? address : device;
+        if (!wanted || name.isEmpty())
+            return;
+        SerialParameters parameters;
+        parameters.baudRate = baudRate;
+        station.open(port, name, parameters, settings.ft847);
+    };
+    openPort(StationPort::A, settings.openAAtStart, settings.portADevice, settings.portABaudRate, network.rotctld,
+             network.rotctldAddress);
+    openPort(StationPort::B, settings.openBAtStart, settings.portBDevice, settings.portBBaudRate, network.rigctld,
+             network.rigctldAddress);
+}
+
+} // namespace
+
+int runHeadless(QCoreApplication &application, bool fromMenu)
+{
+    QString error;
+    if (!startup::enterWorkingFolder(fromMenu, startup::menuWorkingFolder(), &error))
+        say(error);
+
+    const startup::QuitOnTerminate quitOnTerminate(application);
+    TrackingControl station;
+    QObject::connect(&station, &TrackingControl::message, &station, &say);
+
+    // A first start leaves the file to edit, with every setting at its default.
+    if (!QFile::exists(RemoteSettings::defaultPath()))
+        RemoteSettings().write();
+    const RemoteSettings settings = RemoteSettings::read();
+    RemoteServer server(station, settings);
+    if (!settings.loopbackOnly()) {
+        const RemoteToken token = remoteToken();
+        if (token.value.isEmpty()) {
+            station.say(QStringLiteral("remote.token can be neither read nor made: not listening on %1")
+                            .arg(settings.listenAddress));
+            return 1;
+        }
+        // Shown once, to a person at a terminal only: neither vestrel.log nor the
+        // journal (which others may read) ever holds it.
+        if (token.created && ::isatty(STDERR_FILENO))
+            say(QStringLiteral("remote access token (kept in remote.token, shown only now): %1").arg(token.value));
+        else if (token.created)
+            station.say(QStringLiteral("remote access token made: it is in %1, readable by this user only")
+                            .arg(QFileInfo(QStringLiteral("remote.token")).absoluteFilePath()));
+        server.setToken(token.value);
+    }
+    if (!server.listen(&error)) {
+        station.say(QStringLiteral("web page and API cannot listen on %1 port %2: %3")
+                        .arg(settings.listenAddress)
+                        .arg(settings.listenPort)
+                        .arg(error));
+        return 1;
+    }
+    // "any" is no host name: the machine's own name reaches it from the LAN.
+    const QString host = settings.address() == QHostAddress(QHostAddress::Any) ? QHostInfo::localHostName()
+                                                                               : settings.listenAddress;
+    station.say(QStringLiteral("headless station %1: web page and API on http://%2:%3/")
+                    .arg(QCoreApplication::applicationVersion(), host)
+                    .arg(server.port()));
+
+    station.enumeratePorts();
+    if (!settings.dataFile.isEmpty())
+        station.setDataFile(settings.dataFile);
+    reopen(station, settings);
+
+    const int code = application.exec();
+    station.closeAll();
+    return code;
+}
+
+} // namespace remote

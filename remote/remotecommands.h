@@ -1,0 +1,41 @@
+#pragma once
+
+#include "remote/remotesettings.h"
+
+#include <QElapsedTimer>
+#include <QJsonObject>
+#include <QString>
+
+class TrackingControl;
+
+namespace remote {
+
+struct CommandOutcome {
+    bool ok = false;
+    QString error;  // for the client, worded; empty when ok
+};
+
+// The API's commands, each checked as the widget that does the same would
+// check it, and nothing a widget cannot do: a port opens on a device the
+// operator configured or the machine lists, never on a path a client names;
+// raw lines go to a port only when remote.cfg allows the manual terminal.
+class CommandHandler
+{
+public:
+    // settings: remote.cfg as the server holds it; a port opened or closed
+    // here is written back there, so a restarted service opens it again.
+    CommandHandler(TrackingControl &station, RemoteSettings &settings);
+
+    CommandOutcome run(const QJsonObject &command);
+
+private:
+    CommandOutcome open(const QJsonObject &command);
+    CommandOutcome close(const QJsonObject &command);
+    void remember();
+
+    TrackingControl &m_station;
+    RemoteSettings &m_settings;
+    QElapsedTimer m_lastListing;
+};
+
+} // namespace remote

@@ -1,0 +1,407 @@
+#include "remote/remoteserver.h"
+
+#include "links/showntext.h"
+#include "remote/stationstate.h"
+#include "station/trackingcontrol.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+#include <QUrl>
+#include <QWebSocket>
+#include <QWebSocketServer>
+
+namespace {
+
+struct StaticFile {
+    const char *path;
+    const char *resource;
+    const char *type;
+};
+// The page and nothing else: a request names one of these or gets 404.
+constexpr StaticFile staticFiles[] = {
+    {"/", ":/remote/web/index.html", "text/html; charset=utf-8"},
+    {"/index.html", ":/remote/web/index.html", "text/html; charset=utf-8"},
+    {"/app.js", ":/remote/web/app.js", "text/javascript; charset=utf-8"},
+    {"/style.css", ":/remote/web/style.css", "text/css; charset=utf-8"},
+};
+
+QByteArray httpResponse(const char *status, const char *type, const QByteArray &body)
+{
+    return QByteArray("HTTP/1.1 ") + status + "\r\nContent-Type: " + type
+        + "\r\nContent-Length: " + QByteArray::number(body.size())
+        + "\r\nCache-Control: no-store\r\nX-Content-Type-Options: nosniff\r\nX-Frame-Options: DENY"
+          "\r\nContent-Security-Policy: default-src 'self'; connect-src 'self' ws: wss:; frame-ancestors 'none'"
+          "\r\nConnection: close\r\n\r\n"
+        + body;
+}
+
+// Constant time, so that a wrong token's answer says nothing of how wrong.
+bool sameText(const QString &a, const QString &b)
+{
+    const QByteArray x = a.toUtf8();
+    const QByteArray y = b.toUtf8();
+    if (x.size() != y.size())
+        return false;
+    unsigned char difference = 0;
+    for (qsizetype i = 0; i < x.size(); ++i)
+        difference |= static_cast<unsigned char>(x[i] ^ y[i]);
+    return difference == 0;
+}
+
+} // namespace
+
+RemoteServer::RemoteServer(TrackingControl &station, const RemoteSettings &settings, QObject *parent)
+    : QObject(parent)
+    , m_station(station)
+    , m_settings(settings)
+    , m_commands(station, m_settings)
+    , m_tcp(new QTcpServer(this))
+    , m_webSockets(new QWebSocketServer(QStringLiteral("vestrel"), QWebSocketServer::NonSecureMode, this))
+    , m_pushTimer(new QTimer(this))
+    , m_heartbeat(new QTimer(this))
+{
+    m_webSockets->setHandshakeTimeout(std::chrono::milliseconds(requestTimeoutMs));
+    connect(m_tcp, &QTcpServer::newConnection, this, &RemoteServer::httpConnection);
+    connect(m_webSockets, &QWebSocketServer::newConnection, this, &RemoteServer::webSocketConnection);
+    // Changes that come together (a cycle's command and its Doppler step) go out as one state.
+    m_pushTimer->setSingleShot(true);
+    m_pushTimer->setInterval(0);
+    connect(m_pushTimer, &QTimer::timeout, this, &RemoteServer::push);
+    connect(m_heartbeat, &QTimer::timeout, this, &RemoteServer::push);
+    m_heartbeat->start(heartbeatMs);
+    connect(&station, &TrackingControl::changed, this, &RemoteServer::schedulePush);
+    connect(&station, &TrackingControl::antennaPosition, this, &RemoteServer::schedulePush);
+    connect(&station, &TrackingControl::message, this, &RemoteServer::logLine);
+}
+
+RemoteServer::~RemoteServer()
+{
+    // Dropped rather than closed: Qt 6.4 leaks the reason of a socket
+    // destroyed while open, and no one waits for a close handshake here.
+    for (QWebSocket *socket : m_clients.keys()) {
+        socket->disconnect(this);
+        socket->abort();
+    }
+}
+
+bool RemoteServer::listen(QString *error)
+{
+    if (m_tcp->listen(m_settings.address(), m_settings.listenPort))
+        return true;
+    if (error)
+        *error = m_tcp->errorString();
+    return false;
+}
+
+quint16 RemoteServer::port() const
+{
+    return m_tcp->serverPort();
+}
+
+// ---- HTTP: the page, or the way into the WebSocket API ----------------------
+
+void RemoteServer::httpConnection()
+{
+    while (QTcpSocket *socket = m_tcp->nextPendingConnection()) {
+        if (m_pendingHttp >= maxPendingHttp) {
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
+        ++m_pendingHttp;
+        auto *timeout = new QTimer(socket);
+        timeout->setSingleShot(true);
+        connect(timeout, &QTimer::timeout, socket, &QTcpSocket::abort);
+        timeout->start(requestTimeoutMs);
+        // Counted until the request is answered, handed over or the line drops.
+        auto pending = std::make_shared<bool>(true);
+        const auto done = [this, pending] {
+            if (*pending) {
+                *pending = false;
+                --m_pendingHttp;
+            }
+        };
+        connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+        connect(socket, &QObject::destroyed, this, done);
+        connect(socket, &QTcpSocket::readyRead, this, [this, socket, timeout, done] {
+            const QByteArray head = socket->peek(maxRequestBytes + 1);
+            if (!head.contains("\r\n\r\n")) {
+                if (head.size() > maxRequestBytes)
+                    socket->abort();
+                return;
+            }
+            // One request per connection: whatever the client sends after it is not read.
+            disconnect(socket, &QTcpSocket::readyRead, this, nullptr);
+            timeout->deleteLater();
+            done();
+            httpRequest(socket);
+        });
+    }
+}
+
+// Without a token only this machine's own names are served: a page from a
+// site whose name was made to point here (DNS rebinding) gets nothing.
+bool RemoteServer::hostAllowed(const QByteArray &head) const
+{
+    if (!m_token.isEmpty())
+        return true;
+    for (const QByteArray &line : head.split('\n')) {
+        if (!line.toLower().startsWith("host:"))
+            continue;
+        QByteArray host = line.mid(5).trimmed().toLower();
+        if (host.startsWith('['))
+            host = host.left(host.indexOf(']') + 1);
+        else if (host.contains(':'))
+            host = host.left(host.indexOf(':'));
+        return host == "localhost" || host == "127.0.0.1" || host == "[::1]";
+    }
+    return false;
+}
+
+void RemoteServer::httpRequest(QTcpSocket *socket)
+{
+    const QByteArray head = socket->peek(maxRequestBytes);
+    const QList<QByteArray> words = head.left(head.indexOf("\r\n")).split(' ');
+    const bool upgrade = head.toLower().contains("\r\nupgrade: websocket");
+    if (!hostAllowed(head)) {
+        socket->readAll();
+        socket->write(httpResponse("403 Forbidden", "text/plain", "this station answers to localhost only\n"));
+        socket->disconnectFromHost();
+        return;
+    }
+    if (words.size() == 3 && words[0] == "GET" && upgrade) {
+        // The WebSocket server reads the handshake itself.
+        socket->disconnect(this);
+        disconnect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+        m_webSockets->handleConnection(socket);
+        return;
+    }
+    QByteArray response;
+    if (words.size() != 3 || (words[0] != "GET" && words[0] != "HEAD")) {
+        response = httpResponse("405 Method Not Allowed", "text/plain", "GET only\n");
+    } else {
+        const QByteArray path = words[1].split('?').first();
+        response = httpResponse("404 Not Found", "text/plain", "not found\n");
+        for (const StaticFile &file : staticFiles) {
+            if (path != file.path)
+                continue;
+            QFile resource(QString::fromLatin1(file.resource));
+            if (resource.open(QIODevice::ReadOnly))
+                response = httpResponse("200 OK", file.type, words[0] == "HEAD" ? QByteArray() : resource.readAll());
+        }
+    }
+    socket->readAll();
+    socket->write(response);
+    socket->disconnectFromHost();
+}
+
+// ---- WebSocket clients -------------------------------------------------------
+
+// A page elsewhere in the operator's browser must not steer the antenna: a
+// browser's request comes from the page this server sent; other clients send no origin.
+bool RemoteServer::sameOrigin(const QWebSocket *socket) const
+{
+    const QString origin = socket->origin();
+    if (origin.isEmpty())
+        return true;
+    const QUrl from(origin);
+    const QString host = QString::fromLatin1(socket->request().rawHeader("Host"));
+    const QUrl to(QStringLiteral("http://") + host);
+    return from.isValid() && to.isValid() && !host.isEmpty() && from.host() == to.host()
+        && from.port(80) == to.port(80);
+}
+
+void RemoteServer::webSocketConnection()
+{
+    while (QWebSocket *socket = m_webSockets->nextPendingConnection()) {
+        socket->setParent(this);
+        connect(socket, &QWebSocket::disconnected, this, [this, socket] {
+            m_clients.remove(socket);
+            socket->deleteLater();
+        });
+        socket->setMaxAllowedIncomingFrameSize(maxFrameBytes);
+        socket->setMaxAllowedIncomingMessageSize(maxFrameBytes);
+        if (m_clients.size() >= maxClients) {
+            socket->close(QWebSocketProtocol::CloseCodeTooMuchData, QStringLiteral("too many clients"));
+            continue;
+        }
+        if (!sameOrigin(socket)) {
+            socket->close(QWebSocketProtocol::CloseCodePolicyViolated, QStringLiteral("another site's page"));
+            continue;
+        }
+        Client &client = m_clients[socket];
+        client.lastCommand.start();
+        connect(socket, &QWebSocket::textMessageReceived, this,
+                [this, socket](const QString &text) { textMessage(socket, text); });
+        connect(socket, &QWebSocket::binaryMessageReceived, this, [this, socket] {
+            drop(socket, QWebSocketProtocol::CloseCodeDatatypeNotSupported, QStringLiteral("text only"));
+        });
+        const QJsonObject hello {{QStringLiteral("type"), QStringLiteral("hello")},
+                                 {QStringLiteral("version"), remote::protocolVersion},
+                                 {QStringLiteral("token"), !m_token.isEmpty()}};
+        connect(socket, &QWebSocket::bytesWritten, this, [this, socket](qint64 bytes) {
+            if (const auto found = m_clients.find(socket); found != m_clients.end())
+                found->unwritten = qMax<qint64>(0, found->unwritten - bytes);
+        });
+        send(socket, QString::fromUtf8(QJsonDocument(hello).toJson(QJsonDocument::Compact)));
+        if (m_token.isEmpty()) {
+            client.authenticated = true;
+            send(socket, QString::fromUtf8(stateMessage()));
+            continue;
+        }
+        client.authTimer = new QTimer(socket);
+        client.authTimer->setSingleShot(true);
+        connect(client.authTimer, &QTimer::timeout, this, [this, socket] {
+            drop(socket, QWebSocketProtocol::CloseCodePolicyViolated, QStringLiteral("no token"));
+        });
+        client.authTimer->start(requestTimeoutMs);
+    }
+}
+
+void RemoteServer::drop(QWebSocket *socket, int code, const QString &reason)
+{
+    if (!m_clients.remove(socket))
+        return;
+    socket->disconnect(this);
+    connect(socket, &QWebSocket::disconnected, socket, &QObject::deleteLater);
+    socket->close(QWebSocketProtocol::CloseCode(code), reason);
+    // A peer that never answers the close is not waited for.
+    QTimer::singleShot(requestTimeoutMs, socket, &QObject::deleteLater);
+}
+
+void RemoteServer::reply(QWebSocket *socket, const QJsonValue &id, bool ok, const QString &error)
+{
+    QJsonObject answer {{QStringLiteral("type"), QStringLiteral("reply")}, {QStringLiteral("ok"), ok}};
+    if (!id.isUndefined())
+        answer.insert(QStringLiteral("id"), id);
+    if (!ok)
+        answer.insert(QStringLiteral("error"), error);
+    send(socket, QString::fromUtf8(QJsonDocument(answer).toJson(QJsonDocument::Compact)));
+}
+
+void RemoteServer::textMessage(QWebSocket *socket, const QString &text)
+{
+    const auto found = m_clients.find(socket);
+    if (found == m_clients.end())
+        return;
+    Client &client = *found;
+    QJsonParseError error {};
+    const QJsonDocument document = QJsonDocument::fromJson(text.toUtf8(), &error);
+    const QJsonObject command = document.object();
+    const QJsonValue id = command.value(QLatin1String("id"));
+    const bool goodId = id.isUndefined() || id.isDouble() || (id.isString() && id.toString().size() <= 64);
+    const bool named = command.value(QLatin1String("cmd")).isString();
+    if (error.error != QJsonParseError::NoError || !document.isObject() || !named || !goodId) {
+        drop(socket, QWebSocketProtocol::CloseCodeProtocolError, QStringLiteral("not a command"));
+        return;
+    }
+    const QString name = command.value(QLatin1String("cmd")).toString();
+    if (!client.authenticated) {
+        if (name != QLatin1String("hello") || !sameText(command.value(QLatin1String("token")).toString(), m_token)) {
+            drop(socket, QWebSocketProtocol::CloseCodePolicyViolated, QStringLiteral("wrong token"));
+            return;
+        }
+        client.authenticated = true;
+        delete client.authTimer;
+        client.authTimer = nullptr;
+        reply(socket, id, true, {});
+        send(socket, QString::fromUtf8(stateMessage()));
+        return;
+    }
+
+    // A token bucket: a burst for a page's first clicks, a steady rate after.
+    client.allowance = qMin<double>(commandBurst,
+                                    client.allowance + client.lastCommand.restart() * commandsPerSecond / 1000.0);
+    if (client.allowance < 1.0) {
+        // A client that keeps on without pausing is not one a person drives.
+        if (++client.refusedInARow > commandBurst)
+            drop(socket, QWebSocketProtocol::CloseCodePolicyViolated, QStringLiteral("too many commands"));
+        else
+            reply(socket, id, false, QStringLiteral("too many commands; wait"));
+        return;
+    }
+    client.allowance -= 1.0;
+    client.refusedInARow = 0;
+
+    if (name == QLatin1String("hello") || name == QLatin1String("ping")) {
+        reply(socket, id, true, {});
+        return;
+    }
+    if (name == QLatin1String("state")) {
+        reply(socket, id, true, {});
+        send(socket, QString::fromUtf8(stateMessage()));
+        return;
+    }
+    const remote::CommandOutcome outcome = m_commands.run(command);
+    reply(socket, id, outcome.ok, outcome.error);
+    schedulePush();
+}
+
+// A client that stops reading (a phone gone to sleep, a stuck program) would
+// have its messages pile up here without end: past the bound it is closed.
+void RemoteServer::send(QWebSocket *socket, const QString &text)
+{
+    const auto found = m_clients.find(socket);
+    if (found == m_clients.end())
+        return;
+    if (found->unwritten > maxUnwrittenBytes) {
+        drop(socket, QWebSocketProtocol::CloseCodePolicyViolated, QStringLiteral("not reading"));
+        return;
+    }
+    found->unwritten += socket->sendTextMessage(text);
+}
+
+// The log's lines as the window's log shows them, for a client's log view.
+void RemoteServer::logLine(const QString &text)
+{
+    const QJsonObject line {{QStringLiteral("type"), QStringLiteral("log")},
+                            {QStringLiteral("time"), QDateTime::currentDateTimeUtc().toString(Qt::ISODate)},
+                            {QStringLiteral("text"), shownText(text.toUtf8(), 500)}};
+    const QString message = QString::fromUtf8(QJsonDocument(line).toJson(QJsonDocument::Compact));
+    QList<QWebSocket *> receivers;
+    for (auto it = m_clients.cbegin(); it != m_clients.cend(); ++it)
+        if (it->authenticated)
+            receivers << it.key();
+    for (QWebSocket *socket : std::as_const(receivers))
+        send(socket, message);
+}
+
+// ---- state -------------------------------------------------------------------
+
+QByteArray RemoteServer::stateMessage()
+{
+    QJsonObject state = remote::stationState(m_station, m_settings.manualTerminal);
+    state.insert(QStringLiteral("seq"), double(++m_sequence));
+    state.insert(QStringLiteral("clients"), clientCount());
+    return QJsonDocument(state).toJson(QJsonDocument::Compact);
+}
+
+void RemoteServer::schedulePush()
+{
+    if (!m_pushTimer->isActive())
+        m_pushTimer->start();
+}
+
+void RemoteServer::push()
+{
+    m_pushTimer->stop();
+    m_heartbeat->start();  // the next beat a full interval after any push
+    bool any = false;
+    for (auto it = m_clients.cbegin(); it != m_clients.cend(); ++it)
+        any |= it->authenticated;
+    if (!any)
+        return;
+    const QString message = QString::fromUtf8(stateMessage());
+    QList<QWebSocket *> receivers;
+    for (auto it = m_clients.cbegin(); it != m_clients.cend(); ++it)
+        if (it->authenticated)
+            receivers << it.key();
+    for (QWebSocket *socket : std::as_const(receivers))
+        send(socket, message);
+    emit statePushed();
+}

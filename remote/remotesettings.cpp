@@ -1,0 +1,162 @@
+#include "remote/remotesettings.h"
+
+#include "settings/keyvaluefile.h"
+
+#include <QFile>
+#include <QRandomGenerator>
+
+namespace {
+
+const QString addressKey = QStringLiteral("listen address");
+const QString portKey = QStringLiteral("listen port");
+const QString manualKey = QStringLiteral("manual terminal");
+const QString portAKey = QStringLiteral("port a device");
+const QString portBKey = QStringLiteral("port b device");
+const QString modelKey = QStringLiteral("port b radio");
+const QString openAKey = QStringLiteral("port a open at start");
+const QString openBKey = QStringLiteral("port b open at start");
+const QString baudAKey = QStringLiteral("port a baud rate");
+const QString baudBKey = QStringLiteral("port b baud rate");
+const QString modeAKey = QStringLiteral("port a mode");
+const QString modeBKey = QStringLiteral("port b mode");
+const QString dataKey = QStringLiteral("tracking data file");
+const QString on = QStringLiteral("on");
+const QString off = QStringLiteral("off");
+
+std::optional<bool> onOff(const QString &value)
+{
+    if (value == on || value == off)
+        return value == on;
+    return std::nullopt;
+}
+
+QString word(bool value)
+{
+    return value ? on : off;
+}
+
+std::optional<BaudRateType> baudRate(const QString &text)
+{
+    for (const auto &entry : serialvalues::baudRates)
+        if (text == QLatin1String(entry.text))
+            return entry.value;
+    return std::nullopt;
+}
+
+std::optional<bool> automatic(const QString &value)
+{
+    if (value == QLatin1String("auto") || value == QLatin1String("manual"))
+        return value == QLatin1String("auto");
+    return std::nullopt;
+}
+
+QString mode(bool automatic)
+{
+    return automatic ? QStringLiteral("auto") : QStringLiteral("manual");
+}
+
+} // namespace
+
+bool RemoteSettings::operator==(const RemoteSettings &other) const
+{
+    return listenAddress == other.listenAddress && listenPort == other.listenPort
+        && manualTerminal == other.manualTerminal && portADevice == other.portADevice
+        && portBDevice == other.portBDevice && ft847 == other.ft847 && openAAtStart == other.openAAtStart
+        && openBAtStart == other.openBAtStart && portABaudRate == other.portABaudRate
+        && portBBaudRate == other.portBBaudRate && autoA == other.autoA && autoB == other.autoB
+        && dataFile == other.dataFile;
+}
+
+QHostAddress RemoteSettings::address() const
+{
+    const QString text = listenAddress.trimmed();
+    if (text.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0)
+        return QHostAddress(QHostAddress::LocalHost);
+    if (text.compare(QLatin1String("any"), Qt::CaseInsensitive) == 0)
+        return QHostAddress(QHostAddress::Any);
+    const QHostAddress address(text);
+    // A name that is no address stays on this machine rather than guessing.
+    return address.isNull() ? QHostAddress(QHostAddress::LocalHost) : address;
+}
+
+RemoteSettings RemoteSettings::read(const QString &path)
+{
+    RemoteSettings settings;
+    for (const auto &[key, value] : keyvalue::read(path)) {
+        const QString text = value.trimmed();
+        if (key == addressKey && !text.isEmpty()) {
+            settings.listenAddress = text;
+        } else if (key == portKey) {
+            bool ok = false;
+            const uint port = text.toUInt(&ok);
+            if (ok && port <= 65535)  // 0: any free port, said in the log
+                settings.listenPort = quint16(port);
+        } else if (key == manualKey && onOff(text)) {
+            settings.manualTerminal = *onOff(text);
+        } else if (key == portAKey) {
+            settings.portADevice = text;
+        } else if (key == portBKey) {
+            settings.portBDevice = text;
+        } else if (key == modelKey && (text == QLatin1String("ft-817") || text == QLatin1String("ft-847"))) {
+            settings.ft847 = text == QLatin1String("ft-847");
+        } else if (key == openAKey && onOff(text)) {
+            settings.openAAtStart = *onOff(text);
+        } else if (key == openBKey && onOff(text)) {
+            settings.openBAtStart = *onOff(text);
+        } else if (key == baudAKey && baudRate(text)) {
+            settings.portABaudRate = *baudRate(text);
+        } else if (key == baudBKey && baudRate(text)) {
+            settings.portBBaudRate = *baudRate(text);
+        } else if (key == modeAKey && automatic(text)) {
+            settings.autoA = *automatic(text);
+        } else if (key == modeBKey && automatic(text)) {
+            settings.autoB = *automatic(text);
+        } else if (key == dataKey) {
+            settings.dataFile = text;
+        }
+    }
+    return settings;
+}
+
+bool RemoteSettings::write(const QString &path) const
+{
+    return keyvalue::write(path, {{addressKey, listenAddress},
+                                  {portKey, QString::number(listenPort)},
+                                  {manualKey, word(manualTerminal)},
+                                  {portAKey, portADevice},
+                                  {portBKey, portBDevice},
+                                  {modelKey, ft847 ? QStringLiteral("ft-847") : QStringLiteral("ft-817")},
+                                  {openAKey, word(openAAtStart)},
+                                  {openBKey, word(openBAtStart)},
+                                  {baudAKey, serialvalues::textOf(serialvalues::baudRates, portABaudRate)},
+                                  {baudBKey, serialvalues::textOf(serialvalues::baudRates, portBBaudRate)},
+                                  {modeAKey, mode(autoA)},
+                                  {modeBKey, mode(autoB)},
+                                  {dataKey, dataFile}});
+}
+
+RemoteToken remoteToken(const QString &path)
+{
+    QFile file(path);
+    if (file.open(QIODevice::ReadOnly)) {
+        const QString value = QString::fromLatin1(file.read(256)).trimmed();
+        // A token shorter than the one made here was cut or typed by hand: refused.
+        if (value.size() >= 32)
+            return {value, false};
+        return {};
+    }
+    quint32 words[8];
+    QRandomGenerator::system()->fillRange(words);
+    const QString value = QString::fromLatin1(
+        QByteArray(reinterpret_cast<const char *>(words), sizeof words).toBase64(QByteArray::Base64UrlEncoding
+                                                                                | QByteArray::OmitTrailingEquals));
+    // Readable by its user only from the first byte on.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+        return {};
+    if (!file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner) || file.write(value.toLatin1()) < 0
+        || !file.flush()) {
+        file.remove();
+        return {};
+    }
+    return {value, true};
+}

@@ -1,0 +1,56 @@
+#pragma once
+
+#include "serial/serialtypes.h"
+
+#include <QHostAddress>
+#include <QString>
+
+#include <optional>
+
+// How the station is reached from elsewhere, and which devices a station
+// without a window opens by itself. Kept in remote.cfg beside store.cfg, one
+// "key: 'value'" line each; anything missing or unreadable takes its default.
+struct RemoteSettings {
+    static constexpr quint16 defaultPort = 8473;
+
+    // "localhost" unless the operator names an address of this machine (or
+    // "any"); anything but the loopback needs the token.
+    QString listenAddress = QStringLiteral("localhost");
+    quint16 listenPort = defaultPort;
+    // Raw lines to a port from a remote client: off unless switched on here.
+    bool manualTerminal = false;
+    // The devices the service opens: a serial device, or (for a port the
+    // network.cfg puts on a daemon) the daemon's address there. Clients pick
+    // among these and the serial ports the machine lists; never a path of their own.
+    QString portADevice;
+    QString portBDevice;
+    bool ft847 = false;
+    BaudRateType portABaudRate = BAUD9600;  // 8 data bits, no parity, 1 stop bit, no flow control
+    BaudRateType portBBaudRate = BAUD9600;
+    // Auto (tracking) or Manual, as a client last left each port.
+    bool autoA = true;
+    bool autoB = true;
+    // The tracking data file another program writes; empty: none, or the
+    // built-in sky when source.cfg chooses it.
+    QString dataFile;
+    // Opened at start: what was open when a client last opened or closed it.
+    bool openAAtStart = false;
+    bool openBAtStart = false;
+
+    bool operator==(const RemoteSettings &other) const;
+
+    QHostAddress address() const;
+    bool loopbackOnly() const { return address().isLoopback(); }
+
+    static QString defaultPath() { return QStringLiteral("remote.cfg"); }
+    static RemoteSettings read(const QString &path = defaultPath());
+    bool write(const QString &path = defaultPath()) const;
+};
+
+// The token a client off this machine must give: made at first need, kept in
+// a file only its user can read. Empty when it can be neither read nor made.
+struct RemoteToken {
+    QString value;
+    bool created = false;  // made now: the only time it is shown
+};
+RemoteToken remoteToken(const QString &path = QStringLiteral("remote.token"));

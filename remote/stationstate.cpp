@@ -1,0 +1,152 @@
+#include "remote/stationstate.h"
+
+#include "links/showntext.h"
+#include "station/dopplermethod.h"
+#include "station/trackingcontrol.h"
+
+#include <QJsonArray>
+
+namespace remote {
+
+namespace {
+
+QJsonValue number(const std::optional<double> &value)
+{
+    return value ? QJsonValue(*value) : QJsonValue(QJsonValue::Null);
+}
+
+QJsonValue position(const std::optional<double> &azimuth, const std::optional<double> &elevation)
+{
+    if (!azimuth && !elevation)
+        return QJsonValue::Null;
+    return QJsonObject {{QStringLiteral("az"), number(azimuth)}, {QStringLiteral("el"), number(elevation)}};
+}
+
+QString shown(const QString &text)
+{
+    return shownText(text.toUtf8());
+}
+
+QJsonObject port(const TrackingControl &station, StationPort which)
+{
+    const PortSession &record = station.portSession(which);
+    return {{QStringLiteral("open"), record.open},
+            {QStringLiteral("connecting"), record.connecting},
+            {QStringLiteral("reconnecting"), station.isReconnecting(which)},
+            {QStringLiteral("network"), record.network},
+            {QStringLiteral("auto"), record.automatic},
+            {QStringLiteral("device"), shown(record.open || record.connecting ? record.target() : record.openedName)},
+            {QStringLiteral("trouble"), station.trouble(which).mid(2)}};  // without its ", "
+}
+
+const char *targetKey(TrackingTarget target)
+{
+    switch (target) {
+    case TrackingTarget::Moon:
+        return "moon";
+    case TrackingTarget::Sun:
+        return "sun";
+    case TrackingTarget::Source:
+        return "source";
+    }
+    return "moon";
+}
+
+const char *alarmKey(Alarm alarm)
+{
+    switch (alarm) {
+    case Alarm::RotatorSilent:
+        return "rotatorSilent";
+    case Alarm::RotatorRefused:
+        return "rotatorRefused";
+    case Alarm::RadioSilent:
+        return "radioSilent";
+    case Alarm::DataStale:
+        return "dataStale";
+    case Alarm::BelowHorizon:
+        return "belowHorizon";
+    }
+    return "";
+}
+
+QString methodKey(DopplerMethod method)
+{
+    for (const DopplerMethodName &name : dopplerMethodNames)
+        if (name.method == method)
+            return QString::fromLatin1(name.key);
+    return {};
+}
+
+} // namespace
+
+QJsonObject stationState(const TrackingControl &station, bool manualTerminal)
+{
+    const Pointing &pointing = station.pointing();
+    const bool haveRecord = station.lastRecordTime().isValid();
+    const TrackingRecord &record = station.lastRecord();
+
+    QJsonArray alarms;
+    for (int i = 0; i < alarmCount; ++i) {
+        const auto alarm = Alarm(i);
+        if (station.health().active(alarm))
+            alarms.append(QJsonObject {{QStringLiteral("alarm"), QLatin1String(alarmKey(alarm))},
+                                       {QStringLiteral("why"), shown(station.health().why(alarm))}});
+    }
+
+    QJsonArray available;
+    for (const QString &name : station.ports())
+        available.append(shown(name));
+
+    const auto frequency = station.shownFrequency();
+    const DopplerControl &doppler = station.doppler();
+    const DopplerSettings settings = station.dopplerSettings();
+    const auto sky = station.methodFrequencies();
+    QJsonObject radio {
+        {QStringLiteral("mhz"), frequency ? QJsonValue(frequency->mhz) : QJsonValue(QJsonValue::Null)},
+        {QStringLiteral("transmitting"), frequency && frequency->transmitting},
+        {QStringLiteral("known"), station.isFrequencyKnown()},
+        {QStringLiteral("dopplerRunning"), station.isDopplerRunning()},
+        {QStringLiteral("frequencyTracking"), doppler.tracking()},
+        {QStringLiteral("workingMHz"), doppler.workingMHz()},
+        {QStringLiteral("shift"), doppler.shift == DopplerShift::Dx ? QStringLiteral("dx") : QStringLiteral("home")},
+        {QStringLiteral("ptt"), doppler.ptt},
+        {QStringLiteral("method"), methodKey(settings.method)},
+        {QStringLiteral("skedMHz"), settings.skedMHz},
+        {QStringLiteral("split"), station.isSplitActive()},
+        {QStringLiteral("receiveHz"), sky ? QJsonValue(sky->receiveHz) : QJsonValue(QJsonValue::Null)},
+        {QStringLiteral("transmitHz"), sky ? QJsonValue(sky->transmitHz) : QJsonValue(QJsonValue::Null)},
+    };
+
+    QJsonValue data = QJsonValue::Null;
+    if (haveRecord)
+        data = QJsonObject {{QStringLiteral("az"), record.azimuth},
+                            {QStringLiteral("el"), record.elevation},
+                            {QStringLiteral("dopplerHome"), record.dopplerHome},
+                            {QStringLiteral("dopplerDx"), record.dopplerDx},
+                            {QStringLiteral("read"), station.lastRecordTime().toString(Qt::ISODate)}};
+
+    return {
+        {QStringLiteral("type"), QStringLiteral("state")},
+        {QStringLiteral("version"), protocolVersion},
+        {QStringLiteral("time"), station.now().toUTC().toString(Qt::ISODate)},
+        {QStringLiteral("target"), QLatin1String(targetKey(station.target()))},
+        {QStringLiteral("tracking"), station.isTrackingActive()},
+        {QStringLiteral("record"), data},
+        {QStringLiteral("commanded"), position(pointing.commandedAzimuth, pointing.commandedElevation)},
+        {QStringLiteral("actual"), position(pointing.actualAzimuth, pointing.actualElevation)},
+        {QStringLiteral("offsets"),
+         QJsonObject {{QStringLiteral("az"), station.azimuthOffset()},
+                      {QStringLiteral("el"), station.elevationOffset()}}},
+        {QStringLiteral("parking"), QJsonObject {{QStringLiteral("az"), station.azimuthParking()},
+                                                 {QStringLiteral("el"), station.elevationParking()},
+                                                 {QStringLiteral("active"), station.steering().parkingActive()}}},
+        {QStringLiteral("ports"), QJsonObject {{QStringLiteral("A"), port(station, StationPort::A)},
+                                               {QStringLiteral("B"), port(station, StationPort::B)}}},
+        {QStringLiteral("available"), available},
+        {QStringLiteral("radio"), radio},
+        {QStringLiteral("alarms"), alarms},
+        {QStringLiteral("manualTerminal"), manualTerminal},
+    };
+}
+
+} // namespace remote

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QJsonObject>
+
+class TrackingControl;
+
+namespace remote {
+
+// The protocol's version; a client that sees another major number stops.
+inline constexpr int protocolVersion = 1;
+
+// The station's whole state as the API pushes it: one value a client can
+// render whole (docs/api.md names every field). Text from outside (device
+// names, alarm reasons) is passed through shownText.
+QJsonObject stationState(const TrackingControl &station, bool manualTerminal);
+
+} // namespace remote

@@ -1,0 +1,229 @@
+'use strict';
+// The station's web page: a view of the state the API pushes, and buttons
+// that send its commands. Every text from the station goes in as textContent.
+
+const methods = [
+  ['specified', "Track the radio's frequency"], ['full to dx grid', 'Full Doppler to DX grid'],
+  ['own echo', 'Own echo'], ['constant on moon', 'Constant frequency on Moon'],
+  ['on dx echo', 'On DX echo'], ['call dx', 'Call DX'],
+];
+const $ = (id) => document.getElementById(id);
+let socket = null;
+let state = null;
+let nextId = 1;
+let retryMs = 500;
+const trail = [];
+
+function fixed(x, digits) { return typeof x === 'number' ? x.toFixed(digits) : '-'; }
+function position(p) { return p ? 'az ' + fixed(p.az, 1) + '\u00b0  el ' + fixed(p.el, 1) + '\u00b0' : '-'; }
+
+function send(command) {
+  if (!socket || socket.readyState !== WebSocket.OPEN) return;
+  command.id = nextId++;
+  socket.send(JSON.stringify(command));
+}
+
+function token() {
+  const hash = new URLSearchParams(location.hash.slice(1)).get('token');
+  if (hash) { localStorage.setItem('vestrelToken', hash); history.replaceState(null, '', location.pathname); }
+  return localStorage.getItem('vestrelToken') || '';
+}
+
+function connect() {
+  const scheme = location.protocol === 'https:' ? 'wss://' : 'ws://';
+  socket = new WebSocket(scheme + location.host + '/api');
+  socket.onmessage = (event) => {
+    let message;
+    try { message = JSON.parse(event.data); } catch (e) { return; }
+    if (message.type === 'hello') {
+      if (message.version !== 1) { $('connection').textContent = 'station speaks API ' + message.version; return; }
+      if (message.token) {
+        const t = token();
+        if (!t) { $('login').hidden = false; return; }
+        send({ cmd: 'hello', token: t });
+      }
+    } else if (message.type === 'state') {
+      retryMs = 500;
+      $('login').hidden = true;
+      $('connection').textContent = 'connected';
+      $('connection').className = 'ok';
+      render(message);
+    } else if (message.type === 'log') {
+      const li = document.createElement('li');
+      li.textContent = message.time.slice(11, 19) + '  ' + message.text;
+      const log = $('log');
+      log.prepend(li);
+      while (log.children.length > 200) log.lastChild.remove();
+    } else if (message.type === 'reply' && !message.ok) {
+      $('answer').textContent = message.error;
+    } else if (message.type === 'reply') {
+      $('answer').textContent = '';
+    }
+  };
+  socket.onclose = (event) => {
+    $('connection').textContent = 'disconnected';
+    $('connection').className = 'bad';
+    if (event.reason === 'wrong token' || event.reason === 'no token') {
+      localStorage.removeItem('vestrelToken');
+      $('login').hidden = false;
+      return;
+    }
+    setTimeout(connect, retryMs);
+    retryMs = Math.min(retryMs * 2, 5000);
+  };
+}
+
+function portText(p) {
+  let text = p.open ? 'open' : p.connecting ? 'connecting' : p.reconnecting ? 'waiting for the device' : 'closed';
+  if (p.device) text += ', ' + p.device;
+  text += p.auto ? ', Auto' : ', Manual';
+  if (p.trouble) text += ', ' + p.trouble;
+  return text;
+}
+
+function fillDevices(select, available, current) {
+  const names = available.slice();
+  if (current && !names.includes(current)) names.unshift(current);
+  const key = names.join('\n');
+  if (select.dataset.key === key) return;
+  select.dataset.key = key;
+  select.replaceChildren(...names.map((name) => { const o = document.createElement('option'); o.value = o.textContent = name; return o; }));
+  if (current) select.value = current;
+}
+
+function setOn(button, on, onText, offText) {
+  button.classList.toggle('on', on);
+  if (onText) button.textContent = on ? onText : offText;
+}
+
+function render(s) {
+  state = s;
+  $('clock').textContent = s.time.replace('T', ' ').replace('Z', ' UTC');
+  $('targetPosition').textContent = s.record ? s.target + ', ' + position(s.record) : s.target;
+  $('commanded').textContent = position(s.commanded);
+  $('actual').textContent = position(s.actual);
+  $('tracking').textContent = (s.tracking ? 'on' : 'off') + (s.parking.active ? ', parking' : '');
+  const r = s.radio;
+  $('frequency').textContent = (r.mhz === null ? '-' : fixed(r.mhz, 6) + ' MHz') + (r.transmitting ? ' TX' : '');
+  $('doppler').textContent = r.method + (r.frequencyTracking ? ', tracking' : '') +
+    (r.receiveHz !== null ? ', RX ' + fixed(r.receiveHz / 1e6, 6) + ' TX ' + fixed(r.transmitHz / 1e6, 6) : '');
+  $('portA').textContent = portText(s.ports.A);
+  $('portB').textContent = portText(s.ports.B);
+  $('alarms').replaceChildren(...s.alarms.map((a) => { const li = document.createElement('li'); li.textContent = a.why; return li; }));
+  for (const port of ['A', 'B']) {
+    const p = s.ports[port];
+    fillDevices($('device' + port), s.available, p.device);
+    $('device' + port).disabled = p.open || p.connecting || p.network;
+    setOn($('open' + port), p.open || p.connecting, 'Close', 'Open');
+    setOn($('auto' + port), p.auto);
+  }
+  setOn($('targetMoon'), s.target === 'moon');
+  setOn($('targetSun'), s.target === 'sun');
+  setOn($('trackingButton'), s.tracking, 'Stop tracking', 'Start tracking');
+  setOn($('frequencyTracking'), r.frequencyTracking);
+  $('frequencyTracking').disabled = !r.known;
+  $('method').value = r.method;
+  $('method').disabled = r.dopplerRunning;
+  $('shift').value = r.shift;
+  if (document.activeElement !== $('parkAz') && document.activeElement !== $('parkEl') && !$('parkAz').value) {
+    $('parkAz').placeholder = fixed(s.parking.az, 1);
+    $('parkEl').placeholder = fixed(s.parking.el, 1);
+  }
+  if (s.record) {
+    const last = trail[trail.length - 1];
+    if (!last || last.az !== s.record.az || last.el !== s.record.el) trail.push({ az: s.record.az, el: s.record.el });
+    if (trail.length > 300) trail.shift();
+  }
+  drawSky(s);
+}
+
+function drawSky(s) {
+  const canvas = $('skyplot');
+  const g = canvas.getContext('2d');
+  const size = canvas.width;
+  const c = size / 2;
+  const radius = c - 18;
+  const at = (p) => {
+    const r = radius * (90 - Math.max(-5, Math.min(90, p.el))) / 90;
+    const a = (p.az - 90) * Math.PI / 180;
+    return [c + r * Math.cos(a), c + r * Math.sin(a)];
+  };
+  g.clearRect(0, 0, size, size);
+  g.strokeStyle = '#30363d';
+  g.fillStyle = '#8b98a5';
+  g.font = '12px sans-serif';
+  g.textAlign = 'center';
+  g.textBaseline = 'middle';
+  for (const el of [0, 30, 60]) { g.beginPath(); g.arc(c, c, radius * (90 - el) / 90, 0, 2 * Math.PI); g.stroke(); }
+  for (const [label, az] of [['N', 0], ['E', 90], ['S', 180], ['W', 270]]) {
+    const [x, y] = at({ az: az, el: -9 });
+    g.fillText(label, x, y);
+    g.beginPath(); g.moveTo(c, c); g.lineTo(...at({ az: az, el: 0 })); g.stroke();
+  }
+  g.strokeStyle = 'rgba(240,192,0,.4)';
+  g.beginPath();
+  trail.forEach((p, i) => { const [x, y] = at(p); if (i) g.lineTo(x, y); else g.moveTo(x, y); });
+  g.stroke();
+  const dot = (p, style, fill, shape) => {
+    if (!p || typeof p.az !== 'number' || typeof p.el !== 'number') return;
+    const [x, y] = at(p);
+    g.beginPath();
+    if (shape === 'square') g.rect(x - 5, y - 5, 10, 10); else g.arc(x, y, 6, 0, 2 * Math.PI);
+    g.lineWidth = 2;
+    if (fill) { g.fillStyle = style; g.fill(); } else { g.strokeStyle = style; g.stroke(); }
+    g.lineWidth = 1;
+  };
+  dot(s.record, '#f0c000', true);
+  dot(s.commanded, '#58a6ff', false);
+  dot(s.actual, '#3fb950', true, 'square');
+}
+
+function number(id) { const v = $(id).value.trim(); return v === '' ? undefined : Number(v); }
+
+function wire() {
+  $('method').replaceChildren(...methods.map(([key, text]) => { const o = document.createElement('option'); o.value = key; o.textContent = text; return o; }));
+  for (const port of ['A', 'B']) {
+    $('open' + port).onclick = () => {
+      const p = state && state.ports[port];
+      if (!p) return;
+      if (p.open || p.connecting) send({ cmd: 'close', port: port });
+      else if (p.network || !$('device' + port).value) send({ cmd: 'open', port: port });
+      else send({ cmd: 'open', port: port, device: $('device' + port).value });
+    };
+    $('auto' + port).onclick = () => state && send({ cmd: 'auto', port: port, on: !state.ports[port].auto });
+  }
+  for (const port of ['A', 'B']) $('device' + port).onfocus = () => send({ cmd: 'enumerate' });
+  $('targetMoon').onclick = () => send({ cmd: 'target', target: 'moon' });
+  $('targetSun').onclick = () => send({ cmd: 'target', target: 'sun' });
+  $('trackingButton').onclick = () => state && send({ cmd: 'tracking', on: !state.tracking });
+  $('frequencyTracking').onclick = () => state && send({ cmd: 'frequencyTracking', on: !state.radio.frequencyTracking });
+  $('method').onchange = () => send({ cmd: 'dopplerMethod', method: $('method').value });
+  $('shift').onchange = () => send({ cmd: 'shift', shift: $('shift').value });
+  $('tuneForm').onsubmit = (e) => { e.preventDefault(); const mhz = number('tuneMHz'); if (mhz !== undefined) send({ cmd: 'tune', mhz: mhz }); };
+  $('offsetForm').onsubmit = (e) => {
+    e.preventDefault();
+    const command = { cmd: 'offsets' };
+    const az = number('offsetAz'); const el = number('offsetEl');
+    if (az !== undefined) command.az = az;
+    if (el !== undefined) command.el = el;
+    send(command);
+  };
+  $('parkForm').onsubmit = (e) => {
+    e.preventDefault();
+    const command = { cmd: 'park' };
+    const az = number('parkAz'); const el = number('parkEl');
+    if (az !== undefined) command.az = az;
+    if (el !== undefined) command.el = el;
+    send(command);
+  };
+  $('login').onsubmit = (e) => {
+    e.preventDefault();
+    localStorage.setItem('vestrelToken', $('token').value.trim());
+    $('login').hidden = true;
+    if (socket) socket.onclose = null;
+    connect();
+  };
+}
+
+wire();
+connect();

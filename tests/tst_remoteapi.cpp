@@ -1,0 +1,431 @@
+// The WebSocket API's contract against the simulated station: every state
+// field, every command as the widget would take it, and input that must
+// cost a client its own connection and nothing else.
+
+#include "remotetesting.h"
+
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QTcpSocket>
+
+#include <sys/resource.h>
+
+using namespace remotetesting;
+
+class tst_RemoteApi : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        // A thousand clients and their server ends in this one process.
+        rlimit limit {};
+        if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+            limit.rlim_cur = limit.rlim_max;
+            ::setrlimit(RLIMIT_NOFILE, &limit);
+        }
+    }
+
+    // Every field docs/api.md names, with its type, once both ports track.
+    void stateFields()
+    {
+        const auto B = QJsonValue::Bool, N = QJsonValue::Double, S = QJsonValue::String, O = QJsonValue::Object,
+                   A = QJsonValue::Array, Z = QJsonValue::Null;
+        QList<QPair<QString, QJsonValue::Type>> fields {
+            {"type", S}, {"version", N}, {"seq", N}, {"time", S}, {"clients", N}, {"target", S}, {"tracking", B},
+            {"manualTerminal", B}, {"available", A}, {"alarms", A}, {"record.az", N}, {"record.el", N},
+            {"record.dopplerHome", N}, {"record.dopplerDx", N}, {"record.read", S}, {"commanded.az", N},
+            {"commanded.el", N}, {"actual", Z}, {"offsets.az", N}, {"offsets.el", N}, {"parking.az", N},
+            {"parking.el", N}, {"parking.active", B}, {"ports", O}, {"radio", O}, {"radio.mhz", N},
+            {"radio.transmitting", B}, {"radio.known", B}, {"radio.dopplerRunning", B},
+            {"radio.frequencyTracking", B}, {"radio.workingMHz", N}, {"radio.shift", S}, {"radio.ptt", B},
+            {"radio.method", S}, {"radio.skedMHz", N}, {"radio.split", B}, {"radio.receiveHz", Z},
+            {"radio.transmitHz", Z}};
+        for (const char *port : {"ports.A.", "ports.B."}) {
+            for (const char *field : {"open", "connecting", "reconnecting", "network", "auto"})
+                fields.append({QLatin1String(port) + QLatin1String(field), B});
+            fields.append({QLatin1String(port) + "device", S});
+            fields.append({QLatin1String(port) + "trouble", S});
+        }
+        RemoteStation s;
+        QVERIFY(s.listening);
+        Client client(s.url());
+        QVERIFY(client.waitForState());
+        QCOMPARE(client.send(command(R"({"cmd":"open","port":"A"})")).value("ok"), true);
+        QCOMPARE(client.send(command(R"({"cmd":"open","port":"B"})")).value("ok"), true);
+        QVERIFY(QTest::qWaitFor([&] { return at(client.state, "radio.known").toBool()
+                                             && at(client.state, "commanded.el").isDouble(); },
+                                settleMs));
+        for (const auto &[path, type] : std::as_const(fields))
+            QVERIFY2(at(client.state, path).type() == type, qPrintable(path));
+        // An alarm's entry, with the Moon gone below the horizon.
+        s.record.elevation = -5;
+        s.station->repetition();
+        QTRY_COMPARE_WITH_TIMEOUT(client.state.value("alarms").toArray().size(), 1, settleMs);
+        const QJsonObject alarm = client.state.value("alarms").toArray().first().toObject();
+        QCOMPARE(alarm.value("alarm"), "belowHorizon");
+        QVERIFY(alarm.value("why").toString().contains("below the horizon"));
+    }
+
+    // Each command with what the next state says of it; refused ones leave
+    // the station as it was.
+    void commands_data()
+    {
+        QTest::addColumn<QStringList>("before");
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<bool>("ok");
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("expected");  // JSON
+        const QStringList none;
+        const QStringList open {R"({"cmd":"open","port":"A"})", R"({"cmd":"open","port":"B"})"};
+        QTest::newRow("open A") << none << R"({"cmd":"open","port":"A"})" << true << "ports.A.open" << "true";
+        QTest::newRow("open a path") << none << R"({"cmd":"open","port":"A","device":"/etc/passwd"})" << false
+                                     << "ports.A.open" << "false";
+        QTest::newRow("open port C") << none << R"({"cmd":"open","port":"C"})" << false << "ports.A.open" << "false";
+        QTest::newRow("close B") << open << R"({"cmd":"close","port":"B"})" << true << "ports.B.open" << "false";
+        QTest::newRow("manual A") << open << R"({"cmd":"auto","port":"A","on":false})" << true << "ports.A.auto"
+                                  << "false";
+        QTest::newRow("auto not a bool") << open << R"({"cmd":"auto","port":"A","on":"no"})" << false
+                                         << "ports.A.auto" << "true";
+        QTest::newRow("tracking off") << open << R"({"cmd":"tracking","on":false})" << true << "tracking" << "false";
+        QTest::newRow("tracking on") << none << R"({"cmd":"tracking","on":true})" << true << "ports.B.auto"
+                                     << "true";
+        QTest::newRow("target sun") << none << R"({"cmd":"target","target":"sun"})" << true << "target" << "\"sun\"";
+        QTest::newRow("target mars") << none << R"({"cmd":"target","target":"mars"})" << false << "target"
+                                     << "\"moon\"";
+        QTest::newRow("track frequency") << open << R"({"cmd":"frequencyTracking","on":true})" << true
+                                         << "radio.frequencyTracking" << "true";
+        QTest::newRow("track an unknown frequency") << none << R"({"cmd":"frequencyTracking","on":true})" << false
+                                                    << "radio.frequencyTracking" << "false";
+        QTest::newRow("method while followed") << open << R"({"cmd":"dopplerMethod","method":"own echo"})" << false
+                                               << "radio.method" << "\"specified\"";
+        QTest::newRow("method") << none << R"({"cmd":"dopplerMethod","method":"own echo","skedMHz":1296.1})" << true
+                                << "radio.skedMHz" << "1296.1";
+        QTest::newRow("no such method") << none << R"({"cmd":"dopplerMethod","method":"guess"})" << false
+                                        << "radio.method" << "\"specified\"";
+        QTest::newRow("shift dx") << none << R"({"cmd":"shift","shift":"dx"})" << true << "radio.shift" << "\"dx\"";
+        QTest::newRow("ptt") << none << R"({"cmd":"ptt","on":true})" << true << "radio.ptt" << "true";
+        QTest::newRow("offsets") << none << R"({"cmd":"offsets","az":1.5,"el":-0.5})" << true << "offsets.el"
+                                 << "-0.5";
+        QTest::newRow("offset out of range") << none << R"({"cmd":"offsets","az":1000})" << false << "offsets.az"
+                                             << "0";
+        QTest::newRow("offset as text") << none << R"({"cmd":"offsets","el":"debug"})" << false << "offsets.el"
+                                        << "0";
+        QTest::newRow("park") << open << R"({"cmd":"park","az":123,"el":33})" << true << "parking.az" << "123";
+        QTest::newRow("park at infinity") << none << R"({"cmd":"park","az":1e300})" << false << "parking.az" << "90";
+        QTest::newRow("tune") << open << R"({"cmd":"tune","mhz":432.1})" << true << "ports.B.open" << "true";
+        QTest::newRow("tune port B closed") << none << R"({"cmd":"tune","mhz":432.1})" << false << "ports.B.open"
+                                            << "false";
+        QTest::newRow("manual line refused") << none << R"({"cmd":"manual","port":"A","line":"&* AZ=10"})" << false
+                                             << "manualTerminal" << "false";
+        QTest::newRow("list the serial ports") << none << R"({"cmd":"enumerate"})" << true << "ports.A.open"
+                                               << "false";
+        QTest::newRow("unknown command") << none << R"({"cmd":"format"})" << false << "tracking" << "false";
+    }
+    void commands()
+    {
+        QFETCH(QStringList, before);
+        QFETCH(QString, command);
+        QFETCH(bool, ok);
+        QFETCH(QString, path);
+        QFETCH(QString, expected);
+        RemoteStation s;
+        Client client(s.url());
+        QVERIFY(client.waitForState());
+        for (const QString &step : before)
+            QCOMPARE(client.send(remotetesting::command(qPrintable(step))).value("ok"), true);
+        if (before.size() == 2)
+            QVERIFY(QTest::qWaitFor([&] { return at(client.state, "radio.known").toBool(); }, settleMs));
+        const QJsonObject reply = client.send(remotetesting::command(qPrintable(command)));
+        QCOMPARE(reply.value("ok").toBool(), ok);
+        QCOMPARE(reply.value("error").toString().isEmpty(), ok);
+        const QJsonValue want = QJsonDocument::fromJson("[" + expected.toUtf8() + "]").array().first();
+        QTRY_COMPARE_WITH_TIMEOUT(at(client.state, path), want, settleMs);
+        QVERIFY(!client.closed);
+    }
+
+    // The commands reach the devices: Park turns the simulated rotator,
+    // Tune sets the simulated radio, and the manual terminal, when
+    // remote.cfg allows it, sends the line.
+    void devicesFollow()
+    {
+        RemoteSettings settings;
+        settings.manualTerminal = true;
+        RemoteStation s(settings);
+        Client client(s.url());
+        QVERIFY(client.waitForState());
+        QCOMPARE(client.send(command(R"({"cmd":"auto","port":"B","on":false})")).value("ok"), true);
+        QCOMPARE(client.send(command(R"({"cmd":"open","port":"A"})")).value("ok"), true);
+        QCOMPARE(client.send(command(R"({"cmd":"open","port":"B"})")).value("ok"), true);
+        QTRY_COMPARE_WITH_TIMEOUT(s.rotator.azimuth(), std::optional<double>(100), settleMs);
+        // The log's lines come too.
+        const auto logged = [&](const QString &text) {
+            for (const QJsonObject &message : std::as_const(client.messages))
+                if (message.value("type") == "log" && message.value("text") == text)
+                    return true;
+            return false;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(logged("connected to " + s.rotator.slavePath()), settleMs);
+        QCOMPARE(client.send(command(R"({"cmd":"park","az":123.5,"el":33})")).value("ok"), true);
+        QTRY_COMPARE_WITH_TIMEOUT(s.rotator.elevation(), std::optional<double>(33), settleMs);
+        QCOMPARE(s.rotator.azimuth(), std::optional<double>(123.5));
+        QCOMPARE(client.send(command(R"({"cmd":"tune","mhz":432.1})")).value("ok"), true);
+        QTRY_COMPARE_WITH_TIMEOUT(s.radio.frequency(), 432100000u, settleMs);
+        QCOMPARE(client.send(command(R"({"cmd":"auto","port":"A","on":false})")).value("ok"), true);
+        QCOMPARE(client.send(command(R"({"cmd":"manual","port":"A","line":"&* AZ=042.00"})")).value("ok"), true);
+        QTRY_VERIFY_WITH_TIMEOUT(s.rotator.commands().contains("&* AZ=042.00"), settleMs);
+        // A control character is not something a keyboard types.
+        QCOMPARE(client.send(command(R"({"cmd":"manual","port":"A","line":"&* AZ=1\r\n&* EL=2"})")).value("ok"),
+                 false);
+        // What was open and how is kept for the service's next start.
+        const RemoteSettings kept = RemoteSettings::read();
+        QVERIFY(kept.openAAtStart && kept.openBAtStart);
+        QVERIFY(!kept.autoA && !kept.autoB);
+        QCOMPARE(kept.portADevice, s.rotator.slavePath());
+    }
+
+    // Input no client should send: it loses its own connection, the others
+    // keep theirs and the station keeps tracking.
+    void badInput_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("not JSON") << "not json";
+        QTest::newRow("a JSON array") << "array";
+        QTest::newRow("no command name") << "no cmd";
+        QTest::newRow("a binary frame") << "binary";
+        QTest::newRow("a 100 kB frame") << "huge";
+        QTest::newRow("a wrong token") << "wrong token";
+        QTest::newRow("a command before the token") << "no token";
+        QTest::newRow("a command flood") << "flood";
+        QTest::newRow("another site's page") << "origin";
+    }
+    void badInput()
+    {
+        QFETCH(QString, kind);
+        const QString token(40, QLatin1Char('t'));
+        RemoteStation s(RemoteSettings(), token);
+        Client good(s.url());
+        QCOMPARE(good.send(QJsonObject {{"cmd", "hello"}, {"token", token}}).value("ok"), true);
+        QCOMPARE(good.send(command(R"({"cmd":"open","port":"A"})")).value("ok"), true);
+        QTRY_COMPARE_WITH_TIMEOUT(s.rotator.azimuth(), std::optional<double>(100), settleMs);
+
+        std::unique_ptr<QWebSocket> bad;
+        if (kind == "origin") {
+            bad = std::make_unique<QWebSocket>(QStringLiteral("http://evil.example"));
+        } else {
+            bad = std::make_unique<QWebSocket>();
+        }
+        bool closed = false;
+        connect(bad.get(), &QWebSocket::disconnected, this, [&] { closed = true; });
+        bool opened = false;
+        connect(bad.get(), &QWebSocket::connected, this, [&] { opened = true; });
+        bad->open(s.url());
+        QTRY_VERIFY_WITH_TIMEOUT(opened || closed, settleMs);
+        const auto hello = [&] {
+            bad->sendTextMessage(QStringLiteral(R"({"cmd":"hello","token":"%1"})").arg(token));
+        };
+        if (kind == "not json") {
+            hello();
+            bad->sendTextMessage("{\"cmd\": park");
+        } else if (kind == "array") {
+            hello();
+            bad->sendTextMessage("[\"park\"]");
+        } else if (kind == "no cmd") {
+            hello();
+            bad->sendTextMessage(R"({"park":true})");
+        } else if (kind == "binary") {
+            hello();
+            bad->sendBinaryMessage(R"({"cmd":"park"})");
+        } else if (kind == "huge") {
+            hello();
+            bad->sendTextMessage(QStringLiteral(R"({"cmd":"ping","pad":"%1"})").arg(QString(100000, 'x')));
+        } else if (kind == "wrong token") {
+            bad->sendTextMessage(QStringLiteral(R"({"cmd":"hello","token":"%1"})").arg(QString(40, 'u')));
+        } else if (kind == "no token") {
+            bad->sendTextMessage(R"({"cmd":"park"})");
+        } else if (kind == "flood") {
+            hello();
+            for (int i = 0; i < 1000; ++i)
+                bad->sendTextMessage(R"({"cmd":"ptt","on":false})");
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(closed, settleMs);
+        QCOMPARE(s.station->steering().parkingActive(), false);  // no park slipped through
+
+        // The station tracks on, and says so to the client that behaved.
+        s.record.azimuth = 140;
+        s.station->repetition();
+        QTRY_COMPARE_WITH_TIMEOUT(s.rotator.azimuth(), std::optional<double>(140), settleMs);
+        QTRY_COMPARE_WITH_TIMEOUT(at(good.state, "commanded.az"), QJsonValue(140), settleMs);
+        QVERIFY(!good.closed);
+    }
+
+    // A thousand connections at once, half silent (never finishing a
+    // request) and half WebSocket clients beyond the limit: the station
+    // tracks on, a client that was there keeps its state coming, and once
+    // they are gone a new client is let in.
+    void thousandConnections()
+    {
+        RemoteStation s;
+        Client good(s.url());
+        QVERIFY(good.waitForState());
+        QCOMPARE(good.send(command(R"({"cmd":"open","port":"A"})")).value("ok"), true);
+        std::vector<std::unique_ptr<QTcpSocket>> silent;
+        std::vector<std::unique_ptr<QWebSocket>> clients;
+        for (int i = 0; i < 500; ++i) {
+            silent.push_back(std::make_unique<QTcpSocket>());
+            silent.back()->connectToHost(QHostAddress::LocalHost, s.server->port());
+            clients.push_back(std::make_unique<QWebSocket>());
+            clients.back()->open(s.url());
+        }
+        s.record.azimuth = 150;
+        s.station->repetition();
+        QTRY_COMPARE_WITH_TIMEOUT(s.rotator.azimuth(), std::optional<double>(150), settleMs);
+        QTRY_COMPARE_WITH_TIMEOUT(at(good.state, "commanded.az"), QJsonValue(150), settleMs);
+        QVERIFY(s.server->clientCount() <= RemoteServer::maxClients);
+        const double seq = good.state.value("seq").toDouble();
+        QTRY_VERIFY_WITH_TIMEOUT(good.state.value("seq").toDouble() >= seq + 2, settleMs);  // at 2.5 per second
+        QVERIFY(!good.closed);
+        for (const auto &client : clients)
+            client->abort();
+        clients.clear();
+        silent.clear();
+        QTRY_COMPARE_WITH_TIMEOUT(s.server->clientCount(), 1, settleMs);
+        Client late(s.url());
+        QVERIFY(late.waitForState());
+    }
+
+    // A client that stops reading is closed once a megabyte waits for it;
+    // the one that reads keeps its states coming.
+    void clientThatStopsReading()
+    {
+        RemoteStation s;
+        Client good(s.url());
+        QVERIFY(good.waitForState());
+        QTcpSocket stalled;
+        stalled.setReadBufferSize(16);  // takes nothing more from the network once full
+        stalled.connectToHost(QHostAddress::LocalHost, s.server->port());
+        QVERIFY(stalled.waitForConnected(settleMs));
+        stalled.write(QStringLiteral("GET /api HTTP/1.1\r\nHost: 127.0.0.1:%1\r\nUpgrade: websocket\r\n"
+                                     "Connection: Upgrade\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
+                                     "Sec-WebSocket-Version: 13\r\n\r\n")
+                          .arg(s.server->port())
+                          .toLatin1());
+        QTRY_COMPARE_WITH_TIMEOUT(s.server->clientCount(), 2, settleMs);
+        QElapsedTimer time;
+        time.start();
+        while (s.server->clientCount() == 2 && time.elapsed() < 30000) {
+            emit s.station->changed();
+            QCoreApplication::processEvents();
+        }
+        QCOMPARE(s.server->clientCount(), 1);
+        const double seq = good.state.value("seq").toDouble();
+        QTRY_VERIFY_WITH_TIMEOUT(good.state.value("seq").toDouble() > seq, settleMs);
+        QVERIFY(!good.closed);
+    }
+
+    // Off this machine a token is needed: made once, kept for its user
+    // only, the same at the next start; and the right one lets a client in.
+    void token()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("remote.token");
+        const RemoteToken made = remoteToken(path);
+        QVERIFY(made.created);
+        QVERIFY(made.value.size() >= 32);
+        QCOMPARE(QFile::permissions(path) & ~(QFileDevice::ReadUser | QFileDevice::WriteUser),
+                 QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        const RemoteToken again = remoteToken(path);
+        QVERIFY(!again.created);
+        QCOMPARE(again.value, made.value);
+        QVERIFY(remoteToken(path).value != remoteToken(dir.filePath("other")).value);
+
+        RemoteStation s(RemoteSettings(), made.value);
+        Client client(s.url());
+        QTRY_VERIFY_WITH_TIMEOUT(!client.messages.isEmpty(), settleMs);
+        QCOMPARE(client.messages.first().value("token"), true);
+        QVERIFY(client.state.isEmpty());  // nothing before the token
+        QCOMPARE(client.send(QJsonObject {{"cmd", "hello"}, {"token", made.value}}).value("ok"), true);
+        QVERIFY(client.waitForState());
+    }
+
+    // The page itself, and nothing else; without a token, only for this
+    // machine's own names (a rebound name gets nothing).
+    void httpRequests_data()
+    {
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<QByteArray>("status");
+        QTest::newRow("the page") << QByteArray("GET / HTTP/1.1\r\nHost: localhost:8473\r\n\r\n") << QByteArray("200");
+        QTest::newRow("its script") << QByteArray("GET /app.js?v=1 HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n")
+                                    << QByteArray("200");
+        QTest::newRow("a path outside") << QByteArray("GET /../store.cfg HTTP/1.1\r\nHost: localhost\r\n\r\n")
+                                        << QByteArray("404");
+        QTest::newRow("a post") << QByteArray("POST / HTTP/1.1\r\nHost: localhost\r\n\r\n") << QByteArray("405");
+        QTest::newRow("a rebound name") << QByteArray("GET / HTTP/1.1\r\nHost: evil.example:8473\r\n\r\n")
+                                        << QByteArray("403");
+        // "|": the rest is written once the answer to the first part has come.
+        QTest::newRow("a second request after the answer")
+            << QByteArray("GET / HTTP/1.1\r\nHost: localhost\r\n\r\n|GET /app.js HTTP/1.1\r\nHost: localhost\r\n\r\n")
+            << QByteArray("200");
+        QTest::newRow("half a request, then the rest")
+            << QByteArray("GET / HTTP/1.1\r\nHost: loc|alhost\r\n\r\n") << QByteArray("200");
+        QTest::newRow("no host") << QByteArray("GET / HTTP/1.0\r\n\r\n") << QByteArray("403");
+    }
+    void httpRequests()
+    {
+        QFETCH(QByteArray, request);
+        QFETCH(QByteArray, status);
+        RemoteStation s;
+        QTcpSocket http;
+        http.connectToHost(QHostAddress::LocalHost, s.server->port());
+        QVERIFY(http.waitForConnected(settleMs));
+        const QList<QByteArray> parts = request.split('|');
+        http.write(parts.first());
+        QByteArray answer;
+        if (parts.size() > 1) {
+            // Either the answer to a whole request, or nothing to half of one.
+            [[maybe_unused]] const bool answered
+                = QTest::qWaitFor([&] { return !(answer += http.readAll()).isEmpty(); }, 200);
+            http.write(parts.last());
+        }
+        QTRY_VERIFY_WITH_TIMEOUT((answer += http.readAll(), http.state() == QAbstractSocket::UnconnectedState),
+                                 settleMs);
+        QVERIFY2(answer.startsWith("HTTP/1.1 " + status), answer.left(100).constData());
+    }
+
+    // remote.cfg: the loopback unless an address is named; the values kept.
+    void settingsFile_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<bool>("loopback");
+        QTest::newRow("default") << QString() << true;
+        QTest::newRow("localhost") << "localhost" << true;
+        QTest::newRow("a name that is no address") << "station.lan" << true;
+        QTest::newRow("the LAN") << "192.168.1.20" << false;
+        QTest::newRow("any") << "any" << false;
+        QTest::newRow("IPv6 loopback") << "::1" << true;
+    }
+    void settingsFile()
+    {
+        QFETCH(QString, address);
+        QFETCH(bool, loopback);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("remote.cfg");
+        RemoteSettings settings;
+        if (!address.isEmpty())
+            settings.listenAddress = address;
+        settings.listenPort = 9000;
+        settings.manualTerminal = true;
+        settings.portADevice = "/dev/ttyUSB0";
+        settings.portBBaudRate = BAUD38400;
+        settings.autoB = false;
+        settings.dataFile = "/home/ham/tracking.txt";
+        QVERIFY(settings.write(path));
+        const RemoteSettings read = RemoteSettings::read(path);
+        QVERIFY(read == settings);
+        QCOMPARE(read.loopbackOnly(), loopback);
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_RemoteApi)
+#include "tst_remoteapi.moc"

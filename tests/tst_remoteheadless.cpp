@@ -1,0 +1,83 @@
+// The program as a service: vestrel --headless, started as systemd would.
+
+#include "remotetesting.h"
+
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTcpSocket>
+
+namespace {
+
+// The program's environment without a display, so that whatever needs one fails.
+QProcessEnvironment withoutDisplay()
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        environment.remove(QString::fromLatin1(name));
+    return environment;
+}
+
+} // namespace
+
+class tst_RemoteHeadless : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // vestrel --headless with no display: opens the rotator remote.cfg names,
+    // tracks from the data file, serves the page, logs to standard error and
+    // vestrel.log, and ends cleanly on SIGTERM with the port closed.
+    void headlessRunsAsAService()
+    {
+        QTemporaryDir folder;
+        SimRotator rotator;
+        QFile data(folder.filePath("track.txt"));
+        QVERIFY(data.open(QIODevice::WriteOnly));
+        QList<QByteArray> fields(17, "0");  // a tracking program's line: Moon at 123, 45
+        fields[1] = "123";
+        fields[2] = "45";
+        fields[12] = "432.065";
+        data.write(fields.join(',') + '\n');
+        data.close();
+        RemoteSettings settings;
+        settings.listenPort = 0;
+        settings.portADevice = rotator.slavePath();
+        settings.openAAtStart = true;
+        settings.dataFile = data.fileName();
+        QVERIFY(settings.write(folder.filePath("remote.cfg")));
+        QProcess program;
+        program.setProcessEnvironment(withoutDisplay());
+        program.setWorkingDirectory(folder.path());
+        program.start(QStringLiteral(VESTREL_PROGRAM), {QStringLiteral("--headless")});
+        QVERIFY(program.waitForStarted(60000));
+        QTRY_COMPARE_WITH_TIMEOUT(rotator.azimuth(), std::optional<double>(123), 20000);
+        QString said;
+        QRegularExpressionMatch address;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (said += QString::fromLocal8Bit(program.readAllStandardError()),
+             address = QRegularExpression("API on http://localhost:(\\d+)/").match(said), address.hasMatch()),
+            20000);
+        QVERIFY2(said.contains("connected to " + rotator.slavePath()), qPrintable(said));
+
+        QTcpSocket http;
+        http.connectToHost(QHostAddress::LocalHost, quint16(address.captured(1).toUInt()));
+        QVERIFY(http.waitForConnected(5000));
+        http.write("GET / HTTP/1.1\r\nHost: localhost\r\n\r\n");
+        QByteArray page;
+        QTRY_VERIFY_WITH_TIMEOUT((page += http.readAll()).contains("</html>"), 20000);
+        QVERIFY(page.startsWith("HTTP/1.1 200 OK"));
+
+        program.terminate();
+        QVERIFY(program.waitForFinished(20000));
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), 0);
+        said += QString::fromLocal8Bit(program.readAllStandardError());
+        QVERIFY2(said.contains("Port A disconnected"), qPrintable(said));
+        QFile log(folder.filePath("vestrel.log"));
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        QVERIFY(log.readAll().contains("Port A disconnected"));
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_RemoteHeadless)
+#include "tst_remoteheadless.moc"
