@@ -363,6 +363,13 @@ void RemoteServer::logLine(const QString &text)
                             {QStringLiteral("time"), QDateTime::currentDateTimeUtc().toString(Qt::ISODate)},
                             {QStringLiteral("text"), shownText(text.toUtf8(), 500)}};
     const QString message = QString::fromUtf8(QJsonDocument(line).toJson(QJsonDocument::Compact));
+    broadcast(message);
+}
+
+// To every client past its token; taken as a list first, since a send may
+// close a client that has stopped reading.
+void RemoteServer::broadcast(const QString &message)
+{
     QList<QWebSocket *> receivers;
     for (auto it = m_clients.cbegin(); it != m_clients.cend(); ++it)
         if (it->authenticated)
@@ -397,11 +404,6 @@ void RemoteServer::push()
     if (!any)
         return;
     const QString message = QString::fromUtf8(stateMessage());
-    QList<QWebSocket *> receivers;
-    for (auto it = m_clients.cbegin(); it != m_clients.cend(); ++it)
-        if (it->authenticated)
-            receivers << it.key();
-    for (QWebSocket *socket : std::as_const(receivers))
-        send(socket, message);
+    broadcast(message);
     emit statePushed();
 }

@@ -73,6 +73,7 @@ private:
     void reply(QWebSocket *socket, const QJsonValue &id, bool ok, const QString &error);
     void logLine(const QString &text);
     void schedulePush();
+    void broadcast(const QString &message);
     void push();
     bool sameOrigin(const QWebSocket *socket) const;
     bool hostAllowed(const QByteArray &head) const;
