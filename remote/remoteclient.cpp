@@ -37,6 +37,7 @@ RemoteClient::RemoteClient(QObject *parent)
     connect(m_retry, &QTimer::timeout, this, &RemoteClient::attempt);
     connect(m_answer, &QTimer::timeout, this,
             [this] { fail(Status::Lost, QStringLiteral("the station did not answer")); });
+    connect(m_socket, &QWebSocket::connected, this, [this] { m_reached = true; });
     connect(m_socket, &QWebSocket::textMessageReceived, this, &RemoteClient::message);
     connect(m_socket, &QWebSocket::binaryMessageReceived, this,
             [this] { fail(Status::Lost, QStringLiteral("the station sent a binary message")); });
@@ -67,9 +68,15 @@ bool RemoteClient::retryPending() const
     return m_retry->isActive();
 }
 
+int RemoteClient::retryDelayMs() const
+{
+    return m_retry->interval();
+}
+
 void RemoteClient::attempt()
 {
     m_socket->abort();
+    m_reached = false;
     m_answer->start();
     m_socket->open(m_url);
 }
@@ -144,6 +151,7 @@ void RemoteClient::disconnected()
         return fail(Status::Refused, QStringLiteral("the station refused the token"));
     const QString reason = shownText(m_socket->closeReason().toUtf8());
     QString problem = m_status == Status::Connected ? QStringLiteral("the station went away")
+                      : m_reached                   ? QStringLiteral("the connection broke")
                                                     : QStringLiteral("the station cannot be reached");
     if (m_socket->error() != QAbstractSocket::UnknownSocketError && !m_socket->errorString().isEmpty())
         problem += QStringLiteral(": %1").arg(shownText(m_socket->errorString().toUtf8()));

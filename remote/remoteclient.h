@@ -48,6 +48,8 @@ public:
     // Why the connection is lost or refused, worded for the operator.
     QString problem() const { return m_problem; }
     bool retryPending() const;
+    // The wait before the pending attempt.
+    int retryDelayMs() const;
     // The last state the station sent; empty before the first.
     const QJsonObject &state() const { return m_state; }
     const QStringList &log() const { return m_log; }
@@ -78,6 +80,7 @@ private:
     QString m_problem;
     QJsonObject m_state;
     QStringList m_log;
+    bool m_reached = false;  // this attempt got past the handshake
     int m_retryMs = firstRetryMs;
     int m_lastId = 0;
     QHash<int, QString> m_pending;  // command ids awaiting a reply, by name
