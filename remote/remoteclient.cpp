@@ -33,10 +33,10 @@ RemoteClient::RemoteClient(QObject *parent)
     m_socket->setMaxAllowedIncomingMessageSize(maxMessageBytes);
     m_retry->setSingleShot(true);
     m_answer->setSingleShot(true);
-    m_answer->setInterval(answerTimeoutMs);
+    m_answer->setInterval(silenceTimeoutMs);
     connect(m_retry, &QTimer::timeout, this, &RemoteClient::attempt);
     connect(m_answer, &QTimer::timeout, this,
-            [this] { fail(Status::Lost, QStringLiteral("the station did not answer")); });
+            [this] { fail(Status::Lost, QStringLiteral("the station fell silent")); });
     connect(m_socket, &QWebSocket::connected, this, [this] { m_reached = true; });
     connect(m_socket, &QWebSocket::textMessageReceived, this, &RemoteClient::message);
     connect(m_socket, &QWebSocket::binaryMessageReceived, this,
@@ -122,7 +122,7 @@ void RemoteClient::message(const QString &text)
         m_socket->sendTextMessage(QString::fromUtf8(QJsonDocument(hello).toJson(QJsonDocument::Compact)));
     } else if (type == QLatin1String("state")) {
         m_state = message;
-        m_answer->stop();
+        m_answer->start();
         m_retryMs = firstRetryMs;
         if (m_status != Status::Connected)
             setStatus(Status::Connected);

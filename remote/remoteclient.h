@@ -34,7 +34,10 @@ public:
     static constexpr int maxLogLines = 1000;
     static constexpr int firstRetryMs = 1000;
     static constexpr int lastRetryMs = 30000;
-    static constexpr int answerTimeoutMs = 10000;  // from opening to the first state
+    // The station pushes its state at least every 400 ms: this long without
+    // one (from opening, or since the last) counts as a lost connection,
+    // which a network that drops silently would never report.
+    static constexpr int silenceTimeoutMs = 10000;
 
     explicit RemoteClient(QObject *parent = nullptr);
     ~RemoteClient() override;

@@ -180,8 +180,16 @@ void RemoteStationWindow::showState()
     m_ui->labelAlarms->setText(alarms.isEmpty() ? QStringLiteral("No alarm")
                                                 : QStringLiteral("Alarm: %1").arg(alarms.join(QStringLiteral("; "))));
     m_ui->checkTracking->setChecked(at(state, QStringLiteral("tracking")).toBool());
-    m_ui->buttonMoon->setDown(target == QLatin1String("Moon"));
-    m_ui->buttonSun->setDown(target == QLatin1String("Sun"));
+    m_ui->buttonMoon->setChecked(target == QLatin1String("Moon"));
+    m_ui->buttonSun->setChecked(target == QLatin1String("Sun"));
+    // The fields take the station's values when those change, not on every
+    // push, so that what the operator is typing stays until sent.
+    const QJsonValue offsets = state.value(QLatin1String("offsets"));
+    if (offsets != m_shownOffsets) {
+        m_shownOffsets = offsets;
+        m_ui->spinOffsetAz->setValue(at(state, QStringLiteral("offsets.az")).toDouble());
+        m_ui->spinOffsetEl->setValue(at(state, QStringLiteral("offsets.el")).toDouble());
+    }
 
     const double commandedAz = at(state, QStringLiteral("commanded.az")).toDouble();
     const double commandedEl = at(state, QStringLiteral("commanded.el")).toDouble();
@@ -257,6 +265,12 @@ void RemoteStationWindow::showRadio()
                                       radio.value(QLatin1String("split")).toBool() ? QStringLiteral(", split")
                                                                                   : QString())
                            : QStringLiteral("Receive and transmit: when Track frequency is ticked"));
+    const QJsonValue working = radio.value(QLatin1String("workingMHz"));
+    if (working != m_shownWorkingMHz) {
+        m_shownWorkingMHz = working;
+        if (working.toDouble() > 0)
+            m_ui->spinTuneMHz->setValue(working.toDouble());
+    }
     m_ui->checkTrackFrequency->setChecked(radio.value(QLatin1String("frequencyTracking")).toBool());
     m_ui->checkTrackFrequency->setEnabled(radio.value(QLatin1String("known")).toBool());
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QJsonObject>
+#include <QJsonValue>
 #include <QMainWindow>
 
 #include <memory>
@@ -32,4 +33,6 @@ private:
 
     RemoteClient &m_client;
     std::unique_ptr<Ui::RemoteStationWindowClass> m_ui;
+    QJsonValue m_shownOffsets;
+    QJsonValue m_shownWorkingMHz;
 };
