@@ -114,8 +114,7 @@ void RemoteClient::message(const QString &text)
         if (!message.value(QLatin1String("token")).toBool())
             return;
         if (m_token.isEmpty())
-            return fail(Status::Refused,
-                        QStringLiteral("the station asks for its token (remote.token there; give it with --token-file)"));
+            return fail(Status::Refused, QStringLiteral("the station asks for its token (kept in remote.token there)"));
         const QJsonObject hello {{QStringLiteral("cmd"), QStringLiteral("hello")},
                                  {QStringLiteral("token"), m_token},
                                  {QStringLiteral("id"), 0}};

@@ -185,7 +185,8 @@ private slots:
                                      || client.status() == RemoteClient::Status::Refused,
                                  settleMs);
         QCOMPARE(client.isConnected(), connected);
-        QVERIFY2(labelText(window, "labelConnection").startsWith(shown), qPrintable(labelText(window, "labelConnection")));
+        const QString said = labelText(window, "labelConnection");
+        QVERIFY2(said.startsWith(shown), qPrintable(said));
         QVERIFY(!client.retryPending());
         QCOMPARE(window.windowTitle().endsWith(" (not connected)"), !connected);
     }
