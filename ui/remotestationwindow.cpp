@@ -265,11 +265,13 @@ void RemoteStationWindow::showRadio()
                                       radio.value(QLatin1String("split")).toBool() ? QStringLiteral(", split")
                                                                                   : QString())
                            : QStringLiteral("Receive and transmit: when Track frequency is ticked"));
-    const QJsonValue working = radio.value(QLatin1String("workingMHz"));
-    if (working != m_shownWorkingMHz) {
-        m_shownWorkingMHz = working;
-        if (working.toDouble() > 0)
-            m_ui->spinTuneMHz->setValue(working.toDouble());
+    // The working frequency, or before there is one the sked frequency.
+    const double working = radio.value(QLatin1String("workingMHz")).toDouble();
+    const QJsonValue tune = working > 0 ? QJsonValue(working) : radio.value(QLatin1String("skedMHz"));
+    if (tune != m_shownTuneMHz) {
+        m_shownTuneMHz = tune;
+        if (tune.toDouble() > 0)
+            m_ui->spinTuneMHz->setValue(tune.toDouble());
     }
     m_ui->checkTrackFrequency->setChecked(radio.value(QLatin1String("frequencyTracking")).toBool());
     m_ui->checkTrackFrequency->setEnabled(radio.value(QLatin1String("known")).toBool());

@@ -34,5 +34,5 @@ private:
     RemoteClient &m_client;
     std::unique_ptr<Ui::RemoteStationWindowClass> m_ui;
     QJsonValue m_shownOffsets;
-    QJsonValue m_shownWorkingMHz;
+    QJsonValue m_shownTuneMHz;
 };
