@@ -1,11 +1,43 @@
 #include "demo/demo.h"
 #include "remote/headless.h"
+#include "remote/remoteclient.h"
 #include "startup/commandline.h"
 #include "startup/quitonterminate.h"
 #include "startup/workingfolder.h"
 #include "tracking/qt_vestrel.h"
+#include "ui/remotestationwindow.h"
 
 #include <QApplication>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+// vestrel --attach: the window of a station that runs elsewhere; no port opened here.
+int runAttached(QApplication &application, const startup::CommandLine &commandLine)
+{
+    QString error;
+    if (!startup::enterWorkingFolder(commandLine.fromMenu(), startup::menuWorkingFolder(), &error))
+        qWarning("%s", qPrintable(error));
+    QString token;
+    if (const QString path = commandLine.tokenFile(); !path.isEmpty()) {
+        const std::optional<QString> read = remote::readToken(path, &error);
+        if (!read) {
+            std::fprintf(stderr, "vestrel: %s\n", qPrintable(error));
+            return EXIT_FAILURE;
+        }
+        token = *read;
+    }
+    const startup::QuitOnTerminate quitOnTerminate(application);
+    RemoteClient client;
+    RemoteStationWindow window(client);
+    window.show();
+    client.open(commandLine.attachUrl(), token);
+    return application.exec();
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -26,6 +58,8 @@ int main(int argc, char *argv[])
     commandLine.process(application);
     if (commandLine.demo() || commandLine.demoAuto())
         return runDemo(application, commandLine.demoAuto(), commandLine.demoRate());
+    if (commandLine.attach())
+        return runAttached(application, commandLine);
 
     QString error;
     if (!startup::enterWorkingFolder(commandLine.fromMenu(), startup::menuWorkingFolder(), &error))

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QGuiApplication>
+#include <QHostAddress>
 
 #include <cstdio>
 #include <cstdlib>
@@ -34,6 +35,14 @@ startup::CommandLine::CommandLine()
                  QStringLiteral("Run the station without a window, as a service: open the devices named in "
                                 "remote.cfg, serve the web page and its API (on localhost:8473 by default) and "
                                 "log to standard error and vestrel.log until ended."))
+    , m_attach(QStringLiteral("attach"),
+               QStringLiteral("Show and steer a station that runs elsewhere (vestrel --headless) through its "
+                              "API, opening no port here. The station's address may follow: host:port or "
+                              "ws://host:port/api (default ws://localhost:8473/api)."))
+    , m_tokenFile(QStringLiteral("token-file"),
+                  QStringLiteral("With --attach: the file holding the station's token (default: remote.token "
+                                 "in the working folder when the station is not this machine)."),
+                  QStringLiteral("path"))
 {
     // "-platform" is one of Qt's options, not seven letters.
     m_parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
@@ -41,7 +50,9 @@ startup::CommandLine::CommandLine()
         QStringLiteral("Steers a moonbounce antenna from a tracking program's data file and keeps\n"
                        "a Yaesu FT-817 or FT-847 on the Doppler-corrected frequency.\n"
                        "Settings are kept in store.cfg in the working folder."));
-    m_parser.addOptions({m_menu, m_demo, m_demoAuto, m_demoRate, m_headless});
+    m_parser.addOptions({m_menu, m_demo, m_demoAuto, m_demoRate, m_headless, m_attach, m_tokenFile});
+    m_parser.addPositionalArgument(QStringLiteral("address"), QStringLiteral("With --attach: the station's address."),
+                                   QStringLiteral("[address]"));
 }
 
 bool startup::CommandLine::parse(const QStringList &arguments)
@@ -51,13 +62,32 @@ bool startup::CommandLine::parse(const QStringList &arguments)
         m_error = m_parser.errorText();
         return false;
     }
-    const QStringList stray = m_parser.positionalArguments();
+    QStringList stray = m_parser.positionalArguments();
+    m_attachUrl = QUrl(QStringLiteral("ws://localhost:8473/api"));
+    if (attach() && !stray.isEmpty()) {
+        const std::optional<QUrl> url = stationUrl(stray.takeFirst());
+        if (!url) {
+            m_error = QStringLiteral("--attach takes host:port or ws://host:port/api, not '%1'.")
+                          .arg(m_parser.positionalArguments().first());
+            return false;
+        }
+        m_attachUrl = *url;
+    }
     if (!stray.isEmpty()) {
         m_error = QStringLiteral("Unexpected argument '%1'.").arg(stray.first());
         return false;
     }
     if (headless() && (demo() || demoAuto())) {
         m_error = QStringLiteral("--headless runs the real station, not a demo.");
+        return false;
+    }
+    if (attach() && (headless() || demo() || demoAuto())) {
+        m_error = QStringLiteral("--attach shows a station that runs elsewhere; it goes with neither --headless "
+                                 "nor a demo.");
+        return false;
+    }
+    if (m_parser.isSet(m_tokenFile) && !attach()) {
+        m_error = QStringLiteral("--token-file goes with --attach.");
         return false;
     }
     m_demoRateValue.reset();
@@ -103,6 +133,33 @@ bool startup::CommandLine::demo() const
 bool startup::CommandLine::headless() const
 {
     return m_parser.isSet(m_headless);
+}
+
+bool startup::CommandLine::attach() const
+{
+    return m_parser.isSet(m_attach);
+}
+
+QString startup::CommandLine::tokenFile() const
+{
+    if (m_parser.isSet(m_tokenFile))
+        return m_parser.value(m_tokenFile);
+    const QString host = m_attachUrl.host();
+    const bool here = host == QLatin1String("localhost") || QHostAddress(host).isLoopback();
+    return here ? QString() : QStringLiteral("remote.token");
+}
+
+std::optional<QUrl> startup::stationUrl(const QString &text)
+{
+    QUrl url(text.contains(QLatin1String("://")) ? text : QStringLiteral("ws://") + text, QUrl::StrictMode);
+    if (!url.isValid() || url.host().isEmpty() || !url.userInfo().isEmpty()
+        || (url.scheme() != QLatin1String("ws") && url.scheme() != QLatin1String("wss")))
+        return std::nullopt;
+    if (url.path().isEmpty())
+        url.setPath(QStringLiteral("/api"));
+    if (url.port() < 0 && url.scheme() == QLatin1String("ws"))
+        url.setPort(8473);
+    return url;
 }
 
 bool startup::CommandLine::demoAuto() const

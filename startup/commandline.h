@@ -4,6 +4,7 @@
 #include <QCommandLineParser>
 #include <QString>
 #include <QStringList>
+#include <QUrl>
 
 #include <optional>
 
@@ -21,7 +22,7 @@ constexpr double highestDemoRate = 100.0;
 void setIdentity();
 
 // The program's options: --help, --version, --menu, --demo, --demo-auto,
-// --demo-rate, --headless.
+// --demo-rate, --headless, --attach, --token-file.
 // Declared once here so that every option lives in one list.
 class CommandLine
 {
@@ -42,6 +43,14 @@ public:
     bool demoAuto() const;
     // The station without a window, for a service (no display needed).
     bool headless() const;
+    // The window of a station that runs elsewhere, reached through its API.
+    bool attach() const;
+    // The station's API address (--attach's argument, or localhost's).
+    QUrl attachUrl() const { return m_attachUrl; }
+    // The file holding the station's token: --token-file, or remote.token
+    // in the working folder when the station is not on this machine; empty
+    // when none is to be given.
+    QString tokenFile() const;
     // How fast the demo's clock runs, when given (a demo option only).
     std::optional<double> demoRate() const { return m_demoRateValue; }
 
@@ -62,9 +71,16 @@ private:
     QCommandLineOption m_demoAuto;
     QCommandLineOption m_demoRate;
     QCommandLineOption m_headless;
+    QCommandLineOption m_attach;
+    QCommandLineOption m_tokenFile;
+    QUrl m_attachUrl;
     std::optional<double> m_demoRateValue;
     QString m_error;
 };
+
+// A station's API address as given to --attach: "host", "host:port" or a
+// ws:// or wss:// URL; the port defaults to 8473 and the path to /api.
+std::optional<QUrl> stationUrl(const QString &text);
 
 // Answers --help and --version before the window system is reached, so that
 // both work without a display. Returns the exit code when it answered.

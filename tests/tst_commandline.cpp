@@ -124,6 +124,53 @@ private slots:
         QCOMPARE(commandLine.demoRate().value_or(0.0), rate);
     }
 
+    // --attach's address and token file; the token file is remote.token by
+    // default only for a station on another machine.
+    void attach_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<QString>("tokenFile");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("this machine") << QStringList {"--attach"} << "ws://localhost:8473/api" << "" << "";
+        QTest::newRow("a host") << QStringList {"--attach", "shack"} << "ws://shack:8473/api" << "remote.token" << "";
+        QTest::newRow("host and port") << QStringList {"--attach", "192.0.2.7:9000"} << "ws://192.0.2.7:9000/api"
+                                       << "remote.token" << "";
+        QTest::newRow("a URL") << QStringList {"--attach", "wss://shack.example/vestrel/api"}
+                               << "wss://shack.example/vestrel/api" << "remote.token" << "";
+        QTest::newRow("the loopback") << QStringList {"--attach", "127.0.0.1:8473"} << "ws://127.0.0.1:8473/api" << ""
+                                      << "";
+        QTest::newRow("a token file") << QStringList {"--attach", "--token-file", "/etc/vestrel/token"}
+                                      << "ws://localhost:8473/api" << "/etc/vestrel/token" << "";
+        QTest::newRow("not a WebSocket") << QStringList {"--attach", "http://shack:8473/"} << "" << ""
+                                         << "--attach takes host:port or ws://host:port/api, not 'http://shack:8473/'.";
+        QTest::newRow("no host") << QStringList {"--attach", "ws:///api"} << "" << ""
+                                 << "--attach takes host:port or ws://host:port/api, not 'ws:///api'.";
+        QTest::newRow("two addresses") << QStringList {"--attach", "a", "b"} << "" << ""
+                                       << "Unexpected argument 'b'.";
+        QTest::newRow("an address alone") << QStringList {"shack"} << "" << "" << "Unexpected argument 'shack'.";
+        QTest::newRow("with headless") << QStringList {"--attach", "--headless"} << "" << ""
+                                       << "--attach shows a station that runs elsewhere; it goes with neither "
+                                          "--headless nor a demo.";
+        QTest::newRow("token file alone") << QStringList {"--token-file", "t"} << "" << ""
+                                          << "--token-file goes with --attach.";
+    }
+    void attach()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, url);
+        QFETCH(QString, tokenFile);
+        QFETCH(QString, error);
+        startup::CommandLine commandLine;
+        QCOMPARE(commandLine.parse(QStringList {"vestrel"} + arguments), error.isEmpty());
+        QCOMPARE(commandLine.errorText(), error);
+        if (error.isEmpty()) {
+            QVERIFY(commandLine.attach());
+            QCOMPARE(commandLine.attachUrl().toString(), url);
+            QCOMPARE(commandLine.tokenFile(), tokenFile);
+        }
+    }
+
     void versionWithoutDisplay()
     {
         for (const char *option : {"--version", "-v"}) {
@@ -149,6 +196,9 @@ private slots:
         QTest::addColumn<QString>("message");
         QTest::newRow("unknown option") << QStringList {"--bogus"} << "vestrel: Unknown option 'bogus'.\n";
         QTest::newRow("stray argument") << QStringList {"track.txt"} << "vestrel: Unexpected argument 'track.txt'.\n";
+        QTest::newRow("no token file") << QStringList {"--attach", "shack", "--token-file", "/nonexistent/token"}
+                                       << "vestrel: cannot read the token from /nonexistent/token: "
+                                          "No such file or directory\n";
     }
     void wrongArgumentsFail()
     {
