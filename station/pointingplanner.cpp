@@ -412,6 +412,7 @@ PointingPlanner::Command PointingPlanner::plan(const Situation &situation)
     Direction want = aim;
     const double lowest = lowestElevation(aim.azimuth);
     const bool below = aim.elevation < lowest;
+    bool heldAz = false, heldEl = below;  // an axis at a stop or the mask
     if (below) {
         const bool masked = !m_geometry.horizonMask.isEmpty() && m_geometry.maskElevation(aim.azimuth) >= lowest;
         reach = masked ? QStringLiteral("target below the horizon mask") : QStringLiteral("target below the elevation stop");
@@ -422,6 +423,7 @@ PointingPlanner::Command PointingPlanner::plan(const Situation &situation)
     if (elStops && !overTheTop && want.elevation > elStops->second) {
         reach = QStringLiteral("target above the elevation stop");
         want.elevation = elStops->second;
+        heldEl = true;
     }
     if (!reach.isEmpty() && hold) {
         m_chosen = false;  // the pass is chosen anew when the target is back
@@ -450,6 +452,7 @@ PointingPlanner::Command PointingPlanner::plan(const Situation &situation)
                 reach = QStringLiteral("target beyond the azimuth stops");
             }
             command.position.azimuth = turn.value_or(std::clamp(want.azimuth, azStops->first, azStops->second));
+            heldAz = !turn;
         }
     } else {
         const Direction trueWant {wrap360(want.azimuth), want.elevation};
@@ -489,6 +492,7 @@ PointingPlanner::Command PointingPlanner::plan(const Situation &situation)
                     command.position.elevation
                         = std::clamp(command.position.elevation, elStops->first, elStops->second);
                 reach = QStringLiteral("at the stop: target just beyond it");
+                heldAz = heldEl = true;
             }
             if (!situation.ahead && reach.isEmpty()) {
                 // From a file only the motion tells: said when the stop is near.
@@ -519,8 +523,18 @@ PointingPlanner::Command PointingPlanner::plan(const Situation &situation)
             command.position = {best, std::clamp(trueWant.elevation, elStops ? elStops->first : -90.0,
                                                  elStops ? std::min(90.0, elStops->second) : 90.0)};
             m_flipped = false;
+            heldAz = heldEl = true;
         }
     }
+    // The target sinking into the mask: the last step there is mostly less
+    // than the band, so it goes with half of it.
+    const auto narrow = [](bool held, std::optional<double> sent, double position, double band) {
+        return held && sent && std::fabs(position - *sent) > band / 2 ? std::optional<double>(band / 2)
+                                                                         : std::nullopt;
+    };
+    command.azimuthBand = narrow(heldAz, situation.sentAzimuth, command.position.azimuth, situation.azimuthBand);
+    command.elevationBand
+        = narrow(heldEl, situation.sentElevation, command.position.elevation, situation.elevationBand);
     command.move = true;
     command.note = !reach.isEmpty() ? reach : m_passNote;
     m_last = command.position;

@@ -44,6 +44,10 @@ public:
         bool move = false;          // false: send nothing this time
         Direction position;         // in the rotator's own terms (beyond 360, over the top)
         QString note;               // why the antenna is held or not on the target; empty while it is
+        // A narrower dead band to send this command with, for an axis held at
+        // a stop or the mask: the full band would keep the antenna off it.
+        std::optional<double> azimuthBand;
+        std::optional<double> elevationBand;
     };
 
     void setGeometry(const RotatorGeometry &geometry);
