@@ -8,7 +8,9 @@
 //     have avoided (and those no choice avoids, beside them);
 //   - commands beyond the stops or below the mask;
 //   - the pointing error over whole passes, worst and RMS, against today's
-//     commands (the target as it is, no lead) on the same rotator model.
+//     commands (the target as it is, no lead) on the same rotator model;
+//   - the longest plan() around a rise with the Moon computed for the pass
+//     ahead, as the tracking cycle does it: the event loop is held that long.
 //
 //   bench_pointing [--quick]     all latitudes, two at a time
 //   bench_pointing --latitude L [--days D] [--quick]
@@ -380,6 +382,39 @@ void report(const QString &where, bool overTheTop, const Figures &planned, const
             .arg(today.worstBelow80, 0, 'f', 3));
 }
 
+// The longest plan() of a few hours around a rise, with the pass ahead from
+// the ephemeris itself as the tracking cycle has it: what the event loop is held.
+double longestHold(RotatorGeometry::OutOfReach outOfReach)
+{
+    const GeoPosition home {52.0, 0.0};
+    const auto moon = [&home](const QDateTime &at) {
+        const SkySnapshot s = computeSky(home, home, 432.065, at);
+        return Direction {s.moonAzimuth, s.moonElevation};
+    };
+    QDateTime start = yearStart;
+    while (moon(start).elevation > 0 || moon(start.addSecs(1800)).elevation <= 0)
+        start = start.addSecs(gridSeconds);
+    RotatorGeometry g = geometryFor(false, true);
+    g.outOfReach = outOfReach;
+    PointingPlanner planner;
+    planner.setGeometry(g);
+    qint64 longest = 0;
+    for (int t = 0; t < 3600; t += repetition) {
+        PointingPlanner::Situation s;
+        s.now = start.addSecs(t);
+        s.target = moon(s.now);
+        s.repetitionSeconds = repetition;
+        s.ahead = [&moon, now = s.now](double seconds) {
+            return std::optional<Direction>(moon(now.addMSecs(qint64(seconds * 1000))));
+        };
+        QElapsedTimer timer;
+        timer.start();
+        planner.plan(s);
+        longest = std::max(longest, timer.nsecsElapsed());
+    }
+    return double(longest) / 1e6;
+}
+
 // One latitude: both rotators, planned and today's, figures as tab-separated numbers.
 int runLatitude(double latitude, int days)
 {
@@ -460,5 +495,11 @@ int main(int argc, char **argv)
     const QString place = QStringLiteral("%1 days at latitudes %2").arg(days).arg(where.join(QStringLiteral(", ")));
     for (int rotator : {0, 1})
         report(place, rotator == 1, planned[rotator], today[rotator]);
+    const double nearest = longestHold(RotatorGeometry::OutOfReach::Nearest);
+    const double hold = longestHold(RotatorGeometry::OutOfReach::Hold);
+    row(QStringLiteral("6 pass-ahead planning, longest hold of the event loop (an hour from before a rise, the Moon "
+                       "from the ephemeris, 0..450)"),
+        QStringLiteral("%1 waiting at the mask, %2 held below it").arg(ms(nearest), ms(hold)),
+        QStringLiteral("bound 20 ms"));
     return status;
 }

@@ -247,6 +247,32 @@ private slots:
             QVERIFY2(!notes.filter(note).isEmpty(), qPrintable(notes.join(QLatin1Char('/'))));
     }
 
+    // Waiting for the rise, the wrap is looked at again every 10 minutes: the
+    // pass ahead is computed once and then only its new end, a few positions
+    // of the sky each repetition at most.
+    void passAheadComputedOnce()
+    {
+        PointingPlanner planner;
+        planner.setGeometry(geometryOf(QStringLiteral("azimuth range: '0 to 450'|horizon mask: '0:5 180:5'")));
+        int asked = 0;
+        int most = 0;
+        for (int t = 0; t < 3600; t += 2) {
+            PointingPlanner::Situation s;
+            s.now = start.addSecs(t);
+            s.target = passAt(QStringLiteral("through south"), t - 1800);
+            s.ahead = [&asked, t](double seconds) {
+                ++asked;
+                return std::optional<Direction>(passAt(QStringLiteral("through south"), t - 1800 + seconds));
+            };
+            asked = 0;
+            QVERIFY(planner.plan(s).move);
+            if (t > 0)
+                most = std::max(most, asked);
+        }
+        QVERIFY2(most <= 2, qPrintable(QString::number(most)));
+        QCOMPARE(planner.unwinds(), 0);
+    }
+
     // The target sinking into a flat mask, sent at a 2 s repetition through
     // the cycle's dead band: the antenna follows it down to the mask rather
     // than staying most of a band above it.
