@@ -329,8 +329,8 @@ Figures runYear(const Sky &sky, int days, bool overTheTop, bool planned)
         }
         if (!c.move)
             continue;
-        const auto axis
-            = steering.plan(c.position.azimuth, c.position.elevation, c.azimuthBand.value_or(band), c.elevationBand.value_or(band));
+        const auto axis = steering.plan(c.position.azimuth, c.position.elevation, c.azimuthBand.value_or(band),
+                                        c.elevationBand.value_or(band));
         if (!axis)
             continue;
         ++f.commands;
