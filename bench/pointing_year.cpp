@@ -8,12 +8,17 @@
 //     have avoided (and those no choice avoids, beside them);
 //   - commands beyond the stops or below the mask;
 //   - the pointing error over whole passes, worst and RMS, against today's
-//     commands (the target as it is, no lead) on the same rotator model.
+//     commands (the target as it is, no lead) on the same rotator model;
+//   - the longest plan() around a rise with the Moon computed for the pass
+//     ahead, as the tracking cycle does it: the event loop is held that long.
 //
 //   bench_pointing [--quick]     all latitudes, two at a time
 //   bench_pointing --latitude L [--days D] [--quick]
 //
 // --quick: 20 days at 52 degrees only, to see that it runs.
+// BENCH_DEBUG=1 says, on stderr, the avoidable unwinds and where and when the
+// worst pointing error of each rotator was: the target, its rates, the
+// antenna, the rotator model's axes and what was sent.
 
 #include "benchreport.h"
 
@@ -25,6 +30,7 @@
 #include <QProcess>
 
 #include <cmath>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -124,13 +130,16 @@ struct Figures {
     double worst = 0;
     double worstElevation = 0;  // where the worst was
     double worstBelow80 = 0;    // the worst with the target below 80 degrees
-    void add(double error, double elevation)
+    QString worstWhere;         // the worst's circumstances, for BENCH_DEBUG
+    void add(double error, double elevation, const std::function<QString()> &where = {})
     {
         sumSquares += error * error;
         ++samples;
         if (error > worst) {
             worst = error;
             worstElevation = elevation;
+            if (where)
+                worstWhere = where();
         }
         if (elevation < 80)
             worstBelow80 = std::max(worstBelow80, error);
@@ -226,6 +235,7 @@ Figures runYear(const Sky &sky, int days, bool overTheTop, bool planned)
                 if (pass.worst > f.worst) {
                     f.worst = pass.worst;
                     f.worstElevation = pass.worstElevation;
+                    f.worstWhere = pass.worstWhere;
                 }
                 f.worstBelow80 = std::max(f.worstBelow80, pass.worstBelow80);
             } else {
@@ -260,7 +270,31 @@ Figures runYear(const Sky &sky, int days, bool overTheTop, bool planned)
                 a += 180;
                 e = 180 - e;
             }
-            pass.add(separation(a, e, wrap360(d.azimuth), d.elevation), d.elevation);
+            const double error = separation(a, e, wrap360(d.azimuth), d.elevation);
+            pass.add(error, d.elevation, [&] {
+                const Direction here = sky.at(at), later = sky.at(at + 10);
+                return QStringLiteral("%1 target az %2 el %3 (rates %4 %5 deg/min); antenna az %6 el %7 "
+                                      "(error az %8 el %9); axes az %10->%11 from %12 s, el %13->%14 from %15 s; "
+                                      "sent az %16 el %17; %18 s after the rise")
+                    .arg(yearStart.addMSecs(qint64(at * 1000)).toString(Qt::ISODateWithMs))
+                    .arg(wrap360(d.azimuth), 0, 'f', 3)
+                    .arg(d.elevation, 0, 'f', 3)
+                    .arg((later.azimuth - here.azimuth) * 6, 0, 'f', 3)
+                    .arg((later.elevation - here.elevation) * 6, 0, 'f', 3)
+                    .arg(a, 0, 'f', 3)
+                    .arg(e, 0, 'f', 3)
+                    .arg(std::remainder(a - d.azimuth, 360.0), 0, 'f', 3)
+                    .arg(e - d.elevation, 0, 'f', 3)
+                    .arg(az.from, 0, 'f', 3)
+                    .arg(az.target, 0, 'f', 3)
+                    .arg(at - az.start, 0, 'f', 0)
+                    .arg(el.from, 0, 'f', 3)
+                    .arg(el.target, 0, 'f', 3)
+                    .arg(at - el.start, 0, 'f', 0)
+                    .arg(sentAz.value_or(-1), 0, 'f', 3)
+                    .arg(sentEl.value_or(-1), 0, 'f', 3)
+                    .arg(at - rose, 0, 'f', 0);
+            });
         };
         if (up && t - rose >= acquisitionSeconds) {
             sample(t, trueTarget);
@@ -295,7 +329,8 @@ Figures runYear(const Sky &sky, int days, bool overTheTop, bool planned)
         }
         if (!c.move)
             continue;
-        const auto axis = steering.plan(c.position.azimuth, c.position.elevation, band, band);
+        const auto axis = steering.plan(c.position.azimuth, c.position.elevation, c.azimuthBand.value_or(band),
+                                        c.elevationBand.value_or(band));
         if (!axis)
             continue;
         ++f.commands;
@@ -316,6 +351,9 @@ Figures runYear(const Sky &sky, int days, bool overTheTop, bool planned)
     }
     if (up)
         passEnded();
+    if (qEnvironmentVariableIsSet("BENCH_DEBUG") && !f.worstWhere.isEmpty())
+        std::fprintf(stderr, "worst %.3f deg, %s, %s: %s\n", f.worst, overTheTop ? "0..360 over the top" : "0..450",
+                     planned ? "planned" : "today", qPrintable(f.worstWhere));
     return f;
 }
 
@@ -342,6 +380,39 @@ void report(const QString &where, bool overTheTop, const Figures &planned, const
             .arg(today.rms(), 0, 'f', 3)
             .arg(today.worst, 0, 'f', 3)
             .arg(today.worstBelow80, 0, 'f', 3));
+}
+
+// The longest plan() of a few hours around a rise, with the pass ahead from
+// the ephemeris itself as the tracking cycle has it: what the event loop is held.
+double longestHold(RotatorGeometry::OutOfReach outOfReach)
+{
+    const GeoPosition home {52.0, 0.0};
+    const auto moon = [&home](const QDateTime &at) {
+        const SkySnapshot s = computeSky(home, home, 432.065, at);
+        return Direction {s.moonAzimuth, s.moonElevation};
+    };
+    QDateTime start = yearStart;
+    while (moon(start).elevation > 0 || moon(start.addSecs(1800)).elevation <= 0)
+        start = start.addSecs(gridSeconds);
+    RotatorGeometry g = geometryFor(false, true);
+    g.outOfReach = outOfReach;
+    PointingPlanner planner;
+    planner.setGeometry(g);
+    qint64 longest = 0;
+    for (int t = 0; t < 3600; t += repetition) {
+        PointingPlanner::Situation s;
+        s.now = start.addSecs(t);
+        s.target = moon(s.now);
+        s.repetitionSeconds = repetition;
+        s.ahead = [&moon, now = s.now](double seconds) {
+            return std::optional<Direction>(moon(now.addMSecs(qint64(seconds * 1000))));
+        };
+        QElapsedTimer timer;
+        timer.start();
+        planner.plan(s);
+        longest = std::max(longest, timer.nsecsElapsed());
+    }
+    return double(longest) / 1e6;
 }
 
 // One latitude: both rotators, planned and today's, figures as tab-separated numbers.
@@ -424,5 +495,11 @@ int main(int argc, char **argv)
     const QString place = QStringLiteral("%1 days at latitudes %2").arg(days).arg(where.join(QStringLiteral(", ")));
     for (int rotator : {0, 1})
         report(place, rotator == 1, planned[rotator], today[rotator]);
+    const double nearest = longestHold(RotatorGeometry::OutOfReach::Nearest);
+    const double hold = longestHold(RotatorGeometry::OutOfReach::Hold);
+    row(QStringLiteral("6 pass-ahead planning, longest hold of the event loop (an hour from before a rise, the Moon "
+                       "from the ephemeris, 0..450)"),
+        QStringLiteral("%1 waiting at the mask, %2 held below it").arg(ms(nearest), ms(hold)),
+        QStringLiteral("bound 20 ms"));
     return status;
 }

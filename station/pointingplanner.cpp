@@ -1,5 +1,7 @@
 #include "station/pointingplanner.h"
 
+#include <QTimeZone>
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -18,6 +20,7 @@ constexpr double aheadSpanSeconds = 14 * 3600;  // longer than any pass of the M
 constexpr double fileHorizonSeconds = 6 * 3600; // what the record's motion is trusted for
 constexpr double rechooseBelowSeconds = 600;    // the coming pass, looked at again while waiting for it
 constexpr double stopWarningSeconds = 1800;     // a stop this near in the target's motion is said
+constexpr qint64 passBudgetMs = 8;              // of each repetition, for the pass ahead
 // A target this many seconds from moving half a dead band gets the full half band of lead.
 constexpr double leadSmoothingSeconds = 60;
 
@@ -66,6 +69,7 @@ void PointingPlanner::setGeometry(const RotatorGeometry &geometry)
 void PointingPlanner::restart()
 {
     m_ahead.clear();
+    m_pass.clear();
     m_chosen = false;
     m_history.clear();
     m_passNote.clear();
@@ -112,13 +116,21 @@ void PointingPlanner::refreshAhead(const Situation &situation)
         m_ahead.clear();
         return;
     }
-    if (!m_ahead.empty() && m_aheadFrom.isValid() && m_aheadFrom <= situation.now
-        && m_aheadFrom.msecsTo(situation.now) < aheadCacheSeconds * 1000)
+    // On whole minutes, so that the points still ahead are kept and one new one is computed.
+    const qint64 step = qint64(aheadCacheSeconds * 1000);
+    const qint64 now = situation.now.toMSecsSinceEpoch();
+    const qint64 from = now - ((now % step) + step) % step;
+    const qint64 kept = m_ahead.empty() || !m_aheadFrom.isValid() ? 0 : m_aheadFrom.toMSecsSinceEpoch();
+    if (!m_ahead.empty() && kept == from)
         return;
-    m_ahead.clear();
-    m_aheadFrom = situation.now;
-    for (int i = 0; i < aheadCachePoints; ++i) {
-        const auto d = situation.ahead((i - 1) * aheadCacheSeconds);
+    if (kept && kept < from && (from - kept) / step < qint64(m_ahead.size()))
+        m_ahead.erase(m_ahead.begin(), m_ahead.begin() + (from - kept) / step);
+    else
+        m_ahead.clear();
+    m_aheadFrom = QDateTime::fromMSecsSinceEpoch(from, QTimeZone::utc());
+    while (m_ahead.size() < size_t(aheadCachePoints)) {
+        const qint64 at = from + (qint64(m_ahead.size()) - 1) * step;
+        const auto d = situation.ahead((at - now) / 1000.0);
         if (!d) {
             m_ahead.clear();
             return;
@@ -127,6 +139,38 @@ void PointingPlanner::refreshAhead(const Situation &situation)
         if (!m_ahead.empty())
             point.azimuth = m_ahead.back().azimuth + wrap180(d->azimuth - m_ahead.back().azimuth);
         m_ahead.push_back(point);
+    }
+}
+
+void PointingPlanner::extendPassAhead(const Situation &situation, const QElapsedTimer &planning)
+{
+    if (!situation.ahead || !situation.now.isValid()) {
+        m_pass.clear();
+        return;
+    }
+    const qint64 step = qint64(aheadStepSeconds * 1000);
+    const qint64 now = situation.now.toMSecsSinceEpoch();
+    qint64 from = m_passFrom.isValid() ? m_passFrom.toMSecsSinceEpoch() : 0;
+    if (!m_pass.empty() && from > now + step)
+        m_pass.clear();  // the clock went back (a demo restarted)
+    while (!m_pass.empty() && from <= now) {
+        m_pass.pop_front();
+        from += step;
+    }
+    if (m_pass.empty()) {
+        from = now - ((now % step) + step) % step + step;
+        m_passEnds = false;
+    }
+    m_passFrom = QDateTime::fromMSecsSinceEpoch(from, QTimeZone::utc());
+    while (!m_passEnds && planning.elapsed() < passBudgetMs) {
+        const qint64 at = from + qint64(m_pass.size()) * step;
+        if (at - now > qint64(aheadSpanSeconds * 1000))
+            break;
+        const auto d = situation.ahead((at - now) / 1000.0);
+        if (d)
+            m_pass.push_back(*d);
+        else
+            m_passEnds = true;
     }
 }
 
@@ -291,6 +335,7 @@ std::optional<PointingPlanner::Candidate> PointingPlanner::chooseWrap(const Situ
     QList<double> keeps(options.size(), unbounded);
     double needed = fileHorizonSeconds;
     bool known = false;
+    bool pending = false;  // the pass ahead is still being computed
 
     // The pass from now (or from its rise) to its set, in azimuth turned from now.
     struct Point {
@@ -304,12 +349,13 @@ std::optional<PointingPlanner::Candidate> PointingPlanner::chooseWrap(const Situ
         double turned = 0;
         double previous = present->azimuth;
         bool up = false;
+        bool set = false;
         Point before {0, 0, 0};
         double clearance = 0;  // above the lowest elevation, at the sample before
-        for (double t = 0; t <= aheadSpanSeconds; t += aheadStepSeconds) {
-            const auto d = t == 0 ? present : situation.ahead(t);
-            if (!d)
-                break;
+        const double first = situation.now.msecsTo(m_passFrom) / 1000.0;
+        for (size_t i = 0; i <= m_pass.size(); ++i) {
+            const double t = i == 0 ? 0.0 : first + double(i - 1) * aheadStepSeconds;
+            const auto d = i == 0 ? present : std::optional<Direction>(m_pass[i - 1]);
             turned += wrap180(d->azimuth - previous);
             previous = d->azimuth;
             const Direction p {d->azimuth + azOffset, d->elevation + elOffset};
@@ -329,12 +375,16 @@ std::optional<PointingPlanner::Candidate> PointingPlanner::chooseWrap(const Situ
                 track.push_back(point);
             } else if (up) {
                 track.push_back(crossing());
-                break;  // set
+                set = true;
+                break;
             }
             before = point;
             clearance = above;
         }
-        known = !track.empty();
+        // Until the samples reach the set (or as far as the source or the span goes) the choice is a first guess.
+        const bool whole = set || m_passEnds || first + double(m_pass.size()) * aheadStepSeconds > aheadSpanSeconds;
+        pending = !whole;
+        known = whole && !track.empty();
         settled = known;
     }
     const QDateTime start = situation.now;
@@ -353,7 +403,7 @@ std::optional<PointingPlanner::Candidate> PointingPlanner::chooseWrap(const Situ
         }
     } else {
         const Direction r = rate(situation);
-        settled = std::fabs(r.azimuth) > 1e-6;
+        settled = !pending && std::fabs(r.azimuth) > 1e-6;
         for (qsizetype i = 0; i < options.size(); ++i) {
             const double az = options.at(i).azimuth;
             const double room = r.azimuth > 0 ? azStops->second - az : azStops->first - az;
@@ -389,9 +439,13 @@ PointingPlanner::Command PointingPlanner::plan(const Situation &situation)
         command.position = situation.target;
         return command;
     }
+    QElapsedTimer planning;
+    planning.start();
     noteMotion(situation);
     if (m_geometry.lead)
         refreshAhead(situation);
+    if (azimuthStops() && m_geometry.azimuthRange != RotatorGeometry::AzimuthRange::AsGiven)
+        extendPassAhead(situation, planning);
     if (m_geometry.stillWhileTransmitting && situation.transmitting) {
         command.note = QStringLiteral("held while transmitting");
         return command;
@@ -412,6 +466,7 @@ PointingPlanner::Command PointingPlanner::plan(const Situation &situation)
     Direction want = aim;
     const double lowest = lowestElevation(aim.azimuth);
     const bool below = aim.elevation < lowest;
+    bool heldAz = false, heldEl = below;  // an axis at a stop or the mask
     if (below) {
         const bool masked = !m_geometry.horizonMask.isEmpty() && m_geometry.maskElevation(aim.azimuth) >= lowest;
         reach = masked ? QStringLiteral("target below the horizon mask") : QStringLiteral("target below the elevation stop");
@@ -422,6 +477,7 @@ PointingPlanner::Command PointingPlanner::plan(const Situation &situation)
     if (elStops && !overTheTop && want.elevation > elStops->second) {
         reach = QStringLiteral("target above the elevation stop");
         want.elevation = elStops->second;
+        heldEl = true;
     }
     if (!reach.isEmpty() && hold) {
         m_chosen = false;  // the pass is chosen anew when the target is back
@@ -450,6 +506,7 @@ PointingPlanner::Command PointingPlanner::plan(const Situation &situation)
                 reach = QStringLiteral("target beyond the azimuth stops");
             }
             command.position.azimuth = turn.value_or(std::clamp(want.azimuth, azStops->first, azStops->second));
+            heldAz = !turn;
         }
     } else {
         const Direction trueWant {wrap360(want.azimuth), want.elevation};
@@ -489,6 +546,7 @@ PointingPlanner::Command PointingPlanner::plan(const Situation &situation)
                     command.position.elevation
                         = std::clamp(command.position.elevation, elStops->first, elStops->second);
                 reach = QStringLiteral("at the stop: target just beyond it");
+                heldAz = heldEl = true;
             }
             if (!situation.ahead && reach.isEmpty()) {
                 // From a file only the motion tells: said when the stop is near.
@@ -519,8 +577,18 @@ PointingPlanner::Command PointingPlanner::plan(const Situation &situation)
             command.position = {best, std::clamp(trueWant.elevation, elStops ? elStops->first : -90.0,
                                                  elStops ? std::min(90.0, elStops->second) : 90.0)};
             m_flipped = false;
+            heldAz = heldEl = true;
         }
     }
+    // The target sinking into the mask: the last step there is mostly less
+    // than the band, so it goes with half of it.
+    const auto narrow = [](bool held, std::optional<double> sent, double position, double band) {
+        return held && sent && std::fabs(position - *sent) > band / 2 ? std::optional<double>(band / 2)
+                                                                         : std::nullopt;
+    };
+    command.azimuthBand = narrow(heldAz, situation.sentAzimuth, command.position.azimuth, situation.azimuthBand);
+    command.elevationBand
+        = narrow(heldEl, situation.sentElevation, command.position.elevation, situation.elevationBand);
     command.move = true;
     command.note = !reach.isEmpty() ? reach : m_passNote;
     m_last = command.position;

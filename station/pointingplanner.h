@@ -4,6 +4,7 @@
 #include "settings/rotatorgeometry.h"
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QString>
 
 #include <deque>
@@ -44,6 +45,10 @@ public:
         bool move = false;          // false: send nothing this time
         Direction position;         // in the rotator's own terms (beyond 360, over the top)
         QString note;               // why the antenna is held or not on the target; empty while it is
+        // A narrower dead band to send this command with, for an axis held at
+        // a stop or the mask: the full band would keep the antenna off it.
+        std::optional<double> azimuthBand;
+        std::optional<double> elevationBand;
     };
 
     void setGeometry(const RotatorGeometry &geometry);
@@ -81,6 +86,7 @@ private:
     Direction rate(const Situation &situation) const;
     Direction led(const Situation &situation, const Direction &target) const;
     void refreshAhead(const Situation &situation);
+    void extendPassAhead(const Situation &situation, const QElapsedTimer &planning);
     // The target (azimuth unwrapped) this many seconds after now, from the pass ahead.
     std::optional<Direction> cachedAhead(const QDateTime &now, double seconds) const;
     QList<Candidate> candidates(const Direction &target) const;
@@ -95,6 +101,13 @@ private:
     // once a minute: the sky is costly to compute, its curve smooth.
     std::vector<Direction> m_ahead;
     QDateTime m_aheadFrom;
+    // The pass ahead for choosing the wrap, at whole multiples of
+    // aheadStepSeconds from the first sample after now: the same instants
+    // from one repetition to the next, so only the new ones are computed, a
+    // few each time, and the event loop is never held for long.
+    std::deque<Direction> m_pass;
+    QDateTime m_passFrom;     // the time of m_pass.front()
+    bool m_passEnds = false;  // the source knows no further
     std::deque<Sample> m_history;  // the last minute of targets, for their motion
     std::optional<Direction> m_last;  // the last position planned, in the rotator's terms
     bool m_chosen = false;  // a wrap is chosen for this pass

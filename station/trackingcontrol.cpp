@@ -365,7 +365,8 @@ void TrackingControl::runTrackingCycle()
         // At most one command per cycle.
         if (command.move)
             if (const auto axis = m_steering.plan(command.position.azimuth, command.position.elevation,
-                                                  m_azimuthRounding, m_elevationRounding))
+                                                  command.azimuthBand.value_or(m_azimuthRounding),
+                                                  command.elevationBand.value_or(m_elevationRounding)))
                 commandRotator(*axis, command.position.azimuth, command.position.elevation);
     } else if (!m_portA.automatic) {
         m_pointingNote.clear();

@@ -4,6 +4,7 @@
 // every row.
 
 #include "station/pointingplanner.h"
+#include "station/rotatorsteering.h"
 
 #include <QCoreApplication>
 #include <QTemporaryDir>
@@ -244,6 +245,71 @@ private slots:
             QCOMPARE(notes, QStringList());
         else
             QVERIFY2(!notes.filter(note).isEmpty(), qPrintable(notes.join(QLatin1Char('/'))));
+    }
+
+    // Waiting for the rise, the wrap is looked at again every 10 minutes: the
+    // pass ahead is computed once and then only its new end, a few positions
+    // of the sky each repetition at most.
+    void passAheadComputedOnce()
+    {
+        PointingPlanner planner;
+        planner.setGeometry(geometryOf(QStringLiteral("azimuth range: '0 to 450'|horizon mask: '0:5 180:5'")));
+        int asked = 0;
+        int most = 0;
+        for (int t = 0; t < 3600; t += 2) {
+            PointingPlanner::Situation s;
+            s.now = start.addSecs(t);
+            s.target = passAt(QStringLiteral("through south"), t - 1800);
+            s.ahead = [&asked, t](double seconds) {
+                ++asked;
+                return std::optional<Direction>(passAt(QStringLiteral("through south"), t - 1800 + seconds));
+            };
+            asked = 0;
+            QVERIFY(planner.plan(s).move);
+            if (t > 0)
+                most = std::max(most, asked);
+        }
+        QVERIFY2(most <= 2, qPrintable(QString::number(most)));
+        QCOMPARE(planner.unwinds(), 0);
+    }
+
+    // The target sinking into a flat mask, sent at a 2 s repetition through
+    // the cycle's dead band: the antenna follows it down to the mask rather
+    // than staying most of a band above it.
+    void sinkingIntoTheMask()
+    {
+        double worst = 0;
+        // From a tenth of a degree of heights: where the last step falls depends on it.
+        for (double top = 5.40; top < 5.505; top += 0.01) {
+            PointingPlanner planner;
+            planner.setGeometry(geometryOf(QStringLiteral("azimuth range: '0 to 450'|elevation range: '0 to 90'|"
+                                                          "horizon mask: '0:5 180:5'|lead: 'yes'")));
+            const auto at = [top](double seconds) { return Direction {200.0, top - 0.075 * seconds / 60}; };
+            RotatorSteering steering;
+            std::optional<double> sentAz, sentEl;
+            for (int t = 0; t < 600; t += 2) {
+                PointingPlanner::Situation s;
+                s.now = start.addSecs(t);
+                s.target = at(t);
+                s.sentAzimuth = sentAz;
+                s.sentElevation = sentEl;
+                s.ahead = [&at, t](double seconds) { return std::optional<Direction>(at(t + seconds)); };
+                if (sentEl && s.target.elevation >= 5.0)
+                    worst = std::max(worst, *sentEl - s.target.elevation);
+                steering.repetition(2);
+                const PointingPlanner::Command c = planner.plan(s);
+                QVERIFY(c.move);
+                QVERIFY(c.position.elevation >= 5.0);
+                const auto axis = steering.plan(c.position.azimuth, c.position.elevation,
+                                                c.azimuthBand.value_or(0.1), c.elevationBand.value_or(0.1));
+                if (axis == RotatorAxis::Azimuth)
+                    sentAz = c.position.azimuth;
+                else if (axis == RotatorAxis::Elevation)
+                    sentEl = c.position.elevation;
+                steering.accepted();
+            }
+        }
+        QVERIFY2(worst < 0.065, qPrintable(QStringLiteral("%1 deg above").arg(worst)));
     }
 
     // geometry.cfg: the defaults write no file; what was written reads back;
