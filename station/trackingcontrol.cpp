@@ -867,8 +867,15 @@ void TrackingControl::stopDoppler()
     m_frequencyKnown = false;
     m_shownFrequency.reset();
     m_doppler.stop();
-    endSplit();
     m_methodSky.reset();
+    leaveMethod();
+}
+
+// Out of split, and nothing of the method's dial or held transmit frequency
+// carried into the next time it engages.
+void TrackingControl::leaveMethod()
+{
+    endSplit();
     m_dial = Dial();
     m_heldTransmitHz.reset();
 }
@@ -904,11 +911,8 @@ void TrackingControl::frequencyReceived(double mhz)
 void TrackingControl::setFrequencyTracking(bool on)
 {
     m_doppler.setTracking(on);
-    if (!on) {
-        endSplit();
-        m_dial = Dial();
-        m_heldTransmitHz.reset();
-    }
+    if (!on)
+        leaveMethod();
     emit changed();
 }
 
@@ -959,9 +963,7 @@ void TrackingControl::methodStep(const TrackingRecord &record)
 {
     if (!m_doppler.tracking()) {
         m_methodSky.reset();
-        m_dial = Dial();
-        m_heldTransmitHz.reset();
-        endSplit();
+        leaveMethod();
         return;
     }
     const DopplerSettings &settings = m_dopplerSettings;

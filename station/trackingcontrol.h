@@ -207,6 +207,7 @@ private:
     void dopplerStep(const TrackingRecord &record);
     void methodStep(const TrackingRecord &record);
     bool sendSplit(const SkyFrequencies &sky, bool transmitWritable);
+    void leaveMethod();
     void endSplit();
     void watchDial(double mhz);
     void wroteForDial(double radioHz, bool receive);
