@@ -24,6 +24,16 @@
 
 namespace {
 
+// How far the clock is past a file's time of day, in milliseconds: a file
+// written before midnight and read after it is behind, not ahead.
+qint64 msBehind(const QTime &fileTime, const QTime &clock)
+{
+    qint64 behind = fileTime.msecsTo(clock);
+    if (behind < -12 * 3600 * 1000LL)
+        behind += 24 * 3600 * 1000LL;
+    return behind;
+}
+
 // A link's own inode and change time: a link made anew differs.
 QString linkIdentity(const QString &path)
 {
@@ -1048,9 +1058,7 @@ double TrackingControl::recordAgeSeconds(const TrackingRecord &record) const
 {
     if (!record.fileTime)
         return 0;
-    double age = record.fileTime->msecsTo(now().time()) / 1000.0;
-    if (age < -12 * 3600)  // written before midnight, read after it
-        age += 24 * 3600;
+    const double age = msBehind(*record.fileTime, now().time()) / 1000.0;
     return age >= 0 && age <= 30 ? age : 0;
 }
 
@@ -1206,9 +1214,7 @@ void TrackingControl::checkDataAge()
     if (m_lastRecord.fileTime) {
         // Against the clock when it was read: on a demo's faster clock the
         // time since that read is many seconds of the file's time.
-        behind = m_lastRecord.fileTime->secsTo(m_lastRecordClock.time());
-        if (behind < -12 * 3600)  // written before midnight, read after it
-            behind += 24 * 3600;
+        behind = msBehind(*m_lastRecord.fileTime, m_lastRecordClock.time()) / 1000;
     }
     if (ageMs > staleMs)
         m_health.raise(Alarm::DataStale, QStringLiteral("tracking data stale: %1 not rewritten for %2 s")
