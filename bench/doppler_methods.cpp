@@ -20,6 +20,7 @@
 
 #include <QCoreApplication>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <cmath>
 #include <memory>
@@ -154,6 +155,9 @@ public:
         // The key goes up and down faster than in real time: no readout held back.
         station.portSession(StationPort::B).link->setReadoutInterval(0);
 
+        const auto transceiver = [&station] {
+            return static_cast<TransceiverLink *>(station.portSession(StationPort::B).link);
+        };
         const auto ask = [&rig](const QByteArray &command) {
             for (int attempt = 0; attempt < 5; ++attempt)
                 if (const QByteArrayList answer = rig->ask(command); !answer.isEmpty())
@@ -182,6 +186,20 @@ public:
                     return false;
                 }
                 station.repetition();
+                // A simulated second passes in microseconds, a CAT frame takes
+                // 40 ms: what the repetition queued goes out before the next
+                // one, as in a real second. Without this the 11-command queue
+                // overflows with the key-state query in it whenever this loop
+                // outruns the link's thread (a quiet, fast machine), and
+                // nothing asks again with readouts held back.
+                // The link's thread empties the queue without a word to this
+                // one: looked at every few milliseconds.
+                QTimer poll;
+                poll.start(5);
+                if (!bench::waitUntil([&] { return transceiver()->queuedCommands() == 0; }, 5000)) {
+                    std::fprintf(stderr, "bench_methods: the radio's link never emptied its queue\n");
+                    return false;
+                }
                 const auto meant = station.methodFrequencies();
                 if (!meant)
                     return false;

@@ -165,6 +165,11 @@ void CatLink::setTracing(bool on)
         m_comm->setTracing(on);
 }
 
+int CatLink::queuedCommands() const
+{
+    return m_comm ? int(m_comm->queuedFrames().size()) : 0;
+}
+
 bool CatLink::canCarry(qint64 hz) const
 {
     return cat::frameCanCarry(hz);

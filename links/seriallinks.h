@@ -52,7 +52,7 @@ public:
     void setFrequency(quint32 hz) override;
     bool canCarry(qint64 hz) const override;
     void setTracing(bool on) override;
-
+    int queuedCommands() const override;
 
 private:
     SerialPort *m_port;

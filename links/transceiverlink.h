@@ -25,6 +25,9 @@ public:
     virtual void setTransmitFrequency(quint32) {}
     // The smallest change the radio can make.
     virtual double tuningStepHz() const { return 10; }
+    // Commands still waiting to go out or for their reply; 0 for a link that
+    // hands each one on at once.
+    virtual int queuedCommands() const { return 0; }
 
 signals:
     void frequencyReceived(qreal mhz);
