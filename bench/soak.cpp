@@ -12,6 +12,7 @@
 #include "benchreport.h"
 #include "faulttesting.h"
 #include "hamlibtesting.h"
+#include "stationinvariants.h"
 #include "windowtesting.h"
 
 #include "sim/simrotator.h"
@@ -74,7 +75,12 @@ struct DaemonStation {
         const QString home = QDir::currentPath();
         QDir().mkdir(QStringLiteral("daemons"));
         QDir::setCurrent(QStringLiteral("daemons"));
+        // A horizon mask the sky stays above, so that every slew is held to it.
+        RotatorGeometry geometry;
+        geometry.horizonMask = mask;
+        geometry.write();
         station = std::make_unique<TrackingControl>();
+        checker = std::make_unique<invariants::Checker>(*station, travel, mask);
         QObject::connect(station.get(), &TrackingControl::message, [this] { ++messages; });
         station->setTimes(1, 200);
         station->setDataFile(dataPath);
@@ -110,8 +116,15 @@ struct DaemonStation {
     {
         if (rotatorFault == Fault::Silent)
             return {};
-        if (line == "\\dump_state")
-            return hamlibtesting::rotDump;
+        if (line == "\\dump_state") {
+            if (!slowDumpState)
+                return hamlibtesting::rotDump;
+            // Its limits in two pieces with a pause between, as a busy daemon may.
+            const QByteArray &all = hamlibtesting::rotDump;
+            const qsizetype cut = all.indexOf("min_el");
+            QTimer::singleShot(350, &rotctld, [this, rest = all.mid(cut)] { rotctld.send(rest); });
+            return all.left(cut);
+        }
         if (line == "p") {
             return readout(rotatorFault, QByteArray::number(azimuth, 'f', 2) + '\n'
                                + QByteArray::number(elevation, 'f', 2) + '\n',
@@ -131,6 +144,7 @@ struct DaemonStation {
             }
             azimuth = az;
             elevation = el;
+            checker->positionSent(az, el);
             return "RPRT 0\n";
         }
         return "RPRT -4\n";
@@ -180,6 +194,10 @@ struct DaemonStation {
 
     FakeDaemon rotctld;
     FakeDaemon rigctld;
+    const QList<QPair<double, double>> mask {{0, 2}, {90, 4}, {180, 2}, {270, 2}};
+    const invariants::Checker::Travel travel {-180, 450, 0, 90};
+    std::unique_ptr<invariants::Checker> checker;
+    bool slowDumpState = false;
     Fault rotatorFault = Fault::None;
     Fault radioFault = Fault::None;
     double azimuth = 0.0;
@@ -307,6 +325,15 @@ int main(int argc, char **argv)
         {"daemons send 1 MB lines without a newline", both(F::LongLine, F::LongLine), both(F::None, F::None)},
         {"rigctld floods 1 MB of short lines", both(F::None, F::ShortLines), both(F::None, F::None)},
         {"daemons answer absurd values", both(F::Absurd, F::Absurd), both(F::None, F::None)},
+        {"rotctld back with its limits after a pause",
+         [&] {
+             d.slowDumpState = true;
+             d.rotctld.goAway();
+         },
+         [&] {
+             if (!d.rotctld.comeBack())
+                 std::printf("rotctld could not listen again\n");
+         }},
         {"daemons go away and come back",
          [&] {
              d.rotctld.goAway();
@@ -329,6 +356,7 @@ int main(int argc, char **argv)
         if (active) {
             active->end();
             activeDaemon->end();
+            d.checker->faultEnded();
             active = nullptr;
             return;
         }
@@ -339,6 +367,7 @@ int main(int argc, char **argv)
         ++injected;
         active->begin();
         activeDaemon->begin();
+        d.checker->faultBegan(std::nullopt, 0);
     });
     injector.start(faultPhaseMs);
 
@@ -422,10 +451,15 @@ int main(int argc, char **argv)
     std::printf("daemons: %d positions, %d bad; %d frequencies, %d bad; %d connections; %d messages\n", d.positions,
                 d.badPositions, d.frequencies, d.badFrequencies, d.rotctld.connections + d.rigctld.connections,
                 d.messages);
+    const QStringList violations = d.checker->violations();
+    for (const QString &violation : violations.mid(0, 5))
+        std::printf("invariant violated: %s\n", qPrintable(violation));
+    std::printf("invariants: %d positions checked against the stops and the mask, %d alarms raised, %lld violations\n",
+                d.checker->positions(), d.checker->raised(), qint64(violations.size()));
     std::printf("converged on the target %s (%.1f s after the faults stopped; the daemon station after %.1f s)\n",
                 converged ? "yes" : "NO", double(settleMs) / 1000.0, double(daemonSettleMs) / 1000.0);
 
-    const bool ok = converged && flat && malformed == 0 && wrongFrequencies == 0 && frequencies > 0
+    const bool ok = converged && flat && violations.isEmpty() && malformed == 0 && wrongFrequencies == 0 && frequencies > 0
         && commands.size() > 0 && d.badPositions == 0 && d.badFrequencies == 0 && d.positions > 0
         && d.frequencies > 0;
     std::printf("soak %s\n", ok ? "passed" : "FAILED");

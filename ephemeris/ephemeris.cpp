@@ -177,10 +177,17 @@ double refractionDeg(double elevation)
     // geometric one, lift = R(elevation + lift) is solved by repeating it:
     // one pass alone would lift 6 arc minutes too much at the horizon; each
     // pass shrinks the error at least fourfold.
+    // Far below the horizon no air bends anything seen: the model goes only
+    // to a degree below it and fades out over the next, with no step.
+    constexpr double fadedOutBelow = lowestRefractedElevation - 1.0;
+    if (!(elevation > fadedOutBelow))
+        return 0.0;
     const double from = std::max(elevation, lowestRefractedElevation);
     double lift = 0.0;
     for (int pass = 0; pass < 8; ++pass)
         lift = ln_get_refraction_adj(from + lift, standardPressureHpa, standardTemperatureC);
+    if (elevation < lowestRefractedElevation)
+        lift *= (elevation - fadedOutBelow) / (lowestRefractedElevation - fadedOutBelow);
     return lift;
 }
 

@@ -33,11 +33,10 @@ std::optional<GeoPosition> positionOfLocator(const QString &text)
 
     double lon = -180.0 + fieldLon * 20.0 + squareLon * 2.0;
     double lat = -90.0 + fieldLat * 10.0 + squareLat * 1.0;
-    if (locator.size() == 4)
-        return GeoPosition {lat + 0.5, lon + 1.0};
-
-    const int subLon = letterIndex(locator[4], 24);
-    const int subLat = letterIndex(locator[5], 24);
+    // A square alone stands for its subsquare "mm", as WSJT-X takes it: the
+    // same grid gives the same Doppler in both programs.
+    const int subLon = locator.size() == 4 ? 12 : letterIndex(locator[4], 24);
+    const int subLat = locator.size() == 4 ? 12 : letterIndex(locator[5], 24);
     if (subLon < 0 || subLat < 0)
         return std::nullopt;
     lon += (subLon + 0.5) * (2.0 / 24.0);

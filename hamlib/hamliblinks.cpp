@@ -31,12 +31,13 @@ QString reportText(int code)
 }
 
 // Asks "\dump_state" and hands its lines over once the answer is complete.
-void askDumpState(HamlibClient &client, const std::function<void(const QByteArrayList &)> &take)
+void askDumpState(HamlibClient &client, const std::function<void(const QByteArrayList &)> &take,
+                  int quietMs = dumpStateQuietMs, const std::function<void()> &failed = {})
 {
     auto lines = std::make_shared<QByteArrayList>();
     HamlibClient::Request request;
     request.command = hamlib::dumpStateCommand;
-    request.quietMs = dumpStateQuietMs;
+    request.quietMs = quietMs;
     request.onLine = [lines, take](const QByteArray &line) {
         if (hamlib::parseReport(line))
             return Answer::Done;  // a daemon that has no such command
@@ -51,6 +52,8 @@ void askDumpState(HamlibClient &client, const std::function<void(const QByteArra
     };
     // A protocol 0 answer ends with a pause.
     request.onQuiet = [lines, take] { take(*lines); };
+    if (failed)
+        request.onFailed = failed;
     client.send(request);
 }
 
@@ -63,8 +66,12 @@ void wireDaemonClient(DeviceLink *link, HamlibClient *client)
         QStringLiteral("%1 bad lines from ") + target + QStringLiteral(", first: %2"), link);
     auto *missing = new MessageThrottle(
         QStringLiteral("%1 commands without an answer from ") + target + QStringLiteral(", first: %2"), link);
-    for (MessageThrottle *throttle : {lines, missing})
+    // A daemon that keeps talking out of turn is summed up once a minute.
+    constexpr int sustainedNoiseMs = 60000;
+    for (MessageThrottle *throttle : {lines, missing}) {
+        throttle->setSustainedPeriod(sustainedNoiseMs);
         QObject::connect(throttle, &MessageThrottle::message, link, &DeviceLink::message);
+    }
     QObject::connect(client, &HamlibClient::connectFailed, link, &DeviceLink::openFailed);
     QObject::connect(client, &HamlibClient::connectionLost, link, &DeviceLink::connectionLost);
     QObject::connect(client, &HamlibClient::traffic, link, &DeviceLink::debugMessage);
@@ -167,6 +174,7 @@ void RigctldLink::queueFrequencyQuery(bool thenStatus)
     request.lapses = true;
     request.onLine = [this, thenStatus](const QByteArray &line) {
         if (const auto report = hamlib::parseReport(line)) {
+            emit answered();
             reportError("f", *report);
             return Answer::Done;
         }
@@ -199,6 +207,7 @@ void RigctldLink::queueFrequencyQuery(bool thenStatus)
     };
     status.onLine = [this, showFrequency](const QByteArray &line) {
         if (const auto report = hamlib::parseReport(line)) {
+            emit answered();
             // A radio without a transmit-state readout still shows its frequency.
             if (*report != 0)
                 emit debugMessage(QStringLiteral("--no transmit state from %1: %2").arg(target(), reportText(*report)));
@@ -221,10 +230,12 @@ void RigctldLink::requestFrequency()
     queueFrequencyQuery(false);
 }
 
-void RigctldLink::requestReadout()
+bool RigctldLink::requestReadout()
 {
-    if (readoutDue())
-        queueFrequencyQuery(true);
+    if (!readoutDue())
+        return false;
+    queueFrequencyQuery(true);
+    return true;
 }
 
 void RigctldLink::setFrequency(quint32 hz)
@@ -314,7 +325,38 @@ bool RigctldLink::canCarry(qint64 hz) const
 
 void RotctldLink::askCapabilities()
 {
-    askDumpState(*m_client, [this](const QByteArrayList &lines) { m_limits = hamlib::parseRotatorDumpState(lines); });
+    // rotctld ends its answer with "done": a pause inside it (a busy daemon,
+    // a slow line) is waited out for longer, and an answer without all four
+    // limits is asked for again rather than taken for the whole travel.
+    constexpr int rotatorQuietMs = 2000;
+    constexpr int attempts = 3;
+    const auto incomplete = [this] {
+        if (++m_limitAttempts < attempts) {
+            askCapabilities();
+            return;
+        }
+        // Positions go from now on; the rotator's own refusals are said.
+        m_limitsProblem = QStringLiteral("rotator's limits unknown: %1 gave no complete answer to \\dump_state "
+                                         "in %2 tries")
+                              .arg(target())
+                              .arg(attempts);
+        m_limitsKnown = true;
+        emit limitsLearned();
+    };
+    askDumpState(
+        *m_client,
+        [this, incomplete](const QByteArrayList &lines) {
+            if (!hamlib::hasRotatorLimits(lines) && !lines.isEmpty()) {
+                incomplete();
+                return;
+            }
+            // Empty: a daemon without the command; its sane range is all there is.
+            m_limits = hamlib::parseRotatorDumpState(lines);
+            m_limitsKnown = true;
+            m_limitsProblem.clear();
+            emit limitsLearned();
+        },
+        rotatorQuietMs, incomplete);
 }
 
 // Only what the daemon said: the sane range of a silent one is no travel.

@@ -79,7 +79,7 @@ public:
     void write(const QByteArray &bytes) override;
 
     void requestFrequency() override;
-    void requestReadout() override;
+    bool requestReadout() override;
     void setFrequency(quint32 hz) override;
     bool canCarry(qint64 hz) const override;
     // Until the daemon refuses "S": then the radio has no split.
@@ -137,6 +137,8 @@ public:
 
     const hamlib::RotatorLimits &limits() const { return m_limits; }
     std::optional<RotatorTravel> travel() const override;
+    bool ready() const override { return m_limitsKnown; }
+    QString limitsProblem() const override { return m_limitsProblem; }
 
 private:
     void askCapabilities() override;
@@ -146,4 +148,7 @@ private:
     std::optional<double> m_lastElevation;
     std::optional<double> m_readAzimuth;  // first line of a "p" answer
     hamlib::RotatorLimits m_limits;
+    bool m_limitsKnown = false;
+    int m_limitAttempts = 0;
+    QString m_limitsProblem;
 };

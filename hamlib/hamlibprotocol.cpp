@@ -1,5 +1,6 @@
 #include "hamlib/hamlibprotocol.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 
@@ -211,6 +212,14 @@ std::optional<RigLimits> parseRigDumpState(const QByteArrayList &lines)
 bool RotatorLimits::contains(double azimuth, double elevation) const
 {
     return azimuth >= minAzimuth && azimuth <= maxAzimuth && elevation >= minElevation && elevation <= maxElevation;
+}
+
+bool hasRotatorLimits(const QByteArrayList &lines)
+{
+    int found = 0;
+    for (const char *key : {"min_az=", "max_az=", "min_el=", "max_el="})
+        found += std::any_of(lines.begin(), lines.end(), [key](const QByteArray &line) { return line.startsWith(key); });
+    return found == 4;
 }
 
 RotatorLimits parseRotatorDumpState(const QByteArrayList &lines)

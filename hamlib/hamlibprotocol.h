@@ -90,6 +90,8 @@ struct RotatorLimits {
 // rotctld's "\dump_state" answer: its "min_az=", "max_az=", "min_el=" and
 // "max_el=" lines; a limit that is missing or makes no sense keeps the sane one.
 RotatorLimits parseRotatorDumpState(const QByteArrayList &lines);
+// Whether the answer holds all four limits: one cut short by a pause does not.
+bool hasRotatorLimits(const QByteArrayList &lines);
 
 // Splits a daemon's bytes into lines: "\n" ends one, a "\r" before it is
 // dropped. A line longer than maxLineLength is handed on cut at that length

@@ -14,7 +14,9 @@ MessageThrottle::MessageThrottle(const QString &summary, QObject *parent)
 
 void MessageThrottle::setPeriod(int ms)
 {
-    m_timer->setInterval(qMax(1, ms));
+    m_periodMs = qMax(1, ms);
+    m_sustainedMs = qMax(m_sustainedMs, m_periodMs);
+    m_timer->setInterval(m_periodMs);
 }
 
 void MessageThrottle::report(const QString &text, const QString &item)
@@ -40,13 +42,17 @@ bool MessageThrottle::tryCount()
 
 void MessageThrottle::periodEnded()
 {
-    if (m_count == 0)
+    if (m_count == 0) {
+        m_timer->setInterval(m_periodMs);
+        m_busyPeriods = 0;
         return;  // quiet for a whole period: the next one is said at once again
+    }
     // One alone is said as it would have been.
     const QString text = m_count == 1 ? m_firstText : m_summary.arg(QString::number(m_count), m_first);
     m_count = 0;
     m_first.clear();
     m_firstText.clear();
-    m_timer->start();
+    ++m_busyPeriods;
+    m_timer->start(m_busyPeriods >= periodsBeforeSustained ? m_sustainedMs : m_periodMs);
     emit message(text);
 }

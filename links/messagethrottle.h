@@ -22,6 +22,10 @@ public:
     explicit MessageThrottle(const QString &summary, QObject *parent = nullptr);
 
     void setPeriod(int ms);
+    // A flood that goes on for a few periods is summed up this seldom from
+    // then on; back to the period once a whole one is quiet.
+    void setSustainedPeriod(int ms) { m_sustainedMs = qMax(1, ms); }
+    static constexpr int periodsBeforeSustained = 5;
     // text: the message when said alone; item: what a summary quotes of it.
     void report(const QString &text, const QString &item);
     // Counts the message and returns true when a summary already has its
@@ -36,6 +40,9 @@ private:
 
     QString m_summary;
     QTimer *m_timer;
+    int m_periodMs = defaultPeriodMs;
+    int m_sustainedMs = defaultPeriodMs;
+    int m_busyPeriods = 0;
     qint64 m_count = 0;
     QString m_first;
     QString m_firstText;

@@ -44,10 +44,17 @@ public:
     virtual void requestPosition() {}
     // The travel the rotator reported, where it reports one.
     virtual std::optional<RotatorTravel> travel() const { return std::nullopt; }
+    // False while what positions may be sent is still being learned: none
+    // should go before, or they would be planned for the wrong travel.
+    virtual bool ready() const { return true; }
+    // Why the rotator's own limits are not known, once given up on; empty otherwise.
+    virtual QString limitsProblem() const { return {}; }
 
 signals:
     void positionReceived(double azimuth, double elevation);
     // A command the window wrote will never be answered (given up after the
     // stale time), so the window need not wait for it.
     void commandExpired();
+    // ready() became true: the cycle may plan for the rotator's travel now.
+    void limitsLearned();
 };

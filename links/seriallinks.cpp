@@ -90,6 +90,8 @@ CatLink::CatLink(SerialPort *port, bool ft847, QObject *parent)
     connect(m_port, &SerialPort::connectionLost, this, &DeviceLink::connectionLost);
     connect(m_comm, &TransceiverComm::frequencyReceived, this, &TransceiverLink::frequencyReceived);
     connect(m_comm, &TransceiverComm::statusReceived, this, &TransceiverLink::statusReceived);
+    connect(m_comm, &TransceiverComm::frequencyReceived, this, &TransceiverLink::answered);
+    connect(m_comm, &TransceiverComm::statusReceived, this, &TransceiverLink::answered);
     // Wrong and unexpected replies: a flood of them costs one line a second.
     auto *replies = new MessageThrottle(
         QStringLiteral("%1 bad replies from ") + port->portName() + QStringLiteral(", first: %2"), this);
@@ -145,12 +147,13 @@ void CatLink::requestFrequency()
         m_comm->requestFrequency();
 }
 
-void CatLink::requestReadout()
+bool CatLink::requestReadout()
 {
     if (!m_comm)
-        return;
+        return false;
     m_comm->requestTxStatus();
     m_comm->requestFrequency();
+    return true;
 }
 
 void CatLink::setFrequency(quint32 hz)

@@ -48,7 +48,7 @@ public:
     void close() override;
 
     void requestFrequency() override;
-    void requestReadout() override;
+    bool requestReadout() override;
     void setFrequency(quint32 hz) override;
     bool canCarry(qint64 hz) const override;
     void setTracing(bool on) override;

@@ -13,8 +13,9 @@ public:
 
     virtual void requestFrequency() = 0;
     // Transmit state and frequency; the state is reported first, so that the
-    // frequency is shown with the right "T" or "R".
-    virtual void requestReadout() = 0;
+    // frequency is shown with the right "T" or "R". False when the link held
+    // it back to keep its own pace; one still unanswered counts as asked.
+    virtual bool requestReadout() = 0;
     virtual void setFrequency(quint32 hz) = 0;
     // True when the frequency (in Hz, before any conversion) can be sent at all.
     virtual bool canCarry(qint64 hz) const = 0;
@@ -32,4 +33,7 @@ public:
 signals:
     void frequencyReceived(qreal mhz);
     void statusReceived(bool transmitting);
+    // The device answered a readout, also when it said it cannot (an error
+    // report is an answer; silence is not).
+    void answered();
 };

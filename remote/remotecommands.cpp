@@ -192,6 +192,8 @@ CommandOutcome CommandHandler::run(const QJsonObject &command)
                 return refused(QStringLiteral("the sked frequency is not one in MHz"));
             settings.skedMHz = *sked;
         }
+        if (const auto refusal = m_station.skedRefusal(settings))
+            return refused(*refusal);
         m_station.setDopplerSettings(settings);
         return {true, {}};
     }

@@ -65,6 +65,18 @@ const char *alarmKey(Alarm alarm)
         return "dataStale";
     case Alarm::BelowHorizon:
         return "belowHorizon";
+    case Alarm::RotatorUnreachable:
+        return "rotatorUnreachable";
+    case Alarm::RadioUnreachable:
+        return "radioUnreachable";
+    case Alarm::RadioNotFollowing:
+        return "radioNotFollowing";
+    case Alarm::BandMismatch:
+        return "bandMismatch";
+    case Alarm::SkedOutOfRange:
+        return "skedOutOfRange";
+    case Alarm::RotatorLimitsUnknown:
+        return "rotatorLimitsUnknown";
     }
     return "";
 }

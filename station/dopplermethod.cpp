@@ -50,6 +50,16 @@ Shifts shiftsAhead(double selfHz, double selfRatePerMin, double dxHz, double dxR
     return {ahead(selfHz, selfRatePerMin), ahead(dxHz, dxRatePerMin)};
 }
 
+double bandScale(double skedHz, double recordMHz)
+{
+    // From 50 MHz records to 24 GHz skeds and back, with room.
+    constexpr double widestRatio = 1000;
+    if (!std::isfinite(skedHz) || !std::isfinite(recordMHz) || skedHz <= 0 || recordMHz <= 0)
+        return 1;
+    const double ratio = skedHz / (recordMHz * 1e6);
+    return ratio > widestRatio || ratio < 1 / widestRatio ? 1 : ratio;
+}
+
 double secondsToTransmitMiddle(double secondsOfDay, int periodSeconds, bool transmitting)
 {
     if (periodSeconds <= 0)

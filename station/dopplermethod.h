@@ -71,6 +71,11 @@ struct Shifts {
 };
 Shifts shiftsAhead(double selfHz, double selfRatePerMin, double dxHz, double dxRatePerMin, double seconds);
 
+// What a record's shifts are multiplied by to be those of the sked: Doppler
+// grows with frequency, and a file computed for 432 MHz says nothing of
+// 1296 MHz otherwise. 1 for a record that names no sensible frequency.
+double bandScale(double skedHz, double recordMHz);
+
 // Seconds from now to the middle of the transmit period: the one under way
 // while transmitting, otherwise the coming one. Periods start at each whole
 // multiple of their length since midnight UTC, as EME sequences do.

@@ -326,6 +326,7 @@ std::optional<PointingPlanner::Candidate> PointingPlanner::chooseWrap(const Situ
                                                                       bool &settled) const
 {
     settled = false;
+    m_passPending = false;
     const QList<Candidate> options = candidates(target);
     note.clear();
     if (options.isEmpty())
@@ -384,6 +385,7 @@ std::optional<PointingPlanner::Candidate> PointingPlanner::chooseWrap(const Situ
         // Until the samples reach the set (or as far as the source or the span goes) the choice is a first guess.
         const bool whole = set || m_passEnds || first + double(m_pass.size()) * aheadStepSeconds > aheadSpanSeconds;
         pending = !whole;
+        m_passPending = pending;
         known = whole && !track.empty();
         settled = known;
     }
@@ -525,6 +527,20 @@ PointingPlanner::Command PointingPlanner::plan(const Situation &situation)
             // A first choice made before the motion was known is no unwind when it changes.
             const bool midPass = m_chosen && m_settled && !below && !stale;
             pick = chooseWrap(situation, trueWant, m_passNote, m_settled);
+            // The antenna somewhere already and the new target's pass still
+            // being looked at: a first guess sent now may be a turn away from
+            // the choice a few repetitions later (a whole turn swung for
+            // nothing). It waits, a little.
+            constexpr qint64 longestWaitSeconds = 30;
+            if (pick && !m_settled && m_passPending && m_last && situation.now.isValid()) {
+                if (!m_waitingSince.isValid())
+                    m_waitingSince = situation.now;
+                if (m_waitingSince.secsTo(situation.now) < longestWaitSeconds) {
+                    command.note = QStringLiteral("choosing the cable wrap for the pass");
+                    return command;
+                }
+            }
+            m_waitingSince = QDateTime();
             if (pick && midPass)
                 ++m_unwinds;
             m_chosen = pick.has_value();

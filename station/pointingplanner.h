@@ -112,6 +112,8 @@ private:
     std::optional<Direction> m_last;  // the last position planned, in the rotator's terms
     bool m_chosen = false;  // a wrap is chosen for this pass
     bool m_settled = false; // and it was chosen knowing where the target goes
+    mutable bool m_passPending = false;  // the last choice was made before the pass ahead was whole
+    QDateTime m_waitingSince;  // holding the antenna until the choice is made
     QDateTime m_chosenAt;
     bool m_flipped = false;
     QString m_passNote;     // said while following: when the wrap runs out

@@ -20,13 +20,14 @@ void RotatorSteering::repetition(quint32 repetitionSeconds)
 }
 
 std::optional<RotatorAxis> RotatorSteering::plan(double azimuth, double elevation, double azimuthBand,
-                                                 double elevationBand)
+                                                 double elevationBand, bool elevationFirst)
 {
     if (!pending.isEmpty())
         return std::nullopt;
+    const bool elevationMoved = rotator::movedBeyond(elevation, m_lastElevation, elevationBand);
     const rotator::Step step
-        = rotator::nextStep(rotator::movedBeyond(azimuth, m_lastAzimuth, azimuthBand),
-                            rotator::movedBeyond(elevation, m_lastElevation, elevationBand), m_elevationNext);
+        = rotator::nextStep(rotator::movedBeyond(azimuth, m_lastAzimuth, azimuthBand), elevationMoved,
+                            m_elevationNext || (elevationFirst && elevationMoved));
     m_elevationNext = false;
     if (step == rotator::Step::None)
         return std::nullopt;

@@ -24,7 +24,10 @@ public:
 
     // The axis this cycle commands for the position, if any; the position
     // is taken as sent for that axis. Nothing while a command waits.
-    std::optional<RotatorAxis> plan(double azimuth, double elevation, double azimuthBand, double elevationBand);
+    // elevationFirst: the elevation goes before the azimuth this time (an
+    // azimuth step would leave the antenna under the horizon mask).
+    std::optional<RotatorAxis> plan(double azimuth, double elevation, double azimuthBand, double elevationBand,
+                                    bool elevationFirst = false);
 
     void parkingStarted(bool oneCommandMovesBoth);
     void parkingEnded() { m_parkingActive = false; }

@@ -15,6 +15,18 @@ QString endText(Alarm alarm)
         return QStringLiteral("tracking data up to date again");
     case Alarm::BelowHorizon:
         return QStringLiteral("target above the horizon");
+    case Alarm::RotatorUnreachable:
+        return QStringLiteral("rotator reached again");
+    case Alarm::RadioUnreachable:
+        return QStringLiteral("radio reached again");
+    case Alarm::RadioNotFollowing:
+        return QStringLiteral("radio following again");
+    case Alarm::BandMismatch:
+        return QStringLiteral("tracking data and radio on the same band again");
+    case Alarm::SkedOutOfRange:
+        return QStringLiteral("sked frequency within the radio's range again");
+    case Alarm::RotatorLimitsUnknown:
+        return QStringLiteral("rotator's limits known");
     }
     return {};
 }

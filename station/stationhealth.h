@@ -9,8 +9,20 @@
 
 // What can go wrong at the station while it runs unattended. Each alarm is
 // said once when it begins and once when it ends, never once per cycle.
-enum class Alarm { RotatorSilent, RotatorRefused, RadioSilent, DataStale, BelowHorizon };
-inline constexpr int alarmCount = 5;
+enum class Alarm {
+    RotatorSilent,
+    RotatorRefused,
+    RadioSilent,
+    DataStale,
+    BelowHorizon,
+    RotatorUnreachable,  // a daemon that cannot be reached, or not kept
+    RadioUnreachable,
+    RadioNotFollowing,   // answers, but its frequency stays where it was
+    BandMismatch,        // the shifts are for another band than the radio's
+    SkedOutOfRange,      // the method's frequency is one the radio cannot take
+    RotatorLimitsUnknown // positions held back until the rotator's range is known
+};
+inline constexpr int alarmCount = 11;
 
 class StationHealth
 {

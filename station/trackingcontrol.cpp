@@ -78,8 +78,10 @@ TrackingControl::TrackingControl(QObject *parent)
     connect(m_repetitionTimer, &QTimer::timeout, this, &TrackingControl::repetition);
     connect(m_readoutTimer, &QTimer::timeout, this, &TrackingControl::readout);
     connect(m_positionTimer, &QTimer::timeout, this, [this] {
-        if (m_rotator)
-            m_rotator->requestPosition();
+        if (!m_rotator)
+            return;
+        m_rotator->requestPosition();
+        awaitRotator(QByteArrayLiteral("p"));
     });
     connect(m_healthTimer, &QTimer::timeout, this, &TrackingControl::checkHealth);
     m_healthTimer->start(1000);
@@ -224,8 +226,12 @@ void TrackingControl::setSource(const SourceSettings &settings)
     emit changed();
 }
 
-void TrackingControl::setDopplerSettings(const DopplerSettings &settings)
+bool TrackingControl::setDopplerSettings(const DopplerSettings &settings)
 {
+    if (const auto refusal = skedRefusal(settings)) {
+        logMessage(*refusal);
+        return false;
+    }
     const bool newSked = settings.skedMHz != m_dopplerSettings.skedMHz;
     m_dopplerSettings = settings;
     if (!m_dopplerSettings.write())
@@ -238,7 +244,11 @@ void TrackingControl::setDopplerSettings(const DopplerSettings &settings)
     const double offset = newSked ? 0.0 : m_dial.offsetHz;
     m_dial = Dial();
     m_dial.offsetHz = offset;
+    m_health.clear(Alarm::SkedOutOfRange, false);
+    if (m_sourceSettings.builtIn)
+        useSource();  // the sky for the frequency now on the air
     emit changed();
+    return true;
 }
 
 void TrackingControl::setRotatorGeometry(const RotatorGeometry &geometry)
@@ -258,8 +268,11 @@ void TrackingControl::useSource()
         SkyOptions options;
         options.source = radiosource::fromText(m_sourceSettings.radioSource);  // none when empty
         options.refraction = m_sourceSettings.refraction;
-        auto sky = std::make_unique<SkyTrackingSource>(*home, positionOfLocator(m_sourceSettings.dxLocator),
-                                                       m_sourceSettings.frequencyMHz, options);
+        // Under a method the sky is computed for the sked frequency, the one on the air.
+        const double mhz = m_dopplerSettings.method == DopplerMethod::Specified ? m_sourceSettings.frequencyMHz
+                                                                                 : m_dopplerSettings.skedMHz;
+        auto sky = std::make_unique<SkyTrackingSource>(*home, positionOfLocator(m_sourceSettings.dxLocator), mhz,
+                                                       options);
         sky->setClock([this] { return now(); });  // follows a clock set later too
         m_source = std::move(sky);
         return;
@@ -366,23 +379,35 @@ void TrackingControl::runTrackingCycle()
     else
         m_health.clear(Alarm::BelowHorizon);
 
-    if (m_portA.automatic && m_steering.pending.isEmpty()) {
+    steerRotator(record);
+    dopplerStep(record);
+    emit changed();
+}
+
+// At most one command per cycle.
+void TrackingControl::steerRotator(const TrackingRecord &record)
+{
+    if (m_portA.automatic && m_steering.pending.isEmpty() && m_rotator && !m_rotator->ready()) {
+        m_pointingNote = QStringLiteral("waiting for the rotator's limits");
+    } else if (m_portA.automatic && m_steering.pending.isEmpty()) {
         const double azimuth = record.azimuth + m_azimuthOffset;
         const double elevation = record.elevation + m_elevationOffset;
         logDebug(QStringLiteral("--absolute azimuth = %1").arg(numbers::general(azimuth)));
         logDebug(QStringLiteral("--absolute elevation = %1").arg(numbers::general(elevation)));
         const PointingPlanner::Command command = planPointing({azimuth, elevation});
-        // At most one command per cycle.
+        // An azimuth step goes with the elevation the antenna has: where the mask at the new azimuth
+        // stands higher than that, the elevation is raised first.
+        const bool raiseFirst = m_pointing.commandedElevation
+            && *m_pointing.commandedElevation < m_planner.lowestElevation(command.position.azimuth) - 1e-9
+            && command.position.elevation > *m_pointing.commandedElevation;
         if (command.move)
             if (const auto axis = m_steering.plan(command.position.azimuth, command.position.elevation,
                                                   command.azimuthBand.value_or(m_azimuthRounding),
-                                                  command.elevationBand.value_or(m_elevationRounding)))
+                                                  command.elevationBand.value_or(m_elevationRounding), raiseFirst))
                 commandRotator(*axis, command.position.azimuth, command.position.elevation);
     } else if (!m_portA.automatic) {
         m_pointingNote.clear();
     }
-    dopplerStep(record);
-    emit changed();
 }
 
 // The target through the rotator's geometry, with the pass ahead where the
@@ -452,6 +477,7 @@ void TrackingControl::commandRotator(RotatorAxis axis, double azimuth, double el
 {
     m_steering.pending.append(rotatorCommand(axis, azimuth, elevation));
     m_pendingSince.start();
+    awaitRotator(m_steering.pending);
     m_answerTimer->start(int(silentRotatorMs() + 1));
     switch (axis) {
     case RotatorAxis::Azimuth:
@@ -506,7 +532,7 @@ void TrackingControl::rotatorReceived(const QByteArray &bytes)
     const RotatorReply reply = m_rotator->interpretReply(bytes, m_steering.replyText);
     if (reply.kind == RotatorReply::Pending)
         return;
-    m_health.clear(Alarm::RotatorSilent);
+    rotatorAnswered();
     if (reply.kind == RotatorReply::Accepted) {
         m_health.success(StationHealth::Source::Rotator);
         m_health.clear(Alarm::RotatorRefused);
@@ -576,10 +602,18 @@ bool TrackingControl::openPort(StationPort port, const QString &nameOrAddress, c
             }
             session(port).connecting = false;
             dropLink(port);
+            // A daemon not up yet (a station started before it) is tried
+            // again as a lost one would be, and said once.
+            m_health.raise(port == StationPort::A ? Alarm::RotatorUnreachable : Alarm::RadioUnreachable,
+                           QStringLiteral("cannot reach %1 at %2: %3")
+                               .arg(port == StationPort::A ? QStringLiteral("rotctld") : QStringLiteral("rigctld"),
+                                    target, reason));
             if (m_reconnect[int(port)].wanted) {
                 Reconnect &plan = m_reconnect[int(port)];
                 plan.backoffSeconds = qMin(plan.backoffSeconds * 2, 30);
                 m_reconnectTimers[int(port)]->start(plan.backoffSeconds * 1000);
+            } else if (m_network.reconnect) {
+                planReconnect(port);
             }
             emit changed();
         });
@@ -650,9 +684,19 @@ void TrackingControl::planReconnect(StationPort port)
     // Lost again soon after it came back: a device that cannot stay, tried less often.
     const bool soonLost = plan.since.isValid() && plan.since.elapsed() < 10000;
     const int backoff = soonLost ? qMin(plan.backoffSeconds * 2, 30) : 1;
+    const int shortLives = soonLost ? plan.shortLives + 1 : 0;
     plan = {};
     plan.wanted = true;
     plan.backoffSeconds = backoff;
+    plan.shortLives = shortLives;
+    // A device that drops every connection soon after it is made (a daemon
+    // that closes after each answer) is never read: said, not only retried.
+    constexpr int unstableAfter = 3;
+    if (shortLives >= unstableAfter)
+        m_health.raise(port == StationPort::A ? Alarm::RotatorUnreachable : Alarm::RadioUnreachable,
+                       QStringLiteral("cannot keep a connection to %1: lost %2 times within seconds of connecting")
+                           .arg(record.target())
+                           .arg(shortLives));
     if (port == StationPort::B) {
         plan.resumeTracking = m_doppler.tracking();
         plan.workingMHz = m_doppler.workingMHz();
@@ -707,6 +751,7 @@ void TrackingControl::reconnected(StationPort port)
     cancelReconnect(port);
     m_reconnect[int(port)].since.start();
     m_reconnect[int(port)].backoffSeconds = plan.backoffSeconds;
+    m_reconnect[int(port)].shortLives = plan.shortLives;
     if (port == StationPort::B && plan.resumeTracking && m_dopplerRunning) {
         m_doppler.resume(plan.workingMHz, plan.ptt);
         m_dial.offsetHz = plan.dialOffsetHz;
@@ -721,6 +766,8 @@ bool TrackingControl::portOpened(StationPort port, DeviceLink *link, const QStri
     record.link = link;
     wireLink(port);
     logMessage(QStringLiteral("connected to %1").arg(shownName));
+    if (m_reconnect[int(port)].shortLives == 0)
+        m_health.clear(port == StationPort::A ? Alarm::RotatorUnreachable : Alarm::RadioUnreachable);
     record.open = true;
     if (port == StationPort::A) {
         m_rotator = static_cast<RotatorLink *>(link);  // the cycle below may command it
@@ -768,18 +815,27 @@ void TrackingControl::wireLink(StationPort port)
         auto *rotator = static_cast<RotatorLink *>(link);
         connect(rotator, &DeviceLink::received, this, &TrackingControl::rotatorReceived);
         connect(rotator, &RotatorLink::positionReceived, this, [this](double azimuth, double elevation) {
+            rotatorAnswered();
             m_pointing.actualAzimuth = azimuth;
             m_pointing.actualElevation = elevation;
             emit antennaPosition(azimuth, elevation);
         });
         // Given up by the link after the stale time: nothing to wait for.
         connect(rotator, &RotatorLink::commandExpired, this, [this] { m_steering.pending.clear(); });
+        // The first position goes as soon as it can be planned for the travel.
+        connect(rotator, &RotatorLink::limitsLearned, this, [this] {
+            if (m_trackingActive && m_portA.automatic && m_lastRecordTime.isValid())
+                steerRotator(m_lastRecord);
+        });
         return;
     }
     auto *transceiver = static_cast<TransceiverLink *>(link);
     connect(transceiver, &TransceiverLink::frequencyReceived, this, &TrackingControl::frequencyReceived);
-    connect(transceiver, &TransceiverLink::statusReceived, this,
-            [this](bool transmitting) { m_doppler.transmitting = transmitting; });
+    connect(transceiver, &TransceiverLink::statusReceived, this, [this](bool transmitting) {
+        m_doppler.transmitting = transmitting;
+        radioAnswered();
+    });
+    connect(transceiver, &TransceiverLink::answered, this, &TrackingControl::radioAnswered);
     connect(transceiver, &DeviceLink::received, this, [this](const QByteArray &bytes) {
         logMessage(QStringLiteral("Port B data received (%1 bytes): %2")
                        .arg(QString::number(bytes.size()), shownText(bytes)));
@@ -799,6 +855,8 @@ void TrackingControl::dropLink(StationPort port)
 void TrackingControl::close(StationPort port)
 {
     cancelReconnect(port);
+    m_reconnect[int(port)].shortLives = 0;
+    m_health.clear(port == StationPort::A ? Alarm::RotatorUnreachable : Alarm::RadioUnreachable, false);
     const bool wasOpen = session(port).open;
     closePort(port);
     if (port == StationPort::B && wasOpen)
@@ -819,14 +877,16 @@ void TrackingControl::closePort(StationPort port)
         return;
     if (port == StationPort::B) {
         // A radio left in split would transmit where nobody listens once
-        // the station is gone.
-        endSplit();
+        // the station is gone: the link's close puts it back to one VFO, once.
+        m_split = Split();
         m_transceiver = nullptr;
         m_health.clear(Alarm::RadioSilent, false);
         m_unansweredReadouts = 0;
     } else {
         m_rotator = nullptr;
         m_positionTimer->stop();
+        m_rotatorQuietSince.invalidate();
+        m_health.clear(Alarm::RotatorLimitsUnknown, false);
         m_health.clear(Alarm::RotatorSilent, false);
         m_health.clear(Alarm::RotatorRefused, false);
         m_pointing.actualAzimuth.reset();
@@ -873,6 +933,8 @@ void TrackingControl::startDoppler()
 void TrackingControl::stopDoppler()
 {
     m_readoutTimer->stop();
+    m_follow.reset();
+    m_health.clear(Alarm::RadioNotFollowing, false);
     m_dopplerRunning = false;
     m_frequencyKnown = false;
     m_shownFrequency.reset();
@@ -899,23 +961,68 @@ void TrackingControl::readout()
                                                    QStringLiteral("radio not answering: %1 readouts without an answer")
                                                        .arg(m_unansweredReadouts)))
         emit changed();
-    ++m_unansweredReadouts;
-    m_transceiver->requestReadout();
+    // Only readouts that reached the radio count: a daemon's link asks at
+    // its own pace, slower than this timer.
+    if (m_transceiver->requestReadout()) {
+        ++m_unansweredReadouts;
+        m_follow.asked();
+    }
+}
+
+void TrackingControl::radioAnswered()
+{
+    m_unansweredReadouts = 0;
+    if (m_health.clear(Alarm::RadioSilent))
+        emit changed();
 }
 
 void TrackingControl::frequencyReceived(double mhz)
 {
-    m_unansweredReadouts = 0;
-    m_health.clear(Alarm::RadioSilent);
+    radioAnswered();
     m_health.success(StationHealth::Source::Radio);
     m_shownFrequency = FrequencyReading {mhz, m_doppler.transmitting};
+    const RadioFollowCheck::Verdict verdict = checkFollowing(mhz);
     if (!m_doppler.tracking()) {
         m_doppler.frequencyRead(mhz);
         m_frequencyKnown = true;
-    } else {
+    } else if (verdict != RadioFollowCheck::Verdict::NotFollowing) {
         watchDial(mhz);
     }
     emit changed();
+}
+
+// How far a readout may be from what was written and still be the radio's
+// own rounding of it: a radio that rounds to a coarser step than it says
+// must not look tuned elsewhere. Never less than 25 Hz.
+double TrackingControl::dialToleranceHz() const
+{
+    constexpr double dialSteps = 3;
+    constexpr double leastTuneHz = 25;
+    return qMax(leastTuneHz, dialSteps * (m_transceiver ? m_transceiver->tuningStepHz() : 10.0));
+}
+
+// A radio that answers but stays where it was (a daemon that says "RPRT 0"
+// to every "F" of a radio it cannot set) would drift off unseen.
+RadioFollowCheck::Verdict TrackingControl::checkFollowing(double mhz)
+{
+    if (!std::isfinite(mhz))
+        return RadioFollowCheck::Verdict::Unknown;
+    const double readHz = std::round(mhz * 1e6);
+    const auto verdict = m_follow.read(readHz, dialToleranceHz());
+    // In split the readout may show the other VFO while transmitting.
+    if (m_split.active && m_doppler.transmitting)
+        return RadioFollowCheck::Verdict::Unknown;
+    if (verdict == RadioFollowCheck::Verdict::Following) {
+        if (m_health.clear(Alarm::RadioNotFollowing))
+            emit changed();
+    } else if (verdict == RadioFollowCheck::Verdict::NotFollowing && m_follow.behindReadouts() >= 2) {
+        if (m_health.raise(Alarm::RadioNotFollowing,
+                           QStringLiteral("radio not following: it stays on %1 MHz, %2 MHz was written")
+                               .arg(readHz / 1e6, 0, 'f', 6)
+                               .arg(m_follow.lastWrittenHz().value_or(0) / 1e6, 0, 'f', 6)))
+            emit changed();
+    }
+    return verdict;
 }
 
 void TrackingControl::setFrequencyTracking(bool on)
@@ -940,8 +1047,10 @@ bool TrackingControl::sendFrequency(double hz, const QString &refusal)
             logMessage(refusal);
         return false;
     }
-    if (m_transceiver)
+    if (m_transceiver) {
         m_transceiver->setFrequency(quint32(qint64(truncated)));
+        m_follow.written(truncated);
+    }
     return true;
 }
 
@@ -953,6 +1062,7 @@ void TrackingControl::dopplerStep(const TrackingRecord &record)
         methodStep(record);
         return;
     }
+    checkBand(record);
     if (const auto hz = m_doppler.correctedHz(record)) {
         if (sendFrequency(*hz, QString()))
             m_health.success(StationHealth::Source::Tuning);
@@ -977,12 +1087,14 @@ void TrackingControl::methodStep(const TrackingRecord &record)
         return;
     }
     const DopplerSettings &settings = m_dopplerSettings;
+    m_health.clear(Alarm::BandMismatch, false);  // the method scales the shifts to the sked
     const double skedHz = settings.skedMHz * 1e6 + m_dial.offsetHz;
     const double age = recordAgeSeconds(record);
+    const double scale = bandScale(settings.skedMHz * 1e6, record.frequency);
     const auto skyIn = [&](double seconds) {
         const Shifts shifts = shiftsAhead(record.dopplerHome, record.dopplerHomeRate, record.dopplerDx,
                                           record.relativeSpeed, age + seconds);
-        return ::methodFrequencies(settings.method, skedHz, shifts.selfHz, shifts.dxHz);
+        return ::methodFrequencies(settings.method, skedHz, shifts.selfHz * scale, shifts.dxHz * scale);
     };
     // Meant for the middle of the time until the next repetition writes
     // again: the error swings as far either side rather than all one way.
@@ -1020,29 +1132,46 @@ void TrackingControl::methodStep(const TrackingRecord &record)
         endSplit();
         // To the nearest hertz: the sked frequency is typed to 1 Hz, the shifts are finer.
         const auto radioHz = transverter.radioHz(transmitting ? sky.transmitHz : sky.receiveHz);
-        const auto hz = radioHz ? std::optional<quint32>(quint32(qBound(0.0, std::round(*radioHz), 4294967295.0)))
-                                : std::nullopt;
+        // Zero stands for none: no radio frequency is 0 Hz.
+        const quint32 hz = radioHz ? quint32(qBound(0.0, std::round(*radioHz), 4294967295.0)) : 0;
         if (!transmitting)
             m_heldTransmitHz.reset();
-        if (transmitting && settings.holdTransmit && m_heldTransmitHz) {
+        // A dial found moved is confirmed or refuted by the next readout; a
+        // radio that stops answering does not hold the station for long.
+        constexpr qint64 longestHoldMs = 5000;
+        const bool dialMoved = !transmitting && m_dial.candidateHz && m_dial.candidateSince.isValid()
+            && m_dial.candidateSince.elapsed() < longestHoldMs;
+        const bool alreadyThere = !transmitting && hz && m_dial.takenHz
+            && std::fabs(double(hz) - *m_dial.takenHz) < qMax(1.0, m_transceiver ? m_transceiver->tuningStepHz() : 1.0);
+        if (!alreadyThere)
+            m_dial.takenHz.reset();
+        if (dialMoved || alreadyThere) {
+            // Where the operator's hand left it: a write now would only race
+            // a next turn of the dial.
+            sent = true;
+        } else if (transmitting && settings.holdTransmit && m_heldTransmitHz) {
             sent = true;  // this period's frequency went out when the key went down
         } else if (!transmitting && settings.method == DopplerMethod::CallDx && hz && m_dial.receiveHz
-                   && *m_dial.receiveHz == *hz && m_dial.written.back() == *hz) {
+                   && *m_dial.receiveHz == hz && m_dial.written.back() == hz) {
             sent = true;  // the operator's own receive frequency: not written over again
         } else {
             // The unbounded value: one the link cannot carry is refused, never clamped.
             sent = radioHz && sendFrequency(std::round(*radioHz), QString());
             if (sent) {
-                wroteForDial(*hz, !transmitting);
+                wroteForDial(hz, !transmitting);
                 if (transmitting && settings.holdTransmit)
-                    m_heldTransmitHz = *hz;
+                    m_heldTransmitHz = hz;
             }
         }
     }
-    if (sent)
+    if (sent) {
         m_health.success(StationHealth::Source::Tuning);
-    else
+        m_health.clear(Alarm::SkedOutOfRange);
+    } else {
         m_health.error(StationHealth::Source::Tuning, QStringLiteral("frequency out of range"));
+        // Learned only now (a daemon's ranges): the radio stays where it was.
+        m_health.raise(Alarm::SkedOutOfRange, skedRefusal(settings).value_or(QStringLiteral("frequency out of range")));
+    }
     logDebug(QStringLiteral("--receive = %1 Hz; transmit = %2 Hz; doppler Home = %3; doppler Dx = %4")
                  .arg(sky.receiveHz, 0, 'f', 0)
                  .arg(sky.transmitHz, 0, 'f', 0)
@@ -1058,8 +1187,44 @@ double TrackingControl::recordAgeSeconds(const TrackingRecord &record) const
 {
     if (!record.fileTime)
         return 0;
+    // Carried forward at most this far: a record older still is held there
+    // rather than dropped, which would step the frequency back by rate × age.
+    constexpr double furthestSeconds = 30;
     const double age = msBehind(*record.fileTime, now().time()) / 1000.0;
-    return age >= 0 && age <= 30 ? age : 0;
+    return age >= 0 ? qMin(age, furthestSeconds) : 0;
+}
+
+// The specified rule adds the file's shift to the radio's own frequency as
+// it is; shifts for another band are only said, never scaled.
+void TrackingControl::checkBand(const TrackingRecord &record)
+{
+    if (!m_doppler.tracking() || !(record.frequency > 0) || !std::isfinite(record.frequency)) {
+        m_health.clear(Alarm::BandMismatch, false);
+        return;
+    }
+    const double radioMHz = m_dopplerSettings.transverter.skyHz(m_doppler.workingMHz() * 1e6) / 1e6;
+    if (std::fabs(record.frequency - radioMHz) <= 0.01 * radioMHz) {
+        m_health.clear(Alarm::BandMismatch);
+        return;
+    }
+    m_health.raise(Alarm::BandMismatch,
+                   QStringLiteral("tracking data for %1 MHz, radio on %2 MHz: its Doppler shifts are for another band")
+                       .arg(record.frequency, 0, 'f', 3)
+                       .arg(radioMHz, 0, 'f', 3));
+}
+
+// Why the radio cannot be on the sked's frequency; nothing while it can, or
+// while no radio is there to say.
+std::optional<QString> TrackingControl::skedRefusal(const DopplerSettings &settings) const
+{
+    if (settings.method == DopplerMethod::Specified || !m_transceiver)
+        return std::nullopt;
+    const auto radioHz = settings.transverter.radioHz(settings.skedMHz * 1e6);
+    if (radioHz && std::isfinite(*radioHz) && m_transceiver->canCarry(qint64(std::round(*radioHz))))
+        return std::nullopt;
+    return QStringLiteral("the radio cannot be set to %1 MHz for the sked frequency %2 MHz")
+        .arg((radioHz ? *radioHz : 0) / 1e6, 0, 'f', 6)
+        .arg(settings.skedMHz, 0, 'f', 6);
 }
 
 // A frequency written to the VFO the readout shows, kept to know the
@@ -1081,27 +1246,31 @@ void TrackingControl::watchDial(double mhz)
     if (m_dopplerSettings.method == DopplerMethod::Specified || !m_methodSky || m_doppler.transmitting
         || !m_transceiver || !m_dial.receiveHz || !std::isfinite(mhz))
         return;
-    // A radio that rounds to a coarser step than it says must not look like
-    // a hand on the dial, or the offset would creep: never less than 25 Hz.
-    constexpr double dialSteps = 3;
-    constexpr double leastTuneHz = 25;
     const double readHz = std::round(mhz * 1e6);
-    const double tolerance = qMax(leastTuneHz, dialSteps * m_transceiver->tuningStepHz());
+    const double tolerance = dialToleranceHz();
     for (double hz : m_dial.written)
         if (std::fabs(readHz - hz) <= tolerance) {
             m_dial.candidateHz.reset();
             return;
         }
     // A readout asked for before the last write may still show the frequency
-    // before it: only a second one alike is taken.
+    // before it: only a second one alike is taken. Writes wait meanwhile, or
+    // the next repetition would turn the dial back before it is confirmed.
     if (!m_dial.candidateHz || std::fabs(*m_dial.candidateHz - readHz) > tolerance) {
         m_dial.candidateHz = readHz;
+        m_dial.candidateSince.start();
+        // From where the radio showed itself, not from the unrounded value
+        // written: +500 Hz on a 10 Hz radio is +500, whatever was written.
+        const auto before = m_follow.previousReadHz();
+        m_dial.candidateFromHz
+            = before && std::fabs(*before - *m_dial.receiveHz) <= tolerance ? *before : *m_dial.receiveHz;
         return;
     }
     const Transverter &transverter = m_dopplerSettings.transverter;
-    const double tunedHz = transverter.skyHz(readHz) - transverter.skyHz(*m_dial.receiveHz);
+    const double tunedHz = transverter.skyHz(readHz) - transverter.skyHz(m_dial.candidateFromHz);
     m_dial.offsetHz += tunedHz;
     m_dial.candidateHz.reset();
+    m_dial.takenHz = readHz;
     wroteForDial(readHz, true);
     logMessage(QStringLiteral("Frequency tuned by hand %1%2 Hz: kept as an offset of %3%4 Hz to the sked frequency")
                    .arg(tunedHz >= 0 ? QStringLiteral("+") : QString())
@@ -1132,6 +1301,7 @@ bool TrackingControl::sendSplit(const SkyFrequencies &sky, bool transmitWritable
     const auto transmitHz = quint32(std::round(*transmit));
     if (due(m_split.receiveHz, m_split.receiveWritten, receiveHz)) {
         m_transceiver->setFrequency(receiveHz);
+        m_follow.written(receiveHz);
         m_split.receiveHz = receiveHz;
         m_split.receiveWritten.start();
         wroteForDial(receiveHz, true);
@@ -1167,6 +1337,23 @@ void TrackingControl::tune(const QString &mhzText)
 
 // ---- health ----------------------------------------------------------------
 
+// Something went to the rotator that it answers: its silence starts now,
+// unless it has been silent since an earlier one.
+void TrackingControl::awaitRotator(const QByteArray &command)
+{
+    if (m_rotatorQuietSince.isValid())
+        return;
+    m_rotatorQuietSince.start();
+    m_rotatorAwaited = command;
+}
+
+void TrackingControl::rotatorAnswered()
+{
+    m_rotatorQuietSince.invalidate();
+    if (m_health.clear(Alarm::RotatorSilent))
+        emit changed();
+}
+
 // How long a rotator may leave a command unanswered: 5 s, or two repetitions.
 qint64 TrackingControl::silentRotatorMs() const
 {
@@ -1187,12 +1374,25 @@ QString TrackingControl::trouble(StationPort port) const
 void TrackingControl::checkHealth()
 {
     bool shown = false;
+    // The silence is timed, not each command: a daemon's link gives a
+    // command up after its own time-out, and the next one would start anew.
+    if (m_rotator && !m_rotator->limitsProblem().isEmpty())
+        shown |= m_health.raise(Alarm::RotatorLimitsUnknown, m_rotator->limitsProblem());
+    else if (m_rotator)
+        shown |= m_health.clear(Alarm::RotatorLimitsUnknown);
     const qint64 silentMs = silentRotatorMs();
-    if (m_portA.open && !m_steering.pending.isEmpty() && m_pendingSince.isValid()
-        && m_pendingSince.elapsed() > silentMs)
+    if (m_portA.open && m_rotatorQuietSince.isValid() && m_rotatorQuietSince.elapsed() > silentMs)
         shown |= m_health.raise(Alarm::RotatorSilent, QStringLiteral("rotator not answering: no answer to %1 for %2 s")
-                                                          .arg(QString::fromLatin1(m_steering.pending.trimmed()))
-                                                          .arg(m_pendingSince.elapsed() / 1000));
+                                                          .arg(QString::fromLatin1(m_rotatorAwaited.trimmed()))
+                                                          .arg(m_rotatorQuietSince.elapsed() / 1000));
+    for (StationPort port : {StationPort::A, StationPort::B}) {
+        Reconnect &plan = m_reconnect[int(port)];
+        constexpr qint64 stableMs = 60000;
+        if (session(port).open && plan.shortLives > 0 && plan.since.isValid() && plan.since.elapsed() > stableMs) {
+            plan.shortLives = 0;
+            shown |= m_health.clear(port == StationPort::A ? Alarm::RotatorUnreachable : Alarm::RadioUnreachable);
+        }
+    }
     checkDataAge();
     if (shown)
         emit changed();

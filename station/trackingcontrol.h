@@ -7,6 +7,7 @@
 #include "settings/sourcesettings.h"
 #include "station/dopplercontrol.h"
 #include "station/pointingplanner.h"
+#include "station/radiofollow.h"
 #include "station/rotatorsteering.h"
 #include "station/stationhealth.h"
 #include "station/trackingsource.h"
@@ -121,7 +122,9 @@ public:
     void setDataFile(const QString &path);
     void setSource(const SourceSettings &settings);
     // The Doppler method, sked frequency, transverter and split; kept in doppler.cfg.
-    void setDopplerSettings(const DopplerSettings &settings);
+    // False, with the reason in the log, for a sked the radio cannot take.
+    bool setDopplerSettings(const DopplerSettings &settings);
+    std::optional<QString> skedRefusal(const DopplerSettings &settings) const;
     // The rotator's stops, mask and manners of moving; kept in geometry.cfg.
     void setRotatorGeometry(const RotatorGeometry &geometry);
     // A source made elsewhere (tests, demos); the settings choose again at the next change.
@@ -219,6 +222,13 @@ private:
     void startDoppler();
     void stopDoppler();
     void frequencyReceived(double mhz);
+    void radioAnswered();
+    void steerRotator(const TrackingRecord &record);
+    void awaitRotator(const QByteArray &command);
+    void rotatorAnswered();
+    void checkBand(const TrackingRecord &record);
+    double dialToleranceHz() const;
+    RadioFollowCheck::Verdict checkFollowing(double mhz);
     void useSource();
     bool openPort(StationPort port, const QString &nameOrAddress, const SerialParameters &parameters, bool ft847,
                   bool quiet);
@@ -270,8 +280,12 @@ private:
         std::deque<double> written;
         std::optional<double> receiveHz;   // the last of them meant for receiving
         std::optional<double> candidateHz; // off every one of them once; a second alike is the dial
+        double candidateFromHz = 0;        // where the radio was before it
+        std::optional<double> takenHz;     // the dial as taken, until the method moves on
+        QElapsedTimer candidateSince;
     };
     Dial m_dial;
+    RadioFollowCheck m_follow;
     std::optional<quint32> m_heldTransmitHz;  // one VFO, held while transmitting
     std::optional<QString> m_dataPath;  // none until the operator first chose (or cancelled)
     std::unique_ptr<TrackingSource> m_source;
@@ -289,6 +303,8 @@ private:
     QTimer *m_healthTimer;
     QTimer *m_answerTimer;
     QElapsedTimer m_pendingSince;
+    QElapsedTimer m_rotatorQuietSince;  // since the first thing it has not answered
+    QByteArray m_rotatorAwaited;
     QString m_pendingPosition;  // the waiting command's position, as the log says it
     int m_unansweredReadouts = 0;
     TrackingRecord m_lastRecord;
@@ -306,6 +322,7 @@ private:
         double workingMHz = 0.0;
         bool ptt = false;
         double dialOffsetHz = 0.0;  // the operator's tuning under a method
+        int shortLives = 0;  // connections in a row lost soon after they were made
     };
     std::array<Reconnect, 2> m_reconnect;
     std::array<QTimer *, 2> m_reconnectTimers {};

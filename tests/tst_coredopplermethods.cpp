@@ -444,6 +444,43 @@ private slots:
             station->close(StationPort::B);
         QTRY_COMPARE_WITH_TIMEOUT(ask("s", 2), (QByteArrayList {"0", "VFOA"}), 20000);
     }
+
+    // Closing port B in split says "S 0" to the daemon once, not from both
+    // the station and the link.
+    void splitEndedOnce()
+    {
+        hamlibtesting::FakeDaemon daemon;
+        daemon.answer = [](const QByteArray &line) -> QByteArray {
+            if (line == "\\dump_state")
+                return hamlibtesting::rigDump;
+            if (line == "f" || line == "i")
+                return "432065000\n";
+            if (line == "t")
+                return "0\n";
+            return "RPRT 0\n";
+        };
+        QTemporaryDir dir;
+        QDir::setCurrent(dir.path());
+        TrackingRecord record;
+        record.dopplerHome = -2000;
+        TrackingControl station;
+        station.setTrackingSource(std::make_unique<FixedSource>(&record));
+        DopplerSettings settings;
+        settings.method = DopplerMethod::OwnEcho;
+        settings.skedMHz = 432.065;
+        settings.split = true;
+        station.setDopplerSettings(settings);
+        station.setAuto(StationPort::B, true);
+        station.setNetwork(StationPort::B, true);
+        QVERIFY(station.open(StationPort::B, daemon.address(), {}, false));
+        QTRY_VERIFY(station.isFrequencyKnown());
+        station.setFrequencyTracking(true);
+        station.repetition();
+        QTRY_VERIFY(daemon.lines.contains("S 1 VFOB"));
+        station.close(StationPort::B);
+        QTest::qWait(500);
+        QCOMPARE(daemon.lines.count("S 0 VFOA"), 1);
+    }
 };
 
 QTEST_GUILESS_MAIN(tst_CoreDopplerMethods)

@@ -54,10 +54,11 @@ public:
     void write(const QByteArray &) override {}
     void close() override {}
     void requestFrequency() override { emit frequencyReceived(mhz); }
-    void requestReadout() override
+    bool requestReadout() override
     {
         emit statusReceived(transmitting);
         emit frequencyReceived(mhz);
+        return true;
     }
     void setFrequency(quint32 hz) override { sent << hz; }
     bool canCarry(qint64 hz) const override { return hz >= 0 && hz < 1000000000; }

@@ -58,14 +58,15 @@ void TestEphemeris::locators_data()
     QTest::addColumn<double>("latitude");
     QTest::addColumn<double>("longitude");
 
-    QTest::newRow("square centre") << "JO70" << true << 50.5 << 15.0;
+    // A square alone is its subsquare "mm", as WSJT-X takes it, not its centre.
+    QTest::newRow("square as its subsquare mm") << "JO70" << true << 50.0 + 12.5 / 24 << 14.0 + 12.5 / 12;
     QTest::newRow("subsquare centre") << "JO70FD" << true << 50.0 + 3.5 / 24 << 14.0 + 5.5 / 12;
     QTest::newRow("lower case") << "jo70fd" << true << 50.0 + 3.5 / 24 << 14.0 + 5.5 / 12;
     QTest::newRow("mixed case, west") << "FN31pr" << true << 41.0 + 17.5 / 24 << -74.0 + 15.5 / 12;
     QTest::newRow("south-west corner") << "AA00aa" << true << -90.0 + 0.5 / 24 << -180.0 + 0.5 / 12;
     QTest::newRow("north-east corner") << "RR99xx" << true << 90.0 - 0.5 / 24 << 180.0 - 0.5 / 12;
-    QTest::newRow("southern, 4 chars") << "GG66" << true << -23.5 << -47.0;
-    QTest::newRow("surrounding blanks") << " JO70 " << true << 50.5 << 15.0;
+    QTest::newRow("southern, 4 chars") << "GG66" << true << -24.0 + 12.5 / 24 << -48.0 + 12.5 / 12;
+    QTest::newRow("surrounding blanks") << " JO70 " << true << 50.0 + 12.5 / 24 << 14.0 + 12.5 / 12;
 
     QTest::newRow("empty") << "" << false << 0.0 << 0.0;
     QTest::newRow("field only") << "JO" << false << 0.0 << 0.0;
@@ -216,7 +217,7 @@ void TestEphemeris::referenceFigures_data()
     // same file while its Astronomical Data window is open: run under Xvfb with
     // its clock set by libfaketime, MyGrid, DXgrid and the dial frequency as
     // below, azel.dat copied a few seconds in. WSJT-X takes a 4-character grid
-    // as its subsquare "mm", 0.04 degrees off the centre used here.
+    // as its subsquare "mm", and so does this station.
     auto row = [](const char *home, const char *dx, double mhz, const char *utc, const QList<double> &figures) {
         QTest::addRow("%s>%s %g MHz %s", home, dx, mhz, utc)
             << QDateTime::fromString(QString::fromLatin1(utc), Qt::ISODate) << QString::fromLatin1(home)

@@ -157,9 +157,12 @@ private slots:
         QCOMPARE(panel.findChild<QLabel *>("labelPanelMethod")->text(),
                  QStringLiteral("Doppler method: Constant frequency on Moon, sked 1296.050000 MHz"));
         QTest::mouseClick(panel.findChild<QPushButton *>("buttonDopplerMethod"), Qt::LeftButton);
-        QCOMPARE(dialog->findChild<QLabel *>("labelReceive")->text(), QStringLiteral("1296.049694 MHz (radio 144.049694)"));
-        QCOMPARE(dialog->findChild<QLabel *>("labelTransmit")->text(), QStringLiteral("1296.050306 MHz (radio 144.050306)"));
-        QCOMPARE(dialog->findChild<QLabel *>("labelShifts")->text(), QStringLiteral("own echo -612.0 Hz, DX -345.0 Hz"));
+        // The file's shifts are for 432 MHz: at 1296.05 MHz they are 1296.05/432
+        // times as large (-612 -> -1836.07 Hz, -345 -> -1035.04 Hz), half the
+        // own echo each way.
+        QCOMPARE(dialog->findChild<QLabel *>("labelReceive")->text(), QStringLiteral("1296.049082 MHz (radio 144.049082)"));
+        QCOMPARE(dialog->findChild<QLabel *>("labelTransmit")->text(), QStringLiteral("1296.050918 MHz (radio 144.050918)"));
+        QCOMPARE(dialog->findChild<QLabel *>("labelShifts")->text(), QStringLiteral("own echo -1836.1 Hz, DX -1035.0 Hz"));
     }
 
     // The radio's readout on the panel, with the sky frequency beside it

@@ -89,19 +89,26 @@ std::optional<DopplerSettings> DopplerMethodDialog::entered()
         return std::nullopt;
     settings.skedMHz = *sked;
     settings.transverter.localOscillatorHz = std::round(*lo * 1e6);
+    if (const auto refusal = m_check ? m_check(settings) : std::nullopt) {
+        m_ui->labelMethodProblem->setText(*refusal);
+        return std::nullopt;
+    }
     return settings;
 }
 
 void DopplerMethodDialog::showFrequencies(const DopplerSettings &settings, const TrackingRecord &record)
 {
-    const SkyFrequencies sky = methodFrequencies(settings.method, settings.skedMHz * 1e6, record.dopplerHome,
-                                                 record.dopplerDx);
+    // The shifts at the sked frequency, as the station will use them.
     const bool specified = settings.method == DopplerMethod::Specified;
+    const double scale = specified ? 1.0 : bandScale(settings.skedMHz * 1e6, record.frequency);
+    const double self = record.dopplerHome * scale;
+    const double dx = record.dopplerDx * scale;
+    const SkyFrequencies sky = methodFrequencies(settings.method, settings.skedMHz * 1e6, self, dx);
     m_ui->labelReceive->setText(specified ? tr("the radio's frequency + shift")
                                           : frequencyText(sky.receiveHz, settings.transverter));
     m_ui->labelTransmit->setText(specified ? tr("the radio's frequency - shift with PTT")
                                            : frequencyText(sky.transmitHz, settings.transverter));
     m_ui->labelShifts->setText(tr("own echo %1 Hz, DX %2 Hz")
-                                   .arg(record.dopplerHome, 0, 'f', 1)
-                                   .arg(record.dopplerDx, 0, 'f', 1));
+                                   .arg(self, 0, 'f', 1)
+                                   .arg(dx, 0, 'f', 1));
 }

@@ -5,6 +5,8 @@
 
 #include <QDialog>
 
+#include <functional>
+
 #include <memory>
 #include <optional>
 
@@ -26,6 +28,9 @@ public:
     void show(const DopplerSettings &settings);
     // The entries as settings, or nothing with the reason shown.
     std::optional<DopplerSettings> entered();
+    // Asked last, with the entries that pass every other check: why the
+    // station cannot use them, or nothing.
+    void setCheck(std::function<std::optional<QString>(const DopplerSettings &)> check) { m_check = std::move(check); }
     // What the confirmed settings give for the last tracking record.
     void showFrequencies(const DopplerSettings &settings, const TrackingRecord &record);
 
@@ -34,4 +39,5 @@ signals:
 
 private:
     std::unique_ptr<Ui::DopplerMethodDialogClass> m_ui;
+    std::function<std::optional<QString>(const DopplerSettings &)> m_check;
 };

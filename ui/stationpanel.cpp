@@ -57,6 +57,7 @@ StationPanel::StationPanel(TrackingControl &station, QWidget *parent)
             [this] { m_sourceDialog->show(m_station.sourceSettings()); });
     connect(m_sourceDialog, &SourceDialog::sourceConfirmed, &station, &TrackingControl::setSource);
     m_methodDialog = new DopplerMethodDialog(this);
+    m_methodDialog->setCheck([&station](const DopplerSettings &settings) { return station.skedRefusal(settings); });
     connect(m_ui->buttonDopplerMethod, &QPushButton::clicked, this, [this] {
         m_methodDialog->show(m_station.dopplerSettings());
         m_methodDialog->showFrequencies(m_station.dopplerSettings(), m_station.lastRecord());

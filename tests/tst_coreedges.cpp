@@ -1,0 +1,514 @@
+// The edges a real evening reaches first: shifts for the band on the air,
+// skeds the radio cannot take, radios that do not follow, hands on the dial
+// and daemons at their defaults, started late, silent or unstable. The
+// station runs at the settings an operator gets unless a row says why not.
+
+#include "fixedsource.h"
+#include "hamlibtesting.h"
+#include "stationinvariants.h"
+#include "ephemeris/ephemeris.h"
+#include "links/transceiverlink.h"
+#include "sim/simtransceiver.h"
+#include "station/trackingcontrol.h"
+
+#include <QCoreApplication>
+#include <QPointF>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+
+using namespace hamlibtesting;
+
+namespace {
+
+// store.cfg's own defaults: a repetition every 2 s, a readout every 200 ms.
+constexpr quint32 defaultRepetitionSeconds = 2;
+constexpr quint32 defaultMessageDelayMs = 200;
+
+struct Station {
+    Station()
+    {
+        QObject::connect(&station, &TrackingControl::message, [this](const QString &text) { log << text; });
+        station.setTimes(defaultRepetitionSeconds, defaultMessageDelayMs);
+    }
+    int count(const QString &start) const
+    {
+        return int(std::count_if(log.begin(), log.end(), [&](const QString &line) { return line.startsWith(start); }));
+    }
+    QString all() const { return log.join(QLatin1Char('\n')); }
+
+    QTemporaryDir dir;
+    bool inDir = QDir::setCurrent(dir.path());  // before the station reads its settings files
+    TrackingControl station;
+    QStringList log;
+};
+
+// A rigctld whose radio stays on 432.065 MHz whatever it is told, and
+// answers "t" as given.
+std::function<QByteArray(const QByteArray &)> stuckRadio(const QByteArray &ptt)
+{
+    return [ptt](const QByteArray &line) -> QByteArray {
+        if (line == "\\dump_state")
+            return rigDump;
+        if (line == "f")
+            return "432065000\n";
+        if (line == "t")
+            return ptt;
+        return "RPRT 0\n";
+    };
+}
+
+} // namespace
+
+class tst_CoreEdges : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // A file computed for one band, a sked on another: the method's shifts
+    // are those of the sked's band (Doppler grows with frequency), worked
+    // out here again as own echo: sked + shift × sked / file frequency.
+    void shiftsForTheSkedBand_data()
+    {
+        QTest::addColumn<double>("fileMHz");
+        QTest::addColumn<double>("skedMHz");
+        QTest::addColumn<double>("loMHz");
+        QTest::addColumn<double>("shiftHz");
+        QTest::addColumn<double>("radioHz");  // what the radio must be on, ±5 Hz
+        // 423 × 1296.05 / 432 = 1269.04 Hz; behind a 1152 MHz LO.
+        QTest::newRow("432 MHz file, 1296 MHz sked") << 432.0 << 1296.05 << 1152.0 << 423.0 << 144051269.0;
+        QTest::newRow("same band") << 432.065 << 432.065 << 0.0 << 423.0 << 432065423.0;
+        // 2100 × 10368.1 / 144 = 151201.5 Hz, behind a 10224 MHz LO.
+        QTest::newRow("144 MHz file, 10 GHz sked") << 144.0 << 10368.1 << 10224.0 << 2100.0 << 144251201.0;
+        QTest::newRow("no frequency in the file") << 0.0 << 432.065 << 0.0 << 423.0 << 432065423.0;
+    }
+    void shiftsForTheSkedBand()
+    {
+        QFETCH(double, fileMHz);
+        QFETCH(double, skedMHz);
+        QFETCH(double, loMHz);
+        QFETCH(double, shiftHz);
+        QFETCH(double, radioHz);
+        Station s;
+        SimTransceiver radio;
+        radio.setFrequency(144000000);
+        TrackingRecord record;
+        record.frequency = fileMHz;
+        record.dopplerHome = shiftHz;
+        s.station.setTrackingSource(std::make_unique<FixedSource>(&record));
+        DopplerSettings settings;
+        settings.method = DopplerMethod::OwnEcho;
+        settings.skedMHz = skedMHz;
+        settings.transverter = {loMHz > 0, loMHz * 1e6, false};
+        QVERIFY(s.station.setDopplerSettings(settings));
+        s.station.setAuto(StationPort::B, true);
+        QVERIFY(s.station.open(StationPort::B, radio.slavePath(), {}, false));
+        QTRY_VERIFY(s.station.isFrequencyKnown());
+        s.station.setFrequencyTracking(true);
+        s.station.repetition();
+        QTRY_VERIFY2(std::fabs(double(radio.frequency()) - radioHz) <= 5, qPrintable(QString::number(radio.frequency())));
+    }
+
+    // The specified rule keeps its bytes (the file's shift on the radio's
+    // own frequency) but says when the file is for another band.
+    void bandMismatchSaid_data()
+    {
+        QTest::addColumn<double>("fileMHz");
+        QTest::addColumn<quint32>("radioHz");
+        QTest::addColumn<bool>("alarm");
+        QTest::newRow("432 file, 144 radio") << 432.0 << quint32(144300000) << true;
+        QTest::newRow("432 file, 435 radio (within 1 %)") << 432.0 << quint32(435000000) << false;
+        QTest::newRow("432 file, 440 radio (1.85 % off)") << 432.0 << quint32(440000000) << true;
+        QTest::newRow("no frequency in the file") << 0.0 << quint32(144300000) << false;
+    }
+    void bandMismatchSaid()
+    {
+        QFETCH(double, fileMHz);
+        QFETCH(quint32, radioHz);
+        QFETCH(bool, alarm);
+        Station s;
+        SimTransceiver radio;
+        radio.setFrequency(radioHz);
+        TrackingRecord record;
+        record.frequency = fileMHz;
+        record.dopplerHome = 400;
+        s.station.setTrackingSource(std::make_unique<FixedSource>(&record));
+        s.station.setAuto(StationPort::B, true);
+        QVERIFY(s.station.open(StationPort::B, radio.slavePath(), {}, false));
+        QTRY_VERIFY(s.station.isFrequencyKnown());
+        s.station.setFrequencyTracking(true);
+        record.dopplerHome = 500;
+        s.station.repetition();
+        QCOMPARE(s.station.health().active(Alarm::BandMismatch), alarm);
+        // The specified bytes still go: the radio's frequency plus the change of shift.
+        QTRY_COMPARE(radio.frequency(), radioHz + 100);
+    }
+
+    // A sked the radio cannot take is refused where it is entered, with the
+    // reason, and the station keeps the sked it had.
+    void skedOutOfReachRefused_data()
+    {
+        QTest::addColumn<double>("skedMHz");
+        QTest::addColumn<double>("loMHz");
+        QTest::addColumn<bool>("taken");
+        QTest::newRow("2304.1 MHz on a 5-byte CAT radio") << 2304.1 << 0.0 << false;
+        QTest::newRow("2304.1 MHz behind a 2160 MHz LO") << 2304.1 << 2160.0 << true;
+        QTest::newRow("432 MHz") << 432.065 << 0.0 << true;
+    }
+    void skedOutOfReachRefused()
+    {
+        QFETCH(double, skedMHz);
+        QFETCH(double, loMHz);
+        QFETCH(bool, taken);
+        Station s;
+        SimTransceiver radio;
+        radio.setFrequency(432065000);
+        s.station.setAuto(StationPort::B, true);
+        QVERIFY(s.station.open(StationPort::B, radio.slavePath(), {}, false));
+        DopplerSettings settings;
+        settings.method = DopplerMethod::OwnEcho;
+        settings.skedMHz = skedMHz;
+        settings.transverter = {loMHz > 0, loMHz * 1e6, false};
+        const double before = s.station.dopplerSettings().skedMHz;
+        QCOMPARE(s.station.setDopplerSettings(settings), taken);
+        QCOMPARE(s.station.skedRefusal(settings).has_value(), !taken);
+        QCOMPARE(s.station.dopplerSettings().skedMHz, taken ? skedMHz : before);
+        if (!taken)
+            QCOMPARE(s.count(QStringLiteral("the radio cannot be set to ")), 1);
+    }
+
+    // A file's record older than the extrapolation reaches is held there:
+    // the frequency never steps back by rate × age. Fixed clock; a record
+    // written for 12:00:00 with 600 Hz and +60 Hz a minute, aimed half the
+    // default repetition ahead (1 s).
+    void extrapolationHeldNotDropped_data()
+    {
+        QTest::addColumn<int>("ageSeconds");
+        QTest::addColumn<double>("shiftHz");  // 600 + 60 × (age held at 30 s, + 1 s) / 60
+        QTest::newRow("10 s") << 10 << 611.0;
+        QTest::newRow("29 s") << 29 << 630.0;
+        QTest::newRow("31 s") << 31 << 631.0;
+        QTest::newRow("5 min") << 300 << 631.0;
+    }
+    void extrapolationHeldNotDropped()
+    {
+        QFETCH(int, ageSeconds);
+        QFETCH(double, shiftHz);
+        Station s;
+        const QDateTime written(QDate(2026, 12, 9), QTime(12, 0, 0), Qt::UTC);
+        s.station.setClock([&] { return written.addSecs(ageSeconds); });
+        SimTransceiver radio;
+        radio.setFrequency(432000000);
+        TrackingRecord record;
+        record.frequency = 432.065;
+        record.dopplerHome = 600;
+        record.dopplerHomeRate = 60;
+        record.fileTime = written.time();
+        s.station.setTrackingSource(std::make_unique<FixedSource>(&record));
+        DopplerSettings settings;
+        settings.method = DopplerMethod::OwnEcho;
+        settings.skedMHz = 432.065;
+        QVERIFY(s.station.setDopplerSettings(settings));
+        s.station.setAuto(StationPort::B, true);
+        QVERIFY(s.station.open(StationPort::B, radio.slavePath(), {}, false));
+        QTRY_VERIFY(s.station.isFrequencyKnown());
+        s.station.setFrequencyTracking(true);
+        s.station.repetition();
+        QVERIFY(s.station.methodFrequencies());
+        QCOMPARE(std::round(s.station.methodFrequencies()->receiveHz - 432065000), shiftHz);
+    }
+
+    // Hamlib's dummy radio at rigctld's defaults, the first thing a newcomer
+    // tries, and one that cannot report its transmit state: no alarm at all.
+    void daemonRadioAtDefaultsNoFalseAlarm_data()
+    {
+        QTest::addColumn<bool>("realDummy");
+        QTest::newRow("rigctld -m 1") << true;
+        QTest::newRow("t answered RPRT -11") << false;
+    }
+    void daemonRadioAtDefaultsNoFalseAlarm()
+    {
+        QFETCH(bool, realDummy);
+        if (realDummy && !daemonsInstalled())
+            QSKIP("rigctld is not installed");
+        Station s;
+        std::unique_ptr<Daemon> rigctld;
+        FakeDaemon fake;
+        fake.answer = stuckRadio("RPRT -11\n");
+        QString address = fake.address();
+        if (realDummy) {
+            rigctld = std::make_unique<Daemon>(QStringLiteral("rigctld"), QStringList {QStringLiteral("-m"), QStringLiteral("1")});
+            QVERIFY(rigctld->start());
+            address = rigctld->address();
+        }
+        s.station.setNetwork(StationPort::B, true);
+        s.station.setAuto(StationPort::B, true);
+        QVERIFY(s.station.open(StationPort::B, address, {}, false));
+        QTRY_VERIFY(s.station.isFrequencyKnown());
+        QTest::qWait(6000);  // six of the daemon link's readouts, thirty of the timer's ticks
+        QVERIFY2(s.count(QStringLiteral("radio not answering")) == 0, qPrintable(s.all()));
+        QVERIFY(!s.station.health().active(Alarm::RadioSilent));
+    }
+
+    // A radio whose daemon says "RPRT 0" to every "F" but never moves.
+    void radioNotFollowingSaid()
+    {
+        Station s;
+        FakeDaemon fake;
+        fake.answer = stuckRadio("0\n");
+        TrackingRecord record;
+        record.frequency = 432.065;
+        record.dopplerHome = 800;
+        s.station.setTrackingSource(std::make_unique<FixedSource>(&record));
+        DopplerSettings settings;
+        settings.method = DopplerMethod::OwnEcho;
+        settings.skedMHz = 432.065;
+        s.station.setNetwork(StationPort::B, true);
+        s.station.setAuto(StationPort::B, true);
+        QVERIFY(s.station.open(StationPort::B, fake.address(), {}, false));
+        QTRY_VERIFY(s.station.isFrequencyKnown());
+        QVERIFY(s.station.setDopplerSettings(settings));
+        s.station.setFrequencyTracking(true);
+        QTRY_VERIFY_WITH_TIMEOUT(s.station.health().active(Alarm::RadioNotFollowing), 10000);
+        QCOMPARE(s.count(QStringLiteral("radio not following: it stays on 432.065000 MHz, 432.065800 MHz was written")), 1);
+        QCOMPARE(s.count(QStringLiteral("Frequency tuned by hand")), 0);
+    }
+
+    // Retunes by hand through rigctld at the defaults: each one kept as an
+    // offset, none turned back by the next repetition; on a 10 Hz radio
+    // +500 Hz is said as +500.
+    void handTuningKeptThroughRigctld()
+    {
+        if (!daemonsInstalled())
+            QSKIP("rigctld is not installed");
+        Station s;
+        Daemon rigctld(QStringLiteral("rigctld"), {QStringLiteral("-m"), QStringLiteral("1")});
+        QVERIFY(rigctld.start());
+        TrackingRecord record;
+        record.frequency = 432.065;
+        record.dopplerHome = 805;
+        s.station.setTrackingSource(std::make_unique<FixedSource>(&record));
+        DopplerSettings settings;
+        settings.method = DopplerMethod::OwnEcho;
+        settings.skedMHz = 432.065;
+        QVERIFY(s.station.setDopplerSettings(settings));
+        s.station.setNetwork(StationPort::B, true);
+        s.station.setAuto(StationPort::B, true);
+        QVERIFY(s.station.open(StationPort::B, rigctld.address(), {}, false));
+        QTRY_VERIFY(s.station.isFrequencyKnown());
+        s.station.setFrequencyTracking(true);
+        const auto onRadio = [&] { return rigctld.ask("f").value(0).toDouble(); };
+        QTRY_COMPARE_WITH_TIMEOUT(onRadio(), 432065805.0, 10000);
+        constexpr int retunes = 5;
+        for (int i = 1; i <= retunes; ++i) {
+            const double tuned = onRadio() + 500;
+            QVERIFY(tuned > 432e6);
+            // rigctld's own answer: a turn of the dial that did not happen would prove nothing.
+            QTRY_COMPARE(rigctld.ask("F " + QByteArray::number(tuned, 'f', 0)).value(0), QByteArray("RPRT 0"));
+            QTRY_VERIFY2_WITH_TIMEOUT(s.station.dialOffsetHz() == 500.0 * i, qPrintable(s.all()), 10000);
+        }
+        QCOMPARE(s.count(QStringLiteral("Frequency tuned by hand +500 Hz")), retunes);
+        QTest::qWait(2500);  // a repetition more: where the operator left it
+        QCOMPARE(onRadio(), 432065805.0 + 500 * retunes);
+    }
+
+    // rotctld and rigctld up only after the station: it keeps trying with
+    // the backoff of a lost link, says it once, and connects when they are.
+    void daemonsLateAtStart()
+    {
+        if (!daemonsInstalled())
+            QSKIP("rotctld and rigctld are not installed");
+        Station s;
+        const quint16 rotPort = freePort();
+        const quint16 rigPort = freePort();
+        s.station.setNetwork(StationPort::A, true);
+        s.station.setNetwork(StationPort::B, true);
+        s.station.setAuto(StationPort::B, true);
+        const QString rot = QStringLiteral("127.0.0.1:%1").arg(rotPort);
+        const QString rig = QStringLiteral("127.0.0.1:%1").arg(rigPort);
+        s.station.open(StationPort::A, rot, {}, false);
+        s.station.open(StationPort::B, rig, {}, false);
+        QTRY_VERIFY(s.station.health().active(Alarm::RotatorUnreachable)
+                    && s.station.health().active(Alarm::RadioUnreachable));
+        QCOMPARE(s.count(QStringLiteral("cannot reach rotctld at %1").arg(rot)), 1);
+        QCOMPARE(s.count(QStringLiteral("cannot reach rigctld at %1").arg(rig)), 1);
+        QTest::qWait(3000);
+        Daemon rotctld(QStringLiteral("rotctld"), {QStringLiteral("-m"), QStringLiteral("1")}, rotPort);
+        Daemon rigctld(QStringLiteral("rigctld"), {QStringLiteral("-m"), QStringLiteral("1")}, rigPort);
+        QVERIFY(rotctld.start() && rigctld.start());
+        QTRY_VERIFY_WITH_TIMEOUT(s.station.portSession(StationPort::A).open && s.station.portSession(StationPort::B).open,
+                                 20000);
+        QTRY_VERIFY(s.station.isFrequencyKnown());
+        QVERIFY(!s.station.health().active(Alarm::RotatorUnreachable));
+        QCOMPARE(s.count(QStringLiteral("cannot reach ")), 2);
+        QCOMPARE(s.count(QStringLiteral("rotator reached again")), 1);
+    }
+
+    // A daemon that closes the connection after every answer is never read:
+    // an alarm says so rather than a reconnect every ten seconds in silence.
+    void daemonThatCannotStayUp()
+    {
+        Station s;
+        FakeDaemon fake;
+        fake.answer = [&fake](const QByteArray &line) -> QByteArray {
+            if (line == "\\dump_state")
+                return rigDump;
+            QTimer::singleShot(50, &fake, [&fake] { fake.dropClient(); });
+            return line == "f" ? "432065000\n" : "RPRT 0\n";
+        };
+        s.station.setNetwork(StationPort::B, true);
+        s.station.setAuto(StationPort::B, true);
+        QVERIFY(s.station.open(StationPort::B, fake.address(), {}, false));
+        QTRY_VERIFY_WITH_TIMEOUT(s.station.health().active(Alarm::RadioUnreachable), 30000);
+        QVERIFY2(s.count(QStringLiteral("cannot keep a connection to ")) == 1, qPrintable(s.all()));
+    }
+
+    // A rotctld that stops answering raises "rotator not answering" within
+    // the bound, though its link drops each command after its own time-out.
+    void silentRotctldSaid()
+    {
+        Station s;
+        FakeDaemon fake;
+        bool silent = false;
+        fake.answer = [&silent](const QByteArray &line) -> QByteArray {
+            if (silent)
+                return {};
+            if (line == "\\dump_state")
+                return rotDump;
+            if (line == "p")
+                return "100.000000\n10.000000\n";
+            return "RPRT 0\n";
+        };
+        TrackingRecord record;
+        record.azimuth = 100;
+        record.elevation = 10;
+        s.station.setTrackingSource(std::make_unique<FixedSource>(&record));
+        s.station.setNetwork(StationPort::A, true);
+        s.station.setAuto(StationPort::A, true);
+        QVERIFY(s.station.open(StationPort::A, fake.address(), {}, false));
+        QTRY_VERIFY(s.station.portSession(StationPort::A).open);
+        QTRY_VERIFY(s.station.pointing().actualAzimuth.has_value());
+        silent = true;
+        QElapsedTimer since;
+        since.start();
+        record.azimuth = 120;
+        QTRY_VERIFY_WITH_TIMEOUT(s.station.health().active(Alarm::RotatorSilent), 15000);
+        QVERIFY2(since.elapsed() < 5000 + 2000 * defaultRepetitionSeconds + 2000, qPrintable(QString::number(since.elapsed())));
+        QCOMPARE(s.count(QStringLiteral("rotator not answering")), 1);
+        silent = false;
+        QTRY_VERIFY_WITH_TIMEOUT(!s.station.health().active(Alarm::RotatorSilent), 10000);
+    }
+
+    // Every position rotctld is sent lies within its stops and above the
+    // mask, also on a slew across the mask (the elevation goes up before an
+    // azimuth step would leave the antenna under it) and on a rotator whose
+    // limits come in two pieces with a pause between (none is sent before
+    // they are known, so the first goes the right way round).
+    void positionsWithinStopsAndAboveTheMask_data()
+    {
+        QTest::addColumn<QByteArray>("dump");     // the limits rotctld gives
+        QTest::addColumn<int>("pauseMs");         // inside its answer
+        QTest::addColumn<QString>("mask");
+        QTest::addColumn<int>("range");
+        QTest::addColumn<QList<QPointF>>("targets");
+        QTest::addColumn<QByteArray>("first");    // the first position sent
+        const QByteArray wide = "min_az=0.000000\nmax_az=450.000000\nmin_el=0.000000\nmax_el=90.000000\n";
+        const QByteArray half = "min_az=-180.000000\nmax_az=180.000000\nmin_el=0.000000\nmax_el=90.000000\n";
+        QTest::newRow("slew across the mask") << wide << 0 << "0:5 90:20 180:5 270:5"
+                                              << int(RotatorGeometry::AzimuthRange::From0To360)
+                                              << QList<QPointF> {{10, 8}, {80, 19}, {85, 20}} << QByteArray("P 10.00 8.00");
+        QTest::newRow("limits after a 350 ms pause") << half << 350 << ""
+                                                     << int(RotatorGeometry::AzimuthRange::Minus180To180)
+                                                     << QList<QPointF> {{227.8, 5}, {228.8, 5}} << QByteArray("P -132.20 5.00");
+    }
+    void positionsWithinStopsAndAboveTheMask()
+    {
+        QFETCH(QByteArray, dump);
+        QFETCH(int, pauseMs);
+        QFETCH(QString, mask);
+        QFETCH(int, range);
+        QFETCH(QList<QPointF>, targets);
+        QFETCH(QByteArray, first);
+        Station s;
+        RotatorGeometry geometry;
+        geometry.azimuthRange = RotatorGeometry::AzimuthRange(range);
+        geometry.horizonMask = RotatorGeometry::parseMask(mask).value_or(QList<QPair<double, double>>());
+        s.station.setRotatorGeometry(geometry);
+        const QList<QByteArray> limits = dump.split('\n');
+        invariants::Checker::Travel travel;
+        travel.minAzimuth = limits.value(0).mid(7).toDouble();
+        travel.maxAzimuth = limits.value(1).mid(7).toDouble();
+        travel.minElevation = 0;
+        travel.maxElevation = 90;
+        invariants::Checker checker(s.station, travel, geometry.horizonMask);
+        FakeDaemon fake;
+        QByteArrayList positions;
+        fake.answer = [&](const QByteArray &line) -> QByteArray {
+            if (line == "\\dump_state") {
+                if (pauseMs == 0)
+                    return "1\n1\n" + dump + "done\n";
+                QTimer::singleShot(pauseMs, &fake, [&] { fake.send(dump.mid(dump.indexOf("min_el")) + "done\n"); });
+                return "1\n1\n" + dump.left(dump.indexOf("min_el"));
+            }
+            if (line.startsWith("P ")) {
+                positions << line;
+                const QList<QByteArray> f = line.split(' ');
+                checker.positionSent(f.value(1).toDouble(), f.value(2).toDouble());
+                return "RPRT 0\n";
+            }
+            return line == "p" ? QByteArray("0\n0\n") : QByteArray("RPRT 0\n");
+        };
+        TrackingRecord record;
+        record.azimuth = targets.first().x();
+        record.elevation = targets.first().y();
+        s.station.setTrackingSource(std::make_unique<FixedSource>(&record));
+        s.station.setNetwork(StationPort::A, true);
+        s.station.setAuto(StationPort::A, true);
+        QVERIFY(s.station.open(StationPort::A, fake.address(), {}, false));
+        QTRY_VERIFY(!positions.isEmpty());
+        QCOMPARE(positions.first(), first);
+        for (const QPointF &target : targets) {
+            record.azimuth = target.x();
+            record.elevation = target.y();
+            for (int cycle = 0; cycle < 3; ++cycle) {
+                s.station.repetition();
+                QTest::qWait(50);
+                QTRY_VERIFY(s.station.steering().pending.isEmpty());
+            }
+        }
+        QVERIFY2(checker.violations().isEmpty(), qPrintable(checker.violations().join('\n')));
+        QVERIFY(checker.positions() >= 3);
+        QVERIFY2(s.log.filter(QStringLiteral("Rotator error code")).isEmpty(), qPrintable(s.all()));
+    }
+
+    // The air lifts what is near and above the horizon, nothing far below it,
+    // and without a step where the model stops. Bennett's formula written
+    // out for 30 degrees: cot(30 + 7.31/(30 + 4.4)) arc minutes (at 30 the
+    // geometric and apparent elevations differ by far less than it matters).
+    void refractionOnlyNearAndAboveTheHorizon_data()
+    {
+        QTest::addColumn<double>("elevation");
+        QTest::addColumn<double>("low");
+        QTest::addColumn<double>("high");
+        const double at30 = 1.0 / std::tan((30.0 + 7.31 / 34.4) * M_PI / 180.0) / 60.0;
+        QTest::newRow("30 degrees") << 30.0 << at30 - 0.0005 << at30 + 0.0005;
+        QTest::newRow("27 degrees under") << -27.38 << 0.0 << 0.0;
+        QTest::newRow("2 degrees under") << -2.0 << 0.0 << 0.0;
+        QTest::newRow("half way out") << -1.5 << 0.2 << 0.45;
+        QTest::newRow("horizon") << 0.0 << 0.45 << 0.6;
+    }
+    void refractionOnlyNearAndAboveTheHorizon()
+    {
+        QFETCH(double, elevation);
+        QFETCH(double, low);
+        QFETCH(double, high);
+        const double lift = refractionDeg(elevation);
+        QVERIFY2(lift >= low && lift <= high, qPrintable(QString::number(lift)));
+        // No step where the model fades: a hundredth of a degree apart, nearly the same lift.
+        QVERIFY(std::fabs(refractionDeg(elevation + 0.01) - lift) < 0.01);
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_CoreEdges)
+#include "tst_coreedges.moc"
