@@ -222,6 +222,11 @@ void TrackingControl::setSource(const SourceSettings &settings)
     m_sourceSettings = settings;
     if (!m_sourceSettings.write())
         logMessage(QStringLiteral("%1 cannot be written").arg(SourceSettings::defaultPath()));
+    // Not silently: the sky cannot be computed for a station nobody placed.
+    if (settings.builtIn && !positionOfLocator(settings.homeLocator))
+        logMessage(QStringLiteral("the sky is computed here only with the station's locator (not \"%1\"): "
+                                  "the tracking data file is used meanwhile")
+                       .arg(shownText(settings.homeLocator.left(16).toUtf8())));
     useSource();
     emit changed();
 }

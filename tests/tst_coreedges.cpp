@@ -508,6 +508,29 @@ private slots:
         // No step where the model fades: a hundredth of a degree apart, nearly the same lift.
         QVERIFY(std::fabs(refractionDeg(elevation + 0.01) - lift) < 0.01);
     }
+
+    // "Computed here" with no station locator cannot compute anything: said,
+    // not taken silently.
+    void builtInSkyWithoutLocatorSaid_data()
+    {
+        QTest::addColumn<QString>("locator");
+        QTest::addColumn<bool>("said");
+        QTest::newRow("empty") << "" << true;
+        QTest::newRow("not a locator") << "shack" << true;
+        QTest::newRow("JO70FD") << "JO70FD" << false;
+    }
+    void builtInSkyWithoutLocatorSaid()
+    {
+        QFETCH(QString, locator);
+        QFETCH(bool, said);
+        Station s;
+        SourceSettings settings;
+        settings.builtIn = true;
+        settings.homeLocator = locator;
+        settings.radioSource = QStringLiteral("Cas A");
+        s.station.setSource(settings);
+        QCOMPARE(s.count(QStringLiteral("the sky is computed here only with the station's locator")), said ? 1 : 0);
+    }
 };
 
 QTEST_GUILESS_MAIN(tst_CoreEdges)
