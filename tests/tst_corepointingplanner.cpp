@@ -8,6 +8,7 @@
 
 #include <QCoreApplication>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QtTest>
 
 #include <cmath>
@@ -271,6 +272,42 @@ private slots:
         }
         QVERIFY2(most <= 2, qPrintable(QString::number(most)));
         QCOMPARE(planner.unwinds(), 0);
+    }
+
+    // A new target while the antenna points somewhere: no first guess is
+    // sent before its pass is known, so the antenna never heads for one turn
+    // and then swings a whole turn to the other. The pass ahead is slow to
+    // compute here (a fifth of a millisecond a point, as the Moon's can be).
+    void wrapChosenBeforeTheAntennaMoves()
+    {
+        PointingPlanner planner;
+        planner.setGeometry(geometryOf(QStringLiteral("azimuth range: '0 to 450'")));
+        const auto situation = [](const QString &pass, int t, bool slow) {
+            PointingPlanner::Situation s;
+            s.now = start.addSecs(t);
+            s.target = passAt(pass, t);
+            s.ahead = [pass, t, slow](double seconds) {
+                if (slow)
+                    QThread::usleep(200);
+                return std::optional<Direction>(passAt(pass, t + seconds));
+            };
+            return s;
+        };
+        // Following a southern pass near the meridian.
+        for (int t = 14400; t < 14460; t += 2)
+            QVERIFY(planner.plan(situation(QStringLiteral("through south"), t, false)).move);
+        // Then a target through the north, at 6.7 degrees and going down: on a
+        // 0..450 rotator only the turn at 366.7 keeps it.
+        planner.restart();
+        QList<double> sent;
+        for (int t = 13432; t < 13500 && (sent.isEmpty() || sent.last() < 300); t += 2) {
+            const PointingPlanner::Command c = planner.plan(situation(QStringLiteral("through north"), t, true));
+            if (c.move)
+                sent << c.position.azimuth;
+        }
+        QVERIFY(!sent.isEmpty());
+        for (double azimuth : std::as_const(sent))
+            QVERIFY2(azimuth > 300, qPrintable(QString::number(azimuth)));
     }
 
     // The target sinking into a flat mask, sent at a 2 s repetition through
