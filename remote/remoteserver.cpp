@@ -60,13 +60,11 @@ RemoteServer::RemoteServer(TrackingControl &station, const RemoteSettings &setti
     , m_station(station)
     , m_settings(settings)
     , m_commands(station, m_settings)
-    , m_tcp(new QTcpServer(this))
     , m_webSockets(new QWebSocketServer(QStringLiteral("vestrel"), QWebSocketServer::NonSecureMode, this))
     , m_pushTimer(new QTimer(this))
     , m_heartbeat(new QTimer(this))
 {
     m_webSockets->setHandshakeTimeout(std::chrono::milliseconds(requestTimeoutMs));
-    connect(m_tcp, &QTcpServer::newConnection, this, &RemoteServer::httpConnection);
     connect(m_webSockets, &QWebSocketServer::newConnection, this, &RemoteServer::webSocketConnection);
     // Changes that come together (a cycle's command and its Doppler step) go out as one state.
     m_pushTimer->setSingleShot(true);
@@ -91,23 +89,45 @@ RemoteServer::~RemoteServer()
 
 bool RemoteServer::listen(QString *error)
 {
-    if (m_tcp->listen(m_settings.address(), m_settings.listenPort))
-        return true;
-    if (error)
-        *error = m_tcp->errorString();
-    return false;
+    const QHostAddress address = m_settings.address();
+    if (address.isNull()) {
+        if (error)
+            *error = QStringLiteral("'%1' is a host name, to be looked up first").arg(m_settings.listenAddress);
+        return false;
+    }
+    return listen({address}, error);
+}
+
+bool RemoteServer::listen(const QList<QHostAddress> &addresses, QString *error)
+{
+    for (const QHostAddress &address : addresses) {
+        auto *listener = new QTcpServer(this);
+        // The first may have been given any free port: the rest take the same.
+        const quint16 port = m_listeners.isEmpty() ? m_settings.listenPort : this->port();
+        if (!listener->listen(address, port)) {
+            if (error)
+                *error = QStringLiteral("%1: %2").arg(address.toString(), listener->errorString());
+            delete listener;
+            qDeleteAll(m_listeners);
+            m_listeners.clear();
+            return false;
+        }
+        connect(listener, &QTcpServer::newConnection, this, [this, listener] { httpConnection(listener); });
+        m_listeners << listener;
+    }
+    return !m_listeners.isEmpty();
 }
 
 quint16 RemoteServer::port() const
 {
-    return m_tcp->serverPort();
+    return m_listeners.isEmpty() ? 0 : m_listeners.first()->serverPort();
 }
 
 // ---- HTTP: the page, or the way into the WebSocket API ----------------------
 
-void RemoteServer::httpConnection()
+void RemoteServer::httpConnection(QTcpServer *listener)
 {
-    while (QTcpSocket *socket = m_tcp->nextPendingConnection()) {
+    while (QTcpSocket *socket = listener->nextPendingConnection()) {
         if (m_pendingHttp >= maxPendingHttp) {
             socket->abort();
             socket->deleteLater();

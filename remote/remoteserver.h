@@ -5,6 +5,7 @@
 
 #include <QElapsedTimer>
 #include <QHash>
+#include <QHostAddress>
 #include <QObject>
 #include <QString>
 
@@ -41,8 +42,10 @@ public:
 
     // The token clients must give; empty: none asked (the loopback only).
     void setToken(const QString &token) { m_token = token; }
-    // Binds remote.cfg's address and port (0: any free one, for tests).
+    // Binds remote.cfg's address (not a host name) and port (0: any free one, for tests).
     bool listen(QString *error);
+    // Binds each of these, all on one port.
+    bool listen(const QList<QHostAddress> &addresses, QString *error);
     quint16 port() const;
     int clientCount() const { return int(m_clients.size()); }
     const RemoteSettings &settings() const { return m_settings; }
@@ -64,7 +67,7 @@ private:
         qint64 unwritten = 0;  // sent but not yet taken by the network
     };
 
-    void httpConnection();
+    void httpConnection(QTcpServer *listener);
     void httpRequest(QTcpSocket *socket);
     void webSocketConnection();
     void textMessage(QWebSocket *socket, const QString &text);
@@ -82,7 +85,7 @@ private:
     RemoteSettings m_settings;
     remote::CommandHandler m_commands;
     QString m_token;
-    QTcpServer *m_tcp;
+    QList<QTcpServer *> m_listeners;
     QWebSocketServer *m_webSockets;
     QHash<QWebSocket *, Client> m_clients;
     int m_pendingHttp = 0;

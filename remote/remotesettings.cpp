@@ -74,9 +74,8 @@ QHostAddress RemoteSettings::address() const
         return QHostAddress(QHostAddress::LocalHost);
     if (text.compare(QLatin1String("any"), Qt::CaseInsensitive) == 0)
         return QHostAddress(QHostAddress::Any);
-    const QHostAddress address(text);
-    // A name that is no address stays on this machine rather than guessing.
-    return address.isNull() ? QHostAddress(QHostAddress::LocalHost) : address;
+    // Null for a host name: remote::resolveListenAddress() looks it up.
+    return QHostAddress(text);
 }
 
 RemoteSettings RemoteSettings::read(const QString &path)
