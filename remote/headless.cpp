@@ -79,6 +79,10 @@ int runHeadless(QCoreApplication &application, bool fromMenu)
                             .arg(settings.listenAddress));
             return 1;
         }
+        if (token.othersMayRead)
+            station.say(QStringLiteral("remote.token can be read by users other than this one: anyone who can "
+                                       "read it can steer the station (chmod 600 %1)")
+                            .arg(QFileInfo(QStringLiteral("remote.token")).absoluteFilePath()));
         // Shown once, to a person at a terminal only: neither vestrel.log nor the
         // journal (which others may read) ever holds it.
         if (token.created && ::isatty(STDERR_FILENO))

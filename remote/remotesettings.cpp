@@ -140,9 +140,10 @@ RemoteToken remoteToken(const QString &path)
     if (file.open(QIODevice::ReadOnly)) {
         const QString value = QString::fromLatin1(file.read(256)).trimmed();
         // A token shorter than the one made here was cut or typed by hand: refused.
-        if (value.size() >= 32)
-            return {value, false};
-        return {};
+        if (value.size() < 32)
+            return {};
+        const auto others = QFileDevice::ReadGroup | QFileDevice::ReadOther;
+        return {value, false, (file.permissions() & others) != 0};
     }
     quint32 words[8];
     QRandomGenerator::system()->fillRange(words);

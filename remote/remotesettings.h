@@ -53,5 +53,6 @@ struct RemoteSettings {
 struct RemoteToken {
     QString value;
     bool created = false;  // made now: the only time it is shown
+    bool othersMayRead = false;  // the file's group or anyone else may read it
 };
 RemoteToken remoteToken(const QString &path = QStringLiteral("remote.token"));

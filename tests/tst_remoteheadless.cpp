@@ -82,7 +82,8 @@ private slots:
 
     // remote.cfg's listen address as the service takes it: a name that is no
     // address of this machine stops it with the reason and no token made; one
-    // beyond the loopback asks for the token (never said).
+    // beyond the loopback asks for the token, and a token file others may
+    // read is said to be so (the token itself never).
     void listenAddress_data()
     {
         QTest::addColumn<QString>("address");
@@ -92,6 +93,8 @@ private slots:
         QTest::newRow("a name that is nowhere (RFC 6761)")
             << "vestrel-test.invalid" << 0
             << "web page and API not started: listen address 'vestrel-test.invalid' is no address" << false;
+        QTest::newRow("every address, a token others may read")
+            << "any" << 0644 << "remote.token can be read by users other than this one" << true;
         QTest::newRow("every address, a token of its own") << "any" << 0600 << "API on http://" << true;
     }
     void listenAddress()
