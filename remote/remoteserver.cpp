@@ -128,6 +128,9 @@ quint16 RemoteServer::port() const
 void RemoteServer::httpConnection(QTcpServer *listener)
 {
     while (QTcpSocket *socket = listener->nextPendingConnection()) {
+        // A command's reply and the state after it go out at once, not after
+        // the client's delayed acknowledgement of the reply (Nagle).
+        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         if (m_pendingHttp >= maxPendingHttp) {
             socket->abort();
             socket->deleteLater();
