@@ -40,6 +40,38 @@ QByteArray httpResponse(const char *status, const char *type, const QByteArray &
         + body;
 }
 
+// A refusal that tells a stranger nothing of what is here.
+QByteArray plainRefusal(const char *status)
+{
+    return QByteArray("HTTP/1.1 ") + status + "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+}
+
+// A header's value from a request's head, empty when it has none.
+QByteArray headerValue(const QByteArray &head, const QByteArray &lowerCaseName)
+{
+    const QList<QByteArray> lines = head.left(head.indexOf("\r\n\r\n")).split('\n');
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        const qsizetype colon = lines[i].indexOf(':');
+        if (colon > 0 && lines[i].left(colon).trimmed().toLower() == lowerCaseName)
+            return lines[i].mid(colon + 1).trimmed();
+    }
+    return {};
+}
+
+// A page elsewhere in the operator's browser must not steer the antenna: a
+// browser's request comes from the page this server sent; other clients send no origin.
+bool sameOrigin(const QByteArray &head)
+{
+    const QByteArray origin = headerValue(head, "origin");
+    if (origin.isEmpty())
+        return true;
+    const QUrl from(QString::fromLatin1(origin));
+    const QString host = QString::fromLatin1(headerValue(head, "host"));
+    const QUrl to(QStringLiteral("http://") + host);
+    return from.isValid() && to.isValid() && !host.isEmpty() && from.host() == to.host()
+        && from.port(80) == to.port(80);
+}
+
 // Constant time, so that a wrong token's answer says nothing of how wrong.
 bool sameText(const QString &a, const QString &b)
 {
@@ -173,17 +205,12 @@ bool RemoteServer::hostAllowed(const QByteArray &head) const
 {
     if (!m_token.isEmpty())
         return true;
-    for (const QByteArray &line : head.split('\n')) {
-        if (!line.toLower().startsWith("host:"))
-            continue;
-        QByteArray host = line.mid(5).trimmed().toLower();
-        if (host.startsWith('['))
-            host = host.left(host.indexOf(']') + 1);
-        else if (host.contains(':'))
-            host = host.left(host.indexOf(':'));
-        return host == "localhost" || host == "127.0.0.1" || host == "[::1]";
-    }
-    return false;
+    QByteArray host = headerValue(head, "host").toLower();
+    if (host.startsWith('['))
+        host = host.left(host.indexOf(']') + 1);
+    else if (host.contains(':'))
+        host = host.left(host.indexOf(':'));
+    return host == "localhost" || host == "127.0.0.1" || host == "[::1]";
 }
 
 void RemoteServer::httpRequest(QTcpSocket *socket)
@@ -194,6 +221,12 @@ void RemoteServer::httpRequest(QTcpSocket *socket)
     if (!hostAllowed(head)) {
         socket->readAll();
         socket->write(httpResponse("403 Forbidden", "text/plain", "this station answers to localhost only\n"));
+        socket->disconnectFromHost();
+        return;
+    }
+    if (words.size() == 3 && words[0] == "GET" && upgrade && !sameOrigin(head)) {
+        socket->readAll();
+        socket->write(plainRefusal("403 Forbidden"));
         socket->disconnectFromHost();
         return;
     }
@@ -225,20 +258,6 @@ void RemoteServer::httpRequest(QTcpSocket *socket)
 
 // ---- WebSocket clients -------------------------------------------------------
 
-// A page elsewhere in the operator's browser must not steer the antenna: a
-// browser's request comes from the page this server sent; other clients send no origin.
-bool RemoteServer::sameOrigin(const QWebSocket *socket) const
-{
-    const QString origin = socket->origin();
-    if (origin.isEmpty())
-        return true;
-    const QUrl from(origin);
-    const QString host = QString::fromLatin1(socket->request().rawHeader("Host"));
-    const QUrl to(QStringLiteral("http://") + host);
-    return from.isValid() && to.isValid() && !host.isEmpty() && from.host() == to.host()
-        && from.port(80) == to.port(80);
-}
-
 void RemoteServer::webSocketConnection()
 {
     while (QWebSocket *socket = m_webSockets->nextPendingConnection()) {
@@ -251,10 +270,6 @@ void RemoteServer::webSocketConnection()
         socket->setMaxAllowedIncomingMessageSize(maxFrameBytes);
         if (m_clients.size() >= maxClients) {
             socket->close(QWebSocketProtocol::CloseCodeTooMuchData, QStringLiteral("too many clients"));
-            continue;
-        }
-        if (!sameOrigin(socket)) {
-            socket->close(QWebSocketProtocol::CloseCodePolicyViolated, QStringLiteral("another site's page"));
             continue;
         }
         Client &client = m_clients[socket];

@@ -78,7 +78,6 @@ private:
     void schedulePush();
     void broadcast(const QString &message);
     void push();
-    bool sameOrigin(const QWebSocket *socket) const;
     bool hostAllowed(const QByteArray &head) const;
 
     TrackingControl &m_station;
