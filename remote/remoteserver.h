@@ -1,5 +1,6 @@
 #pragma once
 
+#include "remote/accessguard.h"
 #include "remote/remotecommands.h"
 #include "remote/remotesettings.h"
 
@@ -7,7 +8,10 @@
 #include <QHash>
 #include <QHostAddress>
 #include <QObject>
+#include <QPointer>
 #include <QString>
+
+#include <memory>
 
 class QTcpServer;
 class QTcpSocket;
@@ -20,7 +24,8 @@ class TrackingControl;
 // the same address, the WebSocket API (docs/api.md). State goes to every
 // client on each change and at least twice a second; commands go through
 // CommandHandler. A client that sends what is not a command, or the wrong
-// token, loses its own connection and nothing else.
+// token, loses its own connection and nothing else; connections without the
+// token cannot crowd out the clients that give it.
 class RemoteServer : public QObject
 {
     Q_OBJECT
@@ -28,7 +33,14 @@ class RemoteServer : public QObject
 public:
     // Bounds that keep one client from starving the station.
     static constexpr int maxClients = 64;
-    static constexpr int maxPendingHttp = 128;  // requests not yet read whole
+    // Slots only a client past its token may take: those still without it share the rest.
+    static constexpr int reservedForAuthenticated = 16;
+    static constexpr int maxPendingHttp = 128;  // HTTP connections not yet answered and closed
+    // Where a token is asked, per address: HTTP connections still open, and
+    // WebSocket connections still without their token.
+    static constexpr int pendingHttpPerAddress = 8;
+    static constexpr int waitingForTokenPerAddress = 8;
+    static constexpr int tokenGraceMs = 2000;
     static constexpr qint64 maxFrameBytes = 16 * 1024;
     static constexpr int maxRequestBytes = 8 * 1024;
     static constexpr int requestTimeoutMs = 5000;
@@ -58,6 +70,13 @@ signals:
     void statePushed();
 
 private:
+    // A connection handed to the WebSocket server.
+    struct Upgrade {
+        QPointer<QTcpSocket> tcp;
+        QString address;
+        bool upgraded = false;
+        bool waiting = false;  // counted in m_waiting
+    };
     struct Client {
         bool authenticated = false;
         double allowance = commandBurst;  // token bucket
@@ -65,16 +84,31 @@ private:
         int refusedInARow = 0;
         QTimer *authTimer = nullptr;
         qint64 unwritten = 0;  // sent but not yet taken by the network
+        QString address;
+        quint64 order = 0;  // of arrival
+        std::shared_ptr<Upgrade> upgrade;
+    };
+    struct Pending {
+        QString address;
+        quint64 order = 0;
+        QTimer *timeout = nullptr;  // the socket's child
     };
 
     void httpConnection(QTcpServer *listener);
+    void makeRoomForRequest(const QString &address);
     void httpRequest(QTcpSocket *socket);
+    void handOver(QTcpSocket *socket);
     void webSocketConnection();
+    bool makeRoomForClient();
     void textMessage(QWebSocket *socket, const QString &text);
+    void tokenGiven(QWebSocket *socket, Client &client, const QJsonValue &id, const QString &token);
+    void releaseWaiting(Upgrade &upgrade);
+    bool forget(QWebSocket *socket);
     void drop(QWebSocket *socket, int code, const QString &reason);
     void send(QWebSocket *socket, const QString &text);
     void reply(QWebSocket *socket, const QJsonValue &id, bool ok, const QString &error);
     void logLine(const QString &text);
+    void say(const QString &line);
     void schedulePush();
     void broadcast(const QString &message);
     void push();
@@ -87,8 +121,13 @@ private:
     QList<QTcpServer *> m_listeners;
     QWebSocketServer *m_webSockets;
     QHash<QWebSocket *, Client> m_clients;
-    int m_pendingHttp = 0;
+    QHash<QTcpSocket *, Pending> m_pending;
+    QHash<QTcpSocket *, std::shared_ptr<Upgrade>> m_upgrades;  // until the WebSocket server is done
+    QHash<QString, int> m_waiting;  // per address: connections yet to give the token
+    remote::AccessGuard m_guard;
+    quint64 m_order = 0;
     QTimer *m_pushTimer;
     QTimer *m_heartbeat;
+    QTimer *m_summary;
     qint64 m_sequence = 0;
 };
