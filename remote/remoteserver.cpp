@@ -279,7 +279,7 @@ void RemoteServer::httpRequest(QTcpSocket *socket)
             socket->disconnectFromHost();
             return;
         }
-        handOver(socket);
+        handOver(socket, head.indexOf("\r\n\r\n") + 4);
         return;
     }
     QByteArray response;
@@ -303,14 +303,17 @@ void RemoteServer::httpRequest(QTcpSocket *socket)
 
 // ---- WebSocket clients -------------------------------------------------------
 
-// The WebSocket server reads the handshake itself.
-void RemoteServer::handOver(QTcpSocket *socket)
+// The WebSocket server reads the handshake itself; the frames after it are
+// looked at first here, as each piece arrives, before Qt reads them.
+void RemoteServer::handOver(QTcpSocket *socket, qint64 headBytes)
 {
     const Pending pending = m_pending.take(socket);
     delete pending.timeout;  // the handshake and the token have bounds of their own
     auto upgrade = std::make_shared<Upgrade>();
     upgrade->tcp = socket;
     upgrade->address = pending.address;
+    upgrade->headBytes = headBytes;
+    upgrade->seen = headBytes;
     if (!m_token.isEmpty()) {
         upgrade->waiting = true;
         ++m_waiting[upgrade->address];
@@ -328,7 +331,53 @@ void RemoteServer::handOver(QTcpSocket *socket)
     };
     connect(socket, &QObject::destroyed, this, failed);
     QTimer::singleShot(2 * requestTimeoutMs, this, failed);
+    // Connected before the WebSocket's own reader, so called before it.
+    connect(socket, &QTcpSocket::readyRead, this, [this, upgrade] { followFrames(*upgrade); });
+    followFrames(*upgrade);  // what came with the request
     m_webSockets->handleConnection(socket);
+}
+
+// New bytes arrive at the end of the socket's buffer and the WebSocket reads
+// from its front, so the bytes not yet followed are those past what was left
+// after the WebSocket's last read (and, until the handshake is taken, past the request).
+void RemoteServer::followFrames(Upgrade &upgrade)
+{
+    QTcpSocket *tcp = upgrade.tcp;
+    if (!tcp || upgrade.lost)
+        return;
+    if (upgrade.unmasked) {
+        if (upgrade.upgraded)
+            tcp->readAll();  // nothing more of it reaches the WebSocket
+        return;
+    }
+    const qint64 available = tcp->bytesAvailable();
+    if (available < upgrade.seen && upgrade.headBytes > 0) {
+        upgrade.seen -= upgrade.headBytes;
+        upgrade.headBytes = 0;
+    }
+    if (available < upgrade.seen) {
+        upgrade.lost = true;
+        return;
+    }
+    if (available == upgrade.seen)
+        return;
+    const QByteArray bytes = tcp->peek(available).mid(upgrade.seen);
+    upgrade.seen = available;
+    if (upgrade.frames.take(bytes))
+        return;
+    upgrade.unmasked = true;
+    say(m_guard.connectionRefused(upgrade.address, QStringLiteral("it sent an unmasked frame")));
+    // Before the handshake is done the request is still to be read, and the
+    // WebSocket is closed as it arrives; what it reads till then reaches no one.
+    if (!upgrade.upgraded)
+        return;
+    tcp->readAll();
+    for (auto it = m_clients.begin(); it != m_clients.end(); ++it) {
+        if (it->upgrade.get() == &upgrade) {
+            drop(it.key(), QWebSocketProtocol::CloseCodeProtocolError, {});
+            return;
+        }
+    }
 }
 
 void RemoteServer::releaseWaiting(Upgrade &upgrade)
@@ -364,12 +413,24 @@ void RemoteServer::webSocketConnection()
                 ++it;
             }
         }
-        if (upgrade)
+        if (upgrade) {
+            // The WebSocket has read what it could: what is left was followed, and
+            // from now on this runs after each of its reads.
+            QTcpSocket *tcp = upgrade->tcp;
             upgrade->upgraded = true;
-        if (m_token.isEmpty() ? m_clients.size() >= maxClients : !makeRoomForClient()) {
+            upgrade->headBytes = 0;
+            upgrade->seen = tcp->bytesAvailable();
+            connect(tcp, &QTcpSocket::readyRead, this, [upgrade] {
+                if (upgrade->tcp)
+                    upgrade->seen = upgrade->tcp->bytesAvailable();
+            });
+        }
+        const bool roomy = m_token.isEmpty() ? m_clients.size() < maxClients : makeRoomForClient();
+        if (!roomy || (upgrade && upgrade->unmasked)) {
             if (upgrade)
                 releaseWaiting(*upgrade);
-            socket->close(QWebSocketProtocol::CloseCodeTooMuchData, QStringLiteral("too many clients"));
+            socket->close(roomy ? QWebSocketProtocol::CloseCodeProtocolError : QWebSocketProtocol::CloseCodeTooMuchData,
+                          roomy ? QString() : QStringLiteral("too many clients"));
             QTimer::singleShot(requestTimeoutMs, socket, &QObject::deleteLater);
             continue;
         }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "remote/accessguard.h"
+#include "remote/maskedframes.h"
 #include "remote/remotecommands.h"
 #include "remote/remotesettings.h"
 
@@ -70,12 +71,18 @@ signals:
     void statePushed();
 
 private:
-    // A connection handed to the WebSocket server.
+    // A connection handed to the WebSocket server, followed byte by byte
+    // (before Qt reads them) for unmasked frames.
     struct Upgrade {
         QPointer<QTcpSocket> tcp;
         QString address;
+        qint64 headBytes = 0;  // the request, until the WebSocket server has taken it
+        qint64 seen = 0;       // bytes at the end of the socket's buffer already followed
         bool upgraded = false;
+        bool lost = false;  // the count went astray: no more checks rather than a wrong close
+        bool unmasked = false;
         bool waiting = false;  // counted in m_waiting
+        remote::MaskedFrames frames;
     };
     struct Client {
         bool authenticated = false;
@@ -97,7 +104,8 @@ private:
     void httpConnection(QTcpServer *listener);
     void makeRoomForRequest(const QString &address);
     void httpRequest(QTcpSocket *socket);
-    void handOver(QTcpSocket *socket);
+    void handOver(QTcpSocket *socket, qint64 headBytes);
+    void followFrames(Upgrade &upgrade);
     void webSocketConnection();
     bool makeRoomForClient();
     void textMessage(QWebSocket *socket, const QString &text);

@@ -1,7 +1,8 @@
 // The remote view as a host on the LAN without the token finds it, at the
 // bounds the service runs with: it cannot crowd out the operator, guesses the
-// token slowly and said once in the log, and gets nothing from another
-// site's page. Other loopback addresses (127.0.0.2...) stand for other hosts.
+// token slowly and said once in the log, gets nothing from another site's
+// page, and loses its connection over an unmasked frame. Other loopback
+// addresses (127.0.0.2...) stand for other hosts.
 
 #include "remotetesting.h"
 
@@ -177,6 +178,7 @@ private slots:
         QTest::addColumn<QString>("end");
         QTest::newRow("a command before the token") << "command";
         QTest::newRow("the client closes") << "close";
+        QTest::newRow("an unmasked frame") << "unmasked";
         QTest::newRow("no token in time") << "silence";
         QTest::newRow("a handshake that fails") << "bad handshake";
     }
@@ -204,6 +206,8 @@ private slots:
                     raw->sendText(R"({"cmd":"park"})");
                 else if (end == "close")
                     raw->tcp.disconnectFromHost();
+                else if (end == "unmasked")
+                    raw->sendText(R"({"cmd":"ping"})", false);
                 QTRY_VERIFY_WITH_TIMEOUT(raw->closed, settleMs);
             }
         }
@@ -319,6 +323,77 @@ private slots:
         QVERIFY2(raw.head.contains("\r\nContent-Length: 0\r\n"), raw.head.constData());
         QVERIFY(raw.messages.isEmpty());
         QVERIFY2(!raw.head.toLower().contains("vestrel") && !raw.head.toLower().contains("origin"), raw.head.constData());
+    }
+
+    // A client's frame without a mask closes its connection before the
+    // server acts on it, wherever it comes; masked ones in any pieces do not.
+    void unmaskedFrames_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<bool>("closes");
+        QTest::newRow("a command after the token") << "after token" << true;
+        QTest::newRow("the token") << "token" << true;
+        QTest::newRow("with the request") << "with request" << true;
+        QTest::newRow("after a long masked one") << "after long" << true;
+        QTest::newRow("masked, a byte at a time") << "bytes" << false;
+        QTest::newRow("masked with the request, then masked") << "masked with request" << false;
+        QTest::newRow("masked with the request, then unmasked") << "masked with request, then unmasked" << true;
+    }
+    void unmaskedFrames()
+    {
+        QFETCH(QString, kind);
+        QFETCH(bool, closes);
+        RemoteStation s(RemoteSettings(), token);
+        const quint16 port = s.server->port();
+        const QByteArray hello = QStringLiteral(R"({"cmd":"hello","token":"%1","id":1})").arg(token).toLatin1();
+        const QByteArray park = R"({"cmd":"park","az":10,"el":10,"id":2})";
+        // Long enough for a 16-bit length.
+        const QByteArray ping = QJsonDocument(QJsonObject {{"cmd", "ping"}, {"id", 3}, {"pad", QString(300, 'p')}})
+                                    .toJson(QJsonDocument::Compact);
+        QByteArray first = RawWebSocket::request(port);
+        if (kind == "with request")
+            first += RawWebSocket::frame(hello, false);
+        else if (kind.startsWith("masked with request"))
+            first += RawWebSocket::frame(ping);
+        RawWebSocket raw(port, QHostAddress::LocalHost, first);
+        raw.tcp.setSocketOption(QAbstractSocket::LowDelayOption, 1);  // each piece on its own
+        QVERIFY(raw.waitAnswered());
+        QCOMPARE(raw.status, QByteArray("101"));
+        const auto signIn = [&] {
+            raw.sendText(hello);
+            return QTest::qWaitFor([&] { return !raw.message("state").isEmpty() || raw.closed; }, settleMs)
+                && !raw.closed;
+        };
+        if (kind == "after token") {
+            QVERIFY(signIn());
+            raw.sendText(park, false);
+        } else if (kind == "token") {
+            raw.sendText(hello, false);
+        } else if (kind == "after long") {
+            QVERIFY(signIn());
+            raw.send(RawWebSocket::frame(ping) + RawWebSocket::frame(park, false));
+        } else if (kind == "bytes") {
+            // Each byte let in before the next, so that the server reads them one by one.
+            for (const char byte : RawWebSocket::frame(hello)) {
+                raw.send(QByteArray(1, byte));
+                raw.tcp.flush();
+                QCoreApplication::processEvents();
+            }
+        } else if (kind == "masked with request") {
+            QVERIFY(signIn());
+        } else if (kind == "masked with request, then unmasked") {
+            QVERIFY(signIn());
+            raw.sendText(park, false);
+        }
+        if (closes) {
+            QTRY_VERIFY_WITH_TIMEOUT(raw.closed || raw.closeCode >= 0, settleMs);
+            QCOMPARE(raw.closeCode, int(QWebSocketProtocol::CloseCodeProtocolError));
+            QCOMPARE(s.station->steering().parkingActive(), false);
+        } else {
+            QTRY_VERIFY_WITH_TIMEOUT(!raw.message("state").isEmpty() || raw.closed, settleMs);
+            QVERIFY(!raw.closed);
+            QVERIFY(raw.closeCode < 0);
+        }
     }
 };
 
