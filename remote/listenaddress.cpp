@@ -4,8 +4,8 @@
 
 #include <QEventLoop>
 #include <QHostInfo>
-#include <QNetworkInterface>
 #include <QStringList>
+#include <QTcpServer>
 #include <QTimer>
 
 #include <algorithm>
@@ -16,12 +16,6 @@ namespace {
 
 const QString advice = QStringLiteral("name an address of this machine on its network, 'any' for all of them, "
                                       "or 'localhost' for this machine alone");
-
-QHostAddress withoutScope(QHostAddress address)
-{
-    address.setScopeId({});
-    return address;
-}
 
 QString listed(const QList<QHostAddress> &addresses)
 {
@@ -45,7 +39,8 @@ QString ListenAddresses::shown() const
 }
 
 ListenAddresses chooseListenAddresses(const QString &name, const QList<QHostAddress> &resolved,
-                                      const QList<QHostAddress> &own, const QString &lookupError)
+                                      const std::function<bool(const QHostAddress &)> &isOwn,
+                                      const QString &lookupError)
 {
     ListenAddresses result;
     if (resolved.isEmpty()) {
@@ -55,17 +50,9 @@ ListenAddresses chooseListenAddresses(const QString &name, const QList<QHostAddr
         return result;
     }
     QList<QHostAddress> ours;
-    for (const QHostAddress &address : resolved) {
-        // The whole of 127/8 is this machine's, though only 127.0.0.1 is listed
-        // (Debian gives the machine's own name 127.0.1.1).
-        if (address.isLoopback() && !ours.contains(address))
+    for (const QHostAddress &address : resolved)
+        if (!ours.contains(address) && isOwn(address))
             ours << address;
-        for (const QHostAddress &local : own) {
-            // A link-local address comes back from the look-up without its interface.
-            if (withoutScope(local) == withoutScope(address) && !ours.contains(local))
-                ours << local;
-        }
-    }
     if (ours.isEmpty()) {
         result.error = QStringLiteral("listen address '%1' is %2, not an address of this machine: %3")
                            .arg(name, listed(resolved), advice);
@@ -79,6 +66,12 @@ ListenAddresses chooseListenAddresses(const QString &name, const QList<QHostAddr
         result.addresses.clear();
     }
     return result;
+}
+
+bool isOwnAddress(const QHostAddress &address)
+{
+    QTcpServer probe;
+    return probe.listen(address, 0);
 }
 
 ListenAddresses resolveListenAddress(const QString &text, int timeoutMs)
@@ -103,9 +96,10 @@ ListenAddresses resolveListenAddress(const QString &text, int timeoutMs)
         loop.exec();
     if (!answered) {
         QHostInfo::abortHostLookup(lookup);
-        return chooseListenAddresses(name, {}, {}, QStringLiteral("no answer within %1 s").arg(timeoutMs / 1000));
+        return chooseListenAddresses(name, {}, isOwnAddress,
+                                     QStringLiteral("no answer within %1 s").arg(timeoutMs / 1000));
     }
-    return chooseListenAddresses(name, answer.addresses(), QNetworkInterface::allAddresses(),
+    return chooseListenAddresses(name, answer.addresses(), isOwnAddress,
                                  answer.error() == QHostInfo::NoError ? QString() : answer.errorString());
 }
 

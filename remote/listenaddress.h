@@ -4,6 +4,8 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
+
 namespace remote {
 
 // Where the web page and the API listen, from remote.cfg's listen address.
@@ -15,12 +17,18 @@ struct ListenAddresses {
     QString shown() const;  // "192.168.1.20, fe80::1"
 };
 
-// A host name's addresses, kept to this machine's own (as the machine lists
-// them) and refused when none is, or when only the loopback is left: a name
-// is written to be reached from elsewhere, and the loopback would be that
-// name in the log and on this machine only. lookupError: the look-up's own.
+// A host name's addresses, kept to this machine's own and refused when none
+// is, or when only the loopback is left: a name is written to be reached from
+// elsewhere, and the loopback would be that name in the log and on this
+// machine only. lookupError: the look-up's own.
 ListenAddresses chooseListenAddresses(const QString &name, const QList<QHostAddress> &resolved,
-                                      const QList<QHostAddress> &own, const QString &lookupError = {});
+                                      const std::function<bool(const QHostAddress &)> &isOwn,
+                                      const QString &lookupError = {});
+
+// Whether a socket can be bound to the address here: asked of the network
+// stack itself, since the system unit keeps the service from the netlink
+// socket through which the machine lists its interfaces.
+bool isOwnAddress(const QHostAddress &address);
 
 // "localhost", "any" and an address as they are; a host name looked up,
 // waiting at most timeoutMs, and chosen from as above.
