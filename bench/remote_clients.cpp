@@ -2,12 +2,17 @@
 // with its WebSocket server, and clients in a process of their own (so their
 // cost is not counted). Each state change (the target switched) is timed from
 // the call that makes it to its arrival at every client, and to its arrival
-// in the web page in a headless Chromium; the server process's CPU time is
-// measured with no client and with 50 connected.
+// in the web page in a headless Chromium; a client's own command (the target,
+// over the WebSocket) is timed from its sending to the state that shows it,
+// in the client process, with the other clients connected; the server
+// process's CPU time is measured with no client and with 50 connected.
 //
 //   bench_remote [--quick]        measures, printing the table rows
 //   bench_remote --clients N URL  the client process: N connections; prints
-//                                 "ready", then at stdin's end the arrivals
+//                                 "ready"; at the line "commands K" on stdin
+//                                 sends K commands, each from the next client,
+//                                 and prints their round trips and
+//                                 "commanded"; at stdin's end the arrivals
 
 #include "benchreport.h"
 #include "browsertesting.h"
@@ -24,6 +29,7 @@
 #include <QProcess>
 #include <QSocketNotifier>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QWebSocket>
 
 #include <algorithm>
@@ -52,6 +58,21 @@ double cpuSeconds()
     return file.open(QIODevice::ReadOnly) ? file.readAll().split(' ').value(0).toDouble() / 1e9 : 0.0;
 }
 
+// Commands sent one at a time, each from the next client once the last one's
+// state has come (or it is given up), 20-30 ms apart like the changes above.
+struct CommandRun {
+    static constexpr int givenUpMs = 2000;
+    int left = 0;
+    int sent = 0;
+    size_t client = 0;
+    QString wanted;
+    qint64 sentAt = 0;  // 0: none outstanding
+    int lost = 0;
+    std::vector<double> roundTripsMs;
+    QTimer next;
+    QTimer givenUp;
+};
+
 int clients(int count, const QUrl &url)
 {
     struct Client {
@@ -61,9 +82,42 @@ int clients(int count, const QUrl &url)
         std::vector<qint64> arrivals;  // the time each change of target came in
     };
     std::vector<Client> all(static_cast<size_t>(count));
+    CommandRun run;
+    run.next.setSingleShot(true);
+    run.givenUp.setSingleShot(true);
+    const auto finished = [&run] {
+        run.sentAt = 0;
+        run.givenUp.stop();
+        if (run.left > 0) {
+            run.next.start(20 + run.sent % 11);
+            return;
+        }
+        for (const double ms : run.roundTripsMs)
+            std::printf("roundtrip\t%.3f\n", ms);
+        std::printf("commanded\t%d\n", run.lost);
+        std::fflush(stdout);
+    };
+    QObject::connect(&run.next, &QTimer::timeout, [&] {
+        --run.left;
+        run.client = size_t(run.sent++) % all.size();
+        run.wanted = all[run.client].target == QLatin1String("sun") ? QStringLiteral("moon") : QStringLiteral("sun");
+        const QJsonObject command {{QStringLiteral("cmd"), QStringLiteral("target")},
+                                   {QStringLiteral("target"), run.wanted},
+                                   {QStringLiteral("id"), run.sent}};
+        run.sentAt = nowNs();
+        all[run.client].socket->sendTextMessage(
+            QString::fromUtf8(QJsonDocument(command).toJson(QJsonDocument::Compact)));
+        run.givenUp.start(CommandRun::givenUpMs);
+    });
+    QObject::connect(&run.givenUp, &QTimer::timeout, [&] {
+        ++run.lost;
+        finished();
+    });
     for (Client &client : all) {
         client.socket = std::make_unique<QWebSocket>();
-        QObject::connect(client.socket.get(), &QWebSocket::textMessageReceived, [&client](const QString &text) {
+        QObject::connect(client.socket.get(), &QWebSocket::textMessageReceived, [&, index = size_t(&client - &all[0])](
+                                                                                    const QString &text) {
+            Client &client = all[index];
             const qint64 at = nowNs();
             const QJsonObject state = QJsonDocument::fromJson(text.toUtf8()).object();
             if (state.value(QLatin1String("type")) != QLatin1String("state"))
@@ -73,6 +127,10 @@ int clients(int count, const QUrl &url)
                 client.arrivals.push_back(at);
             client.stated = true;
             client.target = target;
+            if (run.sentAt != 0 && index == run.client && target == run.wanted) {
+                run.roundTripsMs.push_back(double(at - run.sentAt) / 1e6);
+                finished();
+            }
         });
         client.socket->open(url);
     }
@@ -84,10 +142,22 @@ int clients(int count, const QUrl &url)
     std::printf("ready\n");
     std::fflush(stdout);
     QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
-    QObject::connect(&input, &QSocketNotifier::activated, qApp, [] {
+    QByteArray line;
+    QObject::connect(&input, &QSocketNotifier::activated, qApp, [&] {
         char buffer[64];
-        if (::read(STDIN_FILENO, buffer, sizeof buffer) <= 0)
+        const ssize_t got = ::read(STDIN_FILENO, buffer, sizeof buffer);
+        if (got <= 0) {
             qApp->quit();
+            return;
+        }
+        line.append(buffer, got);
+        if (!line.endsWith('\n'))
+            return;
+        if (line.startsWith("commands ")) {
+            run.left = line.mid(9).trimmed().toInt();
+            run.next.start(0);
+        }
+        line.clear();
     });
     qApp->exec();
     for (size_t i = 0; i < all.size(); ++i)
@@ -107,6 +177,26 @@ struct ClientProcess {
         return process.waitForStarted(10000)
             && waitUntil([&] { return process.canReadLine() || process.state() == QProcess::NotRunning; }, 30000)
             && process.readLine().startsWith("ready");
+    }
+    // A client's commands and how long each took to show in its state; lost: given up.
+    Samples commands(int count, int *lost)
+    {
+        process.write("commands " + QByteArray::number(count) + '\n');
+        Samples roundTrips;
+        QByteArray out;
+        waitUntil(
+            [&] {
+                while (process.canReadLine()) {
+                    const QList<QByteArray> fields = process.readLine().trimmed().split('\t');
+                    if (fields.value(0) == "roundtrip")
+                        roundTrips.add(fields.value(1).toDouble());
+                    else if (fields.value(0) == "commanded")
+                        return *lost = fields.value(1).toInt(), true;
+                }
+                return process.state() == QProcess::NotRunning;
+            },
+            (count + 1) * (CommandRun::givenUpMs + 50));
+        return roundTrips;
     }
     QByteArray finish()
     {
@@ -221,6 +311,8 @@ int main(int argc, char *argv[])
         idle(20 + i % 11);
     }
     idle(500);
+    int lost = 0;
+    Samples roundTrips = process.commands(changes, &lost);
     Samples latency;
     int missing = clientsMeasured * changes;
     for (const QByteArray &line : process.finish().split('\n')) {
@@ -243,6 +335,16 @@ int main(int argc, char *argv[])
             .arg(latency.values.size())
             .arg(missing),
         QStringLiteral("bound p99 100 ms"));
+    if (roundTrips.empty()) {
+        std::fprintf(stderr, "bench_remote: no command's state came back\n");
+        return 1;
+    }
+    row(QStringLiteral("command to its state, one of %1 clients").arg(clientsMeasured),
+        QStringLiteral("p99 %1, median %2 (n=%3, %4 given up)")
+            .arg(ms(roundTrips.quantile(0.99), 2), ms(roundTrips.median(), 2))
+            .arg(roundTrips.values.size())
+            .arg(lost),
+        QStringLiteral("bound p99 10 ms"));
     browserFigure(station, quick ? 20 : 200);
     row(QStringLiteral("%1 connected clients, CPU beyond none").arg(clientsMeasured),
         QStringLiteral("%1 % of a core (%2 % with none, %3 s each)")

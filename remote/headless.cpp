@@ -1,5 +1,6 @@
 #include "remote/headless.h"
 
+#include "remote/listenaddress.h"
 #include "remote/remoteserver.h"
 #include "remote/remotesettings.h"
 #include "startup/quitonterminate.h"
@@ -66,13 +67,22 @@ int runHeadless(QCoreApplication &application, bool fromMenu)
         RemoteSettings().write();
     const RemoteSettings settings = RemoteSettings::read();
     RemoteServer server(station, settings);
-    if (!settings.loopbackOnly()) {
+    const ListenAddresses listen = resolveListenAddress(settings.listenAddress);
+    if (listen.addresses.isEmpty()) {
+        station.say(QStringLiteral("web page and API not started: %1").arg(listen.error));
+        return 1;
+    }
+    if (!listen.loopbackOnly()) {
         const RemoteToken token = remoteToken();
         if (token.value.isEmpty()) {
             station.say(QStringLiteral("remote.token can be neither read nor made: not listening on %1")
                             .arg(settings.listenAddress));
             return 1;
         }
+        if (token.othersMayRead)
+            station.say(QStringLiteral("remote.token can be read by users other than this one: anyone who can "
+                                       "read it can steer the station (chmod 600 %1)")
+                            .arg(QFileInfo(QStringLiteral("remote.token")).absoluteFilePath()));
         // Shown once, to a person at a terminal only: neither vestrel.log nor the
         // journal (which others may read) ever holds it.
         if (token.created && ::isatty(STDERR_FILENO))
@@ -82,7 +92,7 @@ int runHeadless(QCoreApplication &application, bool fromMenu)
                             .arg(QFileInfo(QStringLiteral("remote.token")).absoluteFilePath()));
         server.setToken(token.value);
     }
-    if (!server.listen(&error)) {
+    if (!server.listen(listen.addresses, &error)) {
         station.say(QStringLiteral("web page and API cannot listen on %1 port %2: %3")
                         .arg(settings.listenAddress)
                         .arg(settings.listenPort)
@@ -90,11 +100,14 @@ int runHeadless(QCoreApplication &application, bool fromMenu)
         return 1;
     }
     // "any" is no host name: the machine's own name reaches it from the LAN.
-    const QString host = settings.address() == QHostAddress(QHostAddress::Any) ? QHostInfo::localHostName()
-                                                                               : settings.listenAddress;
-    station.say(QStringLiteral("headless station %1: web page and API on http://%2:%3/")
+    const bool any = settings.address() == QHostAddress(QHostAddress::Any);
+    const QString host = any ? QHostInfo::localHostName() : settings.listenAddress.trimmed();
+    // A name is said with what it was found to be.
+    const QString found = settings.address().isNull() ? QStringLiteral(" (%1)").arg(listen.shown()) : QString();
+    station.say(QStringLiteral("headless station %1: web page and API on http://%2:%3/%4")
                     .arg(QCoreApplication::applicationVersion(), host)
-                    .arg(server.port()));
+                    .arg(server.port())
+                    .arg(found));
 
     station.enumeratePorts();
     if (!settings.dataFile.isEmpty())

@@ -14,7 +14,7 @@
 namespace {
 
 constexpr int maxPendingCommands = 100;
-constexpr int policyViolation = 1008;  // the server's answer to a wrong token
+constexpr int policyViolation = 1008;  // the server's answer to a wrong token, among others
 
 QString shown(const QJsonValue &value, qsizetype maxChars = 200)
 {
@@ -146,7 +146,10 @@ void RemoteClient::disconnected()
 {
     if (m_status == Status::Refused || m_status == Status::Idle || m_retry->isActive())
         return;
-    if (m_socket->closeCode() == policyViolation && m_status != Status::Connected && !m_token.isEmpty())
+    // Only this answer would not change; a station that makes this address wait
+    // after wrong tokens, or makes room for others, is tried again.
+    if (m_socket->closeCode() == policyViolation && m_socket->closeReason() == QLatin1String("wrong token")
+        && m_status != Status::Connected && !m_token.isEmpty())
         return fail(Status::Refused, QStringLiteral("the station refused the token"));
     const QString reason = shownText(m_socket->closeReason().toUtf8());
     QString problem = m_status == Status::Connected ? QStringLiteral("the station went away")

@@ -15,6 +15,8 @@
 #include <QWebSocket>
 #include <QWebSocketServer>
 
+#include <algorithm>
+
 namespace {
 
 struct StaticFile {
@@ -40,6 +42,38 @@ QByteArray httpResponse(const char *status, const char *type, const QByteArray &
         + body;
 }
 
+// A refusal that tells a stranger nothing of what is here.
+QByteArray plainRefusal(const char *status)
+{
+    return QByteArray("HTTP/1.1 ") + status + "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+}
+
+// A header's value from a request's head, empty when it has none.
+QByteArray headerValue(const QByteArray &head, const QByteArray &lowerCaseName)
+{
+    const QList<QByteArray> lines = head.left(head.indexOf("\r\n\r\n")).split('\n');
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        const qsizetype colon = lines[i].indexOf(':');
+        if (colon > 0 && lines[i].left(colon).trimmed().toLower() == lowerCaseName)
+            return lines[i].mid(colon + 1).trimmed();
+    }
+    return {};
+}
+
+// A page elsewhere in the operator's browser must not steer the antenna: a
+// browser's request comes from the page this server sent; other clients send no origin.
+bool sameOrigin(const QByteArray &head)
+{
+    const QByteArray origin = headerValue(head, "origin");
+    if (origin.isEmpty())
+        return true;
+    const QUrl from(QString::fromLatin1(origin));
+    const QString host = QString::fromLatin1(headerValue(head, "host"));
+    const QUrl to(QStringLiteral("http://") + host);
+    return from.isValid() && to.isValid() && !host.isEmpty() && from.host() == to.host()
+        && from.port(80) == to.port(80);
+}
+
 // Constant time, so that a wrong token's answer says nothing of how wrong.
 bool sameText(const QString &a, const QString &b)
 {
@@ -60,14 +94,19 @@ RemoteServer::RemoteServer(TrackingControl &station, const RemoteSettings &setti
     , m_station(station)
     , m_settings(settings)
     , m_commands(station, m_settings)
-    , m_tcp(new QTcpServer(this))
     , m_webSockets(new QWebSocketServer(QStringLiteral("vestrel"), QWebSocketServer::NonSecureMode, this))
     , m_pushTimer(new QTimer(this))
     , m_heartbeat(new QTimer(this))
+    , m_summary(new QTimer(this))
 {
     m_webSockets->setHandshakeTimeout(std::chrono::milliseconds(requestTimeoutMs));
-    connect(m_tcp, &QTcpServer::newConnection, this, &RemoteServer::httpConnection);
     connect(m_webSockets, &QWebSocketServer::newConnection, this, &RemoteServer::webSocketConnection);
+    // Refusals past the first are said here, a few lines a minute however many there were.
+    connect(m_summary, &QTimer::timeout, this, [this] {
+        for (const QString &line : m_guard.summary())
+            say(line);
+    });
+    m_summary->start(int(remote::AccessGuard::summaryEveryMs));
     // Changes that come together (a cycle's command and its Doppler step) go out as one state.
     m_pushTimer->setSingleShot(true);
     m_pushTimer->setInterval(0);
@@ -91,44 +130,65 @@ RemoteServer::~RemoteServer()
 
 bool RemoteServer::listen(QString *error)
 {
-    if (m_tcp->listen(m_settings.address(), m_settings.listenPort))
-        return true;
-    if (error)
-        *error = m_tcp->errorString();
-    return false;
+    const QHostAddress address = m_settings.address();
+    if (address.isNull()) {
+        if (error)
+            *error = QStringLiteral("'%1' is a host name, to be looked up first").arg(m_settings.listenAddress);
+        return false;
+    }
+    return listen({address}, error);
+}
+
+bool RemoteServer::listen(const QList<QHostAddress> &addresses, QString *error)
+{
+    for (const QHostAddress &address : addresses) {
+        auto *listener = new QTcpServer(this);
+        // The first may have been given any free port: the rest take the same.
+        const quint16 port = m_listeners.isEmpty() ? m_settings.listenPort : this->port();
+        if (!listener->listen(address, port)) {
+            if (error)
+                *error = QStringLiteral("%1: %2").arg(address.toString(), listener->errorString());
+            delete listener;
+            qDeleteAll(m_listeners);
+            m_listeners.clear();
+            return false;
+        }
+        connect(listener, &QTcpServer::newConnection, this, [this, listener] { httpConnection(listener); });
+        m_listeners << listener;
+    }
+    return !m_listeners.isEmpty();
 }
 
 quint16 RemoteServer::port() const
 {
-    return m_tcp->serverPort();
+    return m_listeners.isEmpty() ? 0 : m_listeners.first()->serverPort();
+}
+
+void RemoteServer::say(const QString &line)
+{
+    if (!line.isEmpty())
+        m_station.say(line);
 }
 
 // ---- HTTP: the page, or the way into the WebSocket API ----------------------
 
-void RemoteServer::httpConnection()
+void RemoteServer::httpConnection(QTcpServer *listener)
 {
-    while (QTcpSocket *socket = m_tcp->nextPendingConnection()) {
-        if (m_pendingHttp >= maxPendingHttp) {
-            socket->abort();
-            socket->deleteLater();
-            continue;
-        }
-        ++m_pendingHttp;
+    while (QTcpSocket *socket = listener->nextPendingConnection()) {
+        // A command's reply and the state after it go out at once, not after
+        // the client's delayed acknowledgement of the reply (Nagle).
+        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        const QString from = remote::AccessGuard::addressKey(socket->peerAddress());
+        makeRoomForRequest(from);
+        // Counted, and bounded in time, until it is closed or becomes a WebSocket.
         auto *timeout = new QTimer(socket);
         timeout->setSingleShot(true);
         connect(timeout, &QTimer::timeout, socket, &QTcpSocket::abort);
         timeout->start(requestTimeoutMs);
-        // Counted until the request is answered, handed over or the line drops.
-        auto pending = std::make_shared<bool>(true);
-        const auto done = [this, pending] {
-            if (*pending) {
-                *pending = false;
-                --m_pendingHttp;
-            }
-        };
+        m_pending.insert(socket, {from, ++m_order, timeout});
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-        connect(socket, &QObject::destroyed, this, done);
-        connect(socket, &QTcpSocket::readyRead, this, [this, socket, timeout, done] {
+        connect(socket, &QObject::destroyed, this, [this, socket] { m_pending.remove(socket); });
+        connect(socket, &QTcpSocket::readyRead, this, [this, socket] {
             const QByteArray head = socket->peek(maxRequestBytes + 1);
             if (!head.contains("\r\n\r\n")) {
                 if (head.size() > maxRequestBytes)
@@ -137,11 +197,41 @@ void RemoteServer::httpConnection()
             }
             // One request per connection: whatever the client sends after it is not read.
             disconnect(socket, &QTcpSocket::readyRead, this, nullptr);
-            timeout->deleteLater();
-            done();
             httpRequest(socket);
         });
     }
+}
+
+// The oldest connection gives way to the newest: a browser's idle spare
+// connections and a flood's held ones go first, the page's requests are
+// answered long before they are the oldest.
+void RemoteServer::makeRoomForRequest(const QString &address)
+{
+    const auto oldest = [this](const QString &from) {
+        QTcpSocket *found = nullptr;
+        quint64 order = 0;
+        for (auto it = m_pending.cbegin(); it != m_pending.cend(); ++it) {
+            if ((from.isEmpty() || it->address == from) && (!found || it->order < order)) {
+                found = it.key();
+                order = it->order;
+            }
+        }
+        return found;
+    };
+    const auto giveWay = [this](QTcpSocket *socket, const QString &why) {
+        say(m_guard.connectionRefused(m_pending.take(socket).address, why));
+        socket->abort();
+    };
+    // On the loopback every connection is this machine's own: only the overall bound holds.
+    if (!m_token.isEmpty()) {
+        const auto fromThere = std::count_if(m_pending.cbegin(), m_pending.cend(),
+                                             [&](const Pending &pending) { return pending.address == address; });
+        if (fromThere >= pendingHttpPerAddress)
+            giveWay(oldest(address), QStringLiteral("%1 connections of it were open already, none yet a client")
+                                         .arg(pendingHttpPerAddress));
+    }
+    if (m_pending.size() >= maxPendingHttp)
+        giveWay(oldest({}), QStringLiteral("%1 connections were open already, none yet a client").arg(maxPendingHttp));
 }
 
 // Without a token only this machine's own names are served: a page from a
@@ -150,17 +240,12 @@ bool RemoteServer::hostAllowed(const QByteArray &head) const
 {
     if (!m_token.isEmpty())
         return true;
-    for (const QByteArray &line : head.split('\n')) {
-        if (!line.toLower().startsWith("host:"))
-            continue;
-        QByteArray host = line.mid(5).trimmed().toLower();
-        if (host.startsWith('['))
-            host = host.left(host.indexOf(']') + 1);
-        else if (host.contains(':'))
-            host = host.left(host.indexOf(':'));
-        return host == "localhost" || host == "127.0.0.1" || host == "[::1]";
-    }
-    return false;
+    QByteArray host = headerValue(head, "host").toLower();
+    if (host.startsWith('['))
+        host = host.left(host.indexOf(']') + 1);
+    else if (host.contains(':'))
+        host = host.left(host.indexOf(':'));
+    return host == "localhost" || host == "127.0.0.1" || host == "[::1]";
 }
 
 void RemoteServer::httpRequest(QTcpSocket *socket)
@@ -175,10 +260,26 @@ void RemoteServer::httpRequest(QTcpSocket *socket)
         return;
     }
     if (words.size() == 3 && words[0] == "GET" && upgrade) {
-        // The WebSocket server reads the handshake itself.
-        socket->disconnect(this);
-        disconnect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-        m_webSockets->handleConnection(socket);
+        const QString from = m_pending.value(socket).address;
+        const char *refusal = nullptr;
+        if (!sameOrigin(head)) {
+            refusal = "403 Forbidden";
+        } else if (!m_token.isEmpty() && !m_guard.mayTryToken(from)) {
+            refusal = "429 Too Many Requests";
+            say(m_guard.connectionRefused(from, QStringLiteral("it has to wait %1 s after its wrong tokens")
+                                                    .arg((m_guard.waitLeftMs(from) + 999) / 1000)));
+        } else if (!m_token.isEmpty() && m_waiting.value(from) >= waitingForTokenPerAddress) {
+            refusal = "429 Too Many Requests";
+            say(m_guard.connectionRefused(from, QStringLiteral("%1 connections of it were waiting for their token")
+                                                    .arg(waitingForTokenPerAddress)));
+        }
+        if (refusal) {
+            socket->readAll();
+            socket->write(plainRefusal(refusal));
+            socket->disconnectFromHost();
+            return;
+        }
+        handOver(socket, head.indexOf("\r\n\r\n") + 4);
         return;
     }
     QByteArray response;
@@ -202,18 +303,90 @@ void RemoteServer::httpRequest(QTcpSocket *socket)
 
 // ---- WebSocket clients -------------------------------------------------------
 
-// A page elsewhere in the operator's browser must not steer the antenna: a
-// browser's request comes from the page this server sent; other clients send no origin.
-bool RemoteServer::sameOrigin(const QWebSocket *socket) const
+// The WebSocket server reads the handshake itself; the frames after it are
+// looked at first here, as each piece arrives, before Qt reads them.
+void RemoteServer::handOver(QTcpSocket *socket, qint64 headBytes)
 {
-    const QString origin = socket->origin();
-    if (origin.isEmpty())
-        return true;
-    const QUrl from(origin);
-    const QString host = QString::fromLatin1(socket->request().rawHeader("Host"));
-    const QUrl to(QStringLiteral("http://") + host);
-    return from.isValid() && to.isValid() && !host.isEmpty() && from.host() == to.host()
-        && from.port(80) == to.port(80);
+    const Pending pending = m_pending.take(socket);
+    delete pending.timeout;  // the handshake and the token have bounds of their own
+    auto upgrade = std::make_shared<Upgrade>();
+    upgrade->tcp = socket;
+    upgrade->address = pending.address;
+    upgrade->headBytes = headBytes;
+    upgrade->seen = headBytes;
+    if (!m_token.isEmpty()) {
+        upgrade->waiting = true;
+        ++m_waiting[upgrade->address];
+    }
+    socket->disconnect(this);
+    disconnect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+    m_upgrades.insert(socket, upgrade);
+    // A handshake that fails ends here, whether or not Qt destroys the socket
+    // (the WebSocket server has a timeout of its own).
+    const auto failed = [this, socket, upgrade] {
+        if (m_upgrades.value(socket) == upgrade)
+            m_upgrades.remove(socket);
+        if (!upgrade->upgraded)
+            releaseWaiting(*upgrade);
+    };
+    connect(socket, &QObject::destroyed, this, failed);
+    QTimer::singleShot(2 * requestTimeoutMs, this, failed);
+    // Connected before the WebSocket's own reader, so called before it.
+    connect(socket, &QTcpSocket::readyRead, this, [this, upgrade] { followFrames(*upgrade); });
+    followFrames(*upgrade);  // what came with the request
+    m_webSockets->handleConnection(socket);
+}
+
+// New bytes arrive at the end of the socket's buffer and the WebSocket reads
+// from its front, so the bytes not yet followed are those past what was left
+// after the WebSocket's last read (and, until the handshake is taken, past the request).
+void RemoteServer::followFrames(Upgrade &upgrade)
+{
+    QTcpSocket *tcp = upgrade.tcp;
+    if (!tcp || upgrade.lost)
+        return;
+    if (upgrade.unmasked) {
+        if (upgrade.upgraded)
+            tcp->readAll();  // nothing more of it reaches the WebSocket
+        return;
+    }
+    const qint64 available = tcp->bytesAvailable();
+    if (available < upgrade.seen && upgrade.headBytes > 0) {
+        upgrade.seen -= upgrade.headBytes;
+        upgrade.headBytes = 0;
+    }
+    if (available < upgrade.seen) {
+        upgrade.lost = true;
+        return;
+    }
+    if (available == upgrade.seen)
+        return;
+    const QByteArray bytes = tcp->peek(available).mid(upgrade.seen);
+    upgrade.seen = available;
+    if (upgrade.frames.take(bytes))
+        return;
+    upgrade.unmasked = true;
+    say(m_guard.connectionRefused(upgrade.address, QStringLiteral("it sent an unmasked frame")));
+    // Before the handshake is done the request is still to be read, and the
+    // WebSocket is closed as it arrives; what it reads till then reaches no one.
+    if (!upgrade.upgraded)
+        return;
+    tcp->readAll();
+    for (auto it = m_clients.begin(); it != m_clients.end(); ++it) {
+        if (it->upgrade.get() == &upgrade) {
+            drop(it.key(), QWebSocketProtocol::CloseCodeProtocolError, {});
+            return;
+        }
+    }
+}
+
+void RemoteServer::releaseWaiting(Upgrade &upgrade)
+{
+    if (!upgrade.waiting)
+        return;
+    upgrade.waiting = false;
+    if (--m_waiting[upgrade.address] <= 0)
+        m_waiting.remove(upgrade.address);
 }
 
 void RemoteServer::webSocketConnection()
@@ -221,21 +394,51 @@ void RemoteServer::webSocketConnection()
     while (QWebSocket *socket = m_webSockets->nextPendingConnection()) {
         socket->setParent(this);
         connect(socket, &QWebSocket::disconnected, this, [this, socket] {
-            m_clients.remove(socket);
+            forget(socket);
             socket->deleteLater();
         });
         socket->setMaxAllowedIncomingFrameSize(maxFrameBytes);
         socket->setMaxAllowedIncomingMessageSize(maxFrameBytes);
-        if (m_clients.size() >= maxClients) {
-            socket->close(QWebSocketProtocol::CloseCodeTooMuchData, QStringLiteral("too many clients"));
-            continue;
+        // Its TCP socket, found by the peer's address and port (QWebSocket does not give it).
+        std::shared_ptr<Upgrade> upgrade;
+        for (auto it = m_upgrades.begin(); it != m_upgrades.end();) {
+            const QTcpSocket *tcp = it.value()->tcp;
+            if (!tcp) {
+                it = m_upgrades.erase(it);
+            } else if (!upgrade && tcp->peerPort() == socket->peerPort()
+                       && tcp->peerAddress() == socket->peerAddress()) {
+                upgrade = it.value();
+                it = m_upgrades.erase(it);
+            } else {
+                ++it;
+            }
         }
-        if (!sameOrigin(socket)) {
-            socket->close(QWebSocketProtocol::CloseCodePolicyViolated, QStringLiteral("another site's page"));
+        if (upgrade) {
+            // The WebSocket has read what it could: what is left was followed, and
+            // from now on this runs after each of its reads.
+            QTcpSocket *tcp = upgrade->tcp;
+            upgrade->upgraded = true;
+            upgrade->headBytes = 0;
+            upgrade->seen = tcp->bytesAvailable();
+            connect(tcp, &QTcpSocket::readyRead, this, [upgrade] {
+                if (upgrade->tcp)
+                    upgrade->seen = upgrade->tcp->bytesAvailable();
+            });
+        }
+        const bool roomy = m_token.isEmpty() ? m_clients.size() < maxClients : makeRoomForClient();
+        if (!roomy || (upgrade && upgrade->unmasked)) {
+            if (upgrade)
+                releaseWaiting(*upgrade);
+            socket->close(roomy ? QWebSocketProtocol::CloseCodeProtocolError : QWebSocketProtocol::CloseCodeTooMuchData,
+                          roomy ? QString() : QStringLiteral("too many clients"));
+            QTimer::singleShot(requestTimeoutMs, socket, &QObject::deleteLater);
             continue;
         }
         Client &client = m_clients[socket];
         client.lastCommand.start();
+        client.address = upgrade ? upgrade->address : remote::AccessGuard::addressKey(socket->peerAddress());
+        client.order = ++m_order;
+        client.upgrade = upgrade;
         connect(socket, &QWebSocket::textMessageReceived, this,
                 [this, socket](const QString &text) { textMessage(socket, text); });
         connect(socket, &QWebSocket::binaryMessageReceived, this, [this, socket] {
@@ -257,15 +460,58 @@ void RemoteServer::webSocketConnection()
         client.authTimer = new QTimer(socket);
         client.authTimer->setSingleShot(true);
         connect(client.authTimer, &QTimer::timeout, this, [this, socket] {
+            say(m_guard.connectionRefused(m_clients.value(socket).address,
+                                          QStringLiteral("it gave no token within %1 s").arg(tokenGraceMs / 1000)));
             drop(socket, QWebSocketProtocol::CloseCodePolicyViolated, QStringLiteral("no token"));
         });
-        client.authTimer->start(requestTimeoutMs);
+        client.authTimer->start(tokenGraceMs);
     }
+}
+
+// Connections still without their token hold at most the slots not
+// reserved; past that, or when every slot is taken, the oldest of them
+// gives way to the newcomer. False: every slot holds a client past its token.
+bool RemoteServer::makeRoomForClient()
+{
+    QWebSocket *oldest = nullptr;
+    quint64 order = 0;
+    int waiting = 0;
+    for (auto it = m_clients.cbegin(); it != m_clients.cend(); ++it) {
+        if (it->authenticated)
+            continue;
+        ++waiting;
+        if (!oldest || it->order < order) {
+            oldest = it.key();
+            order = it->order;
+        }
+    }
+    if (waiting < maxClients - reservedForAuthenticated && m_clients.size() < maxClients)
+        return true;
+    if (!oldest)
+        return false;
+    say(m_guard.connectionRefused(m_clients.value(oldest).address,
+                                  QStringLiteral("the slots for clients without their token were taken, and its "
+                                                 "connection was the oldest of them")));
+    drop(oldest, QWebSocketProtocol::CloseCodePolicyViolated, QStringLiteral("too many clients without a token"));
+    return true;
+}
+
+// The WebSocket takes its TCP socket's signals with it when it goes, so a
+// client's place is given back here rather than when that socket is destroyed.
+bool RemoteServer::forget(QWebSocket *socket)
+{
+    const auto found = m_clients.find(socket);
+    if (found == m_clients.end())
+        return false;
+    if (found->upgrade)
+        releaseWaiting(*found->upgrade);
+    m_clients.erase(found);
+    return true;
 }
 
 void RemoteServer::drop(QWebSocket *socket, int code, const QString &reason)
 {
-    if (!m_clients.remove(socket))
+    if (!forget(socket))
         return;
     socket->disconnect(this);
     connect(socket, &QWebSocket::disconnected, socket, &QObject::deleteLater);
@@ -302,15 +548,10 @@ void RemoteServer::textMessage(QWebSocket *socket, const QString &text)
     }
     const QString name = command.value(QLatin1String("cmd")).toString();
     if (!client.authenticated) {
-        if (name != QLatin1String("hello") || !sameText(command.value(QLatin1String("token")).toString(), m_token)) {
+        if (name != QLatin1String("hello"))
             drop(socket, QWebSocketProtocol::CloseCodePolicyViolated, QStringLiteral("wrong token"));
-            return;
-        }
-        client.authenticated = true;
-        delete client.authTimer;
-        client.authTimer = nullptr;
-        reply(socket, id, true, {});
-        send(socket, QString::fromUtf8(stateMessage()));
+        else
+            tokenGiven(socket, client, id, command.value(QLatin1String("token")).toString());
         return;
     }
 
@@ -340,6 +581,32 @@ void RemoteServer::textMessage(QWebSocket *socket, const QString &text)
     const remote::CommandOutcome outcome = m_commands.run(command);
     reply(socket, id, outcome.ok, outcome.error);
     schedulePush();
+}
+
+// A wrong token costs its address a wait once it has given a few: while it
+// waits, a token from there is not even compared. The log says the first
+// and sums up the rest; never the token itself.
+void RemoteServer::tokenGiven(QWebSocket *socket, Client &client, const QJsonValue &id, const QString &token)
+{
+    const QString from = client.address;
+    if (!m_guard.mayTryToken(from)) {
+        say(m_guard.tokenRefused(from, false));
+        drop(socket, QWebSocketProtocol::CloseCodePolicyViolated, QStringLiteral("too many wrong tokens; wait"));
+        return;
+    }
+    if (!sameText(token, m_token)) {
+        say(m_guard.tokenRefused(from, true));
+        drop(socket, QWebSocketProtocol::CloseCodePolicyViolated, QStringLiteral("wrong token"));
+        return;
+    }
+    m_guard.rightToken(from);
+    if (client.upgrade)
+        releaseWaiting(*client.upgrade);
+    client.authenticated = true;
+    delete client.authTimer;
+    client.authTimer = nullptr;
+    reply(socket, id, true, {});
+    send(socket, QString::fromUtf8(stateMessage()));
 }
 
 // A client that stops reading (a phone gone to sleep, a stuck program) would

@@ -1,12 +1,18 @@
 #pragma once
 
+#include "remote/accessguard.h"
+#include "remote/maskedframes.h"
 #include "remote/remotecommands.h"
 #include "remote/remotesettings.h"
 
 #include <QElapsedTimer>
 #include <QHash>
+#include <QHostAddress>
 #include <QObject>
+#include <QPointer>
 #include <QString>
+
+#include <memory>
 
 class QTcpServer;
 class QTcpSocket;
@@ -19,7 +25,8 @@ class TrackingControl;
 // the same address, the WebSocket API (docs/api.md). State goes to every
 // client on each change and at least twice a second; commands go through
 // CommandHandler. A client that sends what is not a command, or the wrong
-// token, loses its own connection and nothing else.
+// token, loses its own connection and nothing else; connections without the
+// token cannot crowd out the clients that give it.
 class RemoteServer : public QObject
 {
     Q_OBJECT
@@ -27,7 +34,14 @@ class RemoteServer : public QObject
 public:
     // Bounds that keep one client from starving the station.
     static constexpr int maxClients = 64;
-    static constexpr int maxPendingHttp = 128;  // requests not yet read whole
+    // Slots only a client past its token may take: those still without it share the rest.
+    static constexpr int reservedForAuthenticated = 16;
+    static constexpr int maxPendingHttp = 128;  // HTTP connections not yet answered and closed
+    // Where a token is asked, per address: HTTP connections still open, and
+    // WebSocket connections still without their token.
+    static constexpr int pendingHttpPerAddress = 8;
+    static constexpr int waitingForTokenPerAddress = 8;
+    static constexpr int tokenGraceMs = 2000;
     static constexpr qint64 maxFrameBytes = 16 * 1024;
     static constexpr int maxRequestBytes = 8 * 1024;
     static constexpr int requestTimeoutMs = 5000;
@@ -41,8 +55,10 @@ public:
 
     // The token clients must give; empty: none asked (the loopback only).
     void setToken(const QString &token) { m_token = token; }
-    // Binds remote.cfg's address and port (0: any free one, for tests).
+    // Binds remote.cfg's address (not a host name) and port (0: any free one, for tests).
     bool listen(QString *error);
+    // Binds each of these, all on one port.
+    bool listen(const QList<QHostAddress> &addresses, QString *error);
     quint16 port() const;
     int clientCount() const { return int(m_clients.size()); }
     const RemoteSettings &settings() const { return m_settings; }
@@ -55,6 +71,19 @@ signals:
     void statePushed();
 
 private:
+    // A connection handed to the WebSocket server, followed byte by byte
+    // (before Qt reads them) for unmasked frames.
+    struct Upgrade {
+        QPointer<QTcpSocket> tcp;
+        QString address;
+        qint64 headBytes = 0;  // the request, until the WebSocket server has taken it
+        qint64 seen = 0;       // bytes at the end of the socket's buffer already followed
+        bool upgraded = false;
+        bool lost = false;  // the count went astray: no more checks rather than a wrong close
+        bool unmasked = false;
+        bool waiting = false;  // counted in m_waiting
+        remote::MaskedFrames frames;
+    };
     struct Client {
         bool authenticated = false;
         double allowance = commandBurst;  // token bucket
@@ -62,31 +91,51 @@ private:
         int refusedInARow = 0;
         QTimer *authTimer = nullptr;
         qint64 unwritten = 0;  // sent but not yet taken by the network
+        QString address;
+        quint64 order = 0;  // of arrival
+        std::shared_ptr<Upgrade> upgrade;
+    };
+    struct Pending {
+        QString address;
+        quint64 order = 0;
+        QTimer *timeout = nullptr;  // the socket's child
     };
 
-    void httpConnection();
+    void httpConnection(QTcpServer *listener);
+    void makeRoomForRequest(const QString &address);
     void httpRequest(QTcpSocket *socket);
+    void handOver(QTcpSocket *socket, qint64 headBytes);
+    void followFrames(Upgrade &upgrade);
     void webSocketConnection();
+    bool makeRoomForClient();
     void textMessage(QWebSocket *socket, const QString &text);
+    void tokenGiven(QWebSocket *socket, Client &client, const QJsonValue &id, const QString &token);
+    void releaseWaiting(Upgrade &upgrade);
+    bool forget(QWebSocket *socket);
     void drop(QWebSocket *socket, int code, const QString &reason);
     void send(QWebSocket *socket, const QString &text);
     void reply(QWebSocket *socket, const QJsonValue &id, bool ok, const QString &error);
     void logLine(const QString &text);
+    void say(const QString &line);
     void schedulePush();
     void broadcast(const QString &message);
     void push();
-    bool sameOrigin(const QWebSocket *socket) const;
     bool hostAllowed(const QByteArray &head) const;
 
     TrackingControl &m_station;
     RemoteSettings m_settings;
     remote::CommandHandler m_commands;
     QString m_token;
-    QTcpServer *m_tcp;
+    QList<QTcpServer *> m_listeners;
     QWebSocketServer *m_webSockets;
     QHash<QWebSocket *, Client> m_clients;
-    int m_pendingHttp = 0;
+    QHash<QTcpSocket *, Pending> m_pending;
+    QHash<QTcpSocket *, std::shared_ptr<Upgrade>> m_upgrades;  // until the WebSocket server is done
+    QHash<QString, int> m_waiting;  // per address: connections yet to give the token
+    remote::AccessGuard m_guard;
+    quint64 m_order = 0;
     QTimer *m_pushTimer;
     QTimer *m_heartbeat;
+    QTimer *m_summary;
     qint64 m_sequence = 0;
 };

@@ -74,9 +74,8 @@ QHostAddress RemoteSettings::address() const
         return QHostAddress(QHostAddress::LocalHost);
     if (text.compare(QLatin1String("any"), Qt::CaseInsensitive) == 0)
         return QHostAddress(QHostAddress::Any);
-    const QHostAddress address(text);
-    // A name that is no address stays on this machine rather than guessing.
-    return address.isNull() ? QHostAddress(QHostAddress::LocalHost) : address;
+    // Null for a host name: remote::resolveListenAddress() looks it up.
+    return QHostAddress(text);
 }
 
 RemoteSettings RemoteSettings::read(const QString &path)
@@ -141,9 +140,10 @@ RemoteToken remoteToken(const QString &path)
     if (file.open(QIODevice::ReadOnly)) {
         const QString value = QString::fromLatin1(file.read(256)).trimmed();
         // A token shorter than the one made here was cut or typed by hand: refused.
-        if (value.size() >= 32)
-            return {value, false};
-        return {};
+        if (value.size() < 32)
+            return {};
+        const auto others = QFileDevice::ReadGroup | QFileDevice::ReadOther;
+        return {value, false, (file.permissions() & others) != 0};
     }
     quint32 words[8];
     QRandomGenerator::system()->fillRange(words);

@@ -13,8 +13,8 @@
 struct RemoteSettings {
     static constexpr quint16 defaultPort = 8473;
 
-    // "localhost" unless the operator names an address of this machine (or
-    // "any"); anything but the loopback needs the token.
+    // "localhost" unless the operator names an address of this machine, a
+    // host name for some of them, or "any"; anything but the loopback needs the token.
     QString listenAddress = QStringLiteral("localhost");
     quint16 listenPort = defaultPort;
     // Raw lines to a port from a remote client: off unless switched on here.
@@ -39,6 +39,7 @@ struct RemoteSettings {
 
     bool operator==(const RemoteSettings &other) const;
 
+    // The address written, or null for a host name (which asks for the token).
     QHostAddress address() const;
     bool loopbackOnly() const { return address().isLoopback(); }
 
@@ -52,5 +53,6 @@ struct RemoteSettings {
 struct RemoteToken {
     QString value;
     bool created = false;  // made now: the only time it is shown
+    bool othersMayRead = false;  // the file's group or anyone else may read it
 };
 RemoteToken remoteToken(const QString &path = QStringLiteral("remote.token"));

@@ -8,7 +8,7 @@ set -e
 # loads the station's web page in its test.
 packages="cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools qt6-serialport-dev qt6-websockets-dev libgl-dev libnova-dev clang-14 libclang-rt-14-dev llvm-14 libhamlib-utils liberfa-dev chromium"
 if [ "$1" = package ]; then
-  packages="$packages dpkg-dev file fakeroot lintian desktop-file-utils appstream"
+  packages="$packages dpkg-dev file fakeroot lintian desktop-file-utils appstream systemd"
 fi
 if [ "$1" = bench ]; then
   packages="$packages xvfb"

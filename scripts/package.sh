@@ -1,6 +1,7 @@
 #!/bin/sh
 # Builds the Debian package with Debian's hardening flags and checks it:
-# desktop entry, AppStream metadata and lintian. The package lands in the
+# desktop entry, AppStream metadata, the system unit (systemd-analyze verify,
+# and its exposure under 4.0 in systemd-analyze security) and lintian. The package lands in the
 # build folder (default build-package) as vestrel_<version>_<arch>.deb.
 set -e
 cd "$(dirname "$0")/.."
@@ -26,6 +27,17 @@ dpkg-deb --contents "$deb"
 desktop-file-validate packaging/org.vestrel.vestrel.desktop
 echo "desktop-file-validate: no problems"
 appstreamcli validate --no-net packaging/org.vestrel.vestrel.metainfo.xml
+# The unit as installed, but starting the program just built: verify wants
+# ExecStart's program to exist, and says what it finds wrong without failing.
+unit="$build/unit-check/vestrel.service"
+mkdir -p "$(dirname "$unit")"
+sed "s#^ExecStart=/usr/bin/vestrel#ExecStart=$(readlink -f "$build")/vestrel#" packaging/vestrel.system.service >"$unit"
+said=$(systemd-analyze verify --man=no "$unit" 2>&1) || { echo "$said"; exit 1; }
+[ -z "$said" ] || { echo "systemd-analyze verify: $said"; exit 1; }
+echo "systemd-analyze verify: no problems"
+# The threshold is in tenths: fails above 3.9.
+exposure=$(systemd-analyze security --offline=yes --threshold=39 "$unit" 2>&1) || { echo "$exposure"; exit 1; }
+echo "$exposure" | tail -n 1
 # Errors fail the build; warnings are shown. The status is lintian's, not that
 # of the filter that hides its note about running as root.
 status=0

@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QWebSocket>
 #include <QtTest>
@@ -112,6 +113,118 @@ public:
 
 private:
     int m_id = 0;
+};
+
+// A WebSocket client written out by hand, for what QWebSocket will not do:
+// come from another loopback address (127.0.0.2 is another host to the
+// server), send its frames unmasked, or send them with the request.
+class RawWebSocket : public QObject
+{
+public:
+    static QByteArray request(quint16 port, const QByteArray &extraHeaders = {})
+    {
+        return "GET /api HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(port)
+            + "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
+              "Sec-WebSocket-Version: 13\r\n"
+            + extraHeaders + "\r\n";
+    }
+    // A client's text frame (masked unless told otherwise).
+    static QByteArray frame(const QByteArray &payload, bool masked = true, int opcode = 0x1)
+    {
+        QByteArray bytes(1, char(0x80 | opcode));
+        const char mask = masked ? char(0x80) : char(0);
+        if (payload.size() < 126) {
+            bytes += char(mask | char(payload.size()));
+        } else {
+            bytes += char(mask | 126);
+            bytes += char(payload.size() >> 8);
+            bytes += char(payload.size() & 0xff);
+        }
+        if (!masked)
+            return bytes + payload;
+        const QByteArray key("\x12\x34\x56\x78", 4);
+        bytes += key;
+        for (qsizetype i = 0; i < payload.size(); ++i)
+            bytes += char(payload[i] ^ key[i % 4]);
+        return bytes;
+    }
+
+    RawWebSocket(quint16 port, const QHostAddress &from, const QByteArray &firstBytes = {})
+    {
+        connect(&tcp, &QTcpSocket::readyRead, this, [this] {
+            in += tcp.readAll();
+            read();
+        });
+        connect(&tcp, &QTcpSocket::disconnected, this, [this] { closed = true; });
+        connect(&tcp, &QTcpSocket::errorOccurred, this, [this] { closed = true; });
+        tcp.bind(from);
+        tcp.connectToHost(QHostAddress::LocalHost, port);
+        tcp.write(firstBytes.isEmpty() ? request(port) : firstBytes);
+    }
+    ~RawWebSocket() override { tcp.abort(); }
+    bool waitAnswered(int ms = settleMs)
+    {
+        return QTest::qWaitFor([this] { return !status.isEmpty() || closed; }, ms) && !status.isEmpty();
+    }
+    bool upgraded() const { return status == "101"; }
+    void send(const QByteArray &bytes) { tcp.write(bytes); }
+    void sendText(const QByteArray &text, bool masked = true) { send(frame(text, masked)); }
+    // The first message of this type, or an empty object.
+    QJsonObject message(const QString &type) const
+    {
+        for (const QJsonObject &message : messages)
+            if (message.value(QLatin1String("type")).toString() == type)
+                return message;
+        return {};
+    }
+
+    QTcpSocket tcp;
+    QByteArray status;  // of the answer to the request: "101", "403"...
+    QByteArray head;
+    QList<QJsonObject> messages;
+    int closeCode = -1;  // from the server's close frame
+    QByteArray closeReason;
+    bool closed = false;
+
+private:
+    void read()
+    {
+        if (status.isEmpty()) {
+            const qsizetype end = in.indexOf("\r\n\r\n");
+            if (end < 0)
+                return;
+            head = in.left(end + 4);
+            status = head.mid(9, 3);
+            in.remove(0, end + 4);
+        }
+        // The server's frames: unmasked, a short or 16-bit length.
+        while (in.size() >= 2) {
+            const int opcode = in[0] & 0x0f;
+            qsizetype length = in[1] & 0x7f;
+            qsizetype at = 2;
+            if (length == 126) {
+                if (in.size() < 4)
+                    return;
+                length = (uchar(in[2]) << 8) | uchar(in[3]);
+                at = 4;
+            }
+            if (in.size() < at + length)
+                return;
+            const QByteArray payload = in.mid(at, length);
+            in.remove(0, at + length);
+            if (opcode == 0x1) {
+                messages << QJsonDocument::fromJson(payload).object();
+            } else if (opcode == 0x8) {
+                closeCode = payload.size() >= 2 ? (uchar(payload[0]) << 8) | uchar(payload[1]) : 1005;
+                closeReason = payload.mid(2);
+                // Answered at once, so that the server need not wait for it.
+                send(frame(payload.left(2), true, 0x8));
+                tcp.disconnectFromHost();
+            }
+        }
+    }
+
+    QByteArray in;
 };
 
 inline QJsonObject command(const char *json)

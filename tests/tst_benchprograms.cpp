@@ -57,6 +57,7 @@ void TestBenchPrograms::runsAndPrintsRows_data()
                                     "6 Doppler method Call DX, 10368 MHz, rigctld dummy, 1 Hz steps, 1 s repetition"};
     QTest::newRow("remote") << "bench_remote" << QStringList {"--quick"}
                             << QStringList {"state change to each of 50 clients",
+                                            "command to its state, one of 50 clients",
                                             "state change to the web page in Chromium",
                                             "50 connected clients, CPU beyond none"};
     QTest::newRow("start-up") << "bench_startup" << QStringList {"--runs", "1"}

@@ -9,6 +9,7 @@
 #include <QTcpSocket>
 
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 using namespace remotetesting;
 
@@ -349,6 +350,31 @@ private slots:
         QVERIFY(client.waitForState());
     }
 
+    // A token file others may read is used, and said to be so.
+    void tokenFileMode_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<bool>("othersMayRead");
+        QTest::newRow("its user only") << 0600 << false;
+        QTest::newRow("read-only for its user") << 0400 << false;
+        QTest::newRow("its group too") << 0640 << true;
+        QTest::newRow("everyone") << 0644 << true;
+        QTest::newRow("others, not the group") << 0604 << true;
+    }
+    void tokenFileMode()
+    {
+        QFETCH(int, mode);
+        QFETCH(bool, othersMayRead);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("remote.token");
+        const RemoteToken made = remoteToken(path);
+        QVERIFY(!made.othersMayRead);
+        QVERIFY(::chmod(QFile::encodeName(path).constData(), mode_t(mode)) == 0);
+        const RemoteToken read = remoteToken(path);
+        QCOMPARE(read.value, made.value);
+        QCOMPARE(read.othersMayRead, othersMayRead);
+    }
+
     // The page itself, and nothing else; without a token, only for this
     // machine's own names (a rebound name gets nothing).
     void httpRequests_data()
@@ -400,7 +426,7 @@ private slots:
         QTest::addColumn<bool>("loopback");
         QTest::newRow("default") << QString() << true;
         QTest::newRow("localhost") << "localhost" << true;
-        QTest::newRow("a name that is no address") << "station.lan" << true;
+        QTest::newRow("a host name, which asks for the token") << "station.lan" << false;
         QTest::newRow("the LAN") << "192.168.1.20" << false;
         QTest::newRow("any") << "any" << false;
         QTest::newRow("IPv6 loopback") << "::1" << true;

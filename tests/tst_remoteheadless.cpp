@@ -6,6 +6,8 @@
 #include <QRegularExpression>
 #include <QTcpSocket>
 
+#include <sys/stat.h>
+
 namespace {
 
 // The program's environment without a display, so that whatever needs one fails.
@@ -76,6 +78,69 @@ private slots:
         QFile log(folder.filePath("vestrel.log"));
         QVERIFY(log.open(QIODevice::ReadOnly));
         QVERIFY(log.readAll().contains("Port A disconnected"));
+    }
+
+    // remote.cfg's listen address as the service takes it: a name that is no
+    // address of this machine stops it with the reason and no token made; one
+    // beyond the loopback asks for the token, and a token file others may
+    // read is said to be so (the token itself never).
+    void listenAddress_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<int>("tokenMode");  // of a remote.token made before; 0: none
+        QTest::addColumn<QString>("said");
+        QTest::addColumn<bool>("serves");
+        QTest::newRow("a name that is nowhere (RFC 6761)")
+            << "vestrel-test.invalid" << 0
+            << "web page and API not started: listen address 'vestrel-test.invalid' is no address" << false;
+        QTest::newRow("every address, a token others may read")
+            << "any" << 0644 << "remote.token can be read by users other than this one" << true;
+        QTest::newRow("every address, a token of its own") << "any" << 0600 << "API on http://" << true;
+    }
+    void listenAddress()
+    {
+        QFETCH(QString, address);
+        QFETCH(int, tokenMode);
+        QFETCH(QString, said);
+        QFETCH(bool, serves);
+        QTemporaryDir folder;
+        RemoteSettings settings;
+        settings.listenAddress = address;
+        settings.listenPort = 0;
+        QVERIFY(settings.write(folder.filePath("remote.cfg")));
+        const QString tokenPath = folder.filePath("remote.token");
+        RemoteToken token;
+        if (tokenMode) {
+            token = remoteToken(tokenPath);
+            QVERIFY(::chmod(QFile::encodeName(tokenPath).constData(), mode_t(tokenMode)) == 0);
+        }
+        QProcess program;
+        program.setProcessEnvironment(withoutDisplay());
+        program.setWorkingDirectory(folder.path());
+        program.start(QStringLiteral(VESTREL_PROGRAM), {QStringLiteral("--headless")});
+        QVERIFY(program.waitForStarted(60000));
+        QString output;
+        QTRY_VERIFY_WITH_TIMEOUT((output += QString::fromLocal8Bit(program.readAllStandardError()),
+                                  output.contains(said) || program.state() == QProcess::NotRunning),
+                                 20000);
+        if (serves) {
+            QTRY_VERIFY_WITH_TIMEOUT((output += QString::fromLocal8Bit(program.readAllStandardError()),
+                                      output.contains("API on http://")),
+                                     20000);
+            program.terminate();
+        }
+        QVERIFY(program.state() == QProcess::NotRunning || program.waitForFinished(20000));
+        output += QString::fromLocal8Bit(program.readAllStandardError());
+        QVERIFY2(output.contains(said), qPrintable(output));
+        QCOMPARE(program.exitCode(), serves ? 0 : 1);
+        QCOMPARE(output.contains("API on http://"), serves);
+        QCOMPARE(QFile::exists(tokenPath), tokenMode != 0);
+        if (!token.value.isEmpty()) {
+            QVERIFY(!output.contains(token.value));
+            QFile log(folder.filePath("vestrel.log"));
+            QVERIFY(log.open(QIODevice::ReadOnly));
+            QVERIFY(!log.readAll().contains(token.value.toLatin1()));
+        }
     }
 };
 

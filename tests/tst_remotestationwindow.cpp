@@ -191,6 +191,24 @@ private slots:
         QCOMPARE(window.windowTitle().endsWith(" (not connected)"), !connected);
     }
 
+    // A station that makes this address wait after another program's wrong
+    // tokens is tried again, not given up: the right token gets in once the wait is over.
+    void addressMadeToWait()
+    {
+        const QString token = QStringLiteral("0123456789abcdef");
+        RemoteStation s({}, token);
+        for (int i = 0; i <= remote::AccessGuard::freeWrongTokens; ++i) {
+            remotetesting::Client guesser(s.url());
+            QVERIFY(guesser.send(QJsonObject {{"cmd", "hello"}, {"token", "0123456789abcdeX"}}).isEmpty());
+            QVERIFY(guesser.closed);
+        }
+        RemoteClient client;
+        client.open(s.url(), token);
+        QTRY_VERIFY_WITH_TIMEOUT(client.status() != RemoteClient::Status::Connecting, settleMs);
+        QCOMPARE(client.status(), RemoteClient::Status::Lost);
+        QTRY_VERIFY_WITH_TIMEOUT(client.isConnected(), settleMs);
+    }
+
     // What a station must not send: another major version is refused for
     // good; a malformed or oversized message costs the connection, which is
     // tried again later.
