@@ -44,10 +44,25 @@ void reopen(TrackingControl &station, const RemoteSettings &settings)
         parameters.baudRate = baudRate;
         station.open(port, name, parameters, settings.ft847);
     };
-    openPort(StationPort::A, settings.openAAtStart, settings.portADevice, settings.portABaudRate, network.rotctld,
+    station.setTarget(settings.target == QLatin1String("sun")      ? TrackingTarget::Sun
+                      : settings.target == QLatin1String("source") ? TrackingTarget::Source
+                                                                   : TrackingTarget::Moon);
+    station.setDopplerShift(settings.dxShift ? DopplerShift::Dx : DopplerShift::Home);
+    openPort(StationPort::A, settings.openAAtStart, settings.device(true), settings.portABaudRate, network.rotctld,
              network.rotctldAddress);
-    openPort(StationPort::B, settings.openBAtStart, settings.portBDevice, settings.portBBaudRate, network.rigctld,
+    openPort(StationPort::B, settings.openBAtStart, settings.device(false), settings.portBBaudRate, network.rigctld,
              network.rigctldAddress);
+    // "Track frequency" engages again once the radio's frequency is read, as
+    // a client could have engaged it only then.
+    if (settings.trackFrequency) {
+        auto *once = new QObject(&station);
+        QObject::connect(&station, &TrackingControl::changed, once, [&station, once] {
+            if (!station.isFrequencyKnown() || station.doppler().tracking())
+                return;
+            station.setFrequencyTracking(true);
+            once->deleteLater();
+        });
+    }
 }
 
 } // namespace

@@ -70,6 +70,12 @@ void CommandHandler::remember()
         || m_station.portSession(StationPort::B).connecting;
     m_settings.autoA = m_station.portSession(StationPort::A).automatic;
     m_settings.autoB = m_station.portSession(StationPort::B).automatic;
+    const TrackingTarget target = m_station.target();
+    m_settings.target = target == TrackingTarget::Sun        ? QStringLiteral("sun")
+        : target == TrackingTarget::Source                   ? QStringLiteral("source")
+                                                             : QStringLiteral("moon");
+    m_settings.trackFrequency = m_station.doppler().tracking();
+    m_settings.dxShift = m_station.doppler().shift == DopplerShift::Dx;
     m_settings.write();
 }
 
@@ -81,8 +87,9 @@ CommandOutcome CommandHandler::open(const QJsonObject &command)
     const PortSession &record = m_station.portSession(*port);
     if (record.open || record.connecting)
         return refused(QStringLiteral("the port is open already"));
-    QString &configured = *port == StationPort::A ? m_settings.portADevice : m_settings.portBDevice;
-    QString device = configured;
+    const QString &configured = *port == StationPort::A ? m_settings.portADevice : m_settings.portBDevice;
+    QString &chosen = *port == StationPort::A ? m_settings.portAChosen : m_settings.portBChosen;
+    QString device = m_settings.device(*port == StationPort::A);
     if (record.network) {
         if (command.contains(QLatin1String("device")))
             return refused(QStringLiteral("a daemon's address is set at the station"));
@@ -101,7 +108,7 @@ CommandOutcome CommandHandler::open(const QJsonObject &command)
     if (!m_station.open(*port, device, parameters, m_settings.ft847))
         return refused(QStringLiteral("the port did not open"));
     if (!record.network)
-        configured = device;
+        chosen = device == configured ? QString() : device;
     remember();
     return {true, {}};
 }
@@ -161,6 +168,7 @@ CommandOutcome CommandHandler::run(const QJsonObject &command)
             m_station.setTarget(TrackingTarget::Source);
         else
             return refused(QStringLiteral("target must be moon, sun or source"));
+        remember();
         return {true, {}};
     }
     if (name == QLatin1String("frequencyTracking")) {
@@ -171,6 +179,7 @@ CommandOutcome CommandHandler::run(const QJsonObject &command)
         if (*on && !m_station.isFrequencyKnown())
             return refused(QStringLiteral("the radio's frequency is not known yet"));
         m_station.setFrequencyTracking(*on);
+        remember();
         return {true, {}};
     }
     if (name == QLatin1String("dopplerMethod")) {
@@ -202,6 +211,7 @@ CommandOutcome CommandHandler::run(const QJsonObject &command)
         if (shift != QLatin1String("home") && shift != QLatin1String("dx"))
             return refused(QStringLiteral("shift must be home or dx"));
         m_station.setDopplerShift(shift == QLatin1String("dx") ? DopplerShift::Dx : DopplerShift::Home);
+        remember();
         emit m_station.changed();
         return {true, {}};
     }
@@ -225,6 +235,7 @@ CommandOutcome CommandHandler::run(const QJsonObject &command)
             m_station.enterAzimuthOffset(QString::number(*az, 'f', 6));
         if (el)
             m_station.enterElevationOffset(QString::number(*el, 'f', 6));
+        m_station.saveOffsets();
         emit m_station.changed();
         return {true, {}};
     }
@@ -235,7 +246,8 @@ CommandOutcome CommandHandler::run(const QJsonObject &command)
         const auto el = hasEl ? numberIn(command, QLatin1String("el"), -90, 180) : m_station.elevationParking();
         if (!az || !el)
             return refused(QStringLiteral("park takes az within -180..540 and el within -90..180"));
-        m_station.park(*az, *el);
+        m_station.parkAndHold(*az, *el);
+        remember();
         emit m_station.changed();
         return {true, {}};
     }
@@ -243,8 +255,8 @@ CommandOutcome CommandHandler::run(const QJsonObject &command)
         const auto mhz = numberIn(command, QLatin1String("mhz"), 1e-6, 1e5);
         if (!mhz)
             return refused(QStringLiteral("tune takes mhz, a frequency in MHz"));
-        if (!m_station.portSession(StationPort::B).open)
-            return refused(QStringLiteral("port B is not open"));
+        if (const auto refusal = m_station.tuneRefusal(*mhz))
+            return refused(*refusal);
         m_station.tune(QString::number(*mhz, 'f', 6));
         return {true, {}};
     }

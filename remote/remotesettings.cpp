@@ -20,6 +20,11 @@ const QString baudBKey = QStringLiteral("port b baud rate");
 const QString modeAKey = QStringLiteral("port a mode");
 const QString modeBKey = QStringLiteral("port b mode");
 const QString dataKey = QStringLiteral("tracking data file");
+const QString chosenAKey = QStringLiteral("port a device chosen");
+const QString chosenBKey = QStringLiteral("port b device chosen");
+const QString targetKey = QStringLiteral("target");
+const QString trackKey = QStringLiteral("track frequency");
+const QString shiftKey = QStringLiteral("doppler shift");
 const QString on = QStringLiteral("on");
 const QString off = QStringLiteral("off");
 
@@ -64,7 +69,8 @@ bool RemoteSettings::operator==(const RemoteSettings &other) const
         && portBDevice == other.portBDevice && ft847 == other.ft847 && openAAtStart == other.openAAtStart
         && openBAtStart == other.openBAtStart && portABaudRate == other.portABaudRate
         && portBBaudRate == other.portBBaudRate && autoA == other.autoA && autoB == other.autoB
-        && dataFile == other.dataFile;
+        && dataFile == other.dataFile && portAChosen == other.portAChosen && portBChosen == other.portBChosen
+        && target == other.target && trackFrequency == other.trackFrequency && dxShift == other.dxShift;
 }
 
 QHostAddress RemoteSettings::address() const
@@ -112,6 +118,17 @@ RemoteSettings RemoteSettings::read(const QString &path)
             settings.autoB = *automatic(text);
         } else if (key == dataKey) {
             settings.dataFile = text;
+        } else if (key == chosenAKey) {
+            settings.portAChosen = text;
+        } else if (key == chosenBKey) {
+            settings.portBChosen = text;
+        } else if (key == targetKey
+                   && (text == QLatin1String("moon") || text == QLatin1String("sun") || text == QLatin1String("source"))) {
+            settings.target = text;
+        } else if (key == trackKey && onOff(text)) {
+            settings.trackFrequency = *onOff(text);
+        } else if (key == shiftKey && (text == QLatin1String("home") || text == QLatin1String("dx"))) {
+            settings.dxShift = text == QLatin1String("dx");
         }
     }
     return settings;
@@ -131,7 +148,12 @@ bool RemoteSettings::write(const QString &path) const
                                   {baudBKey, serialvalues::textOf(serialvalues::baudRates, portBBaudRate)},
                                   {modeAKey, mode(autoA)},
                                   {modeBKey, mode(autoB)},
-                                  {dataKey, dataFile}});
+                                  {dataKey, dataFile},
+                                  {chosenAKey, portAChosen},
+                                  {chosenBKey, portBChosen},
+                                  {targetKey, target},
+                                  {trackKey, word(trackFrequency)},
+                                  {shiftKey, dxShift ? QStringLiteral("dx") : QStringLiteral("home")}});
 }
 
 RemoteToken remoteToken(const QString &path)

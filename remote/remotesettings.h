@@ -36,6 +36,19 @@ struct RemoteSettings {
     // Opened at start: what was open when a client last opened or closed it.
     bool openAAtStart = false;
     bool openBAtStart = false;
+    // Another listed serial port a client opened, kept beside the configured
+    // device rather than over it; empty: the configured one.
+    QString portAChosen;
+    QString portBChosen;
+    // What a client last chose, kept over a restart.
+    QString target = QStringLiteral("moon");  // moon, sun or source
+    bool trackFrequency = false;  // engaged again once the radio's frequency is read
+    bool dxShift = false;         // "Track frequency" follows the DX shift
+    QString device(bool portA) const
+    {
+        const QString &chosen = portA ? portAChosen : portBChosen;
+        return chosen.isEmpty() ? (portA ? portADevice : portBDevice) : chosen;
+    }
 
     bool operator==(const RemoteSettings &other) const;
 

@@ -512,6 +512,17 @@ QByteArray TrackingControl::rotatorCommand(RotatorAxis axis, double azimuth, dou
 
 // ---- parking and rotator replies --------------------------------------------
 
+// From a client: tracking leaves the rotator (Manual, as the window parks
+// only in Manual), the antenna stays at the park position, and parking ends
+// by itself once the rotator has taken it.
+void TrackingControl::parkAndHold(double azimuth, double elevation)
+{
+    if (m_portA.automatic)
+        setAuto(StationPort::A, false);
+    m_parkEndsWhenTaken = true;
+    park(azimuth, elevation);
+}
+
 void TrackingControl::park(double azimuth, double elevation)
 {
     m_azimuthParking = azimuth;
@@ -545,13 +556,43 @@ void TrackingControl::rotatorReceived(const QByteArray &bytes)
             m_planner.answered(m_pendingSince.elapsed() / 1000.0);
         if (m_steering.accepted())
             commandRotator(RotatorAxis::Elevation, m_azimuthParking, m_elevationParking);
+        else if (m_parkEndsWhenTaken && m_steering.parkingActive())
+            endParkingTaken();
     } else {
         m_health.error(StationHealth::Source::Rotator, QStringLiteral("Rotator error code: %1").arg(reply.text));
         m_health.raise(Alarm::RotatorRefused,
                        QStringLiteral("rotator refused %1: %2").arg(m_pendingPosition, reply.text.trimmed()));
         m_steering.refused();
+        if (m_parkEndsWhenTaken && m_steering.parkingActive())
+            endParkingTaken();
     }
     emit changed();
+}
+
+void TrackingControl::endParkingTaken()
+{
+    m_parkEndsWhenTaken = false;
+    m_steering.parkingEnded();
+}
+
+void TrackingControl::saveOffsets()
+{
+    m_settings->writeAzimutOffset(float(m_azimuthOffset));
+    m_settings->writeElevationOffset(float(m_elevationOffset));
+}
+
+// Why the radio cannot be tuned there; nothing when it can.
+std::optional<QString> TrackingControl::tuneRefusal(double mhz) const
+{
+    if (!m_transceiver)
+        return QStringLiteral("port B is not open");
+    // Below the long-wave band no radio of a station tunes; a 5-byte frame
+    // would carry it as 0 Hz.
+    constexpr double lowestHz = 100000;
+    const double hz = std::trunc(mhz * 1e6);
+    if (!std::isfinite(hz) || hz < lowestHz || hz > 4294967295.0 || !m_transceiver->canCarry(qint64(hz)))
+        return QStringLiteral("the radio cannot be set to %1 MHz").arg(mhz, 0, 'f', 6);
+    return std::nullopt;
 }
 
 // ---- ports -----------------------------------------------------------------
@@ -1333,7 +1374,7 @@ void TrackingControl::tune(const QString &mhzText)
 {
     bool ok = false;
     const double mhz = mhzText.toDouble(&ok);
-    if (!ok) {
+    if (!ok || (m_transceiver && tuneRefusal(mhz))) {
         logMessage(QStringLiteral("Frequency error"));
         return;
     }

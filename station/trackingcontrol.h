@@ -112,6 +112,10 @@ public:
     void setPtt(bool on) { m_doppler.ptt = on; }
     void tune(const QString &mhzText);
     void park(double azimuth, double elevation);
+    void parkAndHold(double azimuth, double elevation);
+    // The offsets in force into store.cfg, as the window keeps them when it closes.
+    void saveOffsets();
+    std::optional<QString> tuneRefusal(double mhz) const;
     void endParking() { m_steering.parkingEnded(); }
 
     // Settings the dialogs confirm; each is written to store.cfg at once.
@@ -223,6 +227,7 @@ private:
     void stopDoppler();
     void frequencyReceived(double mhz);
     void radioAnswered();
+    void endParkingTaken();
     void steerRotator(const TrackingRecord &record);
     void awaitRotator(const QByteArray &command);
     void rotatorAnswered();
@@ -286,7 +291,8 @@ private:
     };
     Dial m_dial;
     RadioFollowCheck m_follow;
-    std::optional<quint32> m_heldTransmitHz;  // one VFO, held while transmitting
+    std::optional<quint32> m_heldTransmitHz;
+    bool m_parkEndsWhenTaken = false;  // one VFO, held while transmitting
     std::optional<QString> m_dataPath;  // none until the operator first chose (or cancelled)
     std::unique_ptr<TrackingSource> m_source;
     TrackingTarget m_target = TrackingTarget::Moon;

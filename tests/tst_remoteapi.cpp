@@ -3,6 +3,9 @@
 // cost a client its own connection and nothing else.
 
 #include "remotetesting.h"
+#include "serial/serialenumerator.h"
+#include "settings/settingsfile.h"
+#include "sim/ptypeer.h"
 
 #include <QElapsedTimer>
 #include <QJsonArray>
@@ -116,6 +119,9 @@ private slots:
         QTest::newRow("park") << open << R"({"cmd":"park","az":123,"el":33})" << true << "parking.az" << "123";
         QTest::newRow("park at infinity") << none << R"({"cmd":"park","az":1e300})" << false << "parking.az" << "90";
         QTest::newRow("tune") << open << R"({"cmd":"tune","mhz":432.1})" << true << "ports.B.open" << "true";
+        // What the 5-byte frame cannot carry, or would carry as 0 Hz, is refused with the reason.
+        QTest::newRow("tune 1000 MHz") << open << R"({"cmd":"tune","mhz":1000})" << false << "ports.B.open" << "true";
+        QTest::newRow("tune 1 Hz") << open << R"({"cmd":"tune","mhz":1e-6})" << false << "ports.B.open" << "true";
         QTest::newRow("tune port B closed") << none << R"({"cmd":"tune","mhz":432.1})" << false << "ports.B.open"
                                             << "false";
         QTest::newRow("manual line refused") << none << R"({"cmd":"manual","port":"A","line":"&* AZ=10"})" << false
@@ -184,6 +190,53 @@ private slots:
         QVERIFY(kept.openAAtStart && kept.openBAtStart);
         QVERIFY(!kept.autoA && !kept.autoB);
         QCOMPARE(kept.portADevice, s.rotator.slavePath());
+    }
+
+    // Park from a client while tracking: tracking leaves the rotator, the
+    // antenna stays parked through the repetitions after, and parking ends
+    // once the rotator took it. What a client set is kept for a restart:
+    // offsets in store.cfg as the window keeps them, the rest in remote.cfg,
+    // and a configured device is not overwritten by another one opened.
+    void parkHoldsAndChoicesAreKept()
+    {
+        PtyPeer other;
+        SerialEnumerator::setSystemPortsHidden(true);
+        SerialEnumerator::setExtraPortNames({other.slavePath()});
+        RemoteStation s;
+        s.station->enumeratePorts();
+        Client client(s.url());
+        QVERIFY(client.waitForState());
+        QCOMPARE(client.send(command(R"({"cmd":"open","port":"A"})")).value("ok"), true);
+        QTRY_COMPARE_WITH_TIMEOUT(s.rotator.azimuth(), std::optional<double>(100), settleMs);
+        QCOMPARE(client.send(command(R"({"cmd":"park","az":90,"el":10})")).value("ok"), true);
+        QTRY_COMPARE_WITH_TIMEOUT(s.rotator.elevation(), std::optional<double>(10), settleMs);
+        QTRY_COMPARE_WITH_TIMEOUT(at(client.state, "parking.active"), QJsonValue(false), settleMs);
+        QCOMPARE(at(client.state, "ports.A.auto"), QJsonValue(false));
+        const int sent = int(s.rotator.commands().size());
+        QTest::qWait(3500);  // three repetitions
+        QCOMPARE(int(s.rotator.commands().size()), sent);
+        QCOMPARE(s.rotator.azimuth(), std::optional<double>(90));
+
+        for (const char *step : {R"({"cmd":"target","target":"sun"})", R"({"cmd":"offsets","az":0.5,"el":0.25})",
+                                 R"({"cmd":"shift","shift":"dx"})"})
+            QCOMPARE(client.send(command(step)).value("ok"), true);
+        const RemoteSettings kept = RemoteSettings::read();
+        QCOMPARE(kept.target, QStringLiteral("sun"));
+        QVERIFY(kept.dxShift);
+        SettingsFile store;
+        QCOMPARE(store.readAzimutOffset(), 0.5f);
+        QCOMPARE(store.readElevationOffset(), 0.25f);
+
+        QCOMPARE(client.send(command(R"({"cmd":"close","port":"A"})")).value("ok"), true);
+        const QString open = QStringLiteral(R"({"cmd":"open","port":"A","device":"%1"})");
+        QCOMPARE(client.send(command(qPrintable(open.arg(other.slavePath())))).value("ok"), true);
+        QCOMPARE(RemoteSettings::read().portADevice, s.rotator.slavePath());
+        QCOMPARE(RemoteSettings::read().portAChosen, other.slavePath());
+        QCOMPARE(client.send(command(R"({"cmd":"close","port":"A"})")).value("ok"), true);
+        QCOMPARE(client.send(command(qPrintable(open.arg(s.rotator.slavePath())))).value("ok"), true);
+        QVERIFY(RemoteSettings::read().portAChosen.isEmpty());
+        SerialEnumerator::setExtraPortNames({});
+        SerialEnumerator::setSystemPortsHidden(false);
     }
 
     // Input no client should send: it loses its own connection, the others
