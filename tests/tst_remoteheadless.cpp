@@ -80,6 +80,42 @@ private slots:
         QVERIFY(log.readAll().contains("Port A disconnected"));
     }
 
+    // What a client chose last is how a restarted service tracks: the Sun,
+    // from a device a client picked beside the configured one.
+    void restartKeepsTheClientsChoices()
+    {
+        QTemporaryDir folder;
+        SimRotator rotator;
+        QFile data(folder.filePath("track.txt"));
+        QVERIFY(data.open(QIODevice::WriteOnly));
+        QList<QByteArray> fields(17, "0");  // the Moon at 123, 45; the Sun at 210, 20
+        fields[1] = "123";
+        fields[2] = "45";
+        fields[5] = "210";
+        fields[6] = "20";
+        fields[12] = "432.065";
+        data.write(fields.join(',') + '\n');
+        data.close();
+        RemoteSettings settings;
+        settings.listenPort = 0;
+        settings.portADevice = QStringLiteral("/dev/ttyUSB-not-here");
+        settings.portAChosen = rotator.slavePath();
+        settings.openAAtStart = true;
+        settings.dataFile = data.fileName();
+        settings.target = QStringLiteral("sun");
+        QVERIFY(settings.write(folder.filePath("remote.cfg")));
+        QProcess program;
+        program.setProcessEnvironment(withoutDisplay());
+        program.setWorkingDirectory(folder.path());
+        program.start(QStringLiteral(VESTREL_PROGRAM), {QStringLiteral("--headless")});
+        QVERIFY(program.waitForStarted(60000));
+        QTRY_COMPARE_WITH_TIMEOUT(rotator.azimuth(), std::optional<double>(210), 20000);
+        program.terminate();
+        QVERIFY(program.waitForFinished(20000));
+        QCOMPARE(RemoteSettings::read(folder.filePath("remote.cfg")).portADevice,
+                 QStringLiteral("/dev/ttyUSB-not-here"));
+    }
+
     // remote.cfg's listen address as the service takes it: a name that is no
     // address of this machine stops it with the reason and no token made; one
     // beyond the loopback asks for the token, and a token file others may
