@@ -110,7 +110,12 @@ RemoteServer::RemoteServer(TrackingControl &station, const RemoteSettings &setti
     // Changes that come together (a cycle's command and its Doppler step) go out as one state.
     m_pushTimer->setSingleShot(true);
     m_pushTimer->setInterval(0);
-    connect(m_pushTimer, &QTimer::timeout, this, &RemoteServer::push);
+    // A change pushes only what changed: a radio readout that shows the same
+    // frequency again is no news to fifty clients. The heartbeat always goes.
+    connect(m_pushTimer, &QTimer::timeout, this, [this] {
+        if (remote::stationState(m_station, m_settings.manualTerminal) != m_lastPushed)
+            push();
+    });
     connect(m_heartbeat, &QTimer::timeout, this, &RemoteServer::push);
     m_heartbeat->start(heartbeatMs);
     connect(&station, &TrackingControl::changed, this, &RemoteServer::schedulePush);
@@ -650,6 +655,7 @@ void RemoteServer::broadcast(const QString &message)
 QByteArray RemoteServer::stateMessage()
 {
     QJsonObject state = remote::stationState(m_station, m_settings.manualTerminal);
+    m_lastPushed = state;
     state.insert(QStringLiteral("seq"), double(++m_sequence));
     state.insert(QStringLiteral("clients"), clientCount());
     return QJsonDocument(state).toJson(QJsonDocument::Compact);

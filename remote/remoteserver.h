@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 #include <QHash>
 #include <QHostAddress>
+#include <QJsonObject>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -135,6 +136,7 @@ private:
     remote::AccessGuard m_guard;
     quint64 m_order = 0;
     QTimer *m_pushTimer;
+    QJsonObject m_lastPushed;  // the state last sent, without its sequence number
     QTimer *m_heartbeat;
     QTimer *m_summary;
     qint64 m_sequence = 0;

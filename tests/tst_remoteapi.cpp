@@ -239,6 +239,30 @@ private slots:
         SerialEnumerator::setSystemPortsHidden(false);
     }
 
+    // A running station whose shown state does not change (readouts of the
+    // same frequency every 100 ms, a repetition every second on the same
+    // position) sends its clients the heartbeat and little more.
+    void onlyChangesPushed()
+    {
+        RemoteStation s;
+        Client client(s.url());
+        QVERIFY(client.waitForState());
+        for (const char *step : {R"({"cmd":"open","port":"A"})", R"({"cmd":"open","port":"B"})"})
+            QCOMPARE(client.send(command(step)).value("ok"), true);
+        QVERIFY(QTest::qWaitFor([&] { return at(client.state, "radio.known").toBool(); }, settleMs));
+        QTRY_COMPARE_WITH_TIMEOUT(s.rotator.azimuth(), std::optional<double>(100), settleMs);
+        QTest::qWait(1000);
+        const auto states = [&] {
+            return std::count_if(client.messages.cbegin(), client.messages.cend(),
+                                 [](const QJsonObject &m) { return m.value("type") == "state"; });
+        };
+        const auto before = states();
+        QTest::qWait(4000);
+        const auto pushed = states() - before;
+        // Ten heartbeats in 4 s (one each 400 ms), with room for a few changes.
+        QVERIFY2(pushed <= 14, qPrintable(QString::number(pushed)));
+    }
+
     // Input no client should send: it loses its own connection, the others
     // keep theirs and the station keeps tracking.
     void badInput_data()
