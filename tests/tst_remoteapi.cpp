@@ -392,8 +392,10 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(s.server->clientCount(), 2, settleMs);
         QElapsedTimer time;
         time.start();
+        // A state that changes each time (only changes are pushed).
         while (s.server->clientCount() == 2 && time.elapsed() < 30000) {
-            emit s.station->changed();
+            s.record.azimuth = 100 + double(time.elapsed() % 1000) / 100;
+            s.station->repetition();
             QCoreApplication::processEvents();
         }
         QCOMPARE(s.server->clientCount(), 1);
