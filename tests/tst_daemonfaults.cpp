@@ -6,6 +6,7 @@
 #include "hamlibtesting.h"
 
 #include "hamlib/hamliblinks.h"
+#include "links/messagethrottle.h"
 
 #include <QSignalSpy>
 #include <QtTest>
@@ -178,6 +179,31 @@ private slots:
         QVERIFY2(meter.growthMb() < maxGrowthMb, qPrintable(QStringLiteral("grew %1 MB").arg(meter.growthMb())));
 #endif
         QVERIFY2(recoveredMs < 1000, qPrintable(QStringLiteral("%1 ms to the next good answer").arg(recoveredMs)));
+    }
+
+    // A daemon that talks out of turn every 100 ms for 12 s: said at once,
+    // summed up each second for the first few, then once a minute, rather
+    // than a line every second all night.
+    void noiseSummedUpOnceAMinute()
+    {
+        FakeDaemon daemon;
+        daemon.answer = [](const QByteArray &line) -> QByteArray {
+            if (line == "\\dump_state")
+                return rigDump;
+            return line == "f" ? QByteArray("432065000\n") : QByteArray("0\n");
+        };
+        RigctldLink link({QStringLiteral("127.0.0.1"), daemon.port()});
+        QStringList log;
+        connect(&link, &DeviceLink::message, this, [&log](const QString &text) { log << text; });
+        link.open();
+        QTRY_VERIFY(daemon.connections == 1);
+        QTimer noise;
+        connect(&noise, &QTimer::timeout, this, [&daemon] { daemon.send("chatter\n"); });
+        noise.start(100);
+        QTest::qWait(12000);
+        // The first line, five one-second summaries, nothing more within the minute.
+        QVERIFY2(log.size() <= 1 + MessageThrottle::periodsBeforeSustained, qPrintable(log.join('\n')));
+        QVERIFY(log.first().startsWith(QStringLiteral("unexpected line from ")));
     }
 
     // A daemon silent for a while gets, once it answers again, only positions
