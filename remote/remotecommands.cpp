@@ -76,7 +76,32 @@ void CommandHandler::remember()
                                                              : QStringLiteral("moon");
     m_settings.trackFrequency = m_station.doppler().tracking();
     m_settings.dxShift = m_station.doppler().shift == DopplerShift::Dx;
+    constexpr int leastBetweenWritesMs = 1000;
+    if (!m_lastWrite.isValid() || m_lastWrite.elapsed() >= leastBetweenWritesMs) {
+        writeSettings();
+        return;
+    }
+    if (!m_writeTimer) {
+        m_writeTimer = std::make_unique<QTimer>();
+        m_writeTimer->setSingleShot(true);
+        QObject::connect(m_writeTimer.get(), &QTimer::timeout, [this] { writeSettings(); });
+    }
+    if (!m_writeTimer->isActive())
+        m_writeTimer->start(int(leastBetweenWritesMs - m_lastWrite.elapsed()));
+}
+
+void CommandHandler::writeSettings()
+{
+    if (m_writeTimer)
+        m_writeTimer->stop();
+    m_lastWrite.start();
     m_settings.write();
+}
+
+CommandHandler::~CommandHandler()
+{
+    if (m_writeTimer && m_writeTimer->isActive())
+        writeSettings();
 }
 
 CommandOutcome CommandHandler::open(const QJsonObject &command)

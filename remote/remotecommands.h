@@ -5,6 +5,9 @@
 #include <QElapsedTimer>
 #include <QJsonObject>
 #include <QString>
+#include <QTimer>
+
+#include <memory>
 
 class TrackingControl;
 
@@ -25,6 +28,8 @@ public:
     // settings: remote.cfg as the server holds it; a port opened or closed
     // here is written back there, so a restarted service opens it again.
     CommandHandler(TrackingControl &station, RemoteSettings &settings);
+    // What waits to be written goes before the handler does.
+    ~CommandHandler();
 
     CommandOutcome run(const QJsonObject &command);
 
@@ -32,10 +37,15 @@ private:
     CommandOutcome open(const QJsonObject &command);
     CommandOutcome close(const QJsonObject &command);
     void remember();
+    void writeSettings();
 
     TrackingControl &m_station;
     RemoteSettings &m_settings;
     QElapsedTimer m_lastListing;
+    // remote.cfg is written at most once a second: clients toggling a port
+    // as fast as they may would otherwise hold the event loop on the disk.
+    QElapsedTimer m_lastWrite;
+    std::unique_ptr<QTimer> m_writeTimer;
 };
 
 } // namespace remote

@@ -108,6 +108,7 @@ RemoteServer::RemoteServer(TrackingControl &station, const RemoteSettings &setti
     });
     m_summary->start(int(remote::AccessGuard::summaryEveryMs));
     // Changes that come together (a cycle's command and its Doppler step) go out as one state.
+    m_lastStationCommand.start();
     m_pushTimer->setSingleShot(true);
     m_pushTimer->setInterval(0);
     // A change pushes only what changed: a radio readout that shows the same
@@ -571,6 +572,16 @@ void RemoteServer::textMessage(QWebSocket *socket, const QString &text)
             reply(socket, id, false, QStringLiteral("too many commands; wait"));
         return;
     }
+    // And one for the whole station: many clients within their own rates
+    // still move one rotator and one radio.
+    m_stationAllowance = qMin<double>(stationCommandBurst, m_stationAllowance
+                                                               + m_lastStationCommand.restart()
+                                                                   * stationCommandsPerSecond / 1000.0);
+    if (m_stationAllowance < 1.0) {
+        reply(socket, id, false, QStringLiteral("the station is busy with other clients' commands; wait"));
+        return;
+    }
+    m_stationAllowance -= 1.0;
     client.allowance -= 1.0;
     client.refusedInARow = 0;
 

@@ -48,6 +48,8 @@ public:
     static constexpr int requestTimeoutMs = 5000;
     static constexpr int commandsPerSecond = 20;
     static constexpr int commandBurst = 40;
+    static constexpr int stationCommandsPerSecond = 50;
+    static constexpr int stationCommandBurst = 100;
     static constexpr int heartbeatMs = 400;
     static constexpr qint64 maxUnwrittenBytes = 1024 * 1024;
 
@@ -137,6 +139,8 @@ private:
     quint64 m_order = 0;
     QTimer *m_pushTimer;
     QJsonObject m_lastPushed;  // the state last sent, without its sequence number
+    double m_stationAllowance = stationCommandBurst;
+    QElapsedTimer m_lastStationCommand;
     QTimer *m_heartbeat;
     QTimer *m_summary;
     qint64 m_sequence = 0;

@@ -185,7 +185,9 @@ private slots:
         // A control character is not something a keyboard types.
         QCOMPARE(client.send(command(R"({"cmd":"manual","port":"A","line":"&* AZ=1\r\n&* EL=2"})")).value("ok"),
                  false);
-        // What was open and how is kept for the service's next start.
+        // What was open and how is kept for the service's next start (written
+        // at most once a second).
+        QTRY_VERIFY_WITH_TIMEOUT(!RemoteSettings::read().autoA, 2000);
         const RemoteSettings kept = RemoteSettings::read();
         QVERIFY(kept.openAAtStart && kept.openBAtStart);
         QVERIFY(!kept.autoA && !kept.autoB);
@@ -220,9 +222,10 @@ private slots:
         for (const char *step : {R"({"cmd":"target","target":"sun"})", R"({"cmd":"offsets","az":0.5,"el":0.25})",
                                  R"({"cmd":"shift","shift":"dx"})"})
             QCOMPARE(client.send(command(step)).value("ok"), true);
+        // Written at most once a second: the last of them within a second.
+        QTRY_VERIFY_WITH_TIMEOUT(RemoteSettings::read().dxShift, 2000);
         const RemoteSettings kept = RemoteSettings::read();
         QCOMPARE(kept.target, QStringLiteral("sun"));
-        QVERIFY(kept.dxShift);
         SettingsFile store;
         QCOMPARE(store.readAzimutOffset(), 0.5f);
         QCOMPARE(store.readElevationOffset(), 0.25f);
@@ -230,13 +233,31 @@ private slots:
         QCOMPARE(client.send(command(R"({"cmd":"close","port":"A"})")).value("ok"), true);
         const QString open = QStringLiteral(R"({"cmd":"open","port":"A","device":"%1"})");
         QCOMPARE(client.send(command(qPrintable(open.arg(other.slavePath())))).value("ok"), true);
+        QTRY_COMPARE_WITH_TIMEOUT(RemoteSettings::read().portAChosen, other.slavePath(), 2000);
         QCOMPARE(RemoteSettings::read().portADevice, s.rotator.slavePath());
-        QCOMPARE(RemoteSettings::read().portAChosen, other.slavePath());
         QCOMPARE(client.send(command(R"({"cmd":"close","port":"A"})")).value("ok"), true);
         QCOMPARE(client.send(command(qPrintable(open.arg(s.rotator.slavePath())))).value("ok"), true);
-        QVERIFY(RemoteSettings::read().portAChosen.isEmpty());
+        QTRY_VERIFY_WITH_TIMEOUT(RemoteSettings::read().portAChosen.isEmpty(), 2000);
         SerialEnumerator::setExtraPortNames({});
         SerialEnumerator::setSystemPortsHidden(false);
+    }
+
+    // Clients toggling a port as fast as they may: remote.cfg is written at
+    // most once a second, and the last choice is there however soon the
+    // service stops.
+    void settingsWritesCoalesced()
+    {
+        RemoteStation s;
+        Client client(s.url());
+        QVERIFY(client.waitForState());
+        for (int i = 0; i < 10; ++i) {
+            const QString toggle = QStringLiteral(R"({"cmd":"auto","port":"B","on":%1})").arg(i % 2 ? "true" : "false");
+            QCOMPARE(client.send(command(qPrintable(toggle))).value("ok"), true);
+        }
+        // The first went at once (Manual); the rest wait for the second to pass.
+        QVERIFY(!RemoteSettings::read().autoB);
+        s.server.reset();
+        QVERIFY(RemoteSettings::read().autoB);  // the tenth, Auto, written as the service stopped
     }
 
     // A running station whose shown state does not change (readouts of the
