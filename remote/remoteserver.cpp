@@ -114,10 +114,11 @@ RemoteServer::RemoteServer(TrackingControl &station, const RemoteSettings &setti
     // A change pushes only what changed: a radio readout that shows the same
     // frequency again is no news to fifty clients. The heartbeat always goes.
     connect(m_pushTimer, &QTimer::timeout, this, [this] {
-        if (remote::stationState(m_station, m_settings.manualTerminal) != m_lastPushed)
-            push();
+        QJsonObject state = remote::stationState(m_station, m_settings.manualTerminal);
+        if (state != m_lastPushed)
+            push(std::move(state));
     });
-    connect(m_heartbeat, &QTimer::timeout, this, &RemoteServer::push);
+    connect(m_heartbeat, &QTimer::timeout, this, [this] { push(); });
     m_heartbeat->start(heartbeatMs);
     connect(&station, &TrackingControl::changed, this, &RemoteServer::schedulePush);
     connect(&station, &TrackingControl::antennaPosition, this, &RemoteServer::schedulePush);
@@ -663,9 +664,9 @@ void RemoteServer::broadcast(const QString &message)
 
 // ---- state -------------------------------------------------------------------
 
-QByteArray RemoteServer::stateMessage()
+QByteArray RemoteServer::stateMessage(std::optional<QJsonObject> made)
 {
-    QJsonObject state = remote::stationState(m_station, m_settings.manualTerminal);
+    QJsonObject state = made ? std::move(*made) : remote::stationState(m_station, m_settings.manualTerminal);
     m_lastPushed = state;
     state.insert(QStringLiteral("seq"), double(++m_sequence));
     state.insert(QStringLiteral("clients"), clientCount());
@@ -678,7 +679,7 @@ void RemoteServer::schedulePush()
         m_pushTimer->start();
 }
 
-void RemoteServer::push()
+void RemoteServer::push(std::optional<QJsonObject> state)
 {
     m_pushTimer->stop();
     m_heartbeat->start();  // the next beat a full interval after any push
@@ -687,7 +688,7 @@ void RemoteServer::push()
         any |= it->authenticated;
     if (!any)
         return;
-    const QString message = QString::fromUtf8(stateMessage());
+    const QString message = QString::fromUtf8(stateMessage(std::move(state)));
     broadcast(message);
     emit statePushed();
 }

@@ -14,6 +14,7 @@
 #include <QString>
 
 #include <memory>
+#include <optional>
 
 class QTcpServer;
 class QTcpSocket;
@@ -67,7 +68,8 @@ public:
     const RemoteSettings &settings() const { return m_settings; }
 
     // The state as sent now, for tests and the benchmark.
-    QByteArray stateMessage();
+    // made: the state already made for this push, so it is made once.
+    QByteArray stateMessage(std::optional<QJsonObject> made = std::nullopt);
 
 signals:
     // After each push of the state to the clients.
@@ -122,7 +124,7 @@ private:
     void say(const QString &line);
     void schedulePush();
     void broadcast(const QString &message);
-    void push();
+    void push(std::optional<QJsonObject> state = std::nullopt);
     bool hostAllowed(const QByteArray &head) const;
 
     TrackingControl &m_station;

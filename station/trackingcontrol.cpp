@@ -597,6 +597,12 @@ std::optional<QString> TrackingControl::tuneRefusal(double mhz) const
 
 // ---- ports -----------------------------------------------------------------
 
+// A daemon that cannot be reached, or not kept connected.
+Alarm TrackingControl::unreachableAlarm(StationPort port)
+{
+    return port == StationPort::A ? Alarm::RotatorUnreachable : Alarm::RadioUnreachable;
+}
+
 bool TrackingControl::open(StationPort port, const QString &nameOrAddress, const SerialParameters &parameters,
                            bool ft847)
 {
@@ -650,7 +656,7 @@ bool TrackingControl::openPort(StationPort port, const QString &nameOrAddress, c
             dropLink(port);
             // A daemon not up yet (a station started before it) is tried
             // again as a lost one would be, and said once.
-            m_health.raise(port == StationPort::A ? Alarm::RotatorUnreachable : Alarm::RadioUnreachable,
+            m_health.raise(unreachableAlarm(port),
                            QStringLiteral("cannot reach %1 at %2: %3")
                                .arg(port == StationPort::A ? QStringLiteral("rotctld") : QStringLiteral("rigctld"),
                                     target, reason));
@@ -739,7 +745,7 @@ void TrackingControl::planReconnect(StationPort port)
     // that closes after each answer) is never read: said, not only retried.
     constexpr int unstableAfter = 3;
     if (shortLives >= unstableAfter)
-        m_health.raise(port == StationPort::A ? Alarm::RotatorUnreachable : Alarm::RadioUnreachable,
+        m_health.raise(unreachableAlarm(port),
                        QStringLiteral("cannot keep a connection to %1: lost %2 times within seconds of connecting")
                            .arg(record.target())
                            .arg(shortLives));
@@ -813,7 +819,7 @@ bool TrackingControl::portOpened(StationPort port, DeviceLink *link, const QStri
     wireLink(port);
     logMessage(QStringLiteral("connected to %1").arg(shownName));
     if (m_reconnect[int(port)].shortLives == 0)
-        m_health.clear(port == StationPort::A ? Alarm::RotatorUnreachable : Alarm::RadioUnreachable);
+        m_health.clear(unreachableAlarm(port));
     record.open = true;
     if (port == StationPort::A) {
         m_rotator = static_cast<RotatorLink *>(link);  // the cycle below may command it
@@ -902,7 +908,7 @@ void TrackingControl::close(StationPort port)
 {
     cancelReconnect(port);
     m_reconnect[int(port)].shortLives = 0;
-    m_health.clear(port == StationPort::A ? Alarm::RotatorUnreachable : Alarm::RadioUnreachable, false);
+    m_health.clear(unreachableAlarm(port), false);
     const bool wasOpen = session(port).open;
     closePort(port);
     if (port == StationPort::B && wasOpen)
@@ -1436,7 +1442,7 @@ void TrackingControl::checkHealth()
         constexpr qint64 stableMs = 60000;
         if (session(port).open && plan.shortLives > 0 && plan.since.isValid() && plan.since.elapsed() > stableMs) {
             plan.shortLives = 0;
-            shown |= m_health.clear(port == StationPort::A ? Alarm::RotatorUnreachable : Alarm::RadioUnreachable);
+            shown |= m_health.clear(unreachableAlarm(port));
         }
     }
     checkDataAge();

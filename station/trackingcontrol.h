@@ -227,6 +227,7 @@ private:
     void stopDoppler();
     void frequencyReceived(double mhz);
     void radioAnswered();
+    static Alarm unreachableAlarm(StationPort port);
     void endParkingTaken();
     void steerRotator(const TrackingRecord &record);
     void awaitRotator(const QByteArray &command);

@@ -1,8 +1,9 @@
 // Frequencies at the edges a real evening reaches first, on the simulated
 // FT-817: shifts for the band on the air, skeds the radio cannot take, a
-// record older than the extrapolation reaches. The
-// station runs at the settings an operator gets unless a row says why not.
+// record older than the extrapolation reaches. The station runs at the
+// settings an operator gets unless a row says why not.
 
+#include "defaultstation.h"
 #include "fixedsource.h"
 #include "sim/simtransceiver.h"
 #include "station/trackingcontrol.h"
@@ -11,32 +12,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-
-namespace {
-
-// store.cfg's own defaults: a repetition every 2 s, a readout every 200 ms.
-constexpr quint32 defaultRepetitionSeconds = 2;
-constexpr quint32 defaultMessageDelayMs = 200;
-
-struct Station {
-    Station()
-    {
-        QObject::connect(&station, &TrackingControl::message, [this](const QString &text) { log << text; });
-        station.setTimes(defaultRepetitionSeconds, defaultMessageDelayMs);
-    }
-    int count(const QString &start) const
-    {
-        return int(std::count_if(log.begin(), log.end(), [&](const QString &line) { return line.startsWith(start); }));
-    }
-    QString all() const { return log.join(QLatin1Char('\n')); }
-
-    QTemporaryDir dir;
-    bool inDir = QDir::setCurrent(dir.path());  // before the station reads its settings files
-    TrackingControl station;
-    QStringList log;
-};
-
-} // namespace
+using Station = DefaultStation;
 
 class tst_CoreBands : public QObject
 {

@@ -3,6 +3,7 @@
 // silent or unstable; positions within the stops and above the mask. The
 // station runs at the settings an operator gets unless a row says why not.
 
+#include "defaultstation.h"
 #include "fixedsource.h"
 #include "hamlibtesting.h"
 #include "stationinvariants.h"
@@ -15,33 +16,11 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <csignal>
-
 using namespace hamlibtesting;
 
 namespace {
 
-// store.cfg's own defaults: a repetition every 2 s, a readout every 200 ms.
-constexpr quint32 defaultRepetitionSeconds = 2;
-constexpr quint32 defaultMessageDelayMs = 200;
-
-struct Station {
-    Station()
-    {
-        QObject::connect(&station, &TrackingControl::message, [this](const QString &text) { log << text; });
-        station.setTimes(defaultRepetitionSeconds, defaultMessageDelayMs);
-    }
-    int count(const QString &start) const
-    {
-        return int(std::count_if(log.begin(), log.end(), [&](const QString &line) { return line.startsWith(start); }));
-    }
-    QString all() const { return log.join(QLatin1Char('\n')); }
-
-    QTemporaryDir dir;
-    bool inDir = QDir::setCurrent(dir.path());  // before the station reads its settings files
-    TrackingControl station;
-    QStringList log;
-};
+using Station = DefaultStation;
 
 // A rigctld whose radio stays on 432.065 MHz whatever it is told, and
 // answers "t" as given.
