@@ -111,6 +111,10 @@ void RemoteClient::message(const QString &text)
                             .arg(remote::protocolVersion));
     }
     if (type == QLatin1String("hello")) {
+        if (const QString run = shown(message.value(QLatin1String("run")), 40); run != m_run) {
+            m_run = run;
+            m_lastLogNumber = 0;
+        }
         if (!message.value(QLatin1String("token")).toBool())
             return;
         if (m_token.isEmpty())
@@ -127,6 +131,11 @@ void RemoteClient::message(const QString &text)
             setStatus(Status::Connected);
         emit stateChanged();
     } else if (type == QLatin1String("log")) {
+        // Unnumbered lines (an older station) are all new.
+        const double number = message.value(QLatin1String("n")).toDouble(0);
+        if (number > 0 && number <= m_lastLogNumber)
+            return;
+        m_lastLogNumber = qMax(m_lastLogNumber, number);
         const QString line = QStringLiteral("%1 %2").arg(shown(message.value(QLatin1String("time")), 40),
                                                           shown(message.value(QLatin1String("text")), 500));
         m_log.append(line);

@@ -83,6 +83,10 @@ private:
     QString m_problem;
     QJsonObject m_state;
     QStringList m_log;
+    // The station's run and the last of its numbered log lines seen: what it
+    // sends again after a reconnection is not shown twice.
+    QString m_run;
+    double m_lastLogNumber = 0;
     bool m_reached = false;  // this attempt got past the handshake
     int m_retryMs = firstRetryMs;
     int m_lastId = 0;

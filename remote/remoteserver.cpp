@@ -453,7 +453,8 @@ void RemoteServer::webSocketConnection()
         });
         const QJsonObject hello {{QStringLiteral("type"), QStringLiteral("hello")},
                                  {QStringLiteral("version"), remote::protocolVersion},
-                                 {QStringLiteral("token"), !m_token.isEmpty()}};
+                                 {QStringLiteral("token"), !m_token.isEmpty()},
+                                 {QStringLiteral("run"), QString::number(m_station.recentLog().run(), 16)}};
         connect(socket, &QWebSocket::bytesWritten, this, [this, socket](qint64 bytes) {
             if (const auto found = m_clients.find(socket); found != m_clients.end())
                 found->unwritten = qMax<qint64>(0, found->unwritten - bytes);
@@ -462,6 +463,7 @@ void RemoteServer::webSocketConnection()
         if (m_token.isEmpty()) {
             client.authenticated = true;
             send(socket, QString::fromUtf8(stateMessage()));
+            sendHistory(socket);
             continue;
         }
         client.authTimer = new QTimer(socket);
@@ -624,6 +626,7 @@ void RemoteServer::tokenGiven(QWebSocket *socket, Client &client, const QJsonVal
     client.authTimer = nullptr;
     reply(socket, id, true, {});
     send(socket, QString::fromUtf8(stateMessage()));
+    sendHistory(socket);
 }
 
 // A client that stops reading (a phone gone to sleep, a stuck program) would
@@ -640,14 +643,28 @@ void RemoteServer::send(QWebSocket *socket, const QString &text)
     found->unwritten += socket->sendTextMessage(text);
 }
 
-// The log's lines as the window's log shows them, for a client's log view.
-void RemoteServer::logLine(const QString &text)
+// The log's lines as the window's log shows them, for a client's log view;
+// numbered, so that a client that reconnects keeps each line once.
+QString RemoteServer::logMessage(const LogHistory::Entry &entry)
 {
     const QJsonObject line {{QStringLiteral("type"), QStringLiteral("log")},
-                            {QStringLiteral("time"), QDateTime::currentDateTimeUtc().toString(Qt::ISODate)},
-                            {QStringLiteral("text"), shownText(text.toUtf8(), 500)}};
-    const QString message = QString::fromUtf8(QJsonDocument(line).toJson(QJsonDocument::Compact));
-    broadcast(message);
+                            {QStringLiteral("time"), entry.time.toString(Qt::ISODate)},
+                            {QStringLiteral("n"), double(entry.number)},
+                            {QStringLiteral("text"), shownText(entry.text.toUtf8(), 500)}};
+    return QString::fromUtf8(QJsonDocument(line).toJson(QJsonDocument::Compact));
+}
+
+void RemoteServer::logLine()
+{
+    if (!m_station.recentLog().entries().empty())
+        broadcast(logMessage(m_station.recentLog().entries().back()));
+}
+
+// What was said before the client came, oldest first.
+void RemoteServer::sendHistory(QWebSocket *socket)
+{
+    for (const LogHistory::Entry &entry : m_station.recentLog().entries())
+        send(socket, logMessage(entry));
 }
 
 // To every client past its token; taken as a list first, since a send may

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "log/loghistory.h"
 #include "remote/accessguard.h"
 #include "remote/maskedframes.h"
 #include "remote/remotecommands.h"
@@ -120,7 +121,9 @@ private:
     void drop(QWebSocket *socket, int code, const QString &reason);
     void send(QWebSocket *socket, const QString &text);
     void reply(QWebSocket *socket, const QJsonValue &id, bool ok, const QString &error);
-    void logLine(const QString &text);
+    void logLine();
+    static QString logMessage(const LogHistory::Entry &entry);
+    void sendHistory(QWebSocket *socket);
     void say(const QString &line);
     void schedulePush();
     void broadcast(const QString &message);

@@ -135,7 +135,8 @@ QJsonObject stationState(const TrackingControl &station, bool manualTerminal)
                             {QStringLiteral("el"), record.elevation},
                             {QStringLiteral("dopplerHome"), record.dopplerHome},
                             {QStringLiteral("dopplerDx"), record.dopplerDx},
-                            {QStringLiteral("read"), station.lastRecordTime().toString(Qt::ISODate)}};
+                            {QStringLiteral("read"), station.lastRecordTime().toString(Qt::ISODate)},
+                            {QStringLiteral("ageS"), double(station.dataAgeSeconds().value_or(0))}};
 
     return {
         {QStringLiteral("type"), QStringLiteral("state")},

@@ -145,12 +145,16 @@ void TrackingControl::logDebug(const QString &text)
 // Every message goes to the views and to vestrel.log.
 void TrackingControl::logMessage(const QString &text)
 {
+    const LogHistory::Entry &said = m_recentLog.append(text);
     emit message(text);
-    if (m_fileLog->write(text) || m_fileLogFailed)
+    if (m_fileLog->write(text, said.time) || m_fileLogFailed)
         return;
     // Said once; the views go on, and the file is tried again with each message.
     m_fileLogFailed = true;
-    emit message(QStringLiteral("log file %1 cannot be written: %2").arg(m_fileLog->path(), m_fileLog->errorString()));
+    const QString failed =
+        QStringLiteral("log file %1 cannot be written: %2").arg(m_fileLog->path(), m_fileLog->errorString());
+    m_recentLog.append(failed);
+    emit message(failed);
     emit logFileFailed();
 }
 
@@ -1235,6 +1239,19 @@ void TrackingControl::methodStep(const TrackingRecord &record)
 // How long ago the record's shifts were right: a file says the second it was
 // written for; the built-in sky is of this moment. A time that makes no sense
 // against the clock (another day, a clock far off) counts as now.
+// Whole seconds of the clock, so that a view's age steps with its clock
+// rather than between two of its ticks.
+std::optional<qint64> TrackingControl::dataAgeSeconds() const
+{
+    if (!m_lastRecordTime.isValid())
+        return std::nullopt;
+    const QDateTime clock = now();
+    const qint64 seconds = m_lastRecord.fileTime
+                               ? msBehind(*m_lastRecord.fileTime, clock.time()) / 1000
+                               : clock.toSecsSinceEpoch() - m_lastRecordClock.toSecsSinceEpoch();
+    return qMax<qint64>(0, seconds);
+}
+
 double TrackingControl::recordAgeSeconds(const TrackingRecord &record) const
 {
     if (!record.fileTime)

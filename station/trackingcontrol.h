@@ -1,6 +1,7 @@
 #pragma once
 
 #include "links/rotatorlink.h"
+#include "log/loghistory.h"
 #include "serial/serialtypes.h"
 #include "settings/dopplersettings.h"
 #include "settings/networksettings.h"
@@ -146,6 +147,9 @@ public:
     // The last record read, and when (invalid before the first).
     const TrackingRecord &lastRecord() const { return m_lastRecord; }
     QDateTime lastRecordTime() const { return m_lastRecordTime; }
+    // How old the shown position is: behind the clock by the file's time
+    // stamp, or since the built-in sky computed it.
+    std::optional<qint64> dataAgeSeconds() const;
     const Pointing &pointing() const { return m_pointing; }
     bool isTrackingActive() const { return m_trackingActive; }
     bool isDebugMode() const { return m_debugMode; }
@@ -180,6 +184,9 @@ public:
     double dialOffsetHz() const { return m_dial.offsetHz; }
     SettingsFile &settingsFile() { return *m_settings; }
     QString logPath() const;  // vestrel.log, where every message is kept
+    // The last messages, for a view that connects late; the newest is the one
+    // message() reports as it is emitted.
+    const LogHistory &recentLog() const { return m_recentLog; }
     // The time of the sky: the system clock, or a demo's own (which the
     // built-in source, the data's age against its time stamps and the views'
     // UTC then follow).
@@ -248,6 +255,7 @@ private:
     void cancelReconnect(StationPort port);
     void reconnected(StationPort port);
     std::unique_ptr<FileLog> m_fileLog;
+    LogHistory m_recentLog;
     bool m_fileLogFailed = false;
     std::unique_ptr<SettingsFile> m_settings;
     PortSession m_portA;

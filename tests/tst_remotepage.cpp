@@ -1,6 +1,7 @@
 // The web page in a real headless Chromium, driven through its DevTools
 // protocol: it shows the station's state as it changes, its Park button
-// turns the simulated rotator, and it fits a phone's screen.
+// turns the simulated rotator, it fits a phone's screen, and it says what it
+// knows (the log from before it came) and what it no longer knows.
 
 #include "browsertesting.h"
 #include "remotetesting.h"
@@ -56,6 +57,65 @@ private slots:
         QCOMPARE(page.evaluate("getComputedStyle(document.querySelector('main'))"
                                ".gridTemplateColumns.split(' ').length"),
                  QJsonValue(1));
+        // Each port's row on one line, its Auto button beside its list.
+        QCOMPARE(page.evaluate("['A', 'B'].every((p) => document.getElementById('auto' + p).offsetTop"
+                               " === document.getElementById('device' + p).offsetTop)"),
+                 QJsonValue(true));
+    }
+
+    void pageSaysWhatItKnows()
+    {
+        if (Browser::program().isEmpty())
+            QSKIP("chromium is not installed (scripts/deps.sh installs it)");
+        RemoteStation s;
+        QVERIFY(s.listening);
+        QDateTime clock = QDateTime(QDate(2026, 12, 9), QTime(21, 30), Qt::UTC);
+        s.station->setClock([&clock] { return clock; });
+        s.record.dopplerDx = -250;
+        s.station->enterAzimuthOffset("0.5");
+        s.station->enterElevationOffset("-0.25");
+        s.station->say("said before the page came");
+        s.station->repetition();
+
+        Browser browser;
+        const quint16 port = s.server->port();
+        const QUrl pageUrl = browser.start(QStringLiteral("http://127.0.0.1:%1/").arg(port));
+        QVERIFY2(pageUrl.isValid() && !pageUrl.isEmpty(), browser.error().constData());
+        DevTools page(pageUrl);
+        QVERIFY(page.waitConnected());
+        QTRY_COMPARE_WITH_TIMEOUT(page.text("connection"), QString("connected"), settleMs);
+        const QString timesSaid = "[...document.querySelectorAll('#log li')]"
+                                  ".filter((li) => li.textContent.endsWith('said before the page came')).length";
+        QTRY_COMPARE_WITH_TIMEOUT(page.evaluate(timesSaid), QJsonValue(1), settleMs);
+        QCOMPARE(page.evaluate("getComputedStyle(document.getElementById('login')).display"), QJsonValue("none"));
+        QCOMPARE(page.text("shifts"), QString::fromUtf8("home +500 Hz, DX \u2212250 Hz"));
+        QCOMPARE(page.text("offsets"), QString::fromUtf8("az +0.50\u00b0, el \u22120.25\u00b0"));
+        QCOMPARE(page.text("dataAge"), QString("0 s old"));
+        clock = clock.addSecs(7);
+        QTRY_COMPARE_WITH_TIMEOUT(page.text("dataAge"), QString("7 s old"), settleMs);
+        QVERIFY2(page.text("doppler").startsWith("Track the radio's frequency"), qPrintable(page.text("doppler")));
+
+        QCOMPARE(page.evaluate("document.getElementById('targetSource').click(); true"), QJsonValue(true));
+        QTRY_COMPARE_WITH_TIMEOUT(s.station->target(), TrackingTarget::Source, settleMs);
+
+        // The service stops: the readouts stay, greyed, and the page says since when.
+        s.server.reset();
+        QTRY_COMPARE_WITH_TIMEOUT(page.text("connection"), QString("disconnected since 21:30:07 UTC"), settleMs);
+        QCOMPARE(page.evaluate("getComputedStyle(document.querySelector('main')).opacity"), QJsonValue("0.5"));
+        QVERIFY(page.text("shifts").startsWith("home +500 Hz"));
+
+        // Back on the same port: the last lines come again, each shown once.
+        RemoteSettings settings;
+        settings.listenPort = port;
+        s.server = std::make_unique<RemoteServer>(*s.station, settings);
+        QVERIFY(s.server->listen(nullptr));
+        QTRY_COMPARE_WITH_TIMEOUT(page.text("connection"), QString("connected"), settleMs);
+        QCOMPARE(page.evaluate("getComputedStyle(document.querySelector('main')).opacity"), QJsonValue("1"));
+        s.station->say("said after it came back");
+        QTRY_VERIFY_WITH_TIMEOUT(page.evaluate("document.getElementById('log').textContent").toString().contains(
+                                     "said after it came back"),
+                                 settleMs);
+        QCOMPARE(page.evaluate(timesSaid), QJsonValue(1));
     }
 };
 

@@ -140,11 +140,16 @@ private slots:
     void reconnects()
     {
         RemoteStation s;
+        s.station->say("said before the window came");
         RemoteClient client;
         RemoteStationWindow window(client);
         const QUrl url = s.url();
         client.open(url);
         QTRY_COMPARE_WITH_TIMEOUT(window.windowTitle(), connectedTitle(url), settleMs);
+        const auto timesSaid = [&] {
+            return client.log().filter(QRegularExpression("Z said before the window came$")).size();
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(timesSaid(), 1, settleMs);
         s.server.reset();
         QTRY_COMPARE_WITH_TIMEOUT(window.windowTitle(), connectedTitle(url) + " (connection lost, retrying)",
                                   settleMs);
@@ -159,6 +164,10 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(window.windowTitle(), connectedTitle(url), settleMs);
         QVERIFY(window.findChild<QWidget *>(QStringLiteral("groupControls"))->isEnabled());
         QVERIFY(!client.retryPending());
+        // The lines sent again on reconnecting are not shown twice.
+        s.station->say("said after it came back");
+        QTRY_VERIFY_WITH_TIMEOUT(client.log().last().endsWith("said after it came back"), settleMs);
+        QCOMPARE(timesSaid(), 1);
     }
 
     // The token: the right one lets the window in; a wrong or missing one is

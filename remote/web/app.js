@@ -13,8 +13,12 @@ let state = null;
 let nextId = 1;
 let retryMs = 500;
 const trail = [];
+let run = null;      // the station's run, and the last of its log lines shown:
+let lastLine = 0;    // lines sent again after a reconnection are not shown twice
 
 function fixed(x, digits) { return typeof x === 'number' ? x.toFixed(digits) : '-'; }
+function signed(x, digits) { return typeof x === 'number' ? (x < 0 ? '\u2212' : '+') + Math.abs(x).toFixed(digits) : '-'; }
+function methodName(key) { const m = methods.find(([k]) => k === key); return m ? m[1] : key; }
 function position(p) { return p ? 'az ' + fixed(p.az, 1) + '\u00b0  el ' + fixed(p.el, 1) + '\u00b0' : '-'; }
 
 function send(command) {
@@ -36,6 +40,7 @@ function connect() {
     let message;
     try { message = JSON.parse(event.data); } catch (e) { return; }
     if (message.type === 'hello') {
+      if (message.run !== run) { run = message.run; lastLine = 0; $('log').replaceChildren(); }
       if (message.version !== 1) { $('connection').textContent = 'station speaks API ' + message.version; return; }
       if (message.token) {
         const t = token();
@@ -45,10 +50,12 @@ function connect() {
     } else if (message.type === 'state') {
       retryMs = 500;
       $('login').hidden = true;
+      document.body.classList.remove('stale');
       $('connection').textContent = 'connected';
       $('connection').className = 'ok';
       render(message);
     } else if (message.type === 'log') {
+      if (typeof message.n === 'number') { if (message.n <= lastLine) return; lastLine = message.n; }
       const li = document.createElement('li');
       li.textContent = message.time.slice(11, 19) + '  ' + message.text;
       const log = $('log');
@@ -61,7 +68,10 @@ function connect() {
     }
   };
   socket.onclose = (event) => {
-    $('connection').textContent = 'disconnected';
+    // What is still shown is the station as it was at its last state.
+    if (!document.body.classList.contains('stale'))
+      $('connection').textContent = state ? 'disconnected since ' + state.time.slice(11, 19) + ' UTC' : 'disconnected';
+    document.body.classList.add('stale');
     $('connection').className = 'bad';
     if (event.reason === 'wrong token' || event.reason === 'no token') {
       localStorage.removeItem('vestrelToken');
@@ -100,12 +110,16 @@ function render(s) {
   state = s;
   $('clock').textContent = s.time.replace('T', ' ').replace('Z', ' UTC');
   $('targetPosition').textContent = s.record ? s.target + ', ' + position(s.record) : s.target;
+  $('dataAge').textContent = s.record ? s.record.ageS + ' s old' : '-';
+  $('shifts').textContent = s.record
+    ? 'home ' + signed(s.record.dopplerHome, 0) + ' Hz, DX ' + signed(s.record.dopplerDx, 0) + ' Hz' : '-';
+  $('offsets').textContent = 'az ' + signed(s.offsets.az, 2) + '\u00b0, el ' + signed(s.offsets.el, 2) + '\u00b0';
   $('commanded').textContent = position(s.commanded);
   $('actual').textContent = position(s.actual);
   $('tracking').textContent = (s.tracking ? 'on' : 'off') + (s.parking.active ? ', parking' : '');
   const r = s.radio;
   $('frequency').textContent = (r.mhz === null ? '-' : fixed(r.mhz, 6) + ' MHz') + (r.transmitting ? ' TX' : '');
-  $('doppler').textContent = r.method + (r.frequencyTracking ? ', tracking' : '') +
+  $('doppler').textContent = methodName(r.method) + (r.frequencyTracking ? ', tracking' : '') +
     (r.receiveHz !== null ? ', RX ' + fixed(r.receiveHz / 1e6, 6) + ' TX ' + fixed(r.transmitHz / 1e6, 6) : '');
   $('portA').textContent = portText(s.ports.A);
   $('portB').textContent = portText(s.ports.B);
@@ -119,6 +133,7 @@ function render(s) {
   }
   setOn($('targetMoon'), s.target === 'moon');
   setOn($('targetSun'), s.target === 'sun');
+  setOn($('targetSource'), s.target === 'source');
   setOn($('trackingButton'), s.tracking, 'Stop tracking', 'Start tracking');
   setOn($('frequencyTracking'), r.frequencyTracking);
   $('frequencyTracking').disabled = !r.known;
@@ -195,6 +210,7 @@ function wire() {
   for (const port of ['A', 'B']) $('device' + port).onfocus = () => send({ cmd: 'enumerate' });
   $('targetMoon').onclick = () => send({ cmd: 'target', target: 'moon' });
   $('targetSun').onclick = () => send({ cmd: 'target', target: 'sun' });
+  $('targetSource').onclick = () => send({ cmd: 'target', target: 'source' });
   $('trackingButton').onclick = () => state && send({ cmd: 'tracking', on: !state.tracking });
   $('frequencyTracking').onclick = () => state && send({ cmd: 'frequencyTracking', on: !state.radio.frequencyTracking });
   $('method').onchange = () => send({ cmd: 'dopplerMethod', method: $('method').value });
