@@ -58,8 +58,9 @@ void TestBenchPrograms::runsAndPrintsRows_data()
     QTest::newRow("remote") << "bench_remote" << QStringList {"--quick"}
                             << QStringList {"state change to each of 50 clients",
                                             "command to its state, one of 50 clients",
+                                            "event loop while 40 commands came",
                                             "state change to the web page in Chromium",
-                                            "50 connected clients, CPU beyond none"};
+                                            "50 connected clients, running station, CPU beyond none"};
     QTest::newRow("start-up") << "bench_startup" << QStringList {"--runs", "1"}
                               << QStringList {"4 start -> window shown, offscreen"};
 }
