@@ -19,7 +19,7 @@
 
 namespace {
 
-constexpr int repetitionMs = 1000;
+constexpr int repetitionIntervalMs = 1000;
 constexpr int readoutMs = 200;
 
 QByteArray trackLine(double azimuth, double elevation)
@@ -39,7 +39,7 @@ struct Bench {
         QDir::setCurrent(dir.path());
         relink();
         write();
-        station.setTimes(repetitionMs / 1000, readoutMs);
+        station.setTimes(repetitionIntervalMs / 1000, readoutMs);
         station.setDataFile(dataPath());
         station.setAuto(StationPort::A, true);
         station.setAuto(StationPort::B, true);
@@ -142,7 +142,7 @@ int main(int argc, char **argv)
         b.radio.setSilent(true);
         const qint64 radio = timeUntil([&] { return b.station.health().active(Alarm::RadioSilent); }, 20000);
         bench::row(QStringLiteral("radio silent to its alarm"), figure(radio),
-                   QStringLiteral("bound %1 ms (3 readouts + 1 repetition)").arg(3 * readoutMs + repetitionMs));
+                   QStringLiteral("bound %1 ms (3 readouts + 1 repetition)").arg(3 * readoutMs + repetitionIntervalMs));
         b.radio.setSilent(false);
 
         if (!quick) {

@@ -12,8 +12,6 @@ constexpr double unbounded = std::numeric_limits<double>::infinity();
 constexpr double historySeconds = 60;   // the target's motion is taken over this much of its track
 constexpr double rateSeconds = 30;      // and over this much of the pass ahead
 constexpr double aheadStepSeconds = 180;
-constexpr double aheadCacheSeconds = 60;
-constexpr int aheadCachePoints = 17;      // a minute back, a quarter of an hour on
 constexpr double windowSeconds = 600;     // the lead looks this far at most
 constexpr double windowStepSeconds = 5;
 constexpr double aheadSpanSeconds = 14 * 3600;  // longer than any pass of the Moon
@@ -110,38 +108,6 @@ void PointingPlanner::answered(double seconds)
     m_lagSeconds = 0.7 * m_lagSeconds + 0.3 * std::clamp(seconds, 0.0, 10.0);
 }
 
-void PointingPlanner::refreshAhead(const Situation &situation)
-{
-    if (!situation.ahead || !situation.now.isValid()) {
-        m_ahead.clear();
-        return;
-    }
-    // On whole minutes, so that the points still ahead are kept and one new one is computed.
-    const qint64 step = qint64(aheadCacheSeconds * 1000);
-    const qint64 now = situation.now.toMSecsSinceEpoch();
-    const qint64 from = now - ((now % step) + step) % step;
-    const qint64 kept = m_ahead.empty() || !m_aheadFrom.isValid() ? 0 : m_aheadFrom.toMSecsSinceEpoch();
-    if (!m_ahead.empty() && kept == from)
-        return;
-    if (kept && kept < from && (from - kept) / step < qint64(m_ahead.size()))
-        m_ahead.erase(m_ahead.begin(), m_ahead.begin() + (from - kept) / step);
-    else
-        m_ahead.clear();
-    m_aheadFrom = QDateTime::fromMSecsSinceEpoch(from, QTimeZone::utc());
-    while (m_ahead.size() < size_t(aheadCachePoints)) {
-        const qint64 at = from + (qint64(m_ahead.size()) - 1) * step;
-        const auto d = situation.ahead((at - now) / 1000.0);
-        if (!d) {
-            m_ahead.clear();
-            return;
-        }
-        Direction point = *d;
-        if (!m_ahead.empty())
-            point.azimuth = m_ahead.back().azimuth + wrap180(d->azimuth - m_ahead.back().azimuth);
-        m_ahead.push_back(point);
-    }
-}
-
 void PointingPlanner::extendPassAhead(const Situation &situation, const QElapsedTimer &planning)
 {
     if (!situation.ahead || !situation.now.isValid()) {
@@ -174,22 +140,6 @@ void PointingPlanner::extendPassAhead(const Situation &situation, const QElapsed
     }
 }
 
-std::optional<Direction> PointingPlanner::cachedAhead(const QDateTime &now, double seconds) const
-{
-    if (m_ahead.size() < 4)
-        return std::nullopt;
-    const double x = (m_aheadFrom.msecsTo(now) / 1000.0 + seconds) / aheadCacheSeconds + 1;
-    const int i = std::clamp(int(std::floor(x)), 1, int(m_ahead.size()) - 3);
-    const double t = x - i;
-    const auto spline = [&](double Direction::*axis) {
-        const double p0 = m_ahead[size_t(i - 1)].*axis, p1 = m_ahead[size_t(i)].*axis;
-        const double p2 = m_ahead[size_t(i + 1)].*axis, p3 = m_ahead[size_t(i + 2)].*axis;
-        return 0.5 * (2 * p1 + (-p0 + p2) * t + (2 * p0 - 5 * p1 + 4 * p2 - p3) * t * t
-                      + (-p0 + 3 * p1 - 3 * p2 + p3) * t * t * t);
-    };
-    return Direction {spline(&Direction::azimuth), spline(&Direction::elevation)};
-}
-
 void PointingPlanner::noteMotion(const Situation &situation)
 {
     if (!situation.now.isValid())
@@ -206,8 +156,8 @@ void PointingPlanner::noteMotion(const Situation &situation)
 // steps would make a rate from two records mostly noise).
 Direction PointingPlanner::rate(const Situation &situation) const
 {
-    const auto a = cachedAhead(situation.now, 0);
-    const auto b = cachedAhead(situation.now, rateSeconds);
+    const auto a = m_ahead.at(situation.now, 0);
+    const auto b = m_ahead.at(situation.now, rateSeconds);
     if (a && b)
         return {(b->azimuth - a->azimuth) / rateSeconds, (b->elevation - a->elevation) / rateSeconds};
     if (m_history.size() < 2)
@@ -226,7 +176,7 @@ Direction PointingPlanner::rate(const Situation &situation) const
 // and by half the dead band, which a command otherwise always trails by.
 Direction PointingPlanner::led(const Situation &situation, const Direction &target) const
 {
-    if (const auto from = cachedAhead(situation.now, 0)) {
+    if (const auto from = m_ahead.at(situation.now, 0)) {
         // With the pass ahead: the middle of what the target covers, from when
         // the antenna gets there, until it has moved by the dead band. Then
         // the antenna is never more than half the band off, also where the
@@ -237,7 +187,7 @@ Direction PointingPlanner::led(const Situation &situation, const Direction &targ
             // Moving once a minute, the antenna waits a minute for the next move.
             const double window = m_geometry.quietSeconds ? 60.0 : windowSeconds;
             for (double s = start; s <= start + window; s += windowStepSeconds) {
-                const auto d = cachedAhead(situation.now, s);
+                const auto d = m_ahead.at(situation.now, s);
                 if (!d)
                     break;
                 const double v = now + (*d.*axis - *from.*axis);
@@ -256,7 +206,7 @@ Direction PointingPlanner::led(const Situation &situation, const Direction &targ
         // antenna up to a whole band off: once the target will be more than
         // half a band from what was sent by the next repetition, the aim
         // steps just past the band, so that it goes.
-        const auto next = cachedAhead(situation.now, std::max(1.0, situation.repetitionSeconds) + m_lagSeconds);
+        const auto next = m_ahead.at(situation.now, std::max(1.0, situation.repetitionSeconds) + m_lagSeconds);
         const auto step = [&](double &aimed, double now, double from, double ahead, std::optional<double> sent,
                               double band) {
             if (!sent || !next)
@@ -445,7 +395,7 @@ PointingPlanner::Command PointingPlanner::plan(const Situation &situation)
     planning.start();
     noteMotion(situation);
     if (m_geometry.lead)
-        refreshAhead(situation);
+        m_ahead.refresh(situation.now, situation.ahead);
     if (azimuthStops() && m_geometry.azimuthRange != RotatorGeometry::AzimuthRange::AsGiven)
         extendPassAhead(situation, planning);
     if (m_geometry.stillWhileTransmitting && situation.transmitting) {

@@ -2,6 +2,8 @@
 
 #include "links/rotatorlink.h"
 #include "settings/rotatorgeometry.h"
+#include "station/direction.h"
+#include "station/minutetrack.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -11,12 +13,6 @@
 #include <vector>
 #include <functional>
 #include <optional>
-
-// A direction in degrees: azimuth from north through east, elevation.
-struct Direction {
-    double azimuth = 0;
-    double elevation = 0;
-};
 
 // Turns the target of each repetition into the position the rotator is sent:
 // within its stops and above the horizon mask, on the cable wrap (and side of
@@ -85,10 +81,7 @@ private:
     void noteMotion(const Situation &situation);
     Direction rate(const Situation &situation) const;
     Direction led(const Situation &situation, const Direction &target) const;
-    void refreshAhead(const Situation &situation);
     void extendPassAhead(const Situation &situation, const QElapsedTimer &planning);
-    // The target (azimuth unwrapped) this many seconds after now, from the pass ahead.
-    std::optional<Direction> cachedAhead(const QDateTime &now, double seconds) const;
     QList<Candidate> candidates(const Direction &target) const;
     // settled: false when neither the pass ahead nor the target's motion was known.
     std::optional<Candidate> chooseWrap(const Situation &situation, const Direction &target, QString &note,
@@ -97,10 +90,7 @@ private:
 
     RotatorGeometry m_geometry;
     std::optional<RotatorTravel> m_travel;
-    // The pass ahead at one-minute steps from a minute before m_aheadFrom, taken
-    // once a minute: the sky is costly to compute, its curve smooth.
-    std::vector<Direction> m_ahead;
-    QDateTime m_aheadFrom;
+    MinuteTrack m_ahead;
     // The pass ahead for choosing the wrap, at whole multiples of
     // aheadStepSeconds from the first sample after now: the same instants
     // from one repetition to the next, so only the new ones are computed, a

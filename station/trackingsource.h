@@ -25,6 +25,8 @@ public:
     virtual QString filePath() const { return {}; }
     // The record for another time, where the source can compute one (the
     // pass ahead); false for a file, which holds only the present.
+    // Whether readAt() can give one, known without computing it.
+    virtual bool looksAhead() const { return false; }
     virtual bool readAt(TrackingTarget target, const QDateTime &utc, TrackingRecord &record)
     {
         Q_UNUSED(target);
@@ -59,6 +61,7 @@ public:
     bool read(TrackingTarget target, TrackingRecord &record,
               const std::function<void(const QString &)> &log) override;
     QString problem() const override { return {}; }
+    bool looksAhead() const override { return true; }
     bool readAt(TrackingTarget target, const QDateTime &utc, TrackingRecord &record) override;
     // A clock of its own for tests and demos; the system clock otherwise.
     void setClock(std::function<QDateTime()> now) { m_now = std::move(now); }

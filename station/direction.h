@@ -1,0 +1,7 @@
+#pragma once
+
+// A direction in degrees: azimuth from north through east, elevation.
+struct Direction {
+    double azimuth = 0;
+    double elevation = 0;
+};

@@ -1,0 +1,521 @@
+#include "station/radiocontrol.h"
+
+#include "links/showntext.h"
+#include "transceiver/catframes.h"
+
+#include <QTimer>
+
+#include <cmath>
+
+RadioControl::RadioControl(PortSession &port, StationContext &context, QObject *parent)
+    : QObject(parent)
+    , m_port(port)
+    , m_context(context)
+    , m_settings(DopplerSettings::read())
+    , m_readoutTimer(new QTimer(this))
+{
+    m_readoutTimer->setObjectName(QStringLiteral("readoutTimer"));
+    connect(m_readoutTimer, &QTimer::timeout, this, &RadioControl::readout);
+}
+
+// ---- the link ------------------------------------------------------------------
+
+void RadioControl::attach(TransceiverLink *transceiver)
+{
+    m_transceiver = transceiver;
+    connect(transceiver, &TransceiverLink::frequencyReceived, this, &RadioControl::frequencyReceived);
+    connect(transceiver, &TransceiverLink::statusReceived, this, [this](bool transmitting) {
+        m_doppler.transmitting = transmitting;
+        answered();
+    });
+    connect(transceiver, &TransceiverLink::answered, this, &RadioControl::answered);
+    connect(transceiver, &DeviceLink::received, this, [this](const QByteArray &bytes) {
+        m_context.log(QStringLiteral("Port B data received (%1 bytes): %2")
+                          .arg(QString::number(bytes.size()), shownText(bytes)));
+    });
+}
+
+void RadioControl::detach()
+{
+    if (m_transceiver)
+        m_transceiver->disconnect(this);
+    // A radio left in split would transmit where nobody listens once
+    // the station is gone: the link's close puts it back to one VFO, once.
+    m_split = Split();
+    m_transceiver = nullptr;
+    m_context.health.clear(Alarm::RadioSilent, false);
+    m_unansweredReadouts = 0;
+}
+
+void RadioControl::start()
+{
+    m_running = true;
+    m_doppler.stop();
+    if (m_transceiver)
+        m_transceiver->requestFrequency();
+    m_readoutTimer->start(messageDelayMs(m_context.times.messageDelay));
+}
+
+void RadioControl::stop()
+{
+    m_readoutTimer->stop();
+    m_follow.reset();
+    m_context.health.clear(Alarm::RadioNotFollowing, false);
+    m_running = false;
+    m_frequencyKnown = false;
+    m_shownFrequency.reset();
+    m_doppler.stop();
+    m_methodSky.reset();
+    leaveMethod();
+}
+
+// Out of split, and nothing of the method's dial or held transmit frequency
+// carried into the next time it engages.
+void RadioControl::leaveMethod()
+{
+    endSplit();
+    m_dial = Dial();
+    m_heldTransmitHz.reset();
+}
+
+void RadioControl::keepForResume()
+{
+    m_resume = Resume {m_doppler.tracking(), m_doppler.workingMHz(), m_doppler.ptt, m_dial.offsetHz};
+}
+
+// Back where it was: the frequency tracking resumes on the same working frequency.
+void RadioControl::resume()
+{
+    const auto kept = std::exchange(m_resume, std::nullopt);
+    if (!kept || !kept->tracking || !m_running)
+        return;
+    m_doppler.resume(kept->workingMHz, kept->ptt);
+    m_dial.offsetHz = kept->dialOffsetHz;
+    m_frequencyKnown = true;
+}
+
+bool RadioControl::setSettings(const DopplerSettings &settings)
+{
+    if (const auto refusal = skedRefusal(settings)) {
+        m_context.log(*refusal);
+        return false;
+    }
+    const bool newSked = settings.skedMHz != m_settings.skedMHz;
+    m_settings = settings;
+    if (!m_settings.write())
+        m_context.log(QStringLiteral("%1 cannot be written").arg(DopplerSettings::defaultPath()));
+    if (!settings.split || settings.method == DopplerMethod::Specified)
+        endSplit();
+    m_methodSky.reset();
+    m_heldTransmitHz.reset();
+    // What was written before is no guide to the next readout.
+    const double offset = newSked ? 0.0 : m_dial.offsetHz;
+    m_dial = Dial();
+    m_dial.offsetHz = offset;
+    m_context.health.clear(Alarm::SkedOutOfRange, false);
+    return true;
+}
+
+QString RadioControl::trouble() const
+{
+    return m_context.health.active(Alarm::RadioSilent) ? QStringLiteral(", not answering") : QString();
+}
+
+// ---- readouts and the Doppler rule ---------------------------------------------
+
+void RadioControl::readout()
+{
+    m_context.debug(QStringLiteral("--readout timer expired"));
+    if (!m_transceiver)
+        return;
+    if (m_unansweredReadouts >= 3 && m_context.health.raise(Alarm::RadioSilent,
+                                                   QStringLiteral("radio not answering: %1 readouts without an answer")
+                                                       .arg(m_unansweredReadouts)))
+        emit changed();
+    // Only readouts that reached the radio count: a daemon's link asks at
+    // its own pace, slower than this timer.
+    if (m_transceiver->requestReadout()) {
+        ++m_unansweredReadouts;
+        m_follow.asked();
+    }
+}
+
+void RadioControl::answered()
+{
+    m_unansweredReadouts = 0;
+    if (m_context.health.clear(Alarm::RadioSilent))
+        emit changed();
+}
+
+void RadioControl::frequencyReceived(double mhz)
+{
+    answered();
+    m_context.health.success(StationHealth::Source::Radio);
+    m_shownFrequency = FrequencyReading {mhz, m_doppler.transmitting};
+    const RadioFollowCheck::Verdict verdict = checkFollowing(mhz);
+    if (!m_doppler.tracking()) {
+        m_doppler.frequencyRead(mhz);
+        m_frequencyKnown = true;
+    } else if (verdict != RadioFollowCheck::Verdict::NotFollowing) {
+        watchDial(mhz);
+    }
+    emit changed();
+}
+
+// How far a readout may be from what was written and still be the radio's
+// own rounding of it: a radio that rounds to a coarser step than it says
+// must not look tuned elsewhere. Never less than 25 Hz.
+double RadioControl::dialToleranceHz() const
+{
+    constexpr double dialSteps = 3;
+    constexpr double leastTuneHz = 25;
+    return qMax(leastTuneHz, dialSteps * (m_transceiver ? m_transceiver->tuningStepHz() : 10.0));
+}
+
+// A radio that answers but stays where it was (a daemon that says "RPRT 0"
+// to every "F" of a radio it cannot set) would drift off unseen.
+RadioFollowCheck::Verdict RadioControl::checkFollowing(double mhz)
+{
+    if (!std::isfinite(mhz))
+        return RadioFollowCheck::Verdict::Unknown;
+    const double readHz = std::round(mhz * 1e6);
+    const auto verdict = m_follow.read(readHz, dialToleranceHz());
+    // In split the readout may show the other VFO while transmitting.
+    if (m_split.active && m_doppler.transmitting)
+        return RadioFollowCheck::Verdict::Unknown;
+    if (verdict == RadioFollowCheck::Verdict::Following) {
+        if (m_context.health.clear(Alarm::RadioNotFollowing))
+            emit changed();
+    } else if (verdict == RadioFollowCheck::Verdict::NotFollowing && m_follow.behindReadouts() >= 2) {
+        if (m_context.health.raise(Alarm::RadioNotFollowing,
+                           QStringLiteral("radio not following: it stays on %1 MHz, %2 MHz was written")
+                               .arg(readHz / 1e6, 0, 'f', 6)
+                               .arg(m_follow.lastWrittenHz().value_or(0) / 1e6, 0, 'f', 6)))
+            emit changed();
+    }
+    return verdict;
+}
+
+void RadioControl::setFrequencyTracking(bool on)
+{
+    m_doppler.setTracking(on);
+    if (!on)
+        leaveMethod();
+    emit changed();
+}
+
+// False when the frequency cannot be sent; the refusal is logged unless empty.
+bool RadioControl::sendFrequency(double hz, const QString &refusal)
+{
+    // Truncated toward zero; a value the frame cannot carry must never be sent
+    // (the 32-bit conversion would wrap it to some other frequency).
+    const double truncated = std::trunc(hz);
+    const bool finite = std::isfinite(truncated) && std::fabs(truncated) < 1e15;
+    const bool fits = finite
+        && (m_transceiver ? m_transceiver->canCarry(qint64(truncated)) : cat::frameCanCarry(qint64(truncated)));
+    if (!fits) {
+        if (!refusal.isEmpty())
+            m_context.log(refusal);
+        return false;
+    }
+    if (m_transceiver) {
+        m_transceiver->setFrequency(quint32(qint64(truncated)));
+        m_follow.written(truncated);
+    }
+    return true;
+}
+
+void RadioControl::step(const TrackingRecord &record)
+{
+    if (!m_port.automatic)
+        return;
+    if (m_settings.method != DopplerMethod::Specified) {
+        methodStep(record);
+        return;
+    }
+    checkBand(record);
+    if (const auto hz = m_doppler.correctedHz(record)) {
+        if (sendFrequency(*hz, QString()))
+            m_context.health.success(StationHealth::Source::Tuning);
+        else
+            m_context.health.error(StationHealth::Source::Tuning, QStringLiteral("frequency out of range"));
+    }
+    m_context.debug(QStringLiteral("--frequency = %1; doppler Home = %2; doppler Dx = %3")
+                 .arg(m_doppler.workingMHz())
+                 .arg(record.dopplerHome)
+                 .arg(record.dopplerDx));
+    m_doppler.recordShifts(record);
+}
+
+// A method around the sked frequency, engaged by "Track frequency": the
+// receive frequency while the radio receives, the transmit one while it
+// transmits, or both at once on a radio that splits.
+void RadioControl::methodStep(const TrackingRecord &record)
+{
+    if (!m_doppler.tracking()) {
+        m_methodSky.reset();
+        leaveMethod();
+        return;
+    }
+    const DopplerSettings &settings = m_settings;
+    m_context.health.clear(Alarm::BandMismatch, false);  // the method scales the shifts to the sked
+    const double skedHz = settings.skedMHz * 1e6 + m_dial.offsetHz;
+    const double age = recordAgeSeconds(record);
+    const double scale = bandScale(settings.skedMHz * 1e6, record.frequency);
+    const auto skyIn = [&](double seconds) {
+        const Shifts shifts = shiftsAhead(record.dopplerHome, record.dopplerHomeRate, record.dopplerDx,
+                                          record.relativeSpeed, age + seconds);
+        return ::methodFrequencies(settings.method, skedHz, shifts.selfHz * scale, shifts.dxHz * scale);
+    };
+    // Meant for the middle of the time until the next repetition writes
+    // again: the error swings as far either side rather than all one way.
+    SkyFrequencies sky = skyIn(repetitionMs(m_context.times.repetitionTime) / 2000.0);
+    const bool split = settings.split && m_transceiver && m_transceiver->canSplit();
+    const bool transmitting = m_doppler.transmitting;
+    if (settings.holdTransmit) {
+        const double secondsOfDay = m_context.now().time().msecsSinceStartOfDay() / 1000.0;
+        // On one VFO the period under way, once the key is down; with split
+        // the coming one, written while receiving.
+        sky.transmitHz
+            = skyIn(secondsToTransmitMiddle(secondsOfDay, settings.transmitPeriodSeconds, transmitting && !split))
+                  .transmitHz;
+    }
+    const bool engaging = !m_methodSky;
+    m_methodSky = sky;
+    const Transverter &transverter = settings.transverter;
+    if (engaging) {
+        const auto mhz = [](double hz) { return QString::number(hz / 1e6, 'f', 6); };
+        QString line = QStringLiteral("Doppler method %1: sked %2 MHz, receive %3 MHz, transmit %4 MHz")
+                           .arg(QLatin1String(dopplerMethodName(settings.method)), mhz(skedHz), mhz(sky.receiveHz),
+                                mhz(sky.transmitHz));
+        const auto receiveIf = transverter.radioHz(sky.receiveHz);
+        const auto transmitIf = transverter.radioHz(sky.transmitHz);
+        if (transverter.on && receiveIf && transmitIf)
+            line += QStringLiteral(" (IF %1 and %2 MHz)").arg(mhz(*receiveIf), mhz(*transmitIf));
+        if (split)
+            line += QStringLiteral(", split");
+        m_context.log(line);
+    }
+    bool sent = false;
+    if (split) {
+        sent = sendSplit(sky, !(settings.holdTransmit && transmitting));
+    } else {
+        endSplit();
+        // To the nearest hertz: the sked frequency is typed to 1 Hz, the shifts are finer.
+        const auto radioHz = transverter.radioHz(transmitting ? sky.transmitHz : sky.receiveHz);
+        // Zero stands for none: no radio frequency is 0 Hz.
+        const quint32 hz = radioHz ? quint32(qBound(0.0, std::round(*radioHz), 4294967295.0)) : 0;
+        if (!transmitting)
+            m_heldTransmitHz.reset();
+        // A dial found moved is confirmed or refuted by the next readout; a
+        // radio that stops answering does not hold the station for long.
+        constexpr qint64 longestHoldMs = 5000;
+        const bool dialMoved = !transmitting && m_dial.candidateHz && m_dial.candidateSince.isValid()
+            && m_dial.candidateSince.elapsed() < longestHoldMs;
+        const bool alreadyThere = !transmitting && hz && m_dial.takenHz
+            && std::fabs(double(hz) - *m_dial.takenHz) < qMax(1.0, m_transceiver ? m_transceiver->tuningStepHz() : 1.0);
+        if (!alreadyThere)
+            m_dial.takenHz.reset();
+        if (dialMoved || alreadyThere) {
+            // Where the operator's hand left it: a write now would only race
+            // a next turn of the dial.
+            sent = true;
+        } else if (transmitting && settings.holdTransmit && m_heldTransmitHz) {
+            sent = true;  // this period's frequency went out when the key went down
+        } else if (!transmitting && settings.method == DopplerMethod::CallDx && hz && m_dial.receiveHz
+                   && *m_dial.receiveHz == hz && m_dial.written.back() == hz) {
+            sent = true;  // the operator's own receive frequency: not written over again
+        } else {
+            // The unbounded value: one the link cannot carry is refused, never clamped.
+            sent = radioHz && sendFrequency(std::round(*radioHz), QString());
+            if (sent) {
+                wroteForDial(hz, !transmitting);
+                if (transmitting && settings.holdTransmit)
+                    m_heldTransmitHz = hz;
+            }
+        }
+    }
+    if (sent) {
+        m_context.health.success(StationHealth::Source::Tuning);
+        m_context.health.clear(Alarm::SkedOutOfRange);
+    } else {
+        m_context.health.error(StationHealth::Source::Tuning, QStringLiteral("frequency out of range"));
+        // Learned only now (a daemon's ranges): the radio stays where it was.
+        m_context.health.raise(Alarm::SkedOutOfRange, skedRefusal(settings).value_or(QStringLiteral("frequency out of range")));
+    }
+    m_context.debug(QStringLiteral("--receive = %1 Hz; transmit = %2 Hz; doppler Home = %3; doppler Dx = %4")
+                 .arg(sky.receiveHz, 0, 'f', 0)
+                 .arg(sky.transmitHz, 0, 'f', 0)
+                 .arg(record.dopplerHome)
+                 .arg(record.dopplerDx));
+    m_doppler.recordShifts(record);
+}
+
+// How long ago the record's shifts were right: a file says the second it was
+// written for; the built-in sky is of this moment. A time that makes no sense
+// against the clock (another day, a clock far off) counts as now.
+double RadioControl::recordAgeSeconds(const TrackingRecord &record) const
+{
+    if (!record.fileTime)
+        return 0;
+    // Carried forward at most this far: a record older still is held there
+    // rather than dropped, which would step the frequency back by rate × age.
+    constexpr double furthestSeconds = 30;
+    const double age = msBehind(*record.fileTime, m_context.now().time()) / 1000.0;
+    return age >= 0 ? qMin(age, furthestSeconds) : 0;
+}
+
+// The specified rule adds the file's shift to the radio's own frequency as
+// it is; shifts for another band are only said, never scaled.
+void RadioControl::checkBand(const TrackingRecord &record)
+{
+    if (!m_doppler.tracking() || !(record.frequency > 0) || !std::isfinite(record.frequency)) {
+        m_context.health.clear(Alarm::BandMismatch, false);
+        return;
+    }
+    const double radioMHz = m_settings.transverter.skyHz(m_doppler.workingMHz() * 1e6) / 1e6;
+    if (std::fabs(record.frequency - radioMHz) <= 0.01 * radioMHz) {
+        m_context.health.clear(Alarm::BandMismatch);
+        return;
+    }
+    m_context.health.raise(Alarm::BandMismatch,
+                   QStringLiteral("tracking data for %1 MHz, radio on %2 MHz: its Doppler shifts are for another band")
+                       .arg(record.frequency, 0, 'f', 3)
+                       .arg(radioMHz, 0, 'f', 3));
+}
+
+// Why the radio cannot be on the sked's frequency; nothing while it can, or
+// while no radio is there to say.
+std::optional<QString> RadioControl::skedRefusal(const DopplerSettings &settings) const
+{
+    if (settings.method == DopplerMethod::Specified || !m_transceiver)
+        return std::nullopt;
+    const auto radioHz = settings.transverter.radioHz(settings.skedMHz * 1e6);
+    if (radioHz && std::isfinite(*radioHz) && m_transceiver->canCarry(qint64(std::round(*radioHz))))
+        return std::nullopt;
+    return QStringLiteral("the radio cannot be set to %1 MHz for the sked frequency %2 MHz")
+        .arg((radioHz ? *radioHz : 0) / 1e6, 0, 'f', 6)
+        .arg(settings.skedMHz, 0, 'f', 6);
+}
+
+// A frequency written to the VFO the readout shows, kept to know the
+// station's own from the operator's.
+void RadioControl::wroteForDial(double radioHz, bool receive)
+{
+    m_dial.written.push_back(radioHz);
+    while (m_dial.written.size() > 4)
+        m_dial.written.pop_front();
+    if (receive)
+        m_dial.receiveHz = radioHz;
+}
+
+// A readout while receiving that is more than a few steps from everything
+// written lately is the operator's hand on the dial: the station follows it
+// from then on instead of turning it back.
+void RadioControl::watchDial(double mhz)
+{
+    if (m_settings.method == DopplerMethod::Specified || !m_methodSky || m_doppler.transmitting
+        || !m_transceiver || !m_dial.receiveHz || !std::isfinite(mhz))
+        return;
+    const double readHz = std::round(mhz * 1e6);
+    const double tolerance = dialToleranceHz();
+    for (double hz : m_dial.written)
+        if (std::fabs(readHz - hz) <= tolerance) {
+            m_dial.candidateHz.reset();
+            return;
+        }
+    // A readout asked for before the last write may still show the frequency
+    // before it: only a second one alike is taken. Writes wait meanwhile, or
+    // the next repetition would turn the dial back before it is confirmed.
+    if (!m_dial.candidateHz || std::fabs(*m_dial.candidateHz - readHz) > tolerance) {
+        m_dial.candidateHz = readHz;
+        m_dial.candidateSince.start();
+        // From where the radio showed itself, not from the unrounded value
+        // written: +500 Hz on a 10 Hz radio is +500, whatever was written.
+        const auto before = m_follow.previousReadHz();
+        m_dial.candidateFromHz
+            = before && std::fabs(*before - *m_dial.receiveHz) <= tolerance ? *before : *m_dial.receiveHz;
+        return;
+    }
+    const Transverter &transverter = m_settings.transverter;
+    const double tunedHz = transverter.skyHz(readHz) - transverter.skyHz(m_dial.candidateFromHz);
+    m_dial.offsetHz += tunedHz;
+    m_dial.candidateHz.reset();
+    m_dial.takenHz = readHz;
+    wroteForDial(readHz, true);
+    m_context.log(QStringLiteral("Frequency tuned by hand %1%2 Hz: kept as an offset of %3%4 Hz to the sked frequency")
+                   .arg(tunedHz >= 0 ? QStringLiteral("+") : QString())
+                   .arg(tunedHz, 0, 'f', 0)
+                   .arg(m_dial.offsetHz >= 0 ? QStringLiteral("+") : QString())
+                   .arg(m_dial.offsetHz, 0, 'f', 0));
+}
+
+bool RadioControl::sendSplit(const SkyFrequencies &sky, bool transmitWritable)
+{
+    const Transverter &transverter = m_settings.transverter;
+    const auto receive = transverter.radioHz(sky.receiveHz);
+    const auto transmit = transverter.radioHz(sky.transmitHz);
+    if (!receive || !transmit || !m_transceiver->canCarry(qint64(std::round(*receive)))
+        || !m_transceiver->canCarry(qint64(std::round(*transmit))))
+        return false;
+    if (!m_split.active) {
+        m_transceiver->setSplit(true);
+        m_split = Split();
+        m_split.active = true;
+    }
+    const double step = m_transceiver->tuningStepHz();
+    // Written when it moved by a step, and not more than once a second.
+    const auto due = [step](std::optional<quint32> last, const QElapsedTimer &written, quint32 hz) {
+        return !last || (std::fabs(double(hz) - double(*last)) >= step && written.elapsed() >= 1000);
+    };
+    const auto receiveHz = quint32(std::round(*receive));
+    const auto transmitHz = quint32(std::round(*transmit));
+    if (due(m_split.receiveHz, m_split.receiveWritten, receiveHz)) {
+        m_transceiver->setFrequency(receiveHz);
+        m_follow.written(receiveHz);
+        m_split.receiveHz = receiveHz;
+        m_split.receiveWritten.start();
+        wroteForDial(receiveHz, true);
+    }
+    if (transmitWritable && due(m_split.transmitHz, m_split.transmitWritten, transmitHz)) {
+        m_transceiver->setTransmitFrequency(transmitHz);
+        m_split.transmitHz = transmitHz;
+        m_split.transmitWritten.start();
+    }
+    return true;
+}
+
+// Back to one VFO, for the specified rule or a method without split.
+void RadioControl::endSplit()
+{
+    if (!m_split.active)
+        return;
+    if (m_transceiver)
+        m_transceiver->setSplit(false);
+    m_split = Split();
+}
+
+void RadioControl::tune(const QString &mhzText)
+{
+    bool ok = false;
+    const double mhz = mhzText.toDouble(&ok);
+    if (!ok || (m_transceiver && tuneRefusal(mhz))) {
+        m_context.log(QStringLiteral("Frequency error"));
+        return;
+    }
+    sendFrequency(mhz * 1000000.0, QStringLiteral("Frequency error"));
+}
+
+// Why the radio cannot be tuned there; nothing when it can.
+std::optional<QString> RadioControl::tuneRefusal(double mhz) const
+{
+    if (!m_transceiver)
+        return QStringLiteral("port B is not open");
+    // Below the long-wave band no radio of a station tunes; a 5-byte frame
+    // would carry it as 0 Hz.
+    constexpr double lowestHz = 100000;
+    const double hz = std::trunc(mhz * 1e6);
+    if (!std::isfinite(hz) || hz < lowestHz || hz > 4294967295.0 || !m_transceiver->canCarry(qint64(hz)))
+        return QStringLiteral("the radio cannot be set to %1 MHz").arg(mhz, 0, 'f', 6);
+    return std::nullopt;
+}

@@ -1,0 +1,136 @@
+#pragma once
+
+#include "links/transceiverlink.h"
+#include "settings/dopplersettings.h"
+#include "station/dopplercontrol.h"
+#include "station/dopplermethod.h"
+#include "station/portsession.h"
+#include "station/radiofollow.h"
+#include "station/stationcontext.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+
+#include <deque>
+#include <optional>
+
+class QTimer;
+
+// The radio's last frequency readout and whether it was transmitting then.
+struct FrequencyReading {
+    double mhz = 0.0;
+    bool transmitting = false;
+};
+
+// The radio on port B: the readouts, the specified Doppler rule and the
+// methods around a sked frequency (transverter, split, the operator's dial,
+// the held transmit frequency), and the radio's alarms. doppler.cfg's values
+// are kept here and written here.
+class RadioControl : public QObject
+{
+    Q_OBJECT
+
+public:
+    RadioControl(PortSession &port, StationContext &context, QObject *parent = nullptr);
+
+    // The link while port B is open.
+    void attach(TransceiverLink *transceiver);
+    void detach();
+    TransceiverLink *link() const { return m_transceiver; }
+
+    // Port B in Auto and open: the radio is followed; and no longer.
+    void start();
+    void stop();
+    void readout();
+    // Each repetition's record.
+    void step(const TrackingRecord &record);
+
+    // A lost radio: what to take up again when it is back.
+    void keepForResume();
+    void resume();
+    // Opened or closed by the operator: nothing of an earlier loss is taken up.
+    void dropResume() { m_resume.reset(); }
+
+    void setFrequencyTracking(bool on);
+    void setShift(DopplerShift shift) { m_doppler.shift = shift; }
+    void setPtt(bool on) { m_doppler.ptt = on; }
+    void resetShifts() { m_doppler.resetShifts(); }
+    void tune(const QString &mhzText);
+    std::optional<QString> tuneRefusal(double mhz) const;
+    // False, with the reason in the log, for a sked the radio cannot take.
+    bool setSettings(const DopplerSettings &settings);
+    std::optional<QString> skedRefusal(const DopplerSettings &settings) const;
+
+    const DopplerSettings &settings() const { return m_settings; }
+    const DopplerControl &doppler() const { return m_doppler; }
+    bool transmitting() const { return m_doppler.transmitting; }
+    bool isRunning() const { return m_running; }
+    bool isFrequencyKnown() const { return m_frequencyKnown; }
+    std::optional<FrequencyReading> shownFrequency() const { return m_shownFrequency; }
+    std::optional<SkyFrequencies> methodFrequencies() const { return m_methodSky; }
+    bool isSplitActive() const { return m_split.active; }
+    double dialOffsetHz() const { return m_dial.offsetHz; }
+    QString trouble() const;
+
+signals:
+    void changed();
+
+private:
+    void methodStep(const TrackingRecord &record);
+    bool sendSplit(const SkyFrequencies &sky, bool transmitWritable);
+    void leaveMethod();
+    void endSplit();
+    void watchDial(double mhz);
+    void wroteForDial(double radioHz, bool receive);
+    double recordAgeSeconds(const TrackingRecord &record) const;
+    bool sendFrequency(double hz, const QString &refusal);
+    void frequencyReceived(double mhz);
+    void answered();
+    void checkBand(const TrackingRecord &record);
+    double dialToleranceHz() const;
+    RadioFollowCheck::Verdict checkFollowing(double mhz);
+
+    PortSession &m_port;
+    StationContext &m_context;
+    TransceiverLink *m_transceiver = nullptr;
+    DopplerSettings m_settings;
+    DopplerControl m_doppler;
+    QTimer *m_readoutTimer;
+    int m_unansweredReadouts = 0;
+    bool m_running = false;
+    bool m_frequencyKnown = false;
+    std::optional<FrequencyReading> m_shownFrequency;
+    std::optional<SkyFrequencies> m_methodSky;
+    // Receive on one VFO and transmit on the other: each written when it
+    // moved by the radio's step, at most once a second.
+    struct Split {
+        bool active = false;
+        std::optional<quint32> receiveHz;
+        std::optional<quint32> transmitHz;
+        QElapsedTimer receiveWritten;
+        QElapsedTimer transmitWritten;
+    };
+    Split m_split;
+    struct Dial {
+        double offsetHz = 0;
+        // Radio hertz lately written to the VFO the readout shows: a readout
+        // near one of them is the station's own.
+        std::deque<double> written;
+        std::optional<double> receiveHz;   // the last of them meant for receiving
+        std::optional<double> candidateHz; // off every one of them once; a second alike is the dial
+        double candidateFromHz = 0;        // where the radio was before it
+        std::optional<double> takenHz;     // the dial as taken, until the method moves on
+        QElapsedTimer candidateSince;
+    };
+    Dial m_dial;
+    RadioFollowCheck m_follow;
+    std::optional<quint32> m_heldTransmitHz;  // one VFO, held while transmitting
+    // Taken up again when a lost radio is back.
+    struct Resume {
+        bool tracking = false;
+        double workingMHz = 0.0;
+        bool ptt = false;
+        double dialOffsetHz = 0.0;  // the operator's tuning under a method
+    };
+    std::optional<Resume> m_resume;
+};
