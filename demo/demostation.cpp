@@ -3,6 +3,7 @@
 #include "ephemeris/ephemeriswriter.h"
 #include "serial/serialenumerator.h"
 #include "settings/settingsfile.h"
+#include "settings/sourcesettings.h"
 #include "sim/simrotator.h"
 #include "sim/simtransceiver.h"
 #include "station/trackingcontrol.h"
@@ -101,6 +102,12 @@ bool DemoStation::start(const Settings &settings)
         // A fresh store with the defaults; the file dialog opens where the data is.
         SettingsFile store;
         store.writeFilename(workingDirectory());
+        // The station's own places, so that the panel can say rise and set.
+        SourceSettings source;
+        source.homeLocator = settings.home;
+        source.dxLocator = settings.dx;
+        source.frequencyMHz = settings.frequencyMHz;
+        source.write();
     }
     SerialEnumerator::setExtraPortNames({portName(Rotator), portName(Transceiver)});
     return true;

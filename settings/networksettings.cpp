@@ -11,15 +11,44 @@ const QString rigctldKey = QStringLiteral("rigctld address");
 const QString rotatorKey = QStringLiteral("rotator link");
 const QString rotctldKey = QStringLiteral("rotctld address");
 const QString reconnectKey = QStringLiteral("automatic reconnect");
+const QString resumeKey = QStringLiteral("resume at start");
+const QString openAKey = QStringLiteral("port a open");
+const QString autoAKey = QStringLiteral("port a auto");
+const QString deviceAKey = QStringLiteral("port a device");
+const QString openBKey = QStringLiteral("port b open");
+const QString autoBKey = QStringLiteral("port b auto");
+const QString deviceBKey = QStringLiteral("port b device");
+const QString targetKey = QStringLiteral("target");
+const QString trackKey = QStringLiteral("track frequency");
 const QString network = QStringLiteral("network");
+
+QString onOff(bool on)
+{
+    return on ? QStringLiteral("on") : QStringLiteral("off");
+}
+
+// A switch read only from its two words; anything else leaves the default.
+void readSwitch(const QString &value, bool &into)
+{
+    if (value == QLatin1String("on") || value == QLatin1String("off"))
+        into = value == QLatin1String("on");
+}
 const QString serial = QStringLiteral("serial");
 
 } // namespace
 
+bool NetworkSettings::Resume::operator==(const Resume &other) const
+{
+    return openA == other.openA && autoA == other.autoA && deviceA == other.deviceA && openB == other.openB
+        && autoB == other.autoB && deviceB == other.deviceB && target == other.target
+        && trackFrequency == other.trackFrequency;
+}
+
 bool NetworkSettings::operator==(const NetworkSettings &other) const
 {
     return rigctld == other.rigctld && rigctldAddress == other.rigctldAddress && rotctld == other.rotctld
-        && rotctldAddress == other.rotctldAddress && reconnect == other.reconnect;
+        && rotctldAddress == other.rotctldAddress && reconnect == other.reconnect
+        && resumeAtStart == other.resumeAtStart && resume == other.resume;
 }
 
 NetworkSettings NetworkSettings::read(const QString &path)
@@ -34,8 +63,27 @@ NetworkSettings NetworkSettings::read(const QString &path)
             settings.rigctldAddress = value.trimmed();
         else if (key == rotctldKey && !value.trimmed().isEmpty())
             settings.rotctldAddress = value.trimmed();
-        else if (key == reconnectKey && (value == QLatin1String("on") || value == QLatin1String("off")))
-            settings.reconnect = value == QLatin1String("on");
+        else if (key == reconnectKey)
+            readSwitch(value, settings.reconnect);
+        else if (key == resumeKey)
+            readSwitch(value, settings.resumeAtStart);
+        else if (key == openAKey)
+            readSwitch(value, settings.resume.openA);
+        else if (key == autoAKey)
+            readSwitch(value, settings.resume.autoA);
+        else if (key == deviceAKey)
+            settings.resume.deviceA = value.trimmed().left(256);
+        else if (key == openBKey)
+            readSwitch(value, settings.resume.openB);
+        else if (key == autoBKey)
+            readSwitch(value, settings.resume.autoB);
+        else if (key == deviceBKey)
+            settings.resume.deviceB = value.trimmed().left(256);
+        else if (key == targetKey
+                 && (value == QLatin1String("moon") || value == QLatin1String("sun") || value == QLatin1String("source")))
+            settings.resume.target = value;
+        else if (key == trackKey)
+            readSwitch(value, settings.resume.trackFrequency);
     }
     return settings;
 }
@@ -48,5 +96,14 @@ bool NetworkSettings::write(const QString &path) const
                                   {rigctldKey, rigctldAddress},
                                   {rotatorKey, rotctld ? network : serial},
                                   {rotctldKey, rotctldAddress},
-                                  {reconnectKey, reconnect ? QStringLiteral("on") : QStringLiteral("off")}});
+                                  {reconnectKey, onOff(reconnect)},
+                                  {resumeKey, onOff(resumeAtStart)},
+                                  {openAKey, onOff(resume.openA)},
+                                  {autoAKey, onOff(resume.autoA)},
+                                  {deviceAKey, resume.deviceA},
+                                  {openBKey, onOff(resume.openB)},
+                                  {autoBKey, onOff(resume.autoB)},
+                                  {deviceBKey, resume.deviceB},
+                                  {targetKey, resume.target},
+                                  {trackKey, onOff(resume.trackFrequency)}});
 }

@@ -13,6 +13,22 @@ struct NetworkSettings {
     QString rotctldAddress = QStringLiteral("localhost:4533");
     bool reconnect = true;  // a device that went away is opened again when it is back
 
+    // The window's ports, target and "Track frequency" as they were left,
+    // taken up again at the next start while resumeAtStart is on.
+    struct Resume {
+        bool openA = false;
+        bool autoA = false;
+        QString deviceA;  // the serial device or the daemon's address
+        bool openB = false;
+        bool autoB = false;
+        QString deviceB;
+        QString target = QStringLiteral("moon");  // moon, sun or source
+        bool trackFrequency = false;
+        bool operator==(const Resume &other) const;
+    };
+    bool resumeAtStart = true;
+    Resume resume;
+
     bool operator==(const NetworkSettings &other) const;
     bool operator!=(const NetworkSettings &other) const { return !(*this == other); }
 

@@ -238,6 +238,11 @@ void PortSession::tryReconnect()
     m_reconnectTimer->start(m_reconnect.backoffSeconds * 1000);
 }
 
+int PortSession::secondsToRetry() const
+{
+    return m_reconnectTimer->isActive() ? (m_reconnectTimer->remainingTime() + 999) / 1000 : 0;
+}
+
 void PortSession::cancelReconnect()
 {
     m_reconnect.wanted = false;

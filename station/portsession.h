@@ -53,6 +53,8 @@ public:
     void planReconnect();
     void cancelReconnect();
     bool isReconnecting() const { return m_reconnect.wanted; }
+    // Seconds to the next attempt; a serial device is also taken the moment it appears.
+    int secondsToRetry() const;
     // The open that came of the wait: the backoff is kept for a device
     // that is lost again soon.
     void reconnected();

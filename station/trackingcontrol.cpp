@@ -274,7 +274,10 @@ bool TrackingControl::open(StationPort port, const QString &nameOrAddress, const
     session(port).cancelReconnect();
     if (port == StationPort::B)
         m_radio.dropResume();
-    return session(port).openDevice(nameOrAddress, parameters, ft847, false);
+    if (session(port).openDevice(nameOrAddress, parameters, ft847, false))
+        return true;
+    emit changed();  // no longer waiting for it, if it was
+    return false;
 }
 
 void TrackingControl::setAutoReconnect(bool on)

@@ -187,7 +187,7 @@ private slots:
             cable->click();
             QTRY_VERIFY_WITH_TIMEOUT(run.log().contains(QStringLiteral("connection to %1 lost").arg(name)), 10000);
             QVERIFY(run.log().contains(a ? QLatin1String("Port A disconnected") : QLatin1String("Port B disconnected")));
-            QCOMPARE(status->text(), QStringLiteral("Status: disconnected"));
+            QCOMPARE(status->text(), QStringLiteral("Status: disconnected, waiting for %1 to return").arg(name));
             QVERIFY(run.sim<QLabel>(a ? "labelCableA" : "labelCableB")->text().endsWith(QLatin1String("cable pulled")));
             QVERIFY(!QFileInfo::exists(name));
             // The other port keeps tracking.

@@ -263,7 +263,7 @@ private slots:
         const QString lost = QStringLiteral("connection to %1 lost").arg(port);
         device.hangUp();
         QTRY_VERIFY_WITH_TIMEOUT(s.logged(lost), settleMs);
-        QCOMPARE(s.w<QLabel>(status)->text(), QStringLiteral("Status: disconnected"));
+        QCOMPARE(s.w<QLabel>(status)->text(), QStringLiteral("Status: disconnected, waiting for %1 to return").arg(port));
         QCOMPARE(s.w<QPushButton>(open)->text(), QStringLiteral("Open"));
         QVERIFY(s.window->isTrackingActive());  // the other port tracks on
         QTest::qWait(500);

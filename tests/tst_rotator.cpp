@@ -570,7 +570,7 @@ private slots:
         QCOMPARE(lines.mid(lines.indexOf(QStringLiteral("connection to %1 lost").arg(path)), 2),
                  (QStringList {QStringLiteral("connection to %1 lost").arg(path), name + " disconnected"}));
         QCOMPARE(s.w<QLabel>(portA ? "labelSerialStatusA" : "labelSerialStatusB")->text(),
-                 QStringLiteral("Status: disconnected"));
+                 QStringLiteral("Status: disconnected, waiting for %1 to return").arg(path));
         QVERIFY(s.window->isTrackingActive());  // the other port is open in Auto
 
         const double before = processCpuSeconds();

@@ -15,6 +15,8 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
 #include <QSignalBlocker>
 
 namespace {
@@ -61,6 +63,12 @@ Qt_Vestrel::Qt_Vestrel(QWidget *parent)
     auto *grid = static_cast<QGridLayout *>(ui->centralwidget->layout());
     grid->addWidget(m_panel, grid->rowCount(), 0, 1, grid->columnCount());
     connect(m_station, &TrackingControl::ticked, m_panel, &StationPanel::refresh);
+    // A port waiting for its device counts down to the next attempt.
+    connect(m_station, &TrackingControl::ticked, this, [this] {
+        for (SerialPortRecord *record : {&portA, &portB})
+            if (m_station->isReconnecting(record->port))
+                showPort(*record);
+    });
     connect(m_station, &TrackingControl::antennaPosition, this, [this](double azimuth, double elevation) {
         ui->labelAntennaPosition->setText(
             QStringLiteral("Antenna: az %1, el %2").arg(azimuth, 0, 'f', 2).arg(elevation, 0, 'f', 2));
@@ -91,8 +99,29 @@ Qt_Vestrel::Qt_Vestrel(QWidget *parent)
     portB.parameters = &serialSettings->parametersB;
 
     enumeratePorts();
-    if (const QString note = startup::firstStartNote(m_station->settingsFile(), m_station->logPath()); !note.isEmpty())
+    if (const QString note = startup::firstStartNote(m_station->settingsFile(), m_station->logPath()); !note.isEmpty()) {
         m_station->say(note);
+        // Said where a newcomer looks, not only in the log window.
+        m_firstStart = new QLabel(note, this);
+        m_firstStart->setObjectName(QStringLiteral("labelFirstStart"));
+        m_firstStart->setWordWrap(true);
+        m_firstStart->setFrameShape(QFrame::StyledPanel);
+        m_firstStart->setMargin(6);
+        grid->addWidget(m_firstStart, grid->rowCount(), 0, 1, grid->columnCount());
+    }
+
+    // The frequency under the readout is the working one "Track frequency" adds the shift to: said so.
+    {
+        const int at = ui->verticalLayout->indexOf(ui->labelFreqStart);
+        ui->verticalLayout->removeWidget(ui->labelFreqStart);
+        auto *row = new QHBoxLayout;
+        auto *caption = new QLabel(QStringLiteral("working"), this);
+        caption->setObjectName(QStringLiteral("labelWorkingCaption"));
+        caption->setToolTip(ui->labelFreqStart->toolTip());
+        row->addWidget(caption);
+        row->addWidget(ui->labelFreqStart, 1);
+        ui->verticalLayout->insertLayout(at, row);
+    }
 
     ui->lineElevationOffset->setText(numbers::general(m_station->elevationOffset()));
     ui->lineAzimutOffset->setText(numbers::general(m_station->azimuthOffset()));
@@ -114,10 +143,12 @@ Qt_Vestrel::Qt_Vestrel(QWidget *parent)
         showTransport(*record);
         connect(record->typeCombo, &QComboBox::currentIndexChanged, this, [this, record] { transportChosen(*record); });
     }
+    resumeSession();
 }
 
 Qt_Vestrel::~Qt_Vestrel()
 {
+    m_sessionKept = false;  // closing the ports is not the operator's choice
     // The fields' texts are saved, also an offset typed but never confirmed.
     SettingsFile &settings = m_station->settingsFile();
     if (const auto elevation = numbers::toSingle(ui->lineElevationOffset->text()))
@@ -272,6 +303,9 @@ void Qt_Vestrel::showStation()
     const PortSession &b = m_station->portSession(StationPort::B);
     ui->actionSerial_port->setEnabled(!a.open && !b.open);
     ui->actionPark_rotator->setEnabled(a.open && !a.automatic);
+    if (m_firstStart && (a.open || b.open))
+        m_firstStart->hide();
+    rememberSession();
     showDoppler();
     m_panel->refresh();
 }
@@ -281,9 +315,15 @@ void Qt_Vestrel::showPort(SerialPortRecord &record)
     const PortSession &session = m_station->portSession(record.port);
     const bool usable = record.network || !portList.isEmpty();
     const QString trouble = m_station->trouble(record.port);
+    QString waiting;
+    if (!session.open && !session.connecting && session.isReconnecting()) {
+        const QString daemon = record.port == StationPort::A ? QStringLiteral("rotctld") : QStringLiteral("rigctld");
+        waiting = session.network ? QStringLiteral(", retrying %1 in %2 s").arg(daemon).arg(session.secondsToRetry())
+                                  : QStringLiteral(", waiting for %1 to return").arg(session.openedName);
+    }
     record.statusLabel->setText(session.connecting ? QStringLiteral("Status: connecting")
                                 : session.open     ? QStringLiteral("Status: connected") + trouble
-                                : usable           ? QStringLiteral("Status: disconnected") + trouble
+                                : usable           ? QStringLiteral("Status: disconnected") + waiting + trouble
                                                    : QStringLiteral("Status: unknown"));
     record.statusLabel->setStyleSheet(trouble.isEmpty() ? QString() : QStringLiteral("color: #c00000; font-weight: bold"));
     record.openButton->setText(session.connecting ? QStringLiteral("Cancel")
@@ -325,6 +365,81 @@ void Qt_Vestrel::showDoppler()
         ui->labelFreq->setText(noFrequency);
     ui->actionDopDefault->setEnabled(!running);
     ui->actionDopSource->setEnabled(!running);
+}
+
+void Qt_Vestrel::rememberSession()
+{
+    if (!m_sessionKept)
+        return;
+    NetworkSettings settings = m_station->networkSettings();
+    NetworkSettings::Resume &resume = settings.resume;
+    const auto keep = [this](StationPort port, bool &open, bool &automatic, QString &device) {
+        const PortSession &session = m_station->portSession(port);
+        // A device being waited for was open when the window closed.
+        open = session.open || session.connecting || m_station->isReconnecting(port);
+        automatic = session.automatic;
+        if (open)
+            device = session.openedName;
+    };
+    keep(StationPort::A, resume.openA, resume.autoA, resume.deviceA);
+    keep(StationPort::B, resume.openB, resume.autoB, resume.deviceB);
+    const TrackingTarget target = m_station->target();
+    resume.target = target == TrackingTarget::Sun      ? QStringLiteral("sun")
+                    : target == TrackingTarget::Source ? QStringLiteral("source")
+                                                       : QStringLiteral("moon");
+    // Unticked only by the operator: a radio being waited for keeps it.
+    if (m_station->isDopplerRunning() || !resume.openB)
+        resume.trackFrequency = m_station->doppler().tracking();
+    m_station->setNetworkSettings(settings);
+}
+
+void Qt_Vestrel::resumeSession()
+{
+    const NetworkSettings settings = m_station->networkSettings();
+    const NetworkSettings::Resume &resume = settings.resume;
+    if (settings.resumeAtStart) {
+        const bool sun = resume.target == QLatin1String("sun");
+        const bool source = resume.target == QLatin1String("source");
+        QAction *target = sun ? ui->actionRotSun : source ? ui->actionRotSource : ui->actionRotMoon;
+        target->setChecked(true);
+        chooseTarget(target, sun ? TrackingTarget::Sun : source ? TrackingTarget::Source : TrackingTarget::Moon, true);
+        ui->radioSerialAAuto->setChecked(resume.autoA);
+        ui->radioSerialAManual->setChecked(!resume.autoA);
+        ui->radioSerialBAuto->setChecked(resume.autoB);
+        ui->radioSerialBManual->setChecked(!resume.autoB);
+        for (SerialPortRecord *record : {&portA, &portB}) {
+            const bool a = record->port == StationPort::A;
+            const QString device = a ? resume.deviceA : resume.deviceB;
+            if (!(a ? resume.openA : resume.openB) || device.isEmpty())
+                continue;
+            // A pseudo-terminal's number goes to whoever opens one next: never
+            // written to at a guess (a simulator's, or someone's terminal).
+            if (!record->network && device.startsWith(QLatin1String("/dev/pts/"))) {
+                m_station->say(QStringLiteral("%1 not reopened: %2 was a pseudo-terminal")
+                                   .arg(m_station->portSession(record->port).name, device));
+                continue;
+            }
+            if (record->network)
+                record->nameCombo->setCurrentText(device);
+            else if (portList.contains(device))
+                record->nameCombo->setCurrentIndex(int(portList.indexOf(device)));
+            m_station->open(record->port, device, *record->parameters,
+                            !a && ui->comboTransceiver->currentText() == ft847);
+        }
+        // "Track frequency" engages again once the radio's frequency is read.
+        if (resume.trackFrequency && resume.openB) {
+            auto *once = new QObject(this);
+            connect(m_station, &TrackingControl::changed, once, [this, once] {
+                if (!m_station->isFrequencyKnown())
+                    return;
+                if (!m_station->doppler().tracking())
+                    m_station->setFrequencyTracking(true);
+                once->deleteLater();
+            });
+        }
+    }
+    m_sessionKept = true;
+    rememberSession();
 }
 
 void Qt_Vestrel::openClicked(SerialPortRecord &record)

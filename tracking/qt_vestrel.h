@@ -111,6 +111,10 @@ private:
     void transportChosen(SerialPortRecord &record);
     void saveNetworkSettings();
     void showStation();
+    // The ports, target and "Track frequency" kept in network.cfg as they
+    // change, and taken up again at the next start.
+    void rememberSession();
+    void resumeSession();
     void showPort(SerialPortRecord &record);
     void showDoppler();
 
@@ -119,6 +123,7 @@ private:
     SerialPortRecord portB;
     TrackingControl *m_station = nullptr;
     StationPanel *m_panel = nullptr;
+    QLabel *m_firstStart = nullptr;  // what to do next, until the first port opens
     serialSettingsDialog *serialSettings = nullptr;
     timerSettingdialog *timerSettings = nullptr;
     roundingDialog *roundingSettings = nullptr;
@@ -128,4 +133,5 @@ private:
     // What the fields showed at the last look, so that only changes touch them.
     bool m_shownDopplerRunning = false;
     bool m_shownTracking = false;
+    bool m_sessionKept = false;  // from the first resume on; not while the window closes
 };
