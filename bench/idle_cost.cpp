@@ -9,12 +9,11 @@
 //                                    prints "ready", runs until stdin closes
 
 #include "benchsupport.h"
+#include "processusage.h"
 
 #include <QCheckBox>
-#include <QDir>
 #include <QSocketNotifier>
 
-#include <map>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -55,51 +54,6 @@ int host(const QString &rotatorPath, const QString &radioPath)
             qApp->quit();
     });
     return qApp->exec();
-}
-
-// CPU time and context switches of one thread (or, for the process, of all).
-// A voluntary switch is the thread going to sleep, so each one is followed by
-// a wake-up; the others are preemptions by a loaded machine.
-struct Usage {
-    double cpuSeconds = 0;
-    qint64 wakeups = 0;
-    qint64 preemptions = 0;
-};
-
-Usage readTask(const QString &dir)
-{
-    Usage usage;
-    // Time on the CPU in nanoseconds (stat's clock ticks are 10 ms coarse).
-    QFile schedstat(dir + QStringLiteral("/schedstat"));
-    if (schedstat.open(QIODevice::ReadOnly))
-        usage.cpuSeconds = schedstat.readAll().split(' ').value(0).toDouble() / 1e9;
-    QFile status(dir + QStringLiteral("/status"));
-    if (status.open(QIODevice::ReadOnly)) {
-        for (const QByteArray &line : status.readAll().split('\n')) {
-            const qint64 count = line.mid(line.indexOf(':') + 1).trimmed().toLongLong();
-            if (line.startsWith("voluntary_ctxt_switches:"))
-                usage.wakeups = count;
-            else if (line.startsWith("nonvoluntary_ctxt_switches:"))
-                usage.preemptions = count;
-        }
-    }
-    return usage;
-}
-
-QString threadName(const QString &dir)
-{
-    QFile comm(dir + QStringLiteral("/comm"));
-    return comm.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(comm.readAll().trimmed()) : QString();
-}
-
-// Per thread, keyed by thread id.
-std::map<QString, Usage> readThreads(qint64 pid)
-{
-    std::map<QString, Usage> threads;
-    const QString base = QStringLiteral("/proc/%1/task").arg(pid);
-    for (const QString &tid : QDir(base).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
-        threads[tid] = readTask(base + QLatin1Char('/') + tid);
-    return threads;
 }
 
 // CPU time of one wake-up of a Qt event loop that has nothing else to do,
