@@ -6,6 +6,8 @@
 #include <QEvent>
 #include <QMutexLocker>
 
+#include <chrono>
+
 
 namespace {
 
@@ -58,6 +60,10 @@ void TransceiverCommThread::stop()
 void TransceiverCommThread::run()
 {
     TransceiverComm *link = comm;
+    // The pause after a command is kept before the next one: a worker that
+    // slept it out at once would wake once more each burst only to find the
+    // queue empty (a readout tick is two commands, five times a second).
+    std::chrono::steady_clock::time_point pauseEnds;
     for (;;) {
         QByteArray frame;
         int delayMs = 0;
@@ -71,6 +77,11 @@ void TransceiverCommThread::run()
                 }
                 queueLock.unlock();
                 link->m_queueChanged.wait(stateLock);
+                continue;
+            }
+            if (std::chrono::steady_clock::now() < pauseEnds) {
+                queueLock.unlock();
+                link->m_queueChanged.wait_until(stateLock, pauseEnds);
                 continue;
             }
             CatCommand &head = *link->commandQueue.front();
@@ -100,7 +111,7 @@ void TransceiverCommThread::run()
             if (!link->commandQueue.empty() && link->commandQueue.front()->sent)
                 link->commandQueue.pop_front();
         }
-        msleep(pauseAfterCommandMs);
+        pauseEnds = std::chrono::steady_clock::now() + std::chrono::milliseconds(pauseAfterCommandMs);
     }
 }
 
