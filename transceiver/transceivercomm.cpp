@@ -67,6 +67,7 @@ void TransceiverCommThread::run()
     for (;;) {
         QByteArray frame;
         int delayMs = 0;
+        int replyBytes = 1;
         {
             QMutexLocker queueLock(&link->queueMutex);
             std::unique_lock stateLock(link->m_stateMutex);
@@ -90,7 +91,12 @@ void TransceiverCommThread::run()
             head.sent = true;
             frame = head.data;
             delayMs = head.delayMs;
+            replyBytes = !head.awaitingReply                          ? 1
+                : head.requestState == cat::RequestFrequency ? cat::frequencyReplySize
+                                                              : cat::statusReplySize;
         }
+        // The reply's bytes are handed over together, however the line delivers them.
+        link->port->setReadThreshold(replyBytes);
         link->port->write(frame);
         if (link->m_tracing)
             link->postDebugMessage(QStringLiteral("--thread sending: %1").arg(hex(frame)));
@@ -104,6 +110,7 @@ void TransceiverCommThread::run()
             while (!stopRequested && link->headAwaitsReply())
                 link->m_queueChanged.wait(stateLock);
         }
+        link->port->setReadThreshold(1);  // anything else the radio says, at once
         {
             // The queue may have been emptied meanwhile; then its head is not ours.
             QMutexLocker queueLock(&link->queueMutex);
