@@ -116,14 +116,14 @@ double bareWakeupMicroseconds()
 
 // The fewest wake-ups a second the work itself needs, with each reply handed
 // over whole: per readout tick the window's timer and two replies (3), the
-// link's worker woken by the tick, by each reply and after each 20 ms pause
-// (5), the port's I/O thread for each frame out and each reply in (4); per
-// repetition the window's timer, the worker (queue, delay, pause) and one
-// write (5). Byte by byte, each extra reply byte wakes the I/O thread and the
-// window once more (4 bytes a tick).
+// link's worker woken by the tick, by each reply and after the pause between
+// the two commands (4), the port's I/O thread for each frame out and each
+// reply in (4); per repetition the window's timer, the worker (queue, delay,
+// pause) and one write (5). Byte by byte, each extra reply byte wakes the I/O
+// thread once more (4 bytes a tick); the window still hears of a reply once.
 double fewestWakeups(bool wholeReplies, int readoutsPerSecond, int repetitionsPerSecond)
 {
-    const int perTick = wholeReplies ? 12 : 12 + 2 * 4;
+    const int perTick = wholeReplies ? 11 : 11 + 4;
     return double(perTick * readoutsPerSecond + 5 * repetitionsPerSecond);
 }
 
