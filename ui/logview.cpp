@@ -77,10 +77,10 @@ LogView::LogView(QWidget *parent)
     m_layout = new Layout(text, this);
     text->setDocumentLayout(m_layout);
     setDocument(text);
-    // A view shown to a person: a screen refresh or two behind a flood is
-    // soon enough, and each catch-up lays out what is in view again.
+    // A view shown to a person: a tenth of a second behind is soon enough,
+    // and in a flood each catch-up lays out all that is in view anew.
     m_catchUp->setSingleShot(true);
-    m_catchUp->setInterval(40);
+    m_catchUp->setInterval(100);
     connect(m_catchUp, &QTimer::timeout, this, &LogView::catchUp);
     // The view follows new messages unless the reader has scrolled up from them.
     connect(verticalScrollBar(), &QScrollBar::valueChanged, this,
