@@ -1,26 +1,45 @@
 // What the running program costs while it only keeps the station on target:
 // the real main window (offscreen) with both ports in Auto, "Track frequency"
 // on, repetition 1 s and readout 200 ms, measured from outside through /proc
-// over a minute. The simulated station runs in a process of its own, so its
+// over a minute; then vestrel --headless doing the same with no client, and
+// a bare Qt event loop woken as often as that work needs at the least, for
+// the floor. The simulated station runs in a process of its own, so its
 // cost is not counted.
 //
 //   bench_idle [--seconds N]         measures, printing the table rows
-//   bench_idle --host ROTATOR RADIO  the measured process: sets the window up,
-//                                    prints "ready", runs until stdin closes
+//   bench_idle --host ROTATOR RADIO  the measured window: sets it up, prints
+//                                    "ready", runs until stdin closes
+//   bench_idle --bare PER_SECOND     the bare loop, until stdin closes
 
 #include "benchsupport.h"
+#include "processusage.h"
+
+#include "remote/remotesettings.h"
 
 #include <QCheckBox>
-#include <QDir>
 #include <QSocketNotifier>
+#include <QTemporaryDir>
 
-#include <map>
+#include <optional>
+
+#include <cstdlib>
 #include <sys/resource.h>
 #include <unistd.h>
 
 using namespace bench;
 
 namespace {
+
+int runUntilStdinCloses()
+{
+    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
+    QObject::connect(&input, &QSocketNotifier::activated, qApp, [] {
+        char buffer[64];
+        if (::read(STDIN_FILENO, buffer, sizeof buffer) <= 0)
+            qApp->quit();
+    });
+    return qApp->exec();
+}
 
 int host(const QString &rotatorPath, const QString &radioPath)
 {
@@ -47,59 +66,18 @@ int host(const QString &rotatorPath, const QString &radioPath)
     }
     std::printf("ready\n");
     std::fflush(stdout);
-
-    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
-    QObject::connect(&input, &QSocketNotifier::activated, qApp, [] {
-        char buffer[64];
-        if (::read(STDIN_FILENO, buffer, sizeof buffer) <= 0)
-            qApp->quit();
-    });
-    return qApp->exec();
+    return runUntilStdinCloses();
 }
 
-// CPU time and context switches of one thread (or, for the process, of all).
-// A voluntary switch is the thread going to sleep, so each one is followed by
-// a wake-up; the others are preemptions by a loaded machine.
-struct Usage {
-    double cpuSeconds = 0;
-    qint64 wakeups = 0;
-    qint64 preemptions = 0;
-};
-
-Usage readTask(const QString &dir)
+// A Qt event loop woken perSecond times a second by a timer that does nothing.
+int bareLoop(int perSecond)
 {
-    Usage usage;
-    // Time on the CPU in nanoseconds (stat's clock ticks are 10 ms coarse).
-    QFile schedstat(dir + QStringLiteral("/schedstat"));
-    if (schedstat.open(QIODevice::ReadOnly))
-        usage.cpuSeconds = schedstat.readAll().split(' ').value(0).toDouble() / 1e9;
-    QFile status(dir + QStringLiteral("/status"));
-    if (status.open(QIODevice::ReadOnly)) {
-        for (const QByteArray &line : status.readAll().split('\n')) {
-            const qint64 count = line.mid(line.indexOf(':') + 1).trimmed().toLongLong();
-            if (line.startsWith("voluntary_ctxt_switches:"))
-                usage.wakeups = count;
-            else if (line.startsWith("nonvoluntary_ctxt_switches:"))
-                usage.preemptions = count;
-        }
-    }
-    return usage;
-}
-
-QString threadName(const QString &dir)
-{
-    QFile comm(dir + QStringLiteral("/comm"));
-    return comm.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(comm.readAll().trimmed()) : QString();
-}
-
-// Per thread, keyed by thread id.
-std::map<QString, Usage> readThreads(qint64 pid)
-{
-    std::map<QString, Usage> threads;
-    const QString base = QStringLiteral("/proc/%1/task").arg(pid);
-    for (const QString &tid : QDir(base).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
-        threads[tid] = readTask(base + QLatin1Char('/') + tid);
-    return threads;
+    QTimer timer;
+    timer.setTimerType(Qt::PreciseTimer);
+    timer.start(1000 / qMax(1, perSecond));
+    std::printf("ready\n");
+    std::fflush(stdout);
+    return runUntilStdinCloses();
 }
 
 // CPU time of one wake-up of a Qt event loop that has nothing else to do,
@@ -138,35 +116,96 @@ double bareWakeupMicroseconds()
 
 // The fewest wake-ups a second the work itself needs, with each reply handed
 // over whole: per readout tick the window's timer and two replies (3), the
-// link's worker woken by the tick, by each reply and after each 20 ms pause
-// (5), the port's I/O thread for each frame out and each reply in (4); per
-// repetition the window's timer, the worker (queue, delay, pause) and one
-// write (5). Byte by byte, each extra reply byte wakes the I/O thread and the
-// window once more (4 bytes a tick).
+// link's worker woken by the tick, by each reply and after the pause between
+// the two commands (4), the port's I/O thread for each frame out and each
+// reply in (4); per repetition the window's timer, the worker (queue, delay,
+// pause) and one write (5). Byte by byte, each extra reply byte wakes the I/O
+// thread once more (4 bytes a tick); the window still hears of a reply once.
 double fewestWakeups(bool wholeReplies, int readoutsPerSecond, int repetitionsPerSecond)
 {
-    const int perTick = wholeReplies ? 12 : 12 + 2 * 4;
+    const int perTick = wholeReplies ? 11 : 11 + 4;
     return double(perTick * readoutsPerSecond + 5 * repetitionsPerSecond);
 }
 
-int measure(int seconds, bool wholeReplies)
+enum class Program { Window, Headless, BareLoop };
+
+// What one program cost over the time measured.
+struct Cost {
+    double cpuShare = 0;  // percent of a core
+    double wakeupsPerSecond = 0;
+    double preemptionsPerSecond = 0;
+    double microsecondsPerWakeup = 0;
+    QString threads;  // those that woke, with their wake-ups and CPU
+};
+
+// The files vestrel --headless finds in its working folder: both ports open
+// in Auto on the station's ptys, tracking the Moon from a data file and the
+// radio's frequency, no client; times as the window's.
+bool writeHeadlessFolder(const QTemporaryDir &folder, const SimStation &station)
+{
+    QFile data(folder.filePath(QStringLiteral("track.txt")));
+    QFile store(folder.filePath(QStringLiteral("store.cfg")));
+    if (!data.open(QIODevice::WriteOnly) || !store.open(QIODevice::WriteOnly))
+        return false;
+    data.write(windowtesting::trackLine(123.4, 23.4, -250, -500));
+    store.write(QStringLiteral("filename: '%1'\nrepetition time: '1'\nmessage delay: '200'\n")
+                    .arg(folder.path())
+                    .toLocal8Bit());
+    RemoteSettings settings;
+    settings.listenPort = 0;
+    settings.portADevice = station.rotatorPath;
+    settings.portBDevice = station.radioPath;
+    settings.openAAtStart = true;
+    settings.openBAtStart = true;
+    settings.trackFrequency = true;
+    settings.dataFile = data.fileName();
+    return settings.write(folder.filePath(RemoteSettings::defaultPath()));
+}
+
+std::optional<Cost> measure(Program program, int seconds, bool wholeReplies)
 {
     SimStation station;
     QStringList simArguments {QStringLiteral("--turnaround"), QStringLiteral("2")};
     if (wholeReplies)
         simArguments << QStringLiteral("--whole-replies");
-    if (!station.start(simArguments)) {
+    if (program != Program::BareLoop && !station.start(simArguments)) {
         std::fprintf(stderr, "bench_idle: the simulated station did not start\n");
-        return 1;
+        return std::nullopt;
     }
     QProcess hosted;
     hosted.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    hosted.start(QCoreApplication::applicationFilePath(),
-                 {QStringLiteral("--host"), station.rotatorPath, station.radioPath});
-    if (!hosted.waitForStarted(10000) || !waitUntil([&] { return hosted.canReadLine(); }, 30000)
-        || !hosted.readLine().startsWith("ready")) {
-        std::fprintf(stderr, "bench_idle: the window did not get ready\n");
-        return 1;
+    QTemporaryDir folder;
+    int framesBefore = 0;
+    switch (program) {
+    case Program::Window:
+        hosted.start(QCoreApplication::applicationFilePath(),
+                     {QStringLiteral("--host"), station.rotatorPath, station.radioPath});
+        break;
+    case Program::BareLoop:
+        hosted.start(QCoreApplication::applicationFilePath(),
+                     {QStringLiteral("--bare"), QString::number(fewestWakeups(wholeReplies, 5, 1))});
+        break;
+    case Program::Headless:
+        if (!writeHeadlessFolder(folder, station)) {
+            std::fprintf(stderr, "bench_idle: no folder for the headless station\n");
+            return std::nullopt;
+        }
+        hosted.setProcessChannelMode(QProcess::SeparateChannels);
+        hosted.setStandardOutputFile(QProcess::nullDevice());
+        hosted.setStandardErrorFile(QProcess::nullDevice());
+        hosted.setWorkingDirectory(folder.path());
+        framesBefore = station.radioFrames();
+        hosted.start(QStringLiteral(VESTREL_PROGRAM), {QStringLiteral("--headless")});
+        break;
+    }
+    const bool ready = program == Program::Headless
+        // Tracking the frequency once it has set the radio a few times.
+        ? hosted.waitForStarted(10000) && waitUntil([&] { return station.radioFrames() > framesBefore + 20; }, 30000)
+        : hosted.waitForStarted(10000) && waitUntil([&] { return hosted.canReadLine(); }, 30000)
+            && hosted.readLine().startsWith("ready");
+    if (!ready) {
+        std::fprintf(stderr, "bench_idle: the measured program did not get ready\n");
+        return std::nullopt;
     }
     const qint64 pid = hosted.processId();
     idle(2000);  // start-up work settles
@@ -178,7 +217,7 @@ int measure(int seconds, bool wholeReplies)
     const double elapsed = double(clock.nsecsElapsed()) / 1e9;
     const auto after = readThreads(pid);
 
-    // The window's threads live as long as its ports stay open: none ends meanwhile.
+    // The program's threads live as long as its ports stay open: none ends meanwhile.
     double cpuSeconds = 0;
     qint64 wakeups = 0;
     qint64 preemptions = 0;
@@ -197,27 +236,65 @@ int measure(int seconds, bool wholeReplies)
                          .arg(double(s) / elapsed, 0, 'f', 1)
                          .arg((usage.cpuSeconds - start.cpuSeconds) * 1000.0 / elapsed, 0, 'f', 2);
     }
-    hosted.closeWriteChannel();
+    if (program == Program::Headless) {
+        hosted.terminate();
+    } else {
+        hosted.closeWriteChannel();
+    }
     if (!hosted.waitForFinished(10000))
         hosted.kill();
 
-    const double cpuShare = 100.0 * cpuSeconds / elapsed;
+    Cost cost;
+    cost.cpuShare = 100.0 * cpuSeconds / elapsed;
+    cost.wakeupsPerSecond = double(wakeups) / elapsed;
+    cost.preemptionsPerSecond = double(preemptions) / elapsed;
+    cost.microsecondsPerWakeup = wakeups > 0 ? cpuSeconds * 1e6 / double(wakeups) : 0.0;
+    cost.threads = QStringLiteral("%1 threads: %2").arg(after.size()).arg(perThread.join(QStringLiteral(", ")));
+    return cost;
+}
+
+int measureAll(int seconds, bool wholeReplies)
+{
     const QString delivery = wholeReplies ? QStringLiteral("replies whole") : QStringLiteral("replies byte by byte");
+    const auto window = measure(Program::Window, seconds, wholeReplies);
+    if (!window)
+        return 1;
     const double wakeCost = bareWakeupMicroseconds();
     const double floorWakeups = fewestWakeups(wholeReplies, 5, 1);
     row(QStringLiteral("2 idle CPU, %1 s, %2").arg(seconds).arg(delivery),
         QStringLiteral("%1% of a core (%2 us a wake-up)")
-            .arg(cpuShare, 0, 'f', 2)
-            .arg(wakeups > 0 ? cpuSeconds * 1e6 / double(wakeups) : 0.0, 0, 'f', 0),
+            .arg(window->cpuShare, 0, 'f', 2)
+            .arg(window->microsecondsPerWakeup, 0, 'f', 0),
         QStringLiteral("goal < 0.30%; floor %1 wake-ups/s x %2 us (bare Qt loop wake-up now) = %3%")
             .arg(floorWakeups, 0, 'f', 0)
             .arg(wakeCost, 0, 'f', 0)
             .arg(floorWakeups * wakeCost / 1e4, 0, 'f', 2));
     row(QStringLiteral("2 idle wake-ups, %1").arg(delivery),
         QStringLiteral("%1 /s (+%2 /s preempted)")
-            .arg(double(wakeups) / elapsed, 0, 'f', 1)
-            .arg(double(preemptions) / elapsed, 0, 'f', 1),
-        QStringLiteral("%1 threads: %2").arg(after.size()).arg(perThread.join(QStringLiteral(", "))));
+            .arg(window->wakeupsPerSecond, 0, 'f', 1)
+            .arg(window->preemptionsPerSecond, 0, 'f', 1),
+        window->threads);
+
+    const auto headless = measure(Program::Headless, seconds, wholeReplies);
+    if (!headless)
+        return 1;
+    row(QStringLiteral("2 idle CPU headless, %1 s, %2").arg(seconds).arg(delivery),
+        QStringLiteral("%1% of a core (%2 wake-ups/s, %3 us each)")
+            .arg(headless->cpuShare, 0, 'f', 2)
+            .arg(headless->wakeupsPerSecond, 0, 'f', 1)
+            .arg(headless->microsecondsPerWakeup, 0, 'f', 0),
+        QStringLiteral("goal < 0.20%; ") + headless->threads);
+
+    // Its wake-ups on one thread, where the program's are spread over several.
+    const auto bare = measure(Program::BareLoop, seconds, wholeReplies);
+    if (!bare)
+        return 1;
+    row(QStringLiteral("2 idle CPU bare Qt loop, %1 s, %2").arg(seconds).arg(delivery),
+        QStringLiteral("%1% of a core (%2 wake-ups/s, %3 us each)")
+            .arg(bare->cpuShare, 0, 'f', 2)
+            .arg(bare->wakeupsPerSecond, 0, 'f', 1)
+            .arg(bare->microsecondsPerWakeup, 0, 'f', 0),
+        QStringLiteral("the floor: a timer with nothing to do, at the fewest wake-ups the work needs"));
     return 0;
 }
 
@@ -225,16 +302,22 @@ int measure(int seconds, bool wholeReplies)
 
 int main(int argc, char **argv)
 {
+    for (int i = 1; i + 1 < argc; ++i) {
+        if (qstrcmp(argv[i], "--bare") == 0) {
+            QCoreApplication app(argc, argv);  // nothing but the loop
+            return bareLoop(std::atoi(argv[i + 1]));
+        }
+    }
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     const QStringList args = app.arguments();
-    const int hostAt = args.indexOf(QStringLiteral("--host"));
+    const int hostAt = int(args.indexOf(QStringLiteral("--host")));
     if (hostAt >= 0 && hostAt + 2 < args.size())
         return host(args.at(hostAt + 1), args.at(hostAt + 2));
     const int seconds = intOption(args, QStringLiteral("--seconds"), 60);
     // A 9600-baud line seen byte by byte (a plain UART), then as a USB
     // adapter or a UART's receive FIFO hands whole replies over.
-    if (const int status = measure(qMax(1, seconds), false))
+    if (const int status = measureAll(qMax(1, seconds), false))
         return status;
-    return measure(qMax(1, seconds / 4), true);
+    return measureAll(qMax(1, seconds / 4), true);
 }

@@ -8,7 +8,8 @@
 // Prints "rotator <path>" and "radio <path>", then "ready". Lines on stdin:
 // "frames" is answered with "frames <count of radio frames so far>";
 // "tune <hz>" sets the radio's frequency, as its knob would, and is answered
-// "tuned".
+// "tuned"; "flood <bytes a second>" starts line noise from the rotator at that
+// rate, answered "flooding", and "flooded" is answered "flooded <bytes so far>".
 
 #include "benchreport.h"
 
@@ -16,10 +17,30 @@
 #include "sim/simtransceiver.h"
 
 #include <QCoreApplication>
+#include <QRandomGenerator>
 #include <QSocketNotifier>
 
 #include <cstdio>
+#include <limits>
 #include <unistd.h>
+
+namespace {
+
+// Line noise: any byte but 'O', so that no "OK" turns up by chance, and no
+// zero, after which the log would show nothing of a read.
+QByteArray noise()
+{
+    QRandomGenerator random(1);
+    QByteArray bytes(4096, '\0');
+    for (char &c : bytes) {
+        c = char(1 + random.bounded(255));
+        if (c == 'O')
+            c = 'o';
+    }
+    return bytes;
+}
+
+} // namespace
 
 int main(int argc, char **argv)
 {
@@ -63,6 +84,11 @@ int main(int argc, char **argv)
             const QByteArray command = line.left(end).trimmed();
             if (command == "frames") {
                 std::printf("frames %lld\n", static_cast<long long>(radio.frames().size()));
+            } else if (command.startsWith("flood ")) {
+                rotator.startFlood(noise(), std::numeric_limits<qint64>::max(), command.mid(6).toLongLong());
+                std::printf("flooding\n");
+            } else if (command == "flooded") {
+                std::printf("flooded %lld\n", static_cast<long long>(rotator.floodedBytes()));
             } else if (command.startsWith("tune ")) {
                 radio.setFrequency(command.mid(5).toUInt());
                 std::printf("tuned\n");

@@ -62,6 +62,17 @@ public:
     }
     // Sets the radio's frequency; back once the station has done it.
     bool tune(quint32 hz) { return ask("tune " + QByteArray::number(hz) + '\n').startsWith("tuned"); }
+    // Line noise from the rotator from now on, as fast as the port takes it up to the rate.
+    bool flood(qint64 bytesPerSecond)
+    {
+        return ask("flood " + QByteArray::number(bytesPerSecond) + '\n').startsWith("flooding");
+    }
+    // The noise's bytes written so far; -1 if the station does not say.
+    qint64 floodedBytes()
+    {
+        const QByteArray answer = ask("flooded\n");
+        return answer.startsWith("flooded ") ? answer.mid(8).trimmed().toLongLong() : -1;
+    }
 
     QString rotatorPath;
     QString radioPath;

@@ -9,6 +9,7 @@
 #include "transceiver/transceivercomm.h"
 
 #include <QMutexLocker>
+#include <QPointer>
 
 SerialRotatorLink::SerialRotatorLink(SerialPort *port, QObject *parent)
     : RotatorLink(parent)
@@ -75,9 +76,20 @@ RotatorReply SerialRotatorLink::interpretReply(const QByteArray &bytes, QString 
 
 void SerialRotatorLink::readPort()
 {
-    char buffer[1024];
-    const qint64 n = m_port->read(buffer, sizeof buffer);
-    emit received(QByteArray(buffer, int(qMax<qint64>(n, 0))));
+    // A read at a time, as the controller's replies always were; all that
+    // has come in one go, since each turn of the event loop to hear of the
+    // rest costs more than the read itself when a line floods.
+    constexpr int readsAtOnce = 32;
+    const QPointer<SerialRotatorLink> alive(this);  // a listener may close the link
+    for (int i = 0; i < readsAtOnce && alive; ++i) {
+        char buffer[1024];
+        const qint64 n = m_port->read(buffer, sizeof buffer);
+        if (n <= 0)  // taken by an earlier turn, or discarded by a flush
+            return;
+        emit received(QByteArray(buffer, int(n)));
+        if (n < qint64(sizeof buffer))
+            return;
+    }
 }
 
 CatLink::CatLink(SerialPort *port, bool ft847, QObject *parent)

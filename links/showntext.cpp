@@ -9,6 +9,16 @@ bool mustEscape(char16_t c)
         || (c >= 0x202a && c <= 0x202e) || (c >= 0x2066 && c <= 0x2069);  // bidirectional overrides
 }
 
+// "\xHH" or "\uHHHH": written digit by digit, as line noise is full of them.
+void appendEscaped(QString &text, char16_t c)
+{
+    const int digits = c <= 0xff ? 2 : 4;
+    text += QLatin1Char('\\');
+    text += QLatin1Char(digits == 2 ? 'x' : 'u');
+    for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4)
+        text += QLatin1Char("0123456789abcdef"[(c >> shift) & 0xf]);
+}
+
 } // namespace
 
 QString shownText(QByteArrayView bytes, qsizetype maxChars)
@@ -29,10 +39,8 @@ QString shownText(QByteArrayView bytes, qsizetype maxChars)
             text += decoded.mid(i++, 2);  // one character in two halves
         } else if (!mustEscape(c))
             text += QChar(c);
-        else if (c <= 0xff)
-            text += QStringLiteral("\\x%1").arg(uint(c), 2, 16, QLatin1Char('0'));
         else
-            text += QStringLiteral("\\u%1").arg(uint(c), 4, 16, QLatin1Char('0'));
+            appendEscaped(text, c);
     }
     if (shown < decoded.size() || taken < bytes.size())
         text += QStringLiteral("...");

@@ -119,7 +119,7 @@ RemoteServer::RemoteServer(TrackingControl &station, const RemoteSettings &setti
             push(std::move(state));
     });
     connect(m_heartbeat, &QTimer::timeout, this, [this] { push(); });
-    m_heartbeat->start(heartbeatMs);
+    m_heartbeat->setInterval(heartbeatMs);  // beats once a client is let in
     connect(&station, &TrackingControl::changed, this, &RemoteServer::schedulePush);
     connect(&station, &TrackingControl::antennaPosition, this, &RemoteServer::schedulePush);
     connect(&station, &TrackingControl::message, this, &RemoteServer::logLine);
@@ -463,6 +463,7 @@ void RemoteServer::webSocketConnection()
         if (m_token.isEmpty()) {
             client.authenticated = true;
             send(socket, QString::fromUtf8(stateMessage()));
+            m_heartbeat->start();
             sendHistory(socket);
             continue;
         }
@@ -626,6 +627,7 @@ void RemoteServer::tokenGiven(QWebSocket *socket, Client &client, const QJsonVal
     client.authTimer = nullptr;
     reply(socket, id, true, {});
     send(socket, QString::fromUtf8(stateMessage()));
+    m_heartbeat->start();
     sendHistory(socket);
 }
 
@@ -690,21 +692,32 @@ QByteArray RemoteServer::stateMessage(std::optional<QJsonObject> made)
     return QJsonDocument(state).toJson(QJsonDocument::Compact);
 }
 
+bool RemoteServer::anyoneListening() const
+{
+    for (auto it = m_clients.cbegin(); it != m_clients.cend(); ++it) {
+        if (it->authenticated)
+            return true;
+    }
+    return false;
+}
+
 void RemoteServer::schedulePush()
 {
-    if (!m_pushTimer->isActive())
+    // With nobody to tell, a change costs neither the state made nor a turn of the loop.
+    if (!m_pushTimer->isActive() && anyoneListening())
         m_pushTimer->start();
 }
 
 void RemoteServer::push(std::optional<QJsonObject> state)
 {
     m_pushTimer->stop();
-    m_heartbeat->start();  // the next beat a full interval after any push
-    bool any = false;
-    for (auto it = m_clients.cbegin(); it != m_clients.cend(); ++it)
-        any |= it->authenticated;
-    if (!any)
+    if (!anyoneListening()) {
+        // A service nobody watches sleeps between the station's own timers;
+        // the beat starts again with the first client let in.
+        m_heartbeat->stop();
         return;
+    }
+    m_heartbeat->start();  // the next beat a full interval after any push
     const QString message = QString::fromUtf8(stateMessage(std::move(state)));
     broadcast(message);
     emit statePushed();

@@ -125,6 +125,7 @@ private:
     static QString logMessage(const LogHistory::Entry &entry);
     void sendHistory(QWebSocket *socket);
     void say(const QString &line);
+    bool anyoneListening() const;
     void schedulePush();
     void broadcast(const QString &message);
     void push(std::optional<QJsonObject> state = std::nullopt);

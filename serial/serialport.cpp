@@ -5,6 +5,7 @@
 #include <QMutexLocker>
 #include <QSerialPort>
 #include <QThread>
+#include <QTimer>
 
 #include <condition_variable>
 #include <cerrno>
@@ -104,6 +105,8 @@ private:
 
     SerialPort *m_owner;
     QSerialPort *m_port = nullptr;
+    QTimer *m_hold = nullptr;  // bytes below the read threshold are told of when it fires
+    int m_baud = 0;
 };
 
 namespace {
@@ -186,6 +189,11 @@ bool SerialPortIo::openPort(const QString &name, const SerialParameters &paramet
         m_port = nullptr;
         return false;
     }
+    m_baud = serialvalues::baudRateNumber(parameters.baudRate);
+    m_hold = new QTimer(this);
+    m_hold->setSingleShot(true);
+    m_hold->setTimerType(Qt::PreciseTimer);
+    connect(m_hold, &QTimer::timeout, this, [this] { m_owner->releaseIncoming(); });
     connect(m_port, &QSerialPort::readyRead, this, &SerialPortIo::readIncoming);
     connect(m_port, &QSerialPort::errorOccurred, this, &SerialPortIo::handleError);
     return true;
@@ -194,8 +202,16 @@ bool SerialPortIo::openPort(const QString &name, const SerialParameters &paramet
 void SerialPortIo::readIncoming()
 {
     const QByteArray bytes = m_port->readAll();
-    if (!bytes.isEmpty())
-        m_owner->takeIncoming(bytes);
+    if (bytes.isEmpty())
+        return;
+    const qsizetype awaited = m_owner->takeIncoming(bytes);
+    if (awaited == 0) {
+        m_hold->stop();
+    } else if (!m_hold->isActive()) {
+        // Twice the line's time for the bytes (11 bits each at most), and a
+        // few ms for the device's own pauses.
+        m_hold->start(int(2 * awaited * 11 * 1000 / qMax(1, m_baud)) + 5);
+    }
 }
 
 void SerialPortIo::handleError(QSerialPort::SerialPortError error)
@@ -415,7 +431,7 @@ bool SerialPort::waitForWritten(int msecs)
     return done;
 }
 
-void SerialPort::takeIncoming(const QByteArray &bytes)
+qsizetype SerialPort::takeIncoming(const QByteArray &bytes)
 {
     QMutexLocker lock(&m_bufferMutex);
     m_incoming.append(bytes.constData(), bytes.size());  // no buffer shared across threads
@@ -423,7 +439,23 @@ void SerialPort::takeIncoming(const QByteArray &bytes)
     // rather than the memory growing with a flood.
     if (m_incoming.size() > maxIncomingBytes)
         m_incoming.remove(0, m_incoming.size() - maxIncomingBytes);
+    if (m_incoming.size() < m_readThreshold)
+        return m_readThreshold;
     postReadyRead();
+    return 0;
+}
+
+void SerialPort::releaseIncoming()
+{
+    QMutexLocker lock(&m_bufferMutex);
+    if (!m_incoming.isEmpty())
+        postReadyRead();
+}
+
+void SerialPort::setReadThreshold(qsizetype bytes)
+{
+    QMutexLocker lock(&m_bufferMutex);
+    m_readThreshold = qMax<qsizetype>(1, bytes);
 }
 
 void SerialPort::postReadyRead()

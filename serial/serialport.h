@@ -59,6 +59,12 @@ public:
     OpenFailure openFailure() const { return m_openFailure; }
     QString openFailureHint() const { return m_openFailureHint; }
 
+    // Any thread. readyRead() waits until at least bytes have arrived, or
+    // until the line has had twice the time to carry them since the first:
+    // a reply of known length that comes a byte at a time then wakes its
+    // reader once rather than once a byte. 1 (the default) tells at once.
+    void setReadThreshold(qsizetype bytes);
+
     // Any thread. Returns at once with what has arrived (0 if nothing).
     qint64 read(char *data, qint64 maxSize);
     QByteArray readAll();
@@ -87,7 +93,9 @@ signals:
 
 private:
     friend class SerialPortIo;
-    void takeIncoming(const QByteArray &bytes);  // I/O thread
+    // I/O thread; the read threshold when the bytes are held below it, 0 when readyRead() is on its way.
+    qsizetype takeIncoming(const QByteArray &bytes);
+    void releaseIncoming();                      // I/O thread
     QByteArray takeOutgoing();                   // I/O thread
     void postReadyRead();                        // m_bufferMutex held
     void stopThread();
@@ -101,11 +109,12 @@ private:
     SerialPortIo *m_io = nullptr;
     QMutex m_ioMutex;  // held while the I/O thread is called or torn down
 
-    mutable QMutex m_bufferMutex;  // guards m_incoming, m_outgoing and the two flags
+    mutable QMutex m_bufferMutex;  // guards m_incoming, m_outgoing, the two flags and the threshold
     QByteArray m_incoming;
     QByteArray m_outgoing;
     bool m_writePosted = false;
     bool m_readPosted = false;  // a readyRead() is on its way: bytes arriving meanwhile join it
+    qsizetype m_readThreshold = 1;
     std::atomic<bool> m_acceptingWrites{false};
     std::atomic<bool> m_lost{false};
 };

@@ -131,6 +131,7 @@ void PtyPeer::startFlood(const QByteArray &pattern, qint64 totalBytes, qint64 by
                 if (n <= 0)
                     break;  // the line is full: try again shortly
                 sent += n;
+                m_flooded += n;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }

@@ -41,6 +41,8 @@ public:
     void startFlood(const QByteArray &pattern, qint64 totalBytes, qint64 bytesPerSecond);
     void stopFlood();
     bool isFlooding() const { return m_flooding.load(); }
+    // Bytes the floods have written so far: what the port side could take.
+    qint64 floodedBytes() const { return m_flooded.load(); }
 
 signals:
     void bytesReceived(const QByteArray &chunk);
@@ -62,4 +64,5 @@ private:
     std::thread m_flood;
     std::atomic<bool> m_flooding {false};
     std::atomic<bool> m_stopFlood {false};
+    std::atomic<qint64> m_flooded {0};
 };

@@ -5,6 +5,7 @@
 #include <QGridLayout>
 #include <QTextBlock>
 #include <QPlainTextEdit>
+#include <QScrollBar>
 #include <QtTest>
 
 #include <memory>
@@ -29,6 +30,8 @@ private slots:
     void noteFollowsTheRecordLocation();
     void showsEachMessagesTime_data();
     void showsEachMessagesTime();
+    void laysOutOnlyWhatIsInView_data();
+    void laysOutOnlyWhatIsInView();
 
 private:
     std::unique_ptr<QWidget> m_host;
@@ -236,6 +239,46 @@ void LogDialogTest::showsEachMessagesTime()
     box->click();
     QVERIFY(!view->timesShown());
     QCOMPARE(m_text->viewport()->geometry().left(), left);
+}
+
+void LogDialogTest::laysOutOnlyWhatIsInView_data()
+{
+    QTest::addColumn<bool>("shown");
+    QTest::addColumn<int>("limit");
+    QTest::newRow("hidden") << false << 100000;
+    QTest::newRow("hidden, past the bound") << false << 100;
+    QTest::newRow("shown") << true << 100000;
+    QTest::newRow("shown, past the bound") << true << 100;
+}
+
+void LogDialogTest::laysOutOnlyWhatIsInView()
+{
+    QFETCH(bool, shown);
+    QFETCH(int, limit);
+    m_log->setMessageLimit(limit);
+    if (shown) {
+        m_log->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_log));
+    }
+    for (int i = 0; i < 1000; ++i)
+        m_log->append(QStringLiteral("message %1").arg(i));
+    QScrollBar *bar = m_text->verticalScrollBar();
+    if (shown)  // the view follows the newest message
+        QTRY_VERIFY(bar->maximum() > 0 && bar->value() == bar->maximum());
+
+    int laidOut = 0;
+    for (QTextBlock block = m_text->document()->firstBlock(); block.isValid(); block = block.next())
+        laidOut += block.layout()->lineCount() > 0 ? 1 : 0;
+    // Hidden, only the first message, typed into the document's first paragraph.
+    const int inView = shown ? m_text->viewport()->height() / m_text->fontMetrics().lineSpacing() + 2 : 1;
+    QVERIFY2(laidOut <= inView, qPrintable(QStringLiteral("%1 paragraphs laid out").arg(laidOut)));
+
+    if (!shown) {  // shown later, it opens at the newest
+        m_log->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_log));
+        QVERIFY(bar->maximum() > 0);
+        QCOMPARE(bar->value(), bar->maximum());
+    }
 }
 
 QTEST_MAIN(LogDialogTest)

@@ -82,6 +82,8 @@ private slots:
     void readyReadOnGuiThread_data();
     void readyReadOnGuiThread();
     void bytesWhileReaderBusyJoinOneNotice();
+    void readThresholdJoinsAReply_data();
+    void readThresholdJoinsAReply();
     void writeJustBeforeCloseArrives_data();
     void writeJustBeforeCloseArrives();
     void hangUpReportedOnceWithoutBusyLoop();
@@ -306,6 +308,51 @@ void TestSerialPort::bytesWhileReaderBusyJoinOneNotice()
 
     QTRY_COMPARE(reader.bytes, QByteArray("0123456789"));
     QVERIFY2(notices < pieces, qPrintable(QStringLiteral("%1 notices").arg(notices)));
+    port.close();
+}
+
+void TestSerialPort::readThresholdJoinsAReply_data()
+{
+    QTest::addColumn<int>("threshold");
+    QTest::addColumn<int>("pieces");  // bytes sent, one at a time as a slow line gives them
+    QTest::addColumn<int>("most");    // notices at most
+    QTest::newRow("a reply a byte at a time") << 5 << 5 << 2;
+    QTest::newRow("a reply shorter than awaited is told of") << 5 << 2 << 1;
+    QTest::newRow("more than awaited") << 1 << 1 << 1;
+}
+
+void TestSerialPort::readThresholdJoinsAReply()
+{
+    QFETCH(int, threshold);
+    QFETCH(int, pieces);
+    QFETCH(int, most);
+    PtyPeer peer;
+    SerialPort port(peer.slavePath());
+    QVERIFY(port.open(QIODevice::ReadWrite));
+    port.setReadThreshold(threshold);
+    Reader reader(port, 1024);
+    int notices = 0;
+    QEventLoop loop;  // waiting as the program does, each notice taken as it comes
+    connect(&port, &SerialPort::readyRead, this, [&] {
+        ++notices;
+        if (reader.bytes.size() >= pieces)
+            loop.quit();
+    });
+    QTimer::singleShot(10000, &loop, &QEventLoop::quit);
+
+    std::thread device([&] {
+        for (int i = 0; i < pieces; ++i) {
+            peer.send(QByteArray(1, char('0' + i)));
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));  // 9600 baud
+        }
+    });
+    loop.exec();
+    device.join();
+    QByteArray expected;
+    for (int i = 0; i < pieces; ++i)
+        expected += char('0' + i);
+    QCOMPARE(reader.bytes, expected);
+    QVERIFY2(notices <= most, qPrintable(QStringLiteral("%1 notices").arg(notices)));
     port.close();
 }
 

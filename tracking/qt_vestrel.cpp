@@ -325,7 +325,10 @@ void Qt_Vestrel::showPort(SerialPortRecord &record)
                                 : session.open     ? QStringLiteral("Status: connected") + trouble
                                 : usable           ? QStringLiteral("Status: disconnected") + waiting + trouble
                                                    : QStringLiteral("Status: unknown"));
-    record.statusLabel->setStyleSheet(trouble.isEmpty() ? QString() : QStringLiteral("color: #c00000; font-weight: bold"));
+    const QString style = trouble.isEmpty() ? QString() : QStringLiteral("color: #c00000; font-weight: bold");
+    // A style sheet set again, even the same, restyles the label: this runs at every station change.
+    if (record.statusLabel->styleSheet() != style)
+        record.statusLabel->setStyleSheet(style);
     record.openButton->setText(session.connecting ? QStringLiteral("Cancel")
                                                   : session.open ? QStringLiteral("Close") : QStringLiteral("Open"));
     record.typeCombo->setEnabled(!session.open && !session.connecting);

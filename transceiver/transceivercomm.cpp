@@ -6,6 +6,8 @@
 #include <QEvent>
 #include <QMutexLocker>
 
+#include <chrono>
+
 
 namespace {
 
@@ -58,9 +60,14 @@ void TransceiverCommThread::stop()
 void TransceiverCommThread::run()
 {
     TransceiverComm *link = comm;
+    // The pause after a command is kept before the next one: a worker that
+    // slept it out at once would wake once more each burst only to find the
+    // queue empty (a readout tick is two commands, five times a second).
+    std::chrono::steady_clock::time_point pauseEnds;
     for (;;) {
         QByteArray frame;
         int delayMs = 0;
+        int replyBytes = 1;
         {
             QMutexLocker queueLock(&link->queueMutex);
             std::unique_lock stateLock(link->m_stateMutex);
@@ -73,13 +80,23 @@ void TransceiverCommThread::run()
                 link->m_queueChanged.wait(stateLock);
                 continue;
             }
+            if (std::chrono::steady_clock::now() < pauseEnds) {
+                queueLock.unlock();
+                link->m_queueChanged.wait_until(stateLock, pauseEnds);
+                continue;
+            }
             CatCommand &head = *link->commandQueue.front();
             // Before the write, so that a fast reply is parsed in the right state.
             link->requestState = head.requestState;
             head.sent = true;
             frame = head.data;
             delayMs = head.delayMs;
+            replyBytes = !head.awaitingReply                          ? 1
+                : head.requestState == cat::RequestFrequency ? cat::frequencyReplySize
+                                                              : cat::statusReplySize;
         }
+        // The reply's bytes are handed over together, however the line delivers them.
+        link->port->setReadThreshold(replyBytes);
         link->port->write(frame);
         if (link->m_tracing)
             link->postDebugMessage(QStringLiteral("--thread sending: %1").arg(hex(frame)));
@@ -93,6 +110,7 @@ void TransceiverCommThread::run()
             while (!stopRequested && link->headAwaitsReply())
                 link->m_queueChanged.wait(stateLock);
         }
+        link->port->setReadThreshold(1);  // anything else the radio says, at once
         {
             // The queue may have been emptied meanwhile; then its head is not ours.
             QMutexLocker queueLock(&link->queueMutex);
@@ -100,7 +118,7 @@ void TransceiverCommThread::run()
             if (!link->commandQueue.empty() && link->commandQueue.front()->sent)
                 link->commandQueue.pop_front();
         }
-        msleep(pauseAfterCommandMs);
+        pauseEnds = std::chrono::steady_clock::now() + std::chrono::milliseconds(pauseAfterCommandMs);
     }
 }
 

@@ -3,7 +3,6 @@
 #include "ui/logview.h"
 #include "ui_logDialog.h"
 
-#include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -20,6 +19,14 @@ QString oneParagraph(const QString &text)
     result.replace(u'\r', QChar::LineSeparator);
     result.replace(u'\n', QChar::LineSeparator);
     return result;
+}
+
+// Selects the paragraph's text. QTextCursor's moves by block lay out the
+// paragraph they start from; setting positions lays out nothing.
+void selectText(QTextCursor &cursor, const QTextBlock &block)
+{
+    cursor.setPosition(block.position());
+    cursor.setPosition(block.position() + block.length() - 1, QTextCursor::KeepAnchor);
 }
 
 } // namespace
@@ -56,9 +63,11 @@ void logDialog::setRecordNote(const QString &note)
     m_recordNote = note;
     if (m_dropped == 0)
         return;
-    QTextCursor cursor(m_ui->textLog->document()->firstBlock());
-    cursor.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
+    QTextCursor cursor(m_ui->textLog->document());
+    cursor.beginEditBlock();
+    selectText(cursor, m_ui->textLog->document()->firstBlock());
     cursor.insertText(droppedNote(), QTextCharFormat());
+    cursor.endEditBlock();
 }
 
 QString logDialog::droppedNote() const
@@ -78,11 +87,12 @@ void logDialog::appendAt(const QString &text, const QDateTime &when)
 {
     // Inserted as plain text: device replies and file contents may look like
     // markup ("<b>", "&"), and the log must show them as they came.
-    QScrollBar *scrollBar = m_ui->textLog->verticalScrollBar();
-    const bool atBottom = scrollBar->value() == scrollBar->maximum();
-
     QTextCursor cursor(m_ui->textLog->document());
-    cursor.movePosition(QTextCursor::End);
+    // One edit, so that the layout sees a paragraph added at the end (which
+    // it need not lay out) rather than text typed into the last one; a
+    // cursor moved outside an edit would lay out the paragraph it lands in.
+    cursor.beginEditBlock();
+    cursor.setPosition(m_ui->textLog->document()->characterCount() - 1);
     // The document starts with one empty block; the first message uses it.
     // A count, not isEmpty(), so that an empty first message is a paragraph too.
     if (m_messages > 0 || m_dropped > 0)
@@ -91,6 +101,7 @@ void logDialog::appendAt(const QString &text, const QDateTime &when)
         cursor.setCharFormat(QTextCharFormat());
     cursor.insertText(oneParagraph(text));
     cursor.block().setUserState(LogView::stampOf(when));
+    cursor.endEditBlock();
     ++m_messages;
     m_lengths.push_back(text.size());
     m_characters += text.size();
@@ -98,9 +109,6 @@ void logDialog::appendAt(const QString &text, const QDateTime &when)
         dropOldest();
     while (m_messages > 1 && m_characters > m_characterLimit)
         dropOldest();
-
-    if (atBottom)
-        scrollBar->setValue(scrollBar->maximum());
 }
 
 void logDialog::dropOldest()
@@ -108,23 +116,27 @@ void logDialog::dropOldest()
     QTextDocument *document = m_ui->textLog->document();
     QTextCursor cursor(document);
     cursor.beginEditBlock();
-    if (m_dropped == 0) {
-        // The oldest message's paragraph becomes the note.
-        cursor.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
-    } else {
+    const QString count = QString::number(m_dropped);
+    --m_messages;
+    m_characters -= m_lengths.front();
+    m_lengths.pop_front();
+    ++m_dropped;
+    if (count != QLatin1String("0")) {
         // The oldest message follows the note; it goes with its paragraph break.
         const QTextBlock oldest = document->firstBlock().next();
         cursor.setPosition(oldest.position());
         cursor.setPosition(oldest.next().position(), QTextCursor::KeepAnchor);
         cursor.removeSelectedText();
+        // Only the count changes: text replaced in a document is kept until
+        // Qt compacts the whole of it, the more often the more is replaced.
         cursor.setPosition(0);
-        cursor.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
+        cursor.setPosition(int(count.size()), QTextCursor::KeepAnchor);
+        cursor.insertText(QString::number(m_dropped));
+    } else {
+        // The oldest message's paragraph becomes the note.
+        selectText(cursor, document->firstBlock());
+        cursor.insertText(droppedNote(), QTextCharFormat());
+        cursor.block().setUserState(-1);  // the note is no message of its own time
     }
-    --m_messages;
-    m_characters -= m_lengths.front();
-    m_lengths.pop_front();
-    ++m_dropped;
-    cursor.insertText(droppedNote(), QTextCharFormat());
-    cursor.block().setUserState(-1);  // the note is no message of its own time
     cursor.endEditBlock();
 }

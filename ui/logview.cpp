@@ -2,7 +2,11 @@
 
 #include <QDateTime>
 #include <QPainter>
+#include <QScrollBar>
+#include <QSignalBlocker>
 #include <QTextBlock>
+#include <QTextDocument>
+#include <QTimer>
 
 // The strip beside the text that the times are painted on.
 class LogView::Margin : public QWidget
@@ -21,6 +25,42 @@ private:
     LogView *m_view;
 };
 
+// Qt's plain-text layout shapes each paragraph as it comes, to repaint just
+// that one, and with it the scroll range: a flood of a thousand messages a
+// second then costs most of a core and keeps every paragraph's glyphs, though
+// nobody sees them (the window is mostly hidden, and shows a few dozen lines).
+// Here a change only marks its paragraphs unlaid and tells the view, which
+// catches up on what is in view when it next shows it.
+class LogView::Layout : public QPlainTextDocumentLayout
+{
+public:
+    Layout(QTextDocument *text, LogView *view)
+        : QPlainTextDocumentLayout(text)
+        , m_view(view)
+    {
+    }
+
+    // The scroll range and a repaint of what is in view, for the changes so far.
+    void catchUp()
+    {
+        emit documentSizeChanged(documentSize());
+        emit update();
+    }
+
+protected:
+    void documentChanged(int from, int charsRemoved, int charsAdded) override
+    {
+        {
+            const QSignalBlocker quiet(this);
+            QPlainTextDocumentLayout::documentChanged(from, charsRemoved, charsAdded);
+        }
+        m_view->textChanged();
+    }
+
+private:
+    LogView *m_view;
+};
+
 namespace {
 
 constexpr int secondsPerDay = 24 * 60 * 60;
@@ -31,7 +71,20 @@ constexpr int gap = 6;  // between a time and its message
 LogView::LogView(QWidget *parent)
     : QPlainTextEdit(parent)
     , m_margin(new Margin(this))
+    , m_catchUp(new QTimer(this))
 {
+    auto *text = new QTextDocument(this);
+    m_layout = new Layout(text, this);
+    text->setDocumentLayout(m_layout);
+    setDocument(text);
+    // A view shown to a person: a tenth of a second behind is soon enough,
+    // and in a flood each catch-up lays out all that is in view anew.
+    m_catchUp->setSingleShot(true);
+    m_catchUp->setInterval(100);
+    connect(m_catchUp, &QTimer::timeout, this, &LogView::catchUp);
+    // The view follows new messages unless the reader has scrolled up from them.
+    connect(verticalScrollBar(), &QScrollBar::valueChanged, this,
+            [this](int value) { m_following = value == verticalScrollBar()->maximum(); });
     m_margin->hide();
     // The strip is narrow: repainting what is in view of it, coalesced by
     // the event loop, costs less than keeping it scrolled in step.
@@ -80,10 +133,35 @@ void LogView::placeMargin()
     m_margin->setGeometry(inside.left(), inside.top(), marginWidth(), inside.height());
 }
 
+void LogView::textChanged()
+{
+    m_behind = true;
+    if (isVisible() && !m_catchUp->isActive())
+        m_catchUp->start();
+}
+
+void LogView::catchUp()
+{
+    if (m_behind) {
+        m_behind = false;
+        m_layout->catchUp();
+    }
+    if (m_following)
+        verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+}
+
+void LogView::showEvent(QShowEvent *event)
+{
+    QPlainTextEdit::showEvent(event);
+    catchUp();
+}
+
 void LogView::resizeEvent(QResizeEvent *event)
 {
     QPlainTextEdit::resizeEvent(event);
     placeMargin();
+    if (m_following)
+        verticalScrollBar()->setValue(verticalScrollBar()->maximum());
 }
 
 void LogView::paintMargin(QPaintEvent *event)

@@ -3,11 +3,14 @@
 #include <QPlainTextEdit>
 
 class QDateTime;
+class QTimer;
 
 // The log window's text, with each message's UTC time in a margin on its
 // left when asked for. The times are kept beside the text, in each
 // paragraph's user state (seconds into the UTC day), so the messages' own
 // texts stay as they came and showing or hiding the times costs nothing.
+// Only paragraphs in view are laid out, and a view that is shown catches up
+// with new text a few times a second at most, following it at the bottom.
 class LogView : public QPlainTextEdit
 {
     Q_OBJECT
@@ -28,13 +31,21 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
+    void showEvent(QShowEvent *event) override;
 
 private:
+    class Layout;
     class Margin;
+    void textChanged();
+    void catchUp();
     void paintMargin(QPaintEvent *event);
     int marginWidth() const;
     void placeMargin();
 
+    Layout *m_layout = nullptr;
     QWidget *m_margin;
+    QTimer *m_catchUp;
+    bool m_behind = false;  // changes the scroll range and the view have not caught up with
+    bool m_following = true;  // the reader left the view at the newest message
     bool m_timesShown = false;
 };

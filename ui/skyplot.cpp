@@ -10,10 +10,17 @@ SkyPlot::SkyPlot(QWidget *parent)
     : QWidget(parent)
 {
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    // It paints every pixel of itself: what lies behind need not be painted first.
+    setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
+// The station panel hands its whole state over several times a second; the
+// plot is drawn again only when something on it moved.
 void SkyPlot::setAntenna(double presentAz, double presentEl, double commandedAz, double commandedEl)
 {
+    if (presentAz == m_presentAz && presentEl == m_presentEl && commandedAz == m_commandedAz
+        && commandedEl == m_commandedEl)
+        return;
     m_presentAz = presentAz;
     m_presentEl = presentEl;
     m_commandedAz = commandedAz;
@@ -23,6 +30,8 @@ void SkyPlot::setAntenna(double presentAz, double presentEl, double commandedAz,
 
 void SkyPlot::setTarget(const QString &name, double azimuth, double elevation)
 {
+    if (name == m_targetName && azimuth == m_targetAz && elevation == m_targetEl)
+        return;
     m_targetName = name;
     m_targetAz = azimuth;
     m_targetEl = elevation;

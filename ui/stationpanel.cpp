@@ -145,7 +145,8 @@ void StationPanel::refreshFrequencies()
     if (settings.method == DopplerMethod::Specified) {
         m_ui->labelPanelMethod->setText(
             QStringLiteral("Doppler method: %1").arg(tr(dopplerMethodName(settings.method))));
-        m_ui->labelPanelMethodFrequencies->clear();
+        // Not clear(), which repaints the label (and the panel behind it) even when it is empty.
+        m_ui->labelPanelMethodFrequencies->setText(QString());
     } else {
         const double dial = m_station.dialOffsetHz();
         m_ui->labelPanelMethod->setText(QStringLiteral("Doppler method: %1, sked %2 MHz%3")
@@ -188,7 +189,7 @@ void StationPanel::refreshPasses(const QDateTime &now)
     m_passesComputed = now;
     if (!home || target == TrackingTarget::Source) {
         m_ui->labelPanelRiseSet->setText(home ? QString() : QStringLiteral("Rise and set: set a station locator"));
-        m_ui->labelPanelCommon->clear();
+        m_ui->labelPanelCommon->setText(QString());
         return;
     }
     const passes::Body body = target == TrackingTarget::Moon ? passes::Body::Moon : passes::Body::Sun;
@@ -199,7 +200,7 @@ void StationPanel::refreshPasses(const QDateTime &now)
                                               set ? utcText(*set) : QStringLiteral("---")));
     const auto dx = positionOfLocator(settings.dxLocator);
     if (!dx) {
-        m_ui->labelPanelCommon->clear();
+        m_ui->labelPanelCommon->setText(QString());
         return;
     }
     const auto window = passes::nextCommonWindow(body, *home, *dx, now);
