@@ -6,6 +6,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QTextStream>
 
 #include <cmath>
@@ -29,6 +30,27 @@ std::optional<QDateTime> parseUtc(const QString &text)
     return time.toUTC();
 }
 
+void say(const QString &line)
+{
+    QTextStream(stdout) << "vestrel-ephemeris: " << line << '\n';
+}
+
+QString utcText(const QDateTime &utc)
+{
+    return utc.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")) + QStringLiteral(" UTC");
+}
+
+// What one write puts in the file, for --verbose.
+QString writtenLine(const SkySnapshot &sky)
+{
+    return QStringLiteral("%1: Moon az %2 el %3, Doppler own echo %4 Hz, DX %5 Hz")
+        .arg(sky.utc.toString(QStringLiteral("hh:mm:ss")))
+        .arg(sky.moonAzimuth, 0, 'f', 1)
+        .arg(sky.moonElevation, 0, 'f', 1)
+        .arg(std::round(sky.selfDopplerHz), 0, 'f', 0)
+        .arg(std::round(sky.dxDopplerHz), 0, 'f', 0);
+}
+
 std::optional<double> parsePositive(const QString &text)
 {
     bool ok = false;
@@ -49,7 +71,8 @@ int main(int argc, char *argv[])
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Writes the tracking data file (Moon and Sun azimuth and elevation, own-echo and DX Doppler)\n"
-        "once a second, replacing it atomically. With --source its Source line follows a radio source."));
+        "once a second, replacing it atomically. With --source its Source line follows a radio source.\n"
+        "Says at start what it writes and where; with --verbose a line for every write."));
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption locatorOption(QStringLiteral("locator"),
@@ -79,8 +102,10 @@ int main(int argc, char *argv[])
     const QCommandLineOption refractionOption(
         QStringLiteral("refraction"),
         QStringLiteral("Elevations as seen through the air (standard atmosphere) instead of geometric ones."));
+    const QCommandLineOption verboseOption(
+        QStringLiteral("verbose"), QStringLiteral("Say every write: its time, the Moon's place and the Doppler."));
     parser.addOptions({locatorOption, dxOption, mhzOption, outOption, atOption, rateOption, onceOption, txOption,
-                       sourceOption, refractionOption});
+                       sourceOption, refractionOption, verboseOption});
     if (!parser.parse(application.arguments()))
         return fail(parser.errorText());
     if (parser.isSet(QStringLiteral("help")))
@@ -127,9 +152,35 @@ int main(int argc, char *argv[])
     writer.setOutputPath(parser.value(outOption));
     writer.setTransmitting(parser.isSet(txOption));
 
+    const bool once = parser.isSet(onceOption);
+    QString what = QStringLiteral("the Moon and the Sun as seen from %1").arg(parser.value(locatorOption));
+    what += sky.source ? QStringLiteral(", the Source %1").arg(sky.source->name) : QStringLiteral(", the Source line 0, 0");
+    what += QStringLiteral(", the own-echo Doppler");
+    if (parser.isSet(dxOption))
+        what += QStringLiteral(" and the DX Doppler for %1").arg(parser.value(dxOption));
+    what += QStringLiteral(" at %1 MHz").arg(*mhz, 0, 'g', 10);
+    if (sky.refraction)
+        what += QStringLiteral(", elevations refracted");
+    what += parser.isSet(txOption) ? QStringLiteral(", marked transmitting") : QStringLiteral(", marked receiving");
+    QString when;
+    if (once)
+        when = QStringLiteral("once, for %1").arg(writer.hasOwnClock() ? utcText(writer.now()) : QStringLiteral("now"));
+    else if (!writer.hasOwnClock())
+        when = QStringLiteral("every second");
+    else if (writer.clockRate() == 1.0)
+        when = QStringLiteral("every second of a clock that starts at %1").arg(utcText(writer.now()));
+    else
+        when = QStringLiteral("every second of a clock that starts at %1 and runs %2 times as fast as real time")
+                   .arg(utcText(writer.now()))
+                   .arg(writer.clockRate(), 0, 'g', 6);
+    say(QStringLiteral("writing %1 %2: %3").arg(QFileInfo(parser.value(outOption)).absoluteFilePath(), when, what));
+    if (parser.isSet(verboseOption))
+        QObject::connect(&writer, &EphemerisWriter::written,
+                         [](const SkySnapshot &written) { say(writtenLine(written)); });
+
     // A first write that fails is a set-up mistake; later ones may be passing
     // trouble (a full disk, a share gone away), so keep trying and say so once.
-    if (parser.isSet(onceOption))
+    if (once)
         return writer.writeOnce() ? 0 : fail(writer.lastError());
     // Ctrl-C and kill end the event loop instead of the process, so a
     // replacement under way is finished and leaves no temporary file behind.

@@ -1,5 +1,6 @@
 #!/bin/sh
-# Installs what building and testing Vestrel needs on Debian 12 (run as root).
+# Installs what building and testing Vestrel needs on Debian 12. Installing
+# needs root; when nothing is missing it does nothing, as any user.
 # "./scripts/deps.sh package" adds what building and checking the Debian package needs,
 # "./scripts/deps.sh bench" what the benchmarks need (Xvfb, for start-up on an X server).
 set -e
@@ -17,6 +18,11 @@ missing=""
 for p in $packages; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
 done
+if [ -n "$missing" ] && [ "$(id -u)" -ne 0 ]; then
+  echo "Missing Debian packages:$missing" >&2
+  echo "Installing them needs root: sudo $0 $*" >&2
+  exit 1
+fi
 if [ -n "$missing" ]; then
   apt-get update
   DEBIAN_FRONTEND=noninteractive apt-get install -y $missing

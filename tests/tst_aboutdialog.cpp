@@ -1,5 +1,6 @@
-// Help > About: the version, what the program does, the licence status as
-// packaging/copyright states it, and where the settings and the log are.
+// Help > About: the version, what the program does, the licence as
+// packaging/copyright and the AppStream metadata state it, and where the
+// settings and the log are.
 
 #include "ui/aboutdialog.h"
 #include "windowtesting.h"
@@ -40,19 +41,31 @@ private slots:
     }
 
     // What the box says about the licence is what the package's copyright
-    // file says: changing one without the other fails here.
+    // file and the AppStream metadata say: changing one without the others
+    // fails here.
     void licenceAsPackaged()
     {
         QFile copyright(QFINDTESTDATA("../packaging/copyright"));
         QVERIFY(copyright.open(QIODevice::ReadOnly));
         const QString packaged = QString::fromUtf8(copyright.readAll());
         const QString holder = packaged.section(QStringLiteral("Copyright: "), 1).section(QLatin1Char('\n'), 0, 0);
-        const QString licence
-            = packaged.section(QStringLiteral("\nLicense: "), 1).section(QLatin1Char('\n'), 1).simplified();
-        QVERIFY(!holder.isEmpty() && !licence.isEmpty());
+        const QString debianName = packaged.section(QStringLiteral("\nLicense: "), 1).section(QLatin1Char('\n'), 0, 0);
+        QVERIFY(!holder.isEmpty());
+        QFile metainfo(QFINDTESTDATA("../packaging/org.vestrel.vestrel.metainfo.xml"));
+        QVERIFY(metainfo.open(QIODevice::ReadOnly));
+        const QString spdx = QString::fromUtf8(metainfo.readAll())
+                                 .section(QStringLiteral("<project_license>"), 1)
+                                 .section(QStringLiteral("</project_license>"), 0, 0);
+        // Debian's short name beside the SPDX identifier AppStream wants.
+        QCOMPARE(debianName, QStringLiteral("GPL-3+"));
+        QCOMPARE(spdx, QStringLiteral("GPL-3.0-or-later"));
 
         AboutDialog box(QStringLiteral("/home/op"), QStringLiteral("/home/op/vestrel.log"));
-        QCOMPARE(child<QLabel>(box, "labelLicence")->text(), QStringLiteral("Copyright %1. %2").arg(holder, licence));
+        QCOMPARE(child<QLabel>(box, "labelLicence")->text(),
+                 QStringLiteral("Copyright %1. Licence: %2. Vestrel is free software: you may share and change it "
+                                "under the GNU General Public License, version 3 or any later version. It comes "
+                                "with no warranty.")
+                     .arg(holder, spdx));
     }
 };
 

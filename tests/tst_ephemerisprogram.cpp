@@ -63,9 +63,12 @@ void TestEphemerisProgram::onceAtAGivenTime_data()
     QTest::addColumn<QStringList>("extra");
     QTest::addColumn<QString>("dx");
     QTest::addColumn<bool>("transmitting");
-    QTest::newRow("with DX") << QStringList {"--dx", "FN31pr"} << "FN31pr" << false;
-    QTest::newRow("own echo only") << QStringList() << "JO70FD" << false;
-    QTest::newRow("transmitting") << QStringList {"--dx", "FN31pr", "--tx"} << "FN31pr" << true;
+    QTest::addColumn<QStringList>("said");  // after the line saying what is written where
+    QTest::newRow("with DX") << QStringList {"--dx", "FN31pr"} << "FN31pr" << false << QStringList();
+    QTest::newRow("own echo only") << QStringList() << "JO70FD" << false << QStringList();
+    QTest::newRow("transmitting") << QStringList {"--dx", "FN31pr", "--tx"} << "FN31pr" << true << QStringList();
+    QTest::newRow("verbose") << QStringList {"--dx", "FN31pr", "--verbose"} << "FN31pr" << false
+                             << QStringList {"vestrel-ephemeris: 04:30:48: Moon az "};
 }
 
 void TestEphemerisProgram::onceAtAGivenTime()
@@ -73,6 +76,7 @@ void TestEphemerisProgram::onceAtAGivenTime()
     QFETCH(QStringList, extra);
     QFETCH(QString, dx);
     QFETCH(bool, transmitting);
+    QFETCH(QStringList, said);
 
     const QString out = m_dir.filePath(QStringLiteral("once-%1.dat").arg(QTest::currentDataTag()));
     const Run run = runProgram(QStringList {"--locator", "JO70FD", "--mhz", "432.065", "--out", out, "--at",
@@ -80,6 +84,16 @@ void TestEphemerisProgram::onceAtAGivenTime()
                                + extra);
     QCOMPARE(run.exitCode, 0);
     QCOMPARE(run.err, QByteArray());
+    const QStringList lines = QString::fromUtf8(run.out).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 1 + said.size());
+    const QString start = QStringLiteral("vestrel-ephemeris: writing %1 once, for 2026-12-07 04:30:48 UTC: the Moon "
+                                         "and the Sun as seen from JO70FD, the Source line 0, 0, the own-echo Doppler")
+                              .arg(out);
+    QVERIFY2(lines.first().startsWith(start), qPrintable(lines.first()));
+    QVERIFY2(lines.first().endsWith(transmitting ? "marked transmitting" : "marked receiving"),
+             qPrintable(lines.first()));
+    for (qsizetype i = 0; i < said.size(); ++i)
+        QVERIFY2(lines.at(i + 1).startsWith(said.at(i)), qPrintable(lines.at(i + 1)));
     const QDateTime utc(QDate(2026, 12, 7), QTime(4, 30, 48), Qt::UTC);
     const SkySnapshot sky = computeSky(*positionOfLocator(QStringLiteral("JO70FD")), *positionOfLocator(dx), 432.065, utc);
     QCOMPARE(contentsOf(out), formatTrackingFile(sky, transmitting));
@@ -141,7 +155,7 @@ void TestEphemerisProgram::help()
     const Run run = runProgram({QStringLiteral("--help")});
     QCOMPARE(run.exitCode, 0);
     for (const char *option : {"--locator", "--dx", "--mhz", "--out", "--at", "--once", "--rate", "--version",
-                               "--source", "Cas A", "--refraction"})
+                               "--source", "Cas A", "--refraction", "--verbose"})
         QVERIFY2(run.out.contains(option), option);
 
     const Run version = runProgram({QStringLiteral("--version")});

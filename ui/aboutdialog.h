@@ -9,7 +9,7 @@ namespace Ui {
 class AboutDialogClass;
 }
 
-// Help > About: the version, what the program does, its licence status, and
+// Help > About: the version, what the program does, its licence, and
 // where the settings and the log are kept.
 class AboutDialog : public QDialog
 {
