@@ -180,7 +180,8 @@ void PortSession::send(const QByteArray &bytes)
     if (!open)
         return;
     link->write(bytes);
-    m_context.debug(QStringLiteral("--sending: %1").arg(QString::fromLatin1(bytes.toHex())));
+    if (m_context.debugMode)  // not even worded outside it: a flood sends many
+        m_context.debug(QStringLiteral("--sending: %1").arg(QString::fromLatin1(bytes.toHex())));
 }
 
 // ---- waiting for a lost device ----------------------------------------------

@@ -151,7 +151,12 @@ void RadioControl::frequencyReceived(double mhz)
 {
     answered();
     m_context.health.success(StationHealth::Source::Radio);
+    // A readout that shows what the last one showed is no news to the views,
+    // five times a second.
+    const bool news = !m_shownFrequency || m_shownFrequency->mhz != mhz
+        || m_shownFrequency->transmitting != m_doppler.transmitting || !m_frequencyKnown;
     m_shownFrequency = FrequencyReading {mhz, m_doppler.transmitting};
+    const double offset = m_dial.offsetHz;
     const RadioFollowCheck::Verdict verdict = checkFollowing(mhz);
     if (!m_doppler.tracking()) {
         m_doppler.frequencyRead(mhz);
@@ -159,7 +164,8 @@ void RadioControl::frequencyReceived(double mhz)
     } else if (verdict != RadioFollowCheck::Verdict::NotFollowing) {
         watchDial(mhz);
     }
-    emit changed();
+    if (news || m_dial.offsetHz != offset)
+        emit changed();
 }
 
 // How far a readout may be from what was written and still be the radio's

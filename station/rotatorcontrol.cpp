@@ -190,7 +190,8 @@ void RotatorControl::park(double azimuth, double elevation)
 
 void RotatorControl::received(const QByteArray &bytes)
 {
-    m_context.debug(QStringLiteral("--received A: %1").arg(QString::fromLatin1(bytes.toHex())));
+    if (m_context.debugMode)  // not even worded outside it: a flood brings many
+        m_context.debug(QStringLiteral("--received A: %1").arg(QString::fromLatin1(bytes.toHex())));
 
     if (!m_port.automatic && !m_steering.parkingActive()) {
         const int zero = bytes.indexOf('\0');

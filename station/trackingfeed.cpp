@@ -106,12 +106,13 @@ void TrackingFeed::checkAge(bool tracking)
 {
     StationHealth &health = m_context.health;
     const QString path = m_source ? m_source->filePath() : QString();
-    if (!tracking || path.isEmpty() || !QFileInfo::exists(path)) {
+    const QFileInfo file(path);  // asked once a second: one look at the file
+    if (!tracking || path.isEmpty() || !file.exists()) {
         health.clear(Alarm::DataStale, false);
         return;
     }
     const qint64 staleMs = 1000 * qMax<qint64>(10, 3 * qint64(qMax<quint32>(1u, m_context.times.repetitionTime)));
-    const qint64 ageMs = QFileInfo(path).lastModified().msecsTo(QDateTime::currentDateTime());
+    const qint64 ageMs = file.lastModified().msecsTo(QDateTime::currentDateTimeUtc());
     qint64 behind = 0;
     if (m_lastRecord.fileTime) {
         // Against the clock when it was read: on a demo's faster clock the

@@ -186,6 +186,14 @@ public:
     }
     quint16 port() const { return m_port; }
     qint64 pid() const { return m_process.processId(); }
+    // For a failure's message: whether it still runs, and its last words.
+    QString state()
+    {
+        const QString said = QString::fromLocal8Bit(m_process.readAllStandardError().right(300));
+        return m_process.state() == QProcess::Running
+            ? QStringLiteral("running; said: %1").arg(said)
+            : QStringLiteral("exited with %1; said: %2").arg(m_process.exitCode()).arg(said);
+    }
     QString address() const { return QStringLiteral("127.0.0.1:%1").arg(m_port); }
 
     // One command as another program of the station would send it; the

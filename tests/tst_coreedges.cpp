@@ -131,7 +131,8 @@ private slots:
             const double tuned = onRadio() + 500;
             QVERIFY(tuned > 432e6);
             // rigctld's own answer: a turn of the dial that did not happen would prove nothing.
-            QTRY_COMPARE_WITH_TIMEOUT(rigctld.ask("F " + QByteArray::number(tuned, 'f', 0)).value(0), QByteArray("RPRT 0"), 10000);
+            QTRY_VERIFY2_WITH_TIMEOUT(rigctld.ask("F " + QByteArray::number(tuned, 'f', 0)).value(0) == "RPRT 0",
+                                      qPrintable(rigctld.state()), 10000);
             QTRY_VERIFY2_WITH_TIMEOUT(s.station.dialOffsetHz() == 500.0 * i, qPrintable(s.all()), 10000);
         }
         QCOMPARE(s.count(QStringLiteral("Frequency tuned by hand +500 Hz")), retunes);
