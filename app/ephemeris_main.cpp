@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // vestrel-ephemeris: keeps the tracking data file up to date from the
 // station's locator, the DX station's locator and the operating frequency.
 

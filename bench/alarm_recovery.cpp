@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How soon the station says a device or the data stopped, and how soon it
 // commands a device again once it is back: the window-free station on the
 // simulated devices and on Hamlib's dummy daemons, with its own timers. Also

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How close each Doppler method keeps the radio to the frequency it should be
 // on, over a simulated Moon pass: the window-free station with the built-in
 // sky on a simulated clock, on the simulated FT-817 over a pty (10 Hz steps)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Prints how long one sky computation and one atomic file replacement take,
 // and how far an accelerated writer gets through a Moon pass in real time.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the running program costs while it only keeps the station on target:
 // the real main window (offscreen) with both ports in Auto, "Track frequency"
 // on, repetition 1 s and readout 200 ms, measured from outside through /proc

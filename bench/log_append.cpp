@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Prints what appending one message to the log window costs, in microseconds
 // per message, around 10,000 messages, around 100,000 and well past the bound
 // (where every message also drops the oldest), with the window hidden, shown,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How well the station follows the Moon through a whole pass: the real main
 // window drives the simulated rotator and FT-817 over ptys, fed with tracking
 // files from the ephemeris, on one simulated clock. Prints the antenna's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A year of Moon passes through the rotator planner: at four latitudes, on
 // a 0..450 degree az/el rotator and on a 0..360 one that goes over the top,
 // both with a horizon mask and the lead on. The planner, the tracking

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How far the radio-source places the station computes lie from ERFA's
 // IAU 2006/2000A reduction: the catalogue and a spread of typed positions
 // over the whole sky, at stations from pole to pole, over fifty years.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How long the operator waits from a readout tick to the new frequency in the
 // window, with the simulated FT-817 (in its own process) taking the time of a
 // 9600-baud 8N1 line both ways plus a turnaround, beside the lower bound that

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the remote view costs and how soon it tells: the window-free station
 // with its WebSocket server, and clients in a process of their own (so their
 // cost is not counted). Each state change (the target switched) is timed from

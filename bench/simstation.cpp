@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The simulated station in a process of its own, so that a benchmark can
 // measure the program without the devices' cost: the rotator controller and
 // the FT-817 on ptys, their paths on stdout, until stdin closes.

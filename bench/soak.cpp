@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Runs the whole station for a long time with faults injected at a steady
 // rate, then checks what an operator would look for the next morning: every
 // rotator command well formed, every frequency sent equal to the working

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // From process start to the main window shown, and the resident memory then:
 // the real main window (built as main() builds it) beside an empty Qt main
 // window, the floor that Qt itself sets, each started afresh several times,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Port B byte entry against the C library's own reading of the rule:
 // strtol with base 0 ("0x"/"0X" hexadecimal, a leading 0 octal, otherwise
 // decimal, a sign allowed), the whole part consumed, white space around it

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The transceiver link with its worker, driven by arbitrary sequences of
 // commands and reply chunks: the queue never holds more than 11 commands, and
 // every frame queued or written is one of the five frames with valid BCD. The

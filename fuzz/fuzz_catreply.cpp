@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The transceiver reply handling fed arbitrary chunks in every request state,
 // against a model of the rule kept as plain bytes; and the frequency frames
 // for arbitrary frequencies: valid BCD, and read back as the rounded value.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The daemon line reader fed arbitrary bytes in arbitrary pieces: every line
 // it hands on is the one the whole stream gives (a line too long cut at the
 // bound, what follows its break read as usual), none holds a line break, the

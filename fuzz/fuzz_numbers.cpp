@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Number texts: a text is a valid number exactly when it is a decimal number
 // in the C locale (white space around it allowed) within the single-precision
 // range, and then it has the value the C library reads; the general format

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Radio sources as the operator types them: every text is either refused
 // with a reason of bounded length, or read as a place on the sky whose
 // written form reads back as the same place.

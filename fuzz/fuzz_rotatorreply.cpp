@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The rotator reply handling fed arbitrary reads: every answer must be the
 // one the whole text since the last answer gives ("OK" first, then
 // "ERROR/LIMIT"), however it was split and however much chatter came first,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The settings store on an arbitrary store.cfg, then arbitrary writes: every
 // read gives what its line holds (or the default), and after every write the
 // file has exactly nine lines, the written one as formatted and read back as

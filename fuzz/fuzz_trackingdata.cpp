@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The tracking data reader on arbitrary file contents, for each target,
 // against a plain reading of the layout: lines end at LF, CR LF or a CR at the
 // very end; a line is split at commas in pieces of at most 1024 characters;

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what is missing, builds every benchmark in Release and runs them,
 # then prints one table: each figure beside its lower bound or peer, measured
 # in the same run, under the machine it ran on. Speed never fails this script;

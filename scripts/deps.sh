@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what building and testing Vestrel needs on Debian 12. Installing
 # needs root; when nothing is missing it does nothing, as any user.
 # "./scripts/deps.sh package" adds what building and checking the Debian package needs,

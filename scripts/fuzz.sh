@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the libFuzzer targets with clang and runs each for a bounded time
 # (FUZZ_SECONDS, 30 by default) from its seed corpus in fuzz/corpus/<target>.
 # A crash, a leak, a time-out or a broken invariant fails the run; the input

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the Debian package with Debian's hardening flags and checks it:
 # desktop entry, AppStream metadata, the system unit (systemd-analyze verify,
 # and its exposure under 4.0 in systemd-analyze security) and lintian. The package lands in the

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what is missing, builds, and starts Vestrel in run/ under the
 # repository (git ignores it), so that its settings files and its log stay
 # out of the source tree. Installing needs root; building and running do not.

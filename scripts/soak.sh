@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Runs the whole station with the simulated devices for a long time, faults
 # injected at a steady rate, and checks it at the end (see bench/soak.cpp).
 #   scripts/soak.sh [duration]    duration: 2m (default), 90s, 30m, 8h ...

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the package into a fresh Debian 12 root with apt and starts it there,
 # as an operator's machine that never built Vestrel would (run as root; needs
 # debootstrap and the Debian mirror that apt here uses).

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds with ThreadSanitizer every test that starts a serial port's I/O
 # thread or the transceiver link's worker (CTest label "threads") and runs
 # them; any report fails.

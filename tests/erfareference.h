@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // A second opinion on where a fixed source stands: ERFA's IAU 2006/2000A

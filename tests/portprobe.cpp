@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Opens one serial port and prints how it went: "open", or the failure's
 // number and the hint line. Run as another user by tst_portaccess.
 #include "serial/serialport.h"

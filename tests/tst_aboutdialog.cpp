@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Help > About: the version, what the program does, the licence as
 // packaging/copyright and the AppStream metadata state it, and where the
 // settings and the log are.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program's options, parsed as a unit and answered by the real program.
 #include "startup/commandline.h"
 

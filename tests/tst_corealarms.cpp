@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The station never goes quiet: each fault raises its alarm once and clears
 // it once, and a device that comes back is used again as before, on the
 // simulated devices over ptys and on Hamlib's own daemons.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Frequencies at the edges a real evening reaches first, on the simulated
 // FT-817: shifts for the band on the air, skeds the radio cannot take, a
 // record older than the extrapolation reaches. The station runs at the

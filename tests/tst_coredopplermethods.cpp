@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Doppler methods end to end: the simulated FT-817 on a pseudo-terminal
 // receiving and transmitting, and split through rigctld's dummy radio.
 

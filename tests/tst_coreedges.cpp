@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The edges a real evening reaches first on Hamlib's daemons: radios that do
 // not follow, hands on the dial, daemons at their defaults, started late,
 // silent or unstable; positions within the stops and above the mask. The

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The rotator geometry's rules: stops, mask, hold or nearest, the wrap and
 // side of the zenith chosen for a pass, lead, quiet seconds and transmitting.
 // Geometries are written as geometry.cfg lines, so the file's reading is in

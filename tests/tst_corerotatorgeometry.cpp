@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The rotator geometry end to end: the simulated "&*" controller on a
 // pseudo-terminal with its stops, and the real rotctld started with its
 // limits, both driven through the planner by the station core.

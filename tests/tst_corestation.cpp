@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The station core without a window: its rules with links made here, and a
 // few simulated minutes against the simulated devices and the built-in sky.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Faults of a Hamlib daemon, each as a data row against a scripted one on a
 // local port: what the log must say, that the link takes the next good answer
 // at once, and what the fault may cost the event loop and the memory.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The demo end to end: the simulated station, the real main window driven by
 // the autopilot, the simulator's fault switches, and what is left afterwards.
 

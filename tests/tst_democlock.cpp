@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The demo's clock: the real time while the Moon is up at the station,
 // otherwise a faster one from where the Moon has risen.
 

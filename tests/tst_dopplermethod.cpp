@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Doppler methods as receive and transmit corrections of the sked
 // frequency, the transverter between sky and radio, and their settings file.
 

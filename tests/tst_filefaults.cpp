@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Faults in the two files the station reads: the tracking data file (replaced,
 // emptied, churned by another process) and store.cfg (unwritable, damaged).
 // The real window keeps answering through each, and works normally once the

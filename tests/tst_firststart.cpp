@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A first start (no store.cfg in the working folder yet) logs one line that
 // says what to do next and where the settings and the log are kept.
 

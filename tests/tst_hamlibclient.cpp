@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Hamlib network client against a scripted daemon on a local port: one
 // command on the wire at a time, line assembly, bad lines, a daemon that
 // never answers, one that goes away, and hosts that refuse or never answer.

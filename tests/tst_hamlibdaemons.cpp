@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The real window against Hamlib's real rigctld and rotctld on free local
 // ports: the dummy radio and rotator, and rigctld in front of the simulated
 // FT-817 on a pty. Also a daemon that never answers, one that sends garbage,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Hamlib daemons' text lines and the network settings file.
 
 #include "hamlib/hamlibprotocol.h"

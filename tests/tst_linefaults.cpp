@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Faults on the two serial lines while the whole station tracks: the real
 // window, the simulated rotator controller and transceiver on ptys. Through
 // every fault the window must keep answering, CPU time and memory must stay

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's record on disk: vestrel.log in the working directory.
 
 #include "windowtesting.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window as the operator first meets it: form, start-up, debug mode,
 // the settings dialogs and store.cfg.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Number texts: correctly rounded formatting, whatever the process locale.
 
 #include "settings/numbers.h"

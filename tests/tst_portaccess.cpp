@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Why a serial port would not open, and the line that tells the operator what
 // to do: the mapping as a unit, then real ptys held, locked or forbidden.
 #include "serial/openfailure.h"

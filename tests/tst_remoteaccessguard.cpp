@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the remote view remembers of each address off the station: the wait
 // wrong tokens earn, and a flood said in a few lines. On a clock of the
 // test's own, so that minutes pass at once.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The WebSocket API's contract against the simulated station: every state
 // field, every command as the widget would take it, and input that must
 // cost a client its own connection and nothing else.

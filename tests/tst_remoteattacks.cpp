@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The remote view as a host on the LAN without the token finds it, at the
 // bounds the service runs with: it cannot crowd out the operator, guesses the
 // token slowly and said once in the log, gets nothing from another site's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program as a service: vestrel --headless, started as systemd would.
 
 #include "remotetesting.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // remote.cfg's listen address made into the addresses the server binds: a
 // host name kept to this machine's own, or refused with the reason.
 

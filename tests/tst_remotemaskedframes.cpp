@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A client's WebSocket frames followed for their masks, in every way the
 // network may cut them into pieces.
 

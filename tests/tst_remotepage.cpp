@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The web page in a real headless Chromium, driven through its DevTools
 // protocol: it shows the station's state as it changes, its Park button
 // turns the simulated rotator, it fits a phone's screen, and it says what it

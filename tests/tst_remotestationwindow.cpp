@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // vestrel --attach: the window on a station served by RemoteServer over the
 // simulated devices, through the real API; and what the client does with a
 // station that refuses it or says what it should not.

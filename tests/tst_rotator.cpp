@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The rotator side end to end: the real window, its own widgets, and the
 // simulated controller answering over a pty.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // store.cfg when the program is killed in the middle of saving: a child
 // process saves in a loop and is sent SIGKILL at random moments, again and
 // again. After every kill the file holds the old nine lines or the new ones,

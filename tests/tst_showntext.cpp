@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Outside text as the log shows it: nothing a terminal or the window would
 // act on, nothing that is not valid text, nothing without bound.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The transceiver side and the whole station end to end: the real window, its
 // own widgets, the simulated radio and rotator controller on ptys.
 

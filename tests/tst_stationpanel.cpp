@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The station panel shows the record as read, and the rise, set and common
 // windows it gives are where the ephemeris crosses the horizon.
 

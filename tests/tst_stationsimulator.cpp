@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The "Station simulator" window: its sky plot's geometry and what its
 // controls do to the simulated station.
 

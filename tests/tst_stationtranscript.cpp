@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A whole night at the station in a few seconds, through the real window on
 // the simulated devices: what the operator reads in the log, the bytes each
 // device received and store.cfg afterwards must stay exactly as recorded in

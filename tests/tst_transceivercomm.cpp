@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "serial/serialport.h"
 #include "sim/simtransceiver.h"
 #include "transceiver/catframes.h"

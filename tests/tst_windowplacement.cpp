@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The demo's two windows side by side, whole, within the screen's available
 // area: worked out for screens with and without panels, and done with the
 // real windows on two offscreen screens of 1366x768 and 1920x1080 whose

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The working folder: the user's data folder when started from the menu, the
 // current folder from a shell.
 #include "startup/commandline.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "tracking/qt_vestrel.h"
 
 #include "settings/numbers.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/timersettingdialog.h"
 
 #include "ui_timerSettingdialog.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 'use strict';
 // The station's web page: a view of the state the API pushes, and buttons
 // that send its commands. Every text from the station goes in as textContent.
