@@ -239,6 +239,46 @@ private slots:
                        [this](FaultStation &s) { showsReading(s); });
     }
 
+    // Quit and start again: the window opens the ports it had open, in the
+    // modes they were in, with the target and "Track frequency" as they
+    // were; a pseudo-terminal's own name is never opened at a guess.
+    void restartTakesUpWhereItWas_data()
+    {
+        QTest::addColumn<bool>("linkedPorts");
+        QTest::newRow("ports by stable names") << true;
+        QTest::newRow("ports by pty numbers") << false;
+    }
+
+    void restartTakesUpWhereItWas()
+    {
+        QFETCH(bool, linkedPorts);
+        FaultStation s(600, linkedPorts);
+        s.setAutoA(true);
+        s.setAutoB(true);
+        s.clickOpenA();
+        s.clickOpenB();
+        s.w<QAction>("actionRotSun")->trigger();
+        engageDoppler(s);
+        s.window.reset();  // quit
+
+        s.window = std::make_unique<Qt_Vestrel>();
+        TrackingControl &station = s.window->station();
+        QCOMPARE(station.target(), TrackingTarget::Sun);
+        QVERIFY(s.w<QAction>("actionRotSun")->isChecked() && !s.w<QAction>("actionRotMoon")->isChecked());
+        const PortSession &a = station.portSession(StationPort::A);
+        const PortSession &b = station.portSession(StationPort::B);
+        QVERIFY(a.automatic && b.automatic);
+        if (!linkedPorts) {
+            QVERIFY(!a.open && !b.open);
+            QVERIFY(s.log().contains(QStringLiteral("Port A not reopened: %1 was a pseudo-terminal")
+                                         .arg(s.rotator.slavePath())));
+            return;
+        }
+        QVERIFY(a.open && b.open);
+        QCOMPARE(a.openedName, s.linkA());
+        QTRY_VERIFY_WITH_TIMEOUT(station.doppler().tracking(), settleMs);
+    }
+
     void cablePulledAndPluggedIn_data()
     {
         QTest::addColumn<bool>("rotatorLine");
