@@ -137,6 +137,9 @@ private slots:
         QVERIFY(dialog && dialog->isVisible());
         dialog->findChild<QComboBox *>("comboMethod")->setCurrentText(QStringLiteral("Constant frequency on Moon"));
         dialog->findChild<QLineEdit *>("lineSkedFrequency")->setText(QStringLiteral("1296.05"));
+        // The preview follows the fields as they are typed, before OK.
+        QVERIFY2(dialog->findChild<QLabel *>("labelReceive")->text().startsWith(QStringLiteral("1296.0")),
+                 qPrintable(dialog->findChild<QLabel *>("labelReceive")->text()));
         dialog->findChild<QCheckBox *>("checkTransverter")->setChecked(true);
         dialog->findChild<QLineEdit *>("lineLocalOscillator")->setText(QStringLiteral("1300"));
         auto *ok = dialog->findChild<QDialogButtonBox *>("buttonsMethod")->button(QDialogButtonBox::Ok);

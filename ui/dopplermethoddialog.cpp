@@ -43,6 +43,16 @@ DopplerMethodDialog::DopplerMethodDialog(QWidget *parent)
     for (const auto &name : dopplerMethodNames)
         m_ui->comboMethod->addItem(tr(name.shown), int(name.method));
     connect(m_ui->buttonsMethod, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    const auto preview = [this] {
+        QString problem;
+        if (const auto typed = parsed(problem); typed && m_record)
+            paint(*typed, *m_record);
+    };
+    connect(m_ui->comboMethod, &QComboBox::currentIndexChanged, this, preview);
+    connect(m_ui->lineSkedFrequency, &QLineEdit::textChanged, this, preview);
+    connect(m_ui->checkTransverter, &QCheckBox::toggled, this, preview);
+    connect(m_ui->lineLocalOscillator, &QLineEdit::textChanged, this, preview);
+    connect(m_ui->comboTransverterSense, &QComboBox::currentIndexChanged, this, preview);
     connect(m_ui->buttonsMethod, &QDialogButtonBox::accepted, this, [this] {
         if (const auto settings = entered()) {
             emit methodConfirmed(*settings);
@@ -69,6 +79,20 @@ void DopplerMethodDialog::show(const DopplerSettings &settings)
 
 std::optional<DopplerSettings> DopplerMethodDialog::entered()
 {
+    QString problem;
+    const auto settings = parsed(problem);
+    m_ui->labelMethodProblem->setText(problem);
+    if (!settings)
+        return std::nullopt;
+    if (const auto refusal = m_check ? m_check(*settings) : std::nullopt) {
+        m_ui->labelMethodProblem->setText(*refusal);
+        return std::nullopt;
+    }
+    return settings;
+}
+
+std::optional<DopplerSettings> DopplerMethodDialog::parsed(QString &problem) const
+{
     DopplerSettings settings;
     settings.method = DopplerMethod(m_ui->comboMethod->currentData().toInt());
     const auto sked = typedMHz(m_ui->lineSkedFrequency->text());
@@ -78,26 +102,29 @@ std::optional<DopplerSettings> DopplerMethodDialog::entered()
     settings.split = m_ui->checkSplit->isChecked();
     settings.holdTransmit = m_ui->checkHoldTransmit->isChecked();
     settings.transmitPeriodSeconds = m_ui->spinTransmitPeriod->value();
-    QString problem;
     if (!sked || *sked <= 0)
         problem = tr("The sked frequency is not one in MHz");
     else if (!lo)
         problem = tr("The local oscillator is not a frequency in MHz");
     else if (settings.transverter.on && !Transverter {true, *lo * 1e6, settings.transverter.loAbove}.radioHz(*sked * 1e6))
         problem = tr("The sked frequency is on the other side of the local oscillator");
-    m_ui->labelMethodProblem->setText(problem);
     if (!problem.isEmpty())
         return std::nullopt;
     settings.skedMHz = *sked;
     settings.transverter.localOscillatorHz = std::round(*lo * 1e6);
-    if (const auto refusal = m_check ? m_check(settings) : std::nullopt) {
-        m_ui->labelMethodProblem->setText(*refusal);
-        return std::nullopt;
-    }
     return settings;
 }
 
+// While the dialog is open the preview follows its fields, not only what was confirmed.
 void DopplerMethodDialog::showFrequencies(const DopplerSettings &settings, const TrackingRecord &record)
+{
+    m_record = record;
+    QString problem;
+    const auto typed = isVisible() ? parsed(problem) : std::nullopt;
+    paint(typed.value_or(settings), record);
+}
+
+void DopplerMethodDialog::paint(const DopplerSettings &settings, const TrackingRecord &record)
 {
     // The shifts at the sked frequency, as the station will use them.
     const bool specified = settings.method == DopplerMethod::Specified;

@@ -39,6 +39,10 @@ signals:
     void methodConfirmed(const DopplerSettings &settings);
 
 private:
+    // The fields as settings; nothing when one does not read, with the reason in problem.
+    std::optional<DopplerSettings> parsed(QString &problem) const;
+    void paint(const DopplerSettings &settings, const TrackingRecord &record);
+    std::optional<TrackingRecord> m_record;  // the last the station gave, for the preview
     std::unique_ptr<Ui::DopplerMethodDialogClass> m_ui;
     std::function<std::optional<QString>(const DopplerSettings &)> m_check;
 };
