@@ -137,6 +137,14 @@ struct Cost {
     double preemptionsPerSecond = 0;
     double microsecondsPerWakeup = 0;
     QString threads;  // those that woke, with their wake-ups and CPU
+
+    QString figure() const
+    {
+        return QStringLiteral("%1% of a core (%2 wake-ups/s, %3 us each)")
+            .arg(cpuShare, 0, 'f', 2)
+            .arg(wakeupsPerSecond, 0, 'f', 1)
+            .arg(microsecondsPerWakeup, 0, 'f', 0);
+    }
 };
 
 // The files vestrel --headless finds in its working folder: both ports open
@@ -279,22 +287,14 @@ int measureAll(int seconds, bool wholeReplies)
     const auto headless = measure(Program::Headless, seconds, wholeReplies);
     if (!headless)
         return 1;
-    row(QStringLiteral("2 idle CPU headless, %1 s, %2").arg(seconds).arg(delivery),
-        QStringLiteral("%1% of a core (%2 wake-ups/s, %3 us each)")
-            .arg(headless->cpuShare, 0, 'f', 2)
-            .arg(headless->wakeupsPerSecond, 0, 'f', 1)
-            .arg(headless->microsecondsPerWakeup, 0, 'f', 0),
+    row(QStringLiteral("2 idle CPU headless, %1 s, %2").arg(seconds).arg(delivery), headless->figure(),
         QStringLiteral("goal < 0.20%; ") + headless->threads);
 
     // Its wake-ups on one thread, where the program's are spread over several.
     const auto bare = measure(Program::BareLoop, seconds, wholeReplies);
     if (!bare)
         return 1;
-    row(QStringLiteral("2 idle CPU bare Qt loop, %1 s, %2").arg(seconds).arg(delivery),
-        QStringLiteral("%1% of a core (%2 wake-ups/s, %3 us each)")
-            .arg(bare->cpuShare, 0, 'f', 2)
-            .arg(bare->wakeupsPerSecond, 0, 'f', 1)
-            .arg(bare->microsecondsPerWakeup, 0, 'f', 0),
+    row(QStringLiteral("2 idle CPU bare Qt loop, %1 s, %2").arg(seconds).arg(delivery), bare->figure(),
         QStringLiteral("the floor: a timer with nothing to do, at the fewest wake-ups the work needs"));
     return 0;
 }

@@ -207,7 +207,12 @@ void RotatorControl::received(const QByteArray &bytes)
         return;
     answered();
     // Parking from a client ends once the rotator has taken (or refused) it.
-    const auto endsParking = [this] { return m_parkEndsWhenTaken && m_steering.parkingActive(); };
+    const auto endParkingTaken = [this] {
+        if (!m_parkEndsWhenTaken || !m_steering.parkingActive())
+            return;
+        m_parkEndsWhenTaken = false;
+        m_steering.parkingEnded();
+    };
     if (reply.kind == RotatorReply::Accepted) {
         m_context.health.success(StationHealth::Source::Rotator);
         m_context.health.clear(Alarm::RotatorRefused);
@@ -215,19 +220,14 @@ void RotatorControl::received(const QByteArray &bytes)
             m_planner.answered(m_pendingSince.elapsed() / 1000.0);
         if (m_steering.accepted())
             command(RotatorAxis::Elevation, m_azimuthParking, m_elevationParking);
-        else if (endsParking()) {
-            m_parkEndsWhenTaken = false;
-            m_steering.parkingEnded();
-        }
+        else
+            endParkingTaken();
     } else {
         m_context.health.error(StationHealth::Source::Rotator, QStringLiteral("Rotator error code: %1").arg(reply.text));
         m_context.health.raise(Alarm::RotatorRefused,
                                QStringLiteral("rotator refused %1: %2").arg(m_pendingPosition, reply.text.trimmed()));
         m_steering.refused();
-        if (endsParking()) {
-            m_parkEndsWhenTaken = false;
-            m_steering.parkingEnded();
-        }
+        endParkingTaken();
     }
     emit changed();
 }
