@@ -108,6 +108,41 @@ class tst_CoreStation : public QObject
     };
 
 private slots:
+    // network.cfg's resume lines as another editor may leave them: a value
+    // that does not read leaves its default, never a half-taken one.
+    void resumeLinesRead_data()
+    {
+        QTest::addColumn<QByteArray>("lines");
+        QTest::addColumn<bool>("openA");
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<bool>("resume");
+        QTest::newRow("as written") << QByteArray("port a open: 'on'\ntarget: 'sun'\nresume at start: 'off'\n")
+                                    << true << "sun" << false;
+        QTest::newRow("unknown words") << QByteArray("port a open: 'yes'\ntarget: 'mars'\nresume at start: '1'\n")
+                                       << false << "moon" << true;
+        QTest::newRow("none") << QByteArray() << false << "moon" << true;
+    }
+    void resumeLinesRead()
+    {
+        QFETCH(QByteArray, lines);
+        QFETCH(bool, openA);
+        QFETCH(QString, target);
+        QFETCH(bool, resume);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("network.cfg"));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(lines);
+        file.close();
+        const NetworkSettings read = NetworkSettings::read(path);
+        QCOMPARE(read.resume.openA, openA);
+        QCOMPARE(read.resume.target, target);
+        QCOMPARE(read.resumeAtStart, resume);
+        // What is written reads back the same.
+        QVERIFY(read.write(path));
+        QVERIFY(NetworkSettings::read(path) == read);
+    }
+
     // Dead band, one command per repetition, the elevation right after an
     // answered azimuth, nothing while a command waits.
     void trackingCycle_data()
