@@ -3,7 +3,8 @@
 # Installs what building and testing Vestrel needs on Debian 12. Installing
 # needs root; when nothing is missing it does nothing, as any user.
 # "./scripts/deps.sh package" adds what building and checking the Debian package needs,
-# "./scripts/deps.sh bench" what the benchmarks need (Xvfb, for start-up on an X server).
+# "./scripts/deps.sh bench" what the benchmarks need (Xvfb, for start-up on an X server),
+# "./scripts/deps.sh screenshots" what scripts/screenshots.sh needs (an X server and its picture tools).
 set -e
 # clang, its runtime and llvm-symbolizer build, run and report the fuzz targets;
 # ERFA checks the radio-source places in the tests and benchmarks; chromium
@@ -14,6 +15,9 @@ if [ "$1" = package ]; then
 fi
 if [ "$1" = bench ]; then
   packages="$packages xvfb"
+fi
+if [ "$1" = screenshots ]; then
+  packages="$packages xvfb x11-apps netpbm"
 fi
 missing=""
 for p in $packages; do
