@@ -152,22 +152,48 @@ QString RotatorGeometry::maskText() const
 
 std::optional<QList<QPair<double, double>>> RotatorGeometry::parseMask(const QString &text)
 {
-    QList<QPair<double, double>> points;
-    const QStringList parts = text.split(QLatin1Char(' '), Qt::SkipEmptyParts);
-    if (parts.size() > maxMaskPoints)
+    if (!maskProblem(text).isEmpty())
         return std::nullopt;
-    for (const QString &part : parts) {
+    QList<QPair<double, double>> points;
+    for (const QString &part : text.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
         const QStringList pair = part.split(QLatin1Char(':'));
-        if (pair.size() != 2)
-            return std::nullopt;
-        const auto az = number(pair.at(0), 0, 360);
-        const auto el = number(pair.at(1), 0, 90);
-        if (!az || !el)
-            return std::nullopt;
-        points.append({*az == 360 ? 0.0 : *az, *el});
+        const double az = pair.at(0).toDouble();
+        points.append({az == 360 ? 0.0 : az, pair.at(1).toDouble()});
     }
     std::sort(points.begin(), points.end());
     return points;
+}
+
+QString RotatorGeometry::maskProblem(const QString &text)
+{
+    const QStringList parts = text.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    if (parts.size() > maxMaskPoints)
+        return QStringLiteral("%1 points, at most %2").arg(parts.size()).arg(maxMaskPoints);
+    // Why one value is refused, or nothing.
+    auto refusal = [](const QString &value, const char *axis, double high) {
+        bool ok = false;
+        const double v = value.toDouble(&ok);
+        if (!ok || !std::isfinite(v))
+            return QStringLiteral("%1 is not a number").arg(QLatin1String(axis));
+        if (v < 0 || v > high)
+            return QStringLiteral("%1 is not from 0 to %2").arg(QLatin1String(axis)).arg(high);
+        return QString();
+    };
+    for (qsizetype i = 0; i < parts.size(); ++i) {
+        const QStringList pair = parts.at(i).split(QLatin1Char(':'));
+        QString why = pair.size() != 2 ? QStringLiteral("not azimuth:elevation")
+                                       : refusal(pair.at(0), "azimuth", 360);
+        if (why.isEmpty())
+            why = refusal(pair.at(1), "elevation", 90);
+        if (!why.isEmpty()) {
+            // Quoted as typed, but never long enough to swamp the dialog.
+            QString shown = parts.at(i);
+            if (shown.size() > 24)
+                shown = shown.left(24) + QChar(0x2026);
+            return QStringLiteral("point %1: '%2' \u2014 %3").arg(i + 1).arg(shown, why);
+        }
+    }
+    return QString();
 }
 
 RotatorGeometry RotatorGeometry::read(const QString &path)

@@ -52,6 +52,9 @@ struct RotatorGeometry {
     QString maskText() const;
     // Nothing when a point is no "azimuth:elevation" pair in range.
     static std::optional<QList<QPair<double, double>>> parseMask(const QString &text);
+    // Why parseMask() refuses the text ("point 3: '90:x' — elevation is not
+    // a number"), or an empty string when it takes it.
+    static QString maskProblem(const QString &text);
 
     static QString defaultPath() { return QStringLiteral("geometry.cfg"); }
     static RotatorGeometry read(const QString &path = defaultPath());

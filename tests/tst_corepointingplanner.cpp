@@ -380,6 +380,38 @@ private slots:
         QVERIFY(!RotatorGeometry::parseMask(QStringLiteral("10:95")));
         QVERIFY(RotatorGeometry::parseMask(QString())->isEmpty());
     }
+
+    // A refused mask names its first bad point and what is wrong with it, so
+    // that an operator with twenty points need not hunt; a sound one is taken.
+    void maskRefusalNamesThePoint_data()
+    {
+        QTest::addColumn<QString>("mask");
+        QTest::addColumn<QString>("problem");
+        const QString dash = QString(QChar(0x2014));
+        QTest::newRow("sound") << "0:5 90:12.5 360:3" << QString();
+        QTest::newRow("elevation text") << "0:5 45:2 90:x" << "point 3: '90:x' " + dash + " elevation is not a number";
+        QTest::newRow("no elevation") << "10:5 20" << "point 2: '20' " + dash + " not azimuth:elevation";
+        QTest::newRow("two colons") << "10:5:3" << "point 1: '10:5:3' " + dash + " not azimuth:elevation";
+        QTest::newRow("elevation above 90") << "10:95" << "point 1: '10:95' " + dash + " elevation is not from 0 to 90";
+        QTest::newRow("azimuth past 360") << "0:1 400:3" << "point 2: '400:3' " + dash + " azimuth is not from 0 to 360";
+        QTest::newRow("azimuth nan") << "nan:3" << "point 1: 'nan:3' " + dash + " azimuth is not a number";
+        QTest::newRow("decimal comma") << "10,5:3" << "point 1: '10,5:3' " + dash + " azimuth is not a number";
+        QTest::newRow("long point cut") << "1:" + QString(40, QLatin1Char('9'))
+                                        << "point 1: '1:" + QString(22, QLatin1Char('9')) + QChar(0x2026) + "' " + dash
+                + " elevation is not from 0 to 90";
+        QStringList many;
+        for (int i = 0; i < 37; ++i)
+            many << QStringLiteral("%1:1").arg(i);
+        QTest::newRow("37 points") << many.join(' ') << "37 points, at most 36";
+    }
+
+    void maskRefusalNamesThePoint()
+    {
+        QFETCH(QString, mask);
+        QFETCH(QString, problem);
+        QCOMPARE(RotatorGeometry::maskProblem(mask), problem);
+        QCOMPARE(RotatorGeometry::parseMask(mask).has_value(), problem.isEmpty());
+    }
 };
 
 QTEST_GUILESS_MAIN(tst_CorePointingPlanner)

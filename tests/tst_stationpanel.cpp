@@ -21,7 +21,10 @@
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QTemporaryDir>
+#include <QToolTip>
 #include <QtTest>
+
+#include <memory>
 
 using passes::Body;
 
@@ -227,7 +230,9 @@ private slots:
         auto *ok = dialog->findChild<QDialogButtonBox *>("buttonsGeometry")->button(QDialogButtonBox::Ok);
         ok->click();
         QVERIFY(dialog->isVisible());
-        QVERIFY(!dialog->findChild<QLabel *>("labelGeometryProblem")->text().isEmpty());
+        QVERIFY2(dialog->findChild<QLabel *>("labelGeometryProblem")->text().endsWith(
+                     QStringLiteral("point 2: '250' \u2014 not azimuth:elevation")),
+                 qPrintable(dialog->findChild<QLabel *>("labelGeometryProblem")->text()));
         dialog->findChild<QLineEdit *>("lineHorizonMask")->setText(QStringLiteral("200:5 250:5"));
         ok->click();
         QVERIFY(!dialog->isVisible());
@@ -242,6 +247,50 @@ private slots:
     }
 
     // The source dialog takes only what the sky can be computed from.
+    // A key that would take a spin box out of its range is refused, as Qt
+    // does, and said at the box with the range; what stays is what was there.
+    void spinBoxRefusalSaid_data()
+    {
+        QTest::addColumn<QString>("dialog");
+        QTest::addColumn<QString>("box");
+        QTest::addColumn<QString>("keys");
+        QTest::addColumn<double>("value");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("quiet seconds 99") << "geometry" << "spinQuietFrom" << "99" << 9.0 << "99 is refused: from 0 to 59";
+        QTest::newRow("quiet seconds taken") << "geometry" << "spinQuietTo" << "42" << 42.0 << QString();
+        QTest::newRow("transmit period 5000") << "doppler" << "spinTransmitPeriod" << "5000" << 500.0
+                                              << "5000 is refused: from 1 to 3600";
+        QTest::newRow("markup typed") << "doppler" << "spinTransmitPeriod" << "<" << 60.0 << "&lt; is refused: from 1 to 3600";
+    }
+
+    void spinBoxRefusalSaid()
+    {
+        QFETCH(QString, dialog);
+        QFETCH(QString, box);
+        QFETCH(QString, keys);
+        QFETCH(double, value);
+        QFETCH(QString, said);
+        std::unique_ptr<QDialog> shown;
+        if (dialog == QLatin1String("geometry"))
+            shown = std::make_unique<RotatorGeometryDialog>();
+        else
+            shown = std::make_unique<DopplerMethodDialog>();
+        shown->show();
+        auto *spin = shown->findChild<QSpinBox *>(box);
+        QVERIFY(spin);
+        spin->setEnabled(true);
+        spin->setFocus();
+        spin->selectAll();
+        QTest::keyClicks(spin, keys);
+        spin->interpretText();
+        QCOMPARE(double(spin->value()), value);
+        if (said.isEmpty())
+            QVERIFY2(!QToolTip::isVisible() || !QToolTip::text().contains("refused"), qPrintable(QToolTip::text()));
+        else
+            QCOMPARE(QToolTip::text(), "<p>" + said + "</p>");
+        QToolTip::hideText();
+    }
+
     void sourceEntries_data()
     {
         QTest::addColumn<bool>("builtIn");

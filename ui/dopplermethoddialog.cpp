@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/dopplermethoddialog.h"
 
+#include "ui/spinboxrefusal.h"
 #include "ui_DopplerMethodDialog.h"
 
 #include <QPushButton>
@@ -40,6 +41,7 @@ DopplerMethodDialog::DopplerMethodDialog(QWidget *parent)
     , m_ui(new Ui::DopplerMethodDialogClass)
 {
     m_ui->setupUi(this);
+    sayRefusedKeys(this);
     for (const auto &name : dopplerMethodNames)
         m_ui->comboMethod->addItem(tr(name.shown), int(name.method));
     connect(m_ui->buttonsMethod, &QDialogButtonBox::rejected, this, &QDialog::reject);

@@ -3,6 +3,7 @@
 
 #include "links/showntext.h"
 #include "remote/remoteclient.h"
+#include "ui/spinboxrefusal.h"
 #include "ui_RemoteStationWindow.h"
 
 #include <QCheckBox>
@@ -57,6 +58,7 @@ RemoteStationWindow::RemoteStationWindow(RemoteClient &client, QWidget *parent)
     , m_ui(new Ui::RemoteStationWindowClass)
 {
     m_ui->setupUi(this);
+    sayRefusedKeys(this);
     for (const char *port : {"A", "B"}) {
         const QString p = portName(port);
         auto *open = findChild<QPushButton *>(QStringLiteral("buttonOpen") + p);

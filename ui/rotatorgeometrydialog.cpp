@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/rotatorgeometrydialog.h"
 
+#include "ui/spinboxrefusal.h"
 #include "ui_RotatorGeometryDialog.h"
 
 #include <cmath>
@@ -38,6 +39,7 @@ RotatorGeometryDialog::RotatorGeometryDialog(QWidget *parent)
     , m_ui(new Ui::RotatorGeometryDialogClass)
 {
     m_ui->setupUi(this);
+    sayRefusedKeys(this);
     for (const auto &[range, shown] : azimuthChoices)
         m_ui->comboAzimuthRange->addItem(tr(shown), int(range));
     for (const auto &[range, shown] : elevationChoices)
@@ -109,7 +111,8 @@ std::optional<RotatorGeometry> RotatorGeometryDialog::entered()
     else if (!azSpeed || !elSpeed)
         problem = tr("The speeds are not degrees per second from 0.01 to 100");
     else if (!mask)
-        problem = tr("The mask is not a list of azimuth:elevation pairs (0-360:0-90)");
+        problem = tr("The mask is not a list of azimuth:elevation pairs (0-360:0-90): %1")
+                      .arg(RotatorGeometry::maskProblem(m_ui->lineHorizonMask->text()));
     if (!problem.isEmpty()) {
         m_ui->labelGeometryProblem->setText(problem);
         return std::nullopt;
