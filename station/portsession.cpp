@@ -242,7 +242,9 @@ void PortSession::tryReconnect()
 
 int PortSession::secondsToRetry() const
 {
-    return m_reconnectTimer->isActive() ? (m_reconnectTimer->remainingTime() + 999) / 1000 : 0;
+    // To the nearest second, at least one: a coarse timer may run up to 5 %
+    // long, and a 1 s wait must not read "in 2 s".
+    return m_reconnectTimer->isActive() ? qMax(1, (m_reconnectTimer->remainingTime() + 500) / 1000) : 0;
 }
 
 void PortSession::cancelReconnect()

@@ -10,6 +10,7 @@
 #include "stationinvariants.h"
 #include "ephemeris/ephemeris.h"
 #include "links/transceiverlink.h"
+#include "station/portsession.h"
 #include "station/trackingcontrol.h"
 
 #include <QCoreApplication>
@@ -171,6 +172,57 @@ private slots:
         QVERIFY(!s.station.health().active(Alarm::RotatorUnreachable));
         QCOMPARE(s.count(QStringLiteral("cannot reach ")), 2);
         QCOMPARE(s.count(QStringLiteral("rotator reached again")), 1);
+    }
+
+    // One port's session on its own, as the station uses it: a daemon not up
+    // is tried again after 1, 2, 4 and 8 s (a lost link's backoff, at the
+    // defaults), the alarm said once however many tries fail, and the
+    // daemon that comes up is taken at the next try and the alarm cleared.
+    void sessionWaitsForItsDaemon_data()
+    {
+        QTest::addColumn<bool>("rotator");
+        QTest::newRow("rotctld on port A") << true;
+        QTest::newRow("rigctld on port B") << false;
+    }
+    void sessionWaitsForItsDaemon()
+    {
+        QFETCH(bool, rotator);
+        if (!daemonsInstalled())
+            QSKIP("rotctld and rigctld are not installed");
+        QTemporaryDir dir;
+        QDir::setCurrent(dir.path());
+        QStringList said;
+        StationContext context([&said](const QString &text) { said << text; });
+        const StationPort which = rotator ? StationPort::A : StationPort::B;
+        PortSession session(which, context);
+        session.network = true;
+        const quint16 port = freePort();
+        const QString address = QStringLiteral("127.0.0.1:%1").arg(port);
+        const Alarm alarm = session.unreachableAlarm();
+        QList<int> waits;  // seconds to the next try, each time a try failed
+        connect(&session, &PortSession::changed, this, [&] {
+            if (!session.connecting && !session.open && session.isReconnecting())
+                waits << session.secondsToRetry();
+        });
+        int opened = 0;
+        connect(&session, &PortSession::opened, this, [&] { ++opened; });
+        QVERIFY(session.openDevice(address, {}, false, false));
+        QTRY_VERIFY_WITH_TIMEOUT(waits.size() >= 4, 20000);
+        QCOMPARE(waits.mid(0, 4), (QList<int> {1, 2, 4, 8}));
+        QVERIFY(context.health.active(alarm));
+        const QString daemon = rotator ? QStringLiteral("rotctld") : QStringLiteral("rigctld");
+        QCOMPARE(said.filter(QStringLiteral("cannot reach %1 at %2").arg(daemon, address)).size(), 1);
+        QCOMPARE(opened, 0);
+
+        Daemon up(daemon, {QStringLiteral("-m"), QStringLiteral("1")}, port);
+        QVERIFY(up.start());
+        // The next try is at most 16 s away (the fifth wait).
+        QTRY_VERIFY_WITH_TIMEOUT(session.open, 20000);
+        QCOMPARE(opened, 1);
+        QVERIFY(!context.health.active(alarm));
+        QCOMPARE(said.filter(QStringLiteral("cannot reach ")).size(), 1);
+        QVERIFY(session.closeLink());
+        QVERIFY(!session.open && !session.link);
     }
 
     // A daemon that closes the connection after every answer is never read:
