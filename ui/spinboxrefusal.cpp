@@ -9,7 +9,8 @@
 
 namespace {
 
-class RefusalTeller : public QObject {
+class RefusalTeller : public QObject
+{
 public:
     using QObject::QObject;
 
