@@ -97,10 +97,12 @@ void TransceiverCommThread::run()
                                                               : cat::statusReplySize;
         }
         // The reply's bytes are handed over together, however the line delivers them.
-        link->port->setReadThreshold(replyBytes);
-        link->port->write(frame);
+        // Said before the write: its reply, posted from the port's thread,
+        // must not reach the log ahead of it.
         if (link->m_tracing)
             link->postDebugMessage(QStringLiteral("--thread sending: %1").arg(hex(frame)));
+        link->port->setReadThreshold(replyBytes);
+        link->port->write(frame);
 
         if (delayMs > 0)
             msleep(static_cast<unsigned long>(delayMs));
