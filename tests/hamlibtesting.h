@@ -210,14 +210,21 @@ public:
         if (depth > 0)
             return askBlocking(command, lines);
         ++depth;
-        const QByteArrayList answer = askInLoop(command, lines);
+        // rigctld now and then closes a fresh connection on its first line
+        // without a word (seen with Hamlib 4.5 under a full parallel suite):
+        // that probe is asked again, as a second program of the station would.
+        QByteArrayList answer;
+        bool closedUnanswered = true;
+        for (int attempt = 0; attempt < 3 && closedUnanswered; ++attempt)
+            answer = askInLoop(command, lines, closedUnanswered);
         --depth;
         return answer;
     }
 
 private:
-    QByteArrayList askInLoop(const QByteArray &command, int lines) const
+    QByteArrayList askInLoop(const QByteArray &command, int lines, bool &closedUnanswered) const
     {
+        closedUnanswered = false;
         QTcpSocket socket;
         QByteArrayList answer;
         QEventLoop loop;
@@ -247,6 +254,7 @@ private:
             else
                 break;
         }
+        closedUnanswered = answer.isEmpty() && socket.error() == QAbstractSocket::RemoteHostClosedError;
         return answer;
     }
 
