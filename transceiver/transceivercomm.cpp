@@ -96,11 +96,11 @@ void TransceiverCommThread::run()
                 : head.requestState == cat::RequestFrequency ? cat::frequencyReplySize
                                                               : cat::statusReplySize;
         }
-        // The reply's bytes are handed over together, however the line delivers them.
         // Said before the write: its reply, posted from the port's thread,
         // must not reach the log ahead of it.
         if (link->m_tracing)
             link->postDebugMessage(QStringLiteral("--thread sending: %1").arg(hex(frame)));
+        // The reply's bytes are handed over together, however the line delivers them.
         link->port->setReadThreshold(replyBytes);
         link->port->write(frame);
 
