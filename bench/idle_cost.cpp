@@ -118,14 +118,13 @@ double bareWakeupMicroseconds()
 // The fewest wake-ups a second the work itself needs, with each reply handed
 // over whole: per readout tick the window's timer and two replies (3), the
 // link's worker woken by the tick, by each reply and after the pause between
-// the two commands (4), the port's I/O thread for each frame out and each
-// reply in (4); per repetition the window's timer, the worker (queue, delay,
-// pause) and one write (5). Byte by byte, each extra reply byte wakes the I/O
-// thread once more (4 bytes a tick); the window still hears of a reply once.
+// the two commands (4); per repetition the window's timer and the worker
+// (queue, delay, pause) (4). Byte by byte, each extra reply byte wakes the
+// window's thread once more (4 bytes a tick).
 double fewestWakeups(bool wholeReplies, int readoutsPerSecond, int repetitionsPerSecond)
 {
-    const int perTick = wholeReplies ? 11 : 11 + 4;
-    return double(perTick * readoutsPerSecond + 5 * repetitionsPerSecond);
+    const int perTick = wholeReplies ? 7 : 7 + 4;
+    return double(perTick * readoutsPerSecond + 4 * repetitionsPerSecond);
 }
 
 enum class Program { Window, Headless, BareLoop };

@@ -2,18 +2,20 @@
 #include "serial/serialport.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QEvent>
 #include <QMutexLocker>
 #include <QSerialPort>
+#include <QSocketNotifier>
 #include <QThread>
 #include <QTimer>
 
-#include <condition_variable>
 #include <cerrno>
 #include <functional>
-#include <mutex>
 
 #include <poll.h>
+#include <termios.h>
+#include <unistd.h>
 
 #if defined(__SANITIZE_THREAD__)
 #include <sanitizer/tsan_interface.h>
@@ -22,8 +24,8 @@
 namespace {
 
 // Qt's event queue synchronises inside QtCore, which a thread sanitizer cannot
-// see when Qt is not built with it; each call handed to another thread is
-// marked, and a blocking call waits on a standard condition.
+// see when Qt is not built with it; each call handed to the owner's thread is
+// marked.
 struct CallEvent : QEvent {
     static QEvent::Type callType()
     {
@@ -36,9 +38,6 @@ struct CallEvent : QEvent {
     {
     }
     std::function<void()> call;
-    std::mutex *doneMutex = nullptr;
-    std::condition_variable *doneCondition = nullptr;
-    bool *done = nullptr;
 };
 
 bool runCall(QEvent *event)
@@ -50,65 +49,19 @@ bool runCall(QEvent *event)
         return false;
     auto *call = static_cast<CallEvent *>(event);
     call->call();
-    if (call->done) {
-        std::lock_guard lock(*call->doneMutex);
-        *call->done = true;
-        call->doneCondition->notify_all();
-    }
     return true;
 }
 
-void post(QObject *receiver, std::function<void()> f, Qt::ConnectionType type)
+void post(QObject *receiver, std::function<void()> f)
 {
     auto *event = new CallEvent(std::move(f));
-    std::mutex doneMutex;
-    std::condition_variable doneCondition;
-    bool done = false;
-    const bool blocking = type == Qt::BlockingQueuedConnection;
-    if (blocking) {
-        event->doneMutex = &doneMutex;
-        event->doneCondition = &doneCondition;
-        event->done = &done;
-    }
 #if defined(__SANITIZE_THREAD__)
     __tsan_release(event);
 #endif
     QCoreApplication::postEvent(receiver, event);
-    if (blocking) {
-        std::unique_lock lock(doneMutex);
-        doneCondition.wait(lock, [&] { return done; });
-    }
 }
 
 } // namespace
-
-// Lives in the port's I/O thread together with its QSerialPort; everything in
-// it runs there.
-class SerialPortIo : public QObject
-{
-public:
-    explicit SerialPortIo(SerialPort *owner)
-        : m_owner(owner)
-    {
-    }
-    bool event(QEvent *e) override { return runCall(e) || QObject::event(e); }
-
-    bool openPort(const QString &name, const SerialParameters &parameters, QIODevice::OpenMode mode,
-                  OpenFailure &failure, QString &hint);
-    void sendPending();
-    void discard();
-    bool drain(int msecs);
-    void closePort();
-
-private:
-    void readIncoming();
-    void handleError(QSerialPort::SerialPortError error);
-
-    SerialPort *m_owner;
-    QSerialPort *m_port = nullptr;
-    QTimer *m_hold = nullptr;  // bytes below the read threshold are told of when it fires
-    int m_baud = 0;
-};
 
 namespace {
 
@@ -172,105 +125,6 @@ int serialvalues::baudRateNumber(BaudRateType rate)
     return index >= 0 && index < int(std::size(numbers)) ? numbers[index] : 0;
 }
 
-bool SerialPortIo::openPort(const QString &name, const SerialParameters &parameters, QIODevice::OpenMode mode,
-                            OpenFailure &failure, QString &hint)
-{
-    m_port = new QSerialPort(this);
-    m_port->setPortName(name);
-    m_port->setBaudRate(serialvalues::baudRateNumber(parameters.baudRate));
-    m_port->setDataBits(toQt(parameters.dataBits));
-    m_port->setParity(toQt(parameters.parity));
-    m_port->setStopBits(toQt(parameters.stopBits));
-    m_port->setFlowControl(toQt(parameters.flowControl));
-    if (!m_port->open(mode)) {
-        const QString device = openfailure::devicePath(name);
-        failure = openfailure::classify(m_port->error(), openfailure::mayReadWrite(device));
-        hint = openfailure::hint(failure, name, openfailure::deviceGroup(device), openfailure::userName());
-        delete m_port;
-        m_port = nullptr;
-        return false;
-    }
-    m_baud = serialvalues::baudRateNumber(parameters.baudRate);
-    m_hold = new QTimer(this);
-    m_hold->setSingleShot(true);
-    m_hold->setTimerType(Qt::PreciseTimer);
-    connect(m_hold, &QTimer::timeout, this, [this] { m_owner->releaseIncoming(); });
-    connect(m_port, &QSerialPort::readyRead, this, &SerialPortIo::readIncoming);
-    connect(m_port, &QSerialPort::errorOccurred, this, &SerialPortIo::handleError);
-    return true;
-}
-
-void SerialPortIo::readIncoming()
-{
-    const QByteArray bytes = m_port->readAll();
-    if (bytes.isEmpty())
-        return;
-    const qsizetype awaited = m_owner->takeIncoming(bytes);
-    if (awaited == 0) {
-        m_hold->stop();
-    } else if (!m_hold->isActive()) {
-        // Twice the line's time for the bytes (11 bits each at most), and a
-        // few ms for the device's own pauses.
-        m_hold->start(int(2 * awaited * 11 * 1000 / qMax(1, m_baud)) + 5);
-    }
-}
-
-void SerialPortIo::handleError(QSerialPort::SerialPortError error)
-{
-    if (error != QSerialPort::ReadError && error != QSerialPort::ResourceError)
-        return;
-    // Qt keeps a vanished device "open" and repeats the error as fast as it
-    // can; closing here stops that, and the owner reports it once.
-    if (!m_port->isOpen())
-        return;
-    // A read that finds nothing (input discarded by a flush between the
-    // notification and the read) raises these too, and Qt stops reading; the
-    // device is still there, so reading resumes.
-    if (!deviceGone(int(m_port->handle()))) {
-        m_port->clearError();
-        m_port->setReadBufferSize(m_port->readBufferSize());  // restarts the read notifier
-        return;
-    }
-    m_port->close();
-    if (m_owner->m_lost.exchange(true))
-        return;
-    SerialPort *owner = m_owner;
-    post(owner, [owner] { emit owner->connectionLost(); }, Qt::QueuedConnection);
-}
-
-void SerialPortIo::sendPending()
-{
-    const QByteArray bytes = m_owner->takeOutgoing();
-    if (!bytes.isEmpty() && m_port && m_port->isOpen())
-        m_port->write(bytes);
-}
-
-void SerialPortIo::discard()
-{
-    if (m_port && m_port->isOpen())
-        m_port->clear(QSerialPort::AllDirections);
-}
-
-bool SerialPortIo::drain(int msecs)
-{
-    sendPending();
-    while (m_port && m_port->isOpen() && m_port->bytesToWrite() > 0) {
-        if (!m_port->waitForBytesWritten(msecs))
-            return false;
-    }
-    return true;
-}
-
-void SerialPortIo::closePort()
-{
-    drain(3000);
-    if (m_port) {
-        m_port->close();
-        delete m_port;
-        m_port = nullptr;
-    }
-}
-
 SerialPort::SerialPort(const QString &name, QObject *parent)
     : QObject(parent)
     , m_name(name)
@@ -310,31 +164,48 @@ bool SerialPort::open(QIODevice::OpenMode mode)
     if (m_open)
         return false;
     m_lost = false;
+    auto *port = new QSerialPort(this);
+    port->setPortName(m_name);
+    port->setBaudRate(serialvalues::baudRateNumber(m_parameters.baudRate));
+    port->setDataBits(toQt(m_parameters.dataBits));
+    port->setParity(toQt(m_parameters.parity));
+    port->setStopBits(toQt(m_parameters.stopBits));
+    port->setFlowControl(toQt(m_parameters.flowControl));
+    if (!port->open(mode)) {
+        const QString device = openfailure::devicePath(m_name);
+        m_openFailure = openfailure::classify(port->error(), openfailure::mayReadWrite(device));
+        m_openFailureHint
+            = openfailure::hint(m_openFailure, m_name, openfailure::deviceGroup(device), openfailure::userName());
+        delete port;
+        return false;
+    }
+    m_openFailure = OpenFailure::None;
+    m_openFailureHint.clear();
+    m_port = port;
+    m_baud = serialvalues::baudRateNumber(m_parameters.baudRate);
+    m_hold = new QTimer(this);
+    m_hold->setSingleShot(true);
+    m_hold->setTimerType(Qt::PreciseTimer);
+    connect(m_hold, &QTimer::timeout, this, &SerialPort::releaseIncoming);
+    connect(m_port, &QSerialPort::readyRead, this, &SerialPort::readIncoming);
+    connect(m_port, &QSerialPort::errorOccurred, this,
+            [this](QSerialPort::SerialPortError error) { handleError(int(error)); });
+    const int fd = int(m_port->handle());
+    m_writeNotifier = new QSocketNotifier(qintptr(fd), QSocketNotifier::Write, this);
+    m_writeNotifier->setEnabled(false);
+    connect(m_writeNotifier, &QSocketNotifier::activated, this, [this] {
+        QMutexLocker lock(&m_bufferMutex);
+        sendHeld();
+        if (m_outgoing.isEmpty())
+            m_writeNotifier->setEnabled(false);
+    });
     {
         QMutexLocker lock(&m_bufferMutex);
+        m_fd = fd;
         m_incoming.clear();
         m_outgoing.clear();
         m_writePosted = false;
         m_readPosted = false;
-    }
-    m_thread = new QThread;
-    m_thread->setObjectName(QStringLiteral("serial ") + m_name);
-    m_io = new SerialPortIo(this);
-    m_io->moveToThread(m_thread);
-    m_thread->start();
-
-    bool opened = false;
-    SerialPortIo *io = m_io;
-    const SerialParameters parameters = m_parameters;
-    const QString name = m_name;
-    OpenFailure failure = OpenFailure::None;
-    QString hint;
-    post(io, [&] { opened = io->openPort(name, parameters, mode, failure, hint); }, Qt::BlockingQueuedConnection);
-    m_openFailure = failure;
-    m_openFailureHint = hint;
-    if (!opened) {
-        stopThread();
-        return false;
     }
     m_acceptingWrites = true;
     m_open = true;
@@ -343,30 +214,87 @@ bool SerialPort::open(QIODevice::OpenMode mode)
 
 void SerialPort::close()
 {
-    if (!m_thread)
+    if (!m_port)
         return;
     {
         QMutexLocker lock(&m_bufferMutex);
         m_acceptingWrites = false;
+        drainHeld(3000);
     }
-    {
-        QMutexLocker ioLock(&m_ioMutex);
-        SerialPortIo *io = m_io;
-        post(io, [io] { io->closePort(); }, Qt::BlockingQueuedConnection);
-    }
-    stopThread();
+    closeDevice();
+    delete m_writeNotifier;
+    m_writeNotifier = nullptr;
+    delete m_hold;
+    m_hold = nullptr;
+    delete m_port;
+    m_port = nullptr;
     m_open = false;
 }
 
-void SerialPort::stopThread()
+// The descriptor is given up under the lock, so no writer on another thread
+// can use its number after the close, when it may already name another file.
+void SerialPort::closeDevice()
 {
-    QMutexLocker ioLock(&m_ioMutex);
-    m_thread->quit();
-    m_thread->wait();
-    delete m_io;
-    m_io = nullptr;
-    delete m_thread;
-    m_thread = nullptr;
+    {
+        QMutexLocker lock(&m_bufferMutex);
+        m_fd = -1;
+        m_outgoing.clear();
+    }
+    if (m_writeNotifier)
+        m_writeNotifier->setEnabled(false);
+    if (m_port->isOpen())
+        m_port->close();
+}
+
+void SerialPort::readIncoming()
+{
+    const QByteArray bytes = m_port->readAll();
+    if (bytes.isEmpty())
+        return;
+    qsizetype awaited = 0;
+    {
+        QMutexLocker lock(&m_bufferMutex);
+        m_incoming.append(bytes.constData(), bytes.size());
+        // A reader that cannot keep up loses the oldest bytes, as a UART
+        // overruns, rather than the memory growing with a flood.
+        if (m_incoming.size() > maxIncomingBytes)
+            m_incoming.remove(0, m_incoming.size() - maxIncomingBytes);
+        if (m_incoming.size() < m_readThreshold)
+            awaited = m_readThreshold;
+        else
+            postReadyRead();
+    }
+    if (awaited == 0) {
+        m_hold->stop();
+    } else if (!m_hold->isActive()) {
+        // Twice the line's time for the bytes (11 bits each at most), and a
+        // few ms for the device's own pauses.
+        m_hold->start(int(2 * awaited * 11 * 1000 / qMax(1, m_baud)) + 5);
+    }
+}
+
+void SerialPort::handleError(int error)
+{
+    if (error != QSerialPort::ReadError && error != QSerialPort::ResourceError)
+        return;
+    // Qt keeps a vanished device "open" and repeats the error as fast as it
+    // can; closing here stops that, and the port reports it once.
+    if (!m_port->isOpen())
+        return;
+    // A read that finds nothing (input discarded by a flush between the
+    // notification and the read) raises these too, and Qt stops reading; the
+    // device is still there, so reading resumes.
+    if (!deviceGone(int(m_port->handle()))) {
+        m_port->clearError();
+        m_port->setReadBufferSize(m_port->readBufferSize());  // restarts the read notifier
+        return;
+    }
+    closeDevice();
+    if (m_lost.exchange(true))
+        return;
+    // Told from the event loop, not from inside Qt's error signal: a listener
+    // may well close this port.
+    post(this, [this] { emit connectionLost(); });
 }
 
 qint64 SerialPort::read(char *data, qint64 maxSize)
@@ -399,14 +327,59 @@ qint64 SerialPort::write(const char *data, qint64 size)
     if (!m_acceptingWrites)
         return -1;
     m_outgoing.append(data, int(size));
-    if (!m_writePosted) {
-        // Posting under the lock keeps the order of hand-overs, and close()
-        // cannot remove the I/O object between the check and the post.
+    sendHeld();
+    if (!m_outgoing.isEmpty() && !m_writePosted) {
+        // The notifier belongs to the owner's thread; posting under the lock
+        // keeps close() from removing it between the check and the post.
         m_writePosted = true;
-        SerialPortIo *io = m_io;
-        post(io, [io] { io->sendPending(); }, Qt::QueuedConnection);
+        post(this, [this] { armWriteNotifier(); });
     }
     return size;
+}
+
+void SerialPort::sendHeld()
+{
+    while (!m_outgoing.isEmpty() && m_fd >= 0) {
+        const ssize_t n = ::write(m_fd, m_outgoing.constData(), size_t(m_outgoing.size()));
+        if (n > 0) {
+            m_outgoing.remove(0, qsizetype(n));
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+            m_outgoing.clear();  // the device is gone; the read side reports it
+            return;
+        } else {
+            return;  // full for now: the write notifier goes on
+        }
+    }
+}
+
+void SerialPort::armWriteNotifier()
+{
+    QMutexLocker lock(&m_bufferMutex);
+    m_writePosted = false;
+    sendHeld();
+    if (m_writeNotifier && !m_outgoing.isEmpty())
+        m_writeNotifier->setEnabled(true);
+}
+
+bool SerialPort::drainHeld(int msecs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    sendHeld();
+    while (!m_outgoing.isEmpty() && m_fd >= 0) {
+        const qint64 left = msecs - clock.elapsed();
+        if (left <= 0)
+            return false;
+        pollfd entry {m_fd, POLLOUT, 0};
+        if (::poll(&entry, 1, int(left)) < 0 && errno != EINTR)
+            return false;
+        if (entry.revents & (POLLHUP | POLLERR | POLLNVAL))
+            return false;
+        sendHeld();
+    }
+    return m_outgoing.isEmpty();
 }
 
 bool SerialPort::flush()
@@ -414,36 +387,18 @@ bool SerialPort::flush()
     QMutexLocker lock(&m_bufferMutex);
     m_incoming.clear();
     m_outgoing.clear();
-    if (!m_acceptingWrites)
+    if (!m_acceptingWrites || m_fd < 0)
         return false;
-    SerialPortIo *io = m_io;
-    post(io, [io] { io->discard(); }, Qt::QueuedConnection);
+    ::tcflush(m_fd, TCIOFLUSH);
     return true;
 }
 
 bool SerialPort::waitForWritten(int msecs)
 {
-    QMutexLocker ioLock(&m_ioMutex);
-    if (!m_io || QThread::currentThread() == m_thread)
-        return false;
-    bool done = false;
-    SerialPortIo *io = m_io;
-    post(io, [&] { done = io->drain(msecs); }, Qt::BlockingQueuedConnection);
-    return done;
-}
-
-qsizetype SerialPort::takeIncoming(const QByteArray &bytes)
-{
     QMutexLocker lock(&m_bufferMutex);
-    m_incoming.append(bytes.constData(), bytes.size());  // no buffer shared across threads
-    // A reader that cannot keep up loses the oldest bytes, as a UART overruns,
-    // rather than the memory growing with a flood.
-    if (m_incoming.size() > maxIncomingBytes)
-        m_incoming.remove(0, m_incoming.size() - maxIncomingBytes);
-    if (m_incoming.size() < m_readThreshold)
-        return m_readThreshold;
-    postReadyRead();
-    return 0;
+    if (m_fd < 0)
+        return false;
+    return drainHeld(msecs);
 }
 
 void SerialPort::releaseIncoming()
@@ -465,22 +420,11 @@ void SerialPort::postReadyRead()
     if (m_readPosted)
         return;
     m_readPosted = true;
-    post(this,
-         [this] {
-             {
-                 QMutexLocker lock(&m_bufferMutex);
-                 m_readPosted = false;
-             }
-             emit readyRead();
-         },
-         Qt::QueuedConnection);
-}
-
-QByteArray SerialPort::takeOutgoing()
-{
-    QMutexLocker lock(&m_bufferMutex);
-    m_writePosted = false;
-    QByteArray bytes;
-    bytes.swap(m_outgoing);
-    return bytes;
+    post(this, [this] {
+        {
+            QMutexLocker lock(&m_bufferMutex);
+            m_readPosted = false;
+        }
+        emit readyRead();
+    });
 }

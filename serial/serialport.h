@@ -12,15 +12,16 @@
 
 #include <atomic>
 
-class QThread;
-class SerialPortIo;
+class QSerialPort;
+class QSocketNotifier;
+class QTimer;
 
-// One serial port, used from the GUI thread, with a QSerialPort that lives in
-// an I/O thread of its own while the port is open. QSerialPort is not
-// thread-safe, so every other thread reaches it only through queued calls:
-// write() from any thread hands its bytes over in order and returns at once;
-// read() takes what the I/O thread has already received; readyRead() is
-// delivered on the thread this object lives in (the GUI thread).
+// One serial port, used from the GUI thread. Its QSerialPort lives on that
+// thread and reads there; write() from any thread puts its bytes on the
+// device at once (the descriptor is non-blocking) and leaves what the device
+// cannot take yet to the GUI thread, in order; read() takes what has been
+// received; readyRead() is delivered on the thread this object lives in. No
+// thread of its own: a reply then wakes one thread, not two.
 class SerialPort : public QObject
 {
     Q_OBJECT
@@ -77,7 +78,7 @@ public:
     // has been handed over and not yet sent (as tcflush does).
     bool flush();
     // Waits until every byte handed over so far has gone to the device, or
-    // the time is up. Must not be called from the I/O thread.
+    // the time is up.
     bool waitForWritten(int msecs = 3000);
 
     // True once the device went away while open (reported once by connectionLost()).
@@ -93,26 +94,29 @@ signals:
     void connectionLost();
 
 private:
-    friend class SerialPortIo;
-    // I/O thread; the read threshold when the bytes are held below it, 0 when readyRead() is on its way.
-    qsizetype takeIncoming(const QByteArray &bytes);
-    void releaseIncoming();                      // I/O thread
-    QByteArray takeOutgoing();                   // I/O thread
-    void postReadyRead();                        // m_bufferMutex held
-    void stopThread();
+    void readIncoming();                        // the owner's thread, as every QSerialPort call
+    void handleError(int error);
+    void releaseIncoming();
+    void postReadyRead();                       // m_bufferMutex held
+    void sendHeld();                            // m_bufferMutex held
+    void armWriteNotifier();
+    bool drainHeld(int msecs);                  // m_bufferMutex held
+    void closeDevice();
 
     QString m_name;
     SerialParameters m_parameters;
     bool m_open = false;
     OpenFailure m_openFailure = OpenFailure::None;
     QString m_openFailureHint;
-    QThread *m_thread = nullptr;
-    SerialPortIo *m_io = nullptr;
-    QMutex m_ioMutex;  // held while the I/O thread is called or torn down
+    QSerialPort *m_port = nullptr;
+    QSocketNotifier *m_writeNotifier = nullptr;  // on while the device holds writes back
+    QTimer *m_hold = nullptr;  // bytes below the read threshold are told of when it fires
+    int m_baud = 0;
 
-    mutable QMutex m_bufferMutex;  // guards m_incoming, m_outgoing, the two flags and the threshold
+    mutable QMutex m_bufferMutex;  // guards the descriptor's use, the buffers, the flags and the threshold
+    int m_fd = -1;                 // -1 once closed or lost: never a number reused by another file
     QByteArray m_incoming;
-    QByteArray m_outgoing;
+    QByteArray m_outgoing;         // what the device could not take yet
     bool m_writePosted = false;
     bool m_readPosted = false;  // a readyRead() is on its way: bytes arriving meanwhile join it
     qsizetype m_readThreshold = 1;
