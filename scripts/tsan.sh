@@ -1,8 +1,8 @@
 #!/bin/sh
 # SPDX-License-Identifier: GPL-3.0-or-later
-# Builds with ThreadSanitizer every test that starts a serial port's I/O
-# thread or the transceiver link's worker (CTest label "threads") and runs
-# them; any report fails.
+# Builds with ThreadSanitizer every test that writes a serial port from
+# another thread or starts the transceiver link's worker (CTest label
+# "threads") and runs them; any report fails.
 set -e
 cd "$(dirname "$0")/.."
 ./scripts/deps.sh

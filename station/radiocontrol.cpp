@@ -24,8 +24,10 @@ RadioControl::RadioControl(PortSession &port, StationContext &context, QObject *
 void RadioControl::attach(TransceiverLink *transceiver)
 {
     m_transceiver = transceiver;
+    m_statusReported = false;
     connect(transceiver, &TransceiverLink::frequencyReceived, this, &RadioControl::frequencyReceived);
     connect(transceiver, &TransceiverLink::statusReceived, this, [this](bool transmitting) {
+        m_statusReported = true;
         m_doppler.transmitting = transmitting;
         answered();
     });
@@ -46,6 +48,14 @@ void RadioControl::detach()
     m_transceiver = nullptr;
     m_context.health.clear(Alarm::RadioSilent, false);
     m_unansweredReadouts = 0;
+}
+
+void RadioControl::setTransmittingHeard(bool on)
+{
+    if (m_statusReported || m_doppler.transmitting == on)
+        return;
+    m_doppler.transmitting = on;
+    emit changed();
 }
 
 void RadioControl::start()

@@ -55,6 +55,9 @@ public:
     void setFrequencyTracking(bool on);
     void setShift(DopplerShift shift) { m_doppler.shift = shift; }
     void setPtt(bool on) { m_doppler.ptt = on; }
+    // Transmitting as another program says (WSJT-X), taken only from a radio
+    // that has not reported its own transmit state since it was attached.
+    void setTransmittingHeard(bool on);
     void resetShifts() { m_doppler.resetShifts(); }
     void tune(const QString &mhzText);
     std::optional<QString> tuneRefusal(double mhz) const;
@@ -100,6 +103,7 @@ private:
     int m_unansweredReadouts = 0;
     bool m_running = false;
     bool m_frequencyKnown = false;
+    bool m_statusReported = false;
     std::optional<FrequencyReading> m_shownFrequency;
     std::optional<SkyFrequencies> m_methodSky;
     // Receive on one VFO and transmit on the other: each written when it

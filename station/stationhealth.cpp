@@ -28,6 +28,8 @@ QString endText(Alarm alarm)
         return QStringLiteral("sked frequency within the radio's range again");
     case Alarm::RotatorLimitsUnknown:
         return QStringLiteral("rotator's limits known");
+    case Alarm::WsjtxSilent:
+        return QStringLiteral("WSJT-X heard again");
     }
     return {};
 }

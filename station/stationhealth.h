@@ -21,9 +21,10 @@ enum class Alarm {
     RadioNotFollowing,   // answers, but its frequency stays where it was
     BandMismatch,        // the shifts are for another band than the radio's
     SkedOutOfRange,      // the method's frequency is one the radio cannot take
-    RotatorLimitsUnknown // positions held back until the rotator's range is known
+    RotatorLimitsUnknown, // positions held back until the rotator's range is known
+    WsjtxSilent           // followed, and nothing heard from WSJT-X for a while
 };
-inline constexpr int alarmCount = 11;
+inline constexpr int alarmCount = 12;
 
 class StationHealth
 {

@@ -65,6 +65,7 @@ TrackingControl::TrackingControl(QObject *parent)
     m_context.network = NetworkSettings::read();
     m_feed.choose(skyMHz());
     sourceChanged();
+    followWsjtx();
 }
 
 TrackingControl::~TrackingControl()
@@ -383,6 +384,7 @@ void TrackingControl::checkHealth()
     shown |= m_portA.checkStable();
     shown |= m_portB.checkStable();
     m_feed.checkAge(m_trackingActive);
+    shown |= checkWsjtx();
     if (shown)
         emit changed();
     else

@@ -11,6 +11,7 @@
 #include "station/stationcontext.h"
 #include "station/trackingfeed.h"
 #include "station/trackingsource.h"
+#include "wsjtx/wsjtxfollow.h"
 
 #include <QDateTime>
 #include <QObject>
@@ -92,6 +93,10 @@ public:
     std::optional<QString> skedRefusal(const DopplerSettings &settings) const { return m_radio.skedRefusal(settings); }
     // The rotator's stops, mask and manners of moving; kept in geometry.cfg.
     void setRotatorGeometry(const RotatorGeometry &geometry);
+    // Following WSJT-X (kept in wsjtx.cfg): false, with the reason in the
+    // log, when its address cannot be listened on.
+    bool setWsjtxSettings(const WsjtxSettings &settings);
+    bool setFollowWsjtx(bool on);
     // A source made elsewhere (tests, demos); the settings choose again at the next change.
     void setTrackingSource(std::unique_ptr<TrackingSource> source);
 
@@ -132,6 +137,7 @@ public:
     DopplerSettings dopplerSettings() const { return m_radio.settings(); }
     RotatorGeometry rotatorGeometry() const { return m_rotator.planner().geometry(); }
     const PointingPlanner &planner() const { return m_rotator.planner(); }
+    const WsjtxFollow &wsjtx() const { return m_wsjtx; }
     // Why the antenna is held or off the target, for the views; empty while it follows.
     QString pointingNote() const { return m_rotator.pointingNote(); }
     // The sky frequencies the method asked for at the last repetition, and
@@ -177,6 +183,8 @@ private:
     double skyMHz() const;
     void sourceChanged();
     void checkHealth();
+    void followWsjtx();  // once, at construction
+    bool checkWsjtx();  // true when an alarm began or ended
 
     StationLog m_log;
     StationContext m_context;
@@ -186,6 +194,7 @@ private:
     RotatorControl m_rotator;
     RadioControl m_radio;
     TrackingFeed m_feed;
+    WsjtxFollow m_wsjtx;
     QTimer *m_repetitionTimer;
     QTimer *m_healthTimer;
     QStringList m_ports;

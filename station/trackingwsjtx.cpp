@@ -1,0 +1,83 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The station following WSJT-X: what WSJT-X settles on becomes the station's
+// own setting, through the same operations the operator's dialogs use, so
+// that every check (a sked the radio cannot reach, a bad period) applies.
+#include "station/trackingcontrol.h"
+
+#include <cmath>
+
+void TrackingControl::followWsjtx()
+{
+    m_wsjtx.setClock([this] { return m_context.now(); });
+    connect(&m_wsjtx, &WsjtxFollow::message, this, &TrackingControl::logMessage);
+    connect(&m_wsjtx, &WsjtxFollow::changed, this, &TrackingControl::changed);
+    connect(&m_wsjtx, &WsjtxFollow::dxGridHeard, this, [this](const QString &grid) {
+        SourceSettings source = m_feed.settings();
+        if (source.dxLocator == grid)
+            return;
+        source.dxLocator = grid;
+        logMessage(QStringLiteral("DX locator %1 from WSJT-X").arg(grid));
+        setSource(source);
+    });
+    connect(&m_wsjtx, &WsjtxFollow::deGridHeard, this, [this](const QString &grid) {
+        SourceSettings source = m_feed.settings();
+        if (!source.homeLocator.isEmpty())
+            return;  // the operator's own stays
+        source.homeLocator = grid;
+        logMessage(QStringLiteral("home locator %1 from WSJT-X").arg(grid));
+        setSource(source);
+    });
+    connect(&m_wsjtx, &WsjtxFollow::dialHeard, this, [this](quint64 hz) {
+        DopplerSettings doppler = m_radio.settings();
+        // The specified rule follows the radio's own dial; it has no sked.
+        if (doppler.method == DopplerMethod::Specified || std::abs(doppler.skedMHz * 1e6 - double(hz)) < 0.5)
+            return;
+        doppler.skedMHz = double(hz) / 1e6;
+        if (const auto refusal = m_radio.skedRefusal(doppler)) {
+            logMessage(QStringLiteral("WSJT-X's dial %1 MHz not taken: %2").arg(doppler.skedMHz, 0, 'f', 6).arg(*refusal));
+            return;
+        }
+        logMessage(QStringLiteral("sked frequency %1 MHz from WSJT-X").arg(doppler.skedMHz, 0, 'f', 6));
+        setDopplerSettings(doppler);
+    });
+    connect(&m_wsjtx, &WsjtxFollow::periodHeard, this, [this](int seconds) {
+        DopplerSettings doppler = m_radio.settings();
+        if (doppler.transmitPeriodSeconds == seconds)
+            return;
+        doppler.transmitPeriodSeconds = seconds;
+        logMessage(QStringLiteral("transmit period %1 s from WSJT-X").arg(seconds));
+        setDopplerSettings(doppler);
+    });
+    connect(&m_wsjtx, &WsjtxFollow::transmittingHeard, &m_radio, &RadioControl::setTransmittingHeard);
+    m_wsjtx.apply(WsjtxSettings::read());
+}
+
+bool TrackingControl::setWsjtxSettings(const WsjtxSettings &settings)
+{
+    const bool listening = m_wsjtx.apply(settings);
+    settings.write();
+    m_context.health.clear(Alarm::WsjtxSilent, false);  // the operator's change, not a recovery
+    emit changed();
+    return listening;
+}
+
+bool TrackingControl::setFollowWsjtx(bool on)
+{
+    WsjtxSettings settings = m_wsjtx.settings();
+    settings.follow = on;
+    return setWsjtxSettings(settings);
+}
+
+bool TrackingControl::checkWsjtx()
+{
+    const auto silence = m_wsjtx.silence(now());
+    if (silence && *silence >= WsjtxFollow::silentSeconds) {
+        const WsjtxSettings &settings = m_wsjtx.settings();
+        return m_context.health.raise(Alarm::WsjtxSilent,
+                                      QStringLiteral("WSJT-X silent for %1 s: nothing heard on %2:%3")
+                                          .arg(*silence)
+                                          .arg(settings.address)
+                                          .arg(settings.port));
+    }
+    return m_context.health.clear(Alarm::WsjtxSilent);
+}
