@@ -232,6 +232,14 @@ CommandOutcome CommandHandler::run(const QJsonObject &command)
         m_station.setDopplerSettings(settings);
         return {true, {}};
     }
+    if (name == QLatin1String("followWsjtx")) {
+        const auto on = flag(command, QLatin1String("on"));
+        if (!on)
+            return refused(QStringLiteral("followWsjtx takes on"));
+        if (!m_station.setFollowWsjtx(*on))
+            return refused(m_station.wsjtx().summary());
+        return {true, {}};
+    }
     if (name == QLatin1String("shift")) {
         const QString shift = command.value(QLatin1String("shift")).toString();
         if (shift != QLatin1String("home") && shift != QLatin1String("dx"))

@@ -78,8 +78,20 @@ const char *alarmKey(Alarm alarm)
         return "skedOutOfRange";
     case Alarm::RotatorLimitsUnknown:
         return "rotatorLimitsUnknown";
+    case Alarm::WsjtxSilent:
+        return "wsjtxSilent";
     }
     return "";
+}
+
+QJsonObject wsjtx(const WsjtxFollow &follow, const QDateTime &now)
+{
+    const auto &heard = follow.heard();
+    const bool spoke = follow.isListening() && heard.at.isValid();
+    return {{QStringLiteral("follow"), follow.settings().follow},
+            {QStringLiteral("listening"), follow.isListening()},
+            {QStringLiteral("line"), follow.line(now)},
+            {QStringLiteral("ageS"), spoke ? QJsonValue(double(heard.at.secsTo(now))) : QJsonValue(QJsonValue::Null)}};
 }
 
 QString methodKey(DopplerMethod method)
@@ -160,6 +172,7 @@ QJsonObject stationState(const TrackingControl &station, bool manualTerminal)
         {QStringLiteral("radio"), radio},
         {QStringLiteral("alarms"), alarms},
         {QStringLiteral("manualTerminal"), manualTerminal},
+        {QStringLiteral("wsjtx"), wsjtx(station.wsjtx(), station.now())},
     };
 }
 

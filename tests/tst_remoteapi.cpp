@@ -46,7 +46,8 @@ private slots:
             {"radio.transmitting", B}, {"radio.known", B}, {"radio.dopplerRunning", B},
             {"radio.frequencyTracking", B}, {"radio.workingMHz", N}, {"radio.shift", S}, {"radio.ptt", B},
             {"radio.method", S}, {"radio.skedMHz", N}, {"radio.split", B}, {"radio.receiveHz", Z},
-            {"radio.transmitHz", Z}};
+            {"radio.transmitHz", Z}, {"wsjtx.follow", B}, {"wsjtx.listening", B}, {"wsjtx.line", S},
+            {"wsjtx.ageS", Z}};
         for (const char *port : {"ports.A.", "ports.B."}) {
             for (const char *field : {"open", "connecting", "reconnecting", "network", "auto"})
                 fields.append({QLatin1String(port) + QLatin1String(field), B});
@@ -110,6 +111,10 @@ private slots:
         QTest::newRow("no such method") << none << R"({"cmd":"dopplerMethod","method":"guess"})" << false
                                         << "radio.method" << "\"specified\"";
         QTest::newRow("shift dx") << none << R"({"cmd":"shift","shift":"dx"})" << true << "radio.shift" << "\"dx\"";
+        QTest::newRow("follow WSJT-X") << none << R"({"cmd":"followWsjtx","on":true})" << true << "wsjtx.line"
+                                       << "\"WSJT-X: nothing heard yet on 127.0.0.1:2237\"";
+        QTest::newRow("follow WSJT-X, not a bool") << none << R"({"cmd":"followWsjtx","on":1})" << false
+                                                   << "wsjtx.follow" << "false";
         QTest::newRow("ptt") << none << R"({"cmd":"ptt","on":true})" << true << "radio.ptt" << "true";
         QTest::newRow("offsets") << none << R"({"cmd":"offsets","az":1.5,"el":-0.5})" << true << "offsets.el"
                                  << "-0.5";

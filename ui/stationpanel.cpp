@@ -53,6 +53,8 @@ StationPanel::StationPanel(TrackingControl &station, QWidget *parent)
     m_ui->setupUi(this);
     m_ui->checkReconnect->setChecked(station.autoReconnect());
     connect(m_ui->checkReconnect, &QCheckBox::toggled, &station, &TrackingControl::setAutoReconnect);
+    m_ui->checkFollowWsjtx->setChecked(station.wsjtx().settings().follow);
+    connect(m_ui->checkFollowWsjtx, &QCheckBox::toggled, &station, &TrackingControl::setFollowWsjtx);
     m_sourceDialog = new SourceDialog(this);
     connect(m_ui->buttonSource, &QPushButton::clicked, this,
             [this] { m_sourceDialog->show(m_station.sourceSettings()); });
@@ -125,6 +127,9 @@ void StationPanel::refresh()
         m_ui->labelPanelActual->setText(QStringLiteral("Antenna: position not reported"));
     }
     refreshFrequencies();
+    const WsjtxFollow &wsjtx = m_station.wsjtx();
+    m_ui->checkFollowWsjtx->setChecked(wsjtx.settings().follow);
+    m_ui->labelPanelWsjtx->setText(wsjtx.line(now));
     m_ui->labelPanelPointing->setText(m_station.pointingNote().isEmpty()
                                           ? QString()
                                           : QStringLiteral("Rotator: %1").arg(m_station.pointingNote()));

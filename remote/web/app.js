@@ -124,6 +124,9 @@ function render(s) {
     (r.receiveHz !== null ? ', RX ' + fixed(r.receiveHz / 1e6, 6) + ' TX ' + fixed(r.transmitHz / 1e6, 6) : '');
   $('portA').textContent = portText(s.ports.A);
   $('portB').textContent = portText(s.ports.B);
+  // Older stations send no wsjtx field.
+  $('wsjtx').textContent = s.wsjtx && s.wsjtx.line ? s.wsjtx.line.replace(/^WSJT-X: /, '') : '-';
+  setOn($('followWsjtx'), !!(s.wsjtx && s.wsjtx.follow));
   $('alarms').replaceChildren(...s.alarms.map((a) => { const li = document.createElement('li'); li.textContent = a.why; return li; }));
   for (const port of ['A', 'B']) {
     const p = s.ports[port];
@@ -214,6 +217,7 @@ function wire() {
   $('targetSource').onclick = () => send({ cmd: 'target', target: 'source' });
   $('trackingButton').onclick = () => state && send({ cmd: 'tracking', on: !state.tracking });
   $('frequencyTracking').onclick = () => state && send({ cmd: 'frequencyTracking', on: !state.radio.frequencyTracking });
+  $('followWsjtx').onclick = () => state && state.wsjtx && send({ cmd: 'followWsjtx', on: !state.wsjtx.follow });
   $('method').onchange = () => send({ cmd: 'dopplerMethod', method: $('method').value });
   $('shift').onchange = () => send({ cmd: 'shift', shift: $('shift').value });
   $('tuneForm').onsubmit = (e) => { e.preventDefault(); const mhz = number('tuneMHz'); if (mhz !== undefined) send({ cmd: 'tune', mhz: mhz }); };
