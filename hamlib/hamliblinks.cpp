@@ -295,16 +295,30 @@ void RigctldLink::setTransmitFrequency(quint32 hz)
     request.makeCommand = [this, hz] { return ownCommand(hamlib::setSplitFrequencyCommand(hz)); };
     request.key = QStringLiteral("I");
     request.lapses = true;  // a newer transmit frequency replaces one not yet sent
-    request.onLine = [this](const QByteArray &line) {
+    request.onLine = reportOnly("I");
+    m_client->send(request);
+}
+
+// An answer that is only a report: an error said once, until the command works again.
+std::function<HamlibClient::Answer(const QByteArray &)> RigctldLink::reportOnly(const QByteArray &command)
+{
+    return [this, command](const QByteArray &line) {
         const auto report = hamlib::parseReport(line);
         if (!report)
             return Answer::Bad;
         if (*report != 0)
-            reportError("I", *report);
+            reportError(command, *report);
         else
-            clearError("I");
+            clearError(command);
         return Answer::Done;
     };
+}
+
+void RigctldLink::setPtt(bool on)
+{
+    HamlibClient::Request request;
+    request.makeCommand = [this, on] { return ownCommand(on ? QByteArrayLiteral("T 1\n") : QByteArrayLiteral("T 0\n")); };
+    request.onLine = reportOnly("T");
     m_client->send(request);
 }
 

@@ -88,6 +88,9 @@ public:
     void setSplit(bool on) override;
     void setTransmitFrequency(quint32 hz) override;
     double tuningStepHz() const override { return m_limits.stepHz; }
+    bool canKey() const override { return true; }
+    void setPtt(bool on) override;
+    QList<std::pair<double, double>> frequencyRanges() const override { return m_limits.ranges; }
     // A radio that may still be in split is put back to one VFO on the way out.
     void close() override;
 
@@ -99,6 +102,7 @@ private:
     void queueFrequencyQuery(bool thenStatus);
     // Says a daemon's error to a command once, until that command succeeds again.
     void reportError(const QByteArray &command, int code);
+    std::function<HamlibClient::Answer(const QByteArray &)> reportOnly(const QByteArray &command);
     void clearError(const QByteArray &command) { m_errorsShown.remove(command); }
     QByteArray ownCommand(const QByteArray &command) const { return hamlib::withVfo(command, m_vfoMode); }
 

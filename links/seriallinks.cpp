@@ -175,6 +175,12 @@ void CatLink::setFrequency(quint32 hz)
         m_comm->setFrequency(hz);
 }
 
+void CatLink::setPtt(bool on)
+{
+    if (m_comm)
+        m_comm->setPtt(on);
+}
+
 void CatLink::setTracing(bool on)
 {
     if (m_comm)

@@ -54,6 +54,10 @@ public:
     bool canCarry(qint64 hz) const override;
     void setTracing(bool on) override;
     int queuedCommands() const override;
+    bool canKey() const override { return true; }
+    void setPtt(bool on) override;
+    // What the 5-byte frame can carry; the radio's own bands are narrower.
+    QList<std::pair<double, double>> frequencyRanges() const override { return {{100e3, 999999990.0}}; }
 
 private:
     SerialPort *m_port;

@@ -3,7 +3,10 @@
 
 #include "links/devicelink.h"
 
+#include <QList>
 #include <QtGlobal>
+
+#include <utility>
 
 class TransceiverLink : public DeviceLink
 {
@@ -25,6 +28,12 @@ public:
     virtual bool canSplit() const { return false; }
     virtual void setSplit(bool) {}
     virtual void setTransmitFrequency(quint32) {}
+    // Keying the transmitter (for a program that works the radio through the
+    // station); a link that cannot keeps the defaults.
+    virtual bool canKey() const { return false; }
+    virtual void setPtt(bool) {}
+    // Where the radio tunes, in Hz, as far as the link knows.
+    virtual QList<std::pair<double, double>> frequencyRanges() const { return {{100e3, 4294967295.0}}; }
     // The smallest change the radio can make.
     virtual double tuningStepHz() const { return 10; }
     // Commands still waiting to go out or for their reply; 0 for a link that

@@ -42,4 +42,13 @@ bool write(const QString &path, const Entries &entries)
     return file.commit();
 }
 
+std::optional<quint16> port(const QString &value)
+{
+    bool ok = false;
+    const uint number = value.toUInt(&ok);
+    if (!ok || number == 0 || number > 65535)
+        return std::nullopt;
+    return quint16(number);
+}
+
 } // namespace keyvalue

@@ -5,6 +5,8 @@
 #include <QPair>
 #include <QString>
 
+#include <optional>
+
 // The small settings files beside store.cfg: one "key: 'value'" line each,
 // any order. Reading never reports: a missing file, an unreadable or
 // overlong line gives nothing for it. Writing goes through a save file, so a
@@ -14,6 +16,8 @@ namespace keyvalue {
 using Entries = QList<QPair<QString, QString>>;
 
 Entries read(const QString &path);
+// A TCP or UDP port from 1 to 65535; nothing for anything else.
+std::optional<quint16> port(const QString &value);
 bool write(const QString &path, const Entries &entries);
 
 } // namespace keyvalue

@@ -34,11 +34,8 @@ WsjtxSettings WsjtxSettings::read(const QString &path)
             settings.follow = value == onValue;
         } else if (key == addressKey && QHostAddress(value).protocol() == QAbstractSocket::IPv4Protocol) {
             settings.address = QHostAddress(value).toString();
-        } else if (key == portKey) {
-            bool ok = false;
-            const uint port = value.toUInt(&ok);
-            if (ok && port > 0 && port <= 65535)
-                settings.port = quint16(port);
+        } else if (key == portKey && keyvalue::port(value)) {
+            settings.port = *keyvalue::port(value);
         }
     }
     return settings;

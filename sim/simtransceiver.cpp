@@ -125,6 +125,10 @@ void SimTransceiver::takeFrame(const QByteArray &frame, qint64 completeNs)
         m_frequencyHz = n * 10;
         break;
     }
+    case 0x08:
+    case 0x88:
+        m_transmitting = quint8(frame.at(4)) == 0x08;
+        break;
     case 0x00:
         if (m_model == FT847)
             ++m_catOnCount;

@@ -58,6 +58,22 @@ void RadioControl::setTransmittingHeard(bool on)
     emit changed();
 }
 
+bool RadioControl::key(bool on, const std::optional<TrackingRecord> &record)
+{
+    if (!m_transceiver || !m_transceiver->canKey())
+        return false;
+    const bool method = m_port.automatic && record && m_settings.method != DopplerMethod::Specified;
+    if (!on)
+        m_transceiver->setPtt(false);
+    m_doppler.transmitting = on;
+    if (method)
+        methodStep(*record);
+    if (on)
+        m_transceiver->setPtt(true);
+    emit changed();
+    return true;
+}
+
 void RadioControl::start()
 {
     m_running = true;

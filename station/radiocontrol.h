@@ -58,6 +58,10 @@ public:
     // Transmitting as another program says (WSJT-X), taken only from a radio
     // that has not reported its own transmit state since it was attached.
     void setTransmittingHeard(bool on);
+    // Keys the radio for another program: the transmit frequency is written
+    // before the key goes down, the receive one after it comes up. False
+    // when the link cannot key.
+    bool key(bool on, const std::optional<TrackingRecord> &record);
     void resetShifts() { m_doppler.resetShifts(); }
     void tune(const QString &mhzText);
     std::optional<QString> tuneRefusal(double mhz) const;

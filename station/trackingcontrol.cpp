@@ -28,6 +28,7 @@ TrackingControl::TrackingControl(QObject *parent)
     , m_rotator(m_portA, m_context, *m_settings, this)
     , m_radio(m_portB, m_context, this)
     , m_feed(m_context, *m_settings)
+    , m_rigServer(*this)
     , m_repetitionTimer(new QTimer(this))
     , m_healthTimer(new QTimer(this))
 {
@@ -65,7 +66,7 @@ TrackingControl::TrackingControl(QObject *parent)
     m_context.network = NetworkSettings::read();
     m_feed.choose(skyMHz());
     sourceChanged();
-    followWsjtx();
+    shareWithOtherPrograms();
 }
 
 TrackingControl::~TrackingControl()

@@ -5,6 +5,7 @@
 #include "settings/dopplersettings.h"
 #include "settings/networksettings.h"
 #include "settings/sourcesettings.h"
+#include "hamlibserver/rigserver.h"
 #include "station/portsession.h"
 #include "station/radiocontrol.h"
 #include "station/rotatorcontrol.h"
@@ -97,6 +98,13 @@ public:
     // log, when its address cannot be listened on.
     bool setWsjtxSettings(const WsjtxSettings &settings);
     bool setFollowWsjtx(bool on);
+    // Keys the radio for a program working it through the station (false:
+    // the link cannot key, or port B is closed).
+    bool key(bool on);
+    // The rigctld-compatible server (kept in servers.cfg): false, with the
+    // reason in the log, when its address cannot be had.
+    bool setServerSettings(const ServerSettings &settings);
+    const RigServer &rigServer() const { return m_rigServer; }
     // A source made elsewhere (tests, demos); the settings choose again at the next change.
     void setTrackingSource(std::unique_ptr<TrackingSource> source);
 
@@ -138,6 +146,8 @@ public:
     RotatorGeometry rotatorGeometry() const { return m_rotator.planner().geometry(); }
     const PointingPlanner &planner() const { return m_rotator.planner(); }
     const WsjtxFollow &wsjtx() const { return m_wsjtx; }
+    // The radio's link while port B is open.
+    const TransceiverLink *transceiver() const { return m_radio.link(); }
     // Why the antenna is held or off the target, for the views; empty while it follows.
     QString pointingNote() const { return m_rotator.pointingNote(); }
     // The sky frequencies the method asked for at the last repetition, and
@@ -183,7 +193,7 @@ private:
     double skyMHz() const;
     void sourceChanged();
     void checkHealth();
-    void followWsjtx();  // once, at construction
+    void shareWithOtherPrograms();  // once, at construction
     bool checkWsjtx();  // true when an alarm began or ended
 
     StationLog m_log;
@@ -195,6 +205,7 @@ private:
     RadioControl m_radio;
     TrackingFeed m_feed;
     WsjtxFollow m_wsjtx;
+    RigServer m_rigServer;
     QTimer *m_repetitionTimer;
     QTimer *m_healthTimer;
     QStringList m_ports;

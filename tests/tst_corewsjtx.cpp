@@ -12,6 +12,7 @@
 #include "wsjtx/wsjtxmessage.h"
 
 #include <QDataStream>
+#include <QNetworkInterface>
 #include <QSignalSpy>
 #include <QUdpSocket>
 #include <QtTest>
@@ -246,6 +247,26 @@ private slots:
         follow.take(other, from, t0);
         follow.take(other, from, t0);
         QCOMPARE(dials.count(), 1);
+    }
+
+    // WSJT-X sending to a multicast group on the loopback, as its settings
+    // offer, so that several programs hear it.
+    void heardOnAMulticastGroup()
+    {
+        WsjtxFollow follow;
+        WsjtxSettings settings;
+        settings.follow = true;
+        settings.address = QStringLiteral("224.0.0.1");
+        settings.port = hamlibtesting::freePort();
+        QVERIFY(settings.isMulticast());
+        QVERIFY(follow.apply(settings));
+        QSignalSpy dials(&follow, &WsjtxFollow::dialHeard);
+        QUdpSocket wsjtx;
+        QVERIFY(wsjtx.bind(QHostAddress(QHostAddress::LocalHost), 0));
+        wsjtx.setMulticastInterface(QNetworkInterface::interfaceFromName(QStringLiteral("lo")));
+        QVERIFY(wsjtx.writeDatagram(status({}), QHostAddress(settings.address), settings.port) > 0);
+        QVERIFY(dials.wait(3000));
+        QCOMPARE(dials.at(0).at(0).toULongLong(), quint64(1296065000));
     }
 
     // Damaged datagrams are said at most once a minute, however many come.

@@ -38,6 +38,11 @@ QByteArray requestTxStatusFrame()
     return fixedFrame(requestTxStatusCommand);
 }
 
+QByteArray pttFrame(bool on)
+{
+    return fixedFrame(on ? pttOnCommand : pttOffCommand);
+}
+
 QByteArray setFrequencyFrame(quint32 hz)
 {
     const quint32 n = (hz + 5u) / 10u;  // 10 Hz units

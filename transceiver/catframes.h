@@ -33,6 +33,8 @@ inline constexpr CommandTraits catOffCommand {0x80, false, 20, RequestNone};
 inline constexpr CommandTraits requestFrequencyCommand {0x03, true, 0, RequestFrequency};
 inline constexpr CommandTraits requestTxStatusCommand {0xF7, true, 0, RequestStatus};
 inline constexpr CommandTraits setFrequencyCommand {0x01, false, 20, RequestNone};
+inline constexpr CommandTraits pttOnCommand {0x08, false, 20, RequestNone};
+inline constexpr CommandTraits pttOffCommand {0x88, false, 20, RequestNone};
 
 inline constexpr int frameSize = 5;
 inline constexpr int frequencyReplySize = 5;
@@ -46,6 +48,7 @@ QByteArray catOnFrame();
 QByteArray catOffFrame();
 QByteArray requestFrequencyFrame();
 QByteArray requestTxStatusFrame();
+QByteArray pttFrame(bool on);
 // 432065004 -> 43 20 65 00 01: packed BCD in units of 10 Hz, rounded to the
 // nearest 10 Hz (5 Hz up) in unsigned 32-bit arithmetic. Values beyond
 // maxFrameFrequencyHz come out truncated or wrapped; check frameCanCarry first.

@@ -230,6 +230,11 @@ void TransceiverComm::setFrequency(quint32 hz)
     queueCommand(cat::setFrequencyCommand, cat::setFrequencyFrame(hz));
 }
 
+void TransceiverComm::setPtt(bool on)
+{
+    queueCommand(on ? cat::pttOnCommand : cat::pttOffCommand, cat::pttFrame(on));
+}
+
 QList<QByteArray> TransceiverComm::queuedFrames() const
 {
     QMutexLocker queueLock(&queueMutex);

@@ -80,6 +80,7 @@ public:
     // Refuses (queues nothing) a frequency the frame cannot carry; see
     // cat::frameCanCarry.
     void setFrequency(quint32 hz);
+    void setPtt(bool on);
 
     // A snapshot of the queued frames, oldest first.
     QList<QByteArray> queuedFrames() const;

@@ -1,13 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The station following WSJT-X: what WSJT-X settles on becomes the station's
-// own setting, through the same operations the operator's dialogs use, so
-// that every check (a sked the radio cannot reach, a bad period) applies.
+// The station beside other programs: following WSJT-X, whose settled values
+// become the station's own settings through the same operations the
+// operator's dialogs use (so every check applies), and serving the radio to
+// Hamlib programs.
 #include "station/trackingcontrol.h"
 
 #include <cmath>
 
-void TrackingControl::followWsjtx()
+void TrackingControl::shareWithOtherPrograms()
 {
+    connect(&m_rigServer, &RigServer::message, this, &TrackingControl::logMessage);
+    m_rigServer.apply(ServerSettings::read());
     m_wsjtx.setClock([this] { return m_context.now(); });
     connect(&m_wsjtx, &WsjtxFollow::message, this, &TrackingControl::logMessage);
     connect(&m_wsjtx, &WsjtxFollow::changed, this, &TrackingControl::changed);
@@ -80,4 +83,17 @@ bool TrackingControl::checkWsjtx()
                                           .arg(settings.port));
     }
     return m_context.health.clear(Alarm::WsjtxSilent);
+}
+
+bool TrackingControl::key(bool on)
+{
+    const std::optional<TrackingRecord> record
+        = m_feed.lastRecordTime().isValid() ? std::optional(m_feed.lastRecord()) : std::nullopt;
+    return m_radio.key(on, record);
+}
+
+bool TrackingControl::setServerSettings(const ServerSettings &settings)
+{
+    settings.write();
+    return m_rigServer.apply(settings);
 }
