@@ -39,6 +39,7 @@ run alarms "$b/bench_alarms"
 run radiosources "$b/bench_radiosources"
 run methods "$b/bench_methods"
 run remote "$b/bench_remote"
+run sharing "$b/bench_sharing"
 for extra in "$b"/bench_log "$b"/bench_pass "$b"/bench_pointing; do
   [ -x "$extra" ] && run "$(basename "$extra")" "$extra"
 done

@@ -62,6 +62,9 @@ void TestBenchPrograms::runsAndPrintsRows_data()
                                             "event loop while 40 commands came",
                                             "state change to the web page in Chromium",
                                             "50 connected clients, running station, CPU beyond none"};
+    QTest::newRow("sharing") << "bench_sharing" << QStringList {"--quick"}
+                             << QStringList {"29 rigctl server answer to f and t, 4 clients every 100 ms while tracking",
+                                             "29 WSJT-X Status with a new dial to the radio on the new frequency"};
     QTest::newRow("start-up") << "bench_startup" << QStringList {"--runs", "1"}
                               << QStringList {"4 start -> window shown, offscreen"};
 }
