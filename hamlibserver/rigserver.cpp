@@ -119,6 +119,15 @@ void RigServer::accept()
 {
     while (QTcpSocket *socket = m_server->nextPendingConnection()) {
         const QString peer = QStringLiteral("%1:%2").arg(socket->peerAddress().toString()).arg(socket->peerPort());
+        if (clients() > mostClients) {
+            if (!m_refusing)
+                emit message(QStringLiteral("rigctl client %1 refused: %2 clients already").arg(peer).arg(mostClients));
+            m_refusing = true;
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
+        m_refusing = false;
         emit message(QStringLiteral("rigctl client %1 connected").arg(peer));
         socket->setReadBufferSize(longestLine * 4);
         // Lines in the current second, against a client that floods.

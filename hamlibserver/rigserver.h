@@ -29,6 +29,9 @@ public:
     static constexpr int longestLine = 256;
     static constexpr qint64 mostUnread = 64 * 1024;
     static constexpr int mostLinesPerSecond = 200;
+    // More at once are refused at connect: a station has a few such
+    // programs, and each connection holds a descriptor.
+    static constexpr int mostClients = 8;
 
     explicit RigServer(TrackingControl &station, QObject *parent = nullptr);
 
@@ -60,6 +63,7 @@ private:
     std::optional<double> m_dialHz;      // what a client set last
     std::optional<double> m_radioHzAtDial;  // the radio's frequency as it was then
     std::optional<double> m_transmitHz;  // a client's "I", read back by "i"
+    bool m_refusing = false;  // said once while clients are refused
     QByteArray m_mode = "USB";
     QByteArray m_passband = "2400";
 };

@@ -222,6 +222,7 @@ private slots:
         QTest::addColumn<QByteArray>("flood");
         QTest::newRow("an overlong line") << QByteArray(1000, 'f');
         QTest::newRow("a thousand commands at once") << QByteArray("f\n").repeated(1000);
+        QTest::newRow("one client too many") << QByteArray();
     }
     void badClientClosedAlone()
     {
@@ -232,11 +233,26 @@ private slots:
         good.connectToHost(QHostAddress::LocalHost, s.settings.rigPort);
         bad.connectToHost(QHostAddress::LocalHost, s.settings.rigPort);
         QVERIFY(good.waitForConnected(3000) && bad.waitForConnected(3000));
-        const quint16 badPort = bad.localPort();
-        bad.write(flood);
-        QTRY_COMPARE(bad.state(), QAbstractSocket::UnconnectedState);
+        // Without a flood, the one too many: the server already holds the
+        // two above and six more.
+        std::vector<std::unique_ptr<QTcpSocket>> others;
+        QTcpSocket ninth;
+        if (flood.isEmpty()) {
+            for (int i = 0; i < RigServer::mostClients - 2; ++i) {
+                others.push_back(std::make_unique<QTcpSocket>());
+                others.back()->connectToHost(QHostAddress::LocalHost, s.settings.rigPort);
+                QVERIFY(others.back()->waitForConnected(3000));
+            }
+            QTRY_COMPARE(s.s().rigServer().clients(), RigServer::mostClients);
+            ninth.connectToHost(QHostAddress::LocalHost, s.settings.rigPort);
+            QVERIFY(ninth.waitForConnected(3000));
+        }
+        QTcpSocket &closed = flood.isEmpty() ? ninth : bad;
+        const quint16 badPort = closed.localPort();
+        closed.write(flood);
+        QTRY_COMPARE(closed.state(), QAbstractSocket::UnconnectedState);
         QCOMPARE(ask(good, "f"), QByteArray("432065000\n"));
-        QCOMPARE(s.count(QStringLiteral("rigctl client 127.0.0.1:%1 closed").arg(badPort)), 1);
+        QCOMPARE(s.count(QStringLiteral("rigctl client 127.0.0.1:%1 %2").arg(badPort).arg(flood.isEmpty() ? "refused" : "closed")), 1);
     }
 };
 
