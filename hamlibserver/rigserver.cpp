@@ -4,13 +4,7 @@
 #include "links/transceiverlink.h"
 #include "station/trackingcontrol.h"
 
-#include <QElapsedTimer>
-#include <QTcpServer>
-#include <QTcpSocket>
-
-#include <cctype>
 #include <cmath>
-#include <memory>
 
 namespace {
 
@@ -19,14 +13,7 @@ constexpr int ok = 0;
 constexpr int invalid = -1;           // RIG_EINVAL
 constexpr int notAvailable = -11;     // RIG_ENAVAIL
 
-struct Command {
-    char shortName;        // 0: only the long form exists
-    const char *longName;
-    int arguments;         // what a set command takes
-    const char *labels;    // a get's values in the extended response, '|' between; null for a set
-};
-
-const Command commands[] = {
+const QList<HamlibServer::Command> servedCommands {
     {'f', "get_freq", 0, "Frequency"},
     {'F', "set_freq", 1, nullptr},
     {'m', "get_mode", 0, "Mode|Passband"},
@@ -43,18 +30,7 @@ const Command commands[] = {
     {0, "get_lock_mode", 0, "Locked"},
     {0, "chk_vfo", 0, nullptr},
     {0, "dump_state", 0, nullptr},
-    {'q', "quit", 0, nullptr},
-    {'Q', "quit", 0, nullptr},
 };
-
-const Command *find(const QByteArray &name, bool longForm)
-{
-    for (const Command &command : commands) {
-        if (longForm ? name == command.longName : (name.size() == 1 && name.at(0) == command.shortName))
-            return &command;
-    }
-    return nullptr;
-}
 
 std::optional<double> hertz(const QByteArray &text)
 {
@@ -73,111 +49,15 @@ QByteArray number(double hz)
 } // namespace
 
 RigServer::RigServer(TrackingControl &station, QObject *parent)
-    : QObject(parent)
+    : HamlibServer(QStringLiteral("rigctl"), parent)
     , m_station(station)
 {
 }
 
 bool RigServer::apply(const ServerSettings &settings)
 {
-    if (settings == m_settings && settings.rigServer == isListening())
-        return true;
     m_settings = settings;
-    delete m_server;
-    m_server = nullptr;
-    if (!settings.rigServer)
-        return true;
-    auto *server = new QTcpServer(this);
-    const QString where = QStringLiteral("%1:%2").arg(settings.rigAddress).arg(settings.rigPort);
-    if (!server->listen(QHostAddress(settings.rigAddress), settings.rigPort)) {
-        emit message(QStringLiteral("cannot serve rigctl on %1: %2").arg(where, server->errorString()));
-        delete server;
-        return false;
-    }
-    m_server = server;
-    connect(m_server, &QTcpServer::newConnection, this, &RigServer::accept);
-    emit message(QStringLiteral("serving rigctl on %1").arg(where));
-    return true;
-}
-
-bool RigServer::isListening() const
-{
-    return m_server != nullptr;
-}
-
-quint16 RigServer::port() const
-{
-    return m_server ? m_server->serverPort() : 0;
-}
-
-int RigServer::clients() const
-{
-    return m_server ? int(m_server->findChildren<QTcpSocket *>().size()) : 0;
-}
-
-void RigServer::accept()
-{
-    while (QTcpSocket *socket = m_server->nextPendingConnection()) {
-        const QString peer = QStringLiteral("%1:%2").arg(socket->peerAddress().toString()).arg(socket->peerPort());
-        if (clients() > mostClients) {
-            if (!m_refusing)
-                emit message(QStringLiteral("rigctl client %1 refused: %2 clients already").arg(peer).arg(mostClients));
-            m_refusing = true;
-            socket->abort();
-            socket->deleteLater();
-            continue;
-        }
-        m_refusing = false;
-        emit message(QStringLiteral("rigctl client %1 connected").arg(peer));
-        socket->setReadBufferSize(longestLine * 4);
-        // Lines in the current second, against a client that floods.
-        struct Pace {
-            QElapsedTimer second;
-            int lines = 0;
-        };
-        auto pace = std::make_shared<Pace>();
-        pace->second.start();
-        connect(socket, &QTcpSocket::readyRead, this, [this, socket, pace, peer] {
-            while (socket->state() == QAbstractSocket::ConnectedState) {
-                if (!socket->canReadLine()) {
-                    if (socket->bytesAvailable() > longestLine) {
-                        emit message(QStringLiteral("rigctl client %1 closed: a line longer than %2 bytes")
-                                         .arg(peer)
-                                         .arg(longestLine));
-                        socket->abort();
-                    }
-                    return;
-                }
-                const QByteArray line = socket->readLine(longestLine + 1);
-                if (pace->second.elapsed() > 1000) {
-                    pace->second.restart();
-                    pace->lines = 0;
-                }
-                if (++pace->lines > mostLinesPerSecond) {
-                    emit message(QStringLiteral("rigctl client %1 closed: more than %2 commands a second")
-                                     .arg(peer)
-                                     .arg(mostLinesPerSecond));
-                    socket->abort();
-                    return;
-                }
-                const QByteArray trimmed = line.trimmed();
-                if (trimmed == "q" || trimmed == "Q" || trimmed == "\\quit") {
-                    socket->disconnectFromHost();
-                    return;
-                }
-                socket->write(answer(trimmed));
-                if (socket->bytesToWrite() > mostUnread) {
-                    emit message(QStringLiteral("rigctl client %1 closed: it stopped reading").arg(peer));
-                    socket->abort();
-                    return;
-                }
-            }
-        });
-        connect(socket, &QTcpSocket::disconnected, this, [this, socket, peer] {
-            emit message(QStringLiteral("rigctl client %1 gone").arg(peer));
-            socket->deleteLater();
-        });
-    }
+    return listen(settings.rigServer, settings.rigAddress, settings.rigPort);
 }
 
 double RigServer::dialHz() const
@@ -228,40 +108,21 @@ int RigServer::setDial(double hz)
     return ok;
 }
 
-QByteArray RigServer::answer(const QByteArray &line)
+const QList<HamlibServer::Command> &RigServer::commands() const
 {
-    // A leading punctuation mark asks for the extended response, its records
-    // separated by it ('+' by line ends).
-    QByteArray text = line;
-    std::optional<char> separator;
-    if (!text.isEmpty() && std::ispunct(uchar(text.at(0))) && !QByteArray("\\?_#").contains(text.at(0))) {
-        separator = text.at(0) == '+' ? '\n' : text.at(0);
-        text = text.mid(1).trimmed();
-    }
-    const bool longForm = text.startsWith('\\');
-    QByteArrayList words;
-    if (longForm) {
-        words = text.mid(1).simplified().split(' ');
-    } else if (!text.isEmpty()) {
-        words << text.left(1);
-        const QByteArray rest = text.mid(1).simplified();
-        if (!rest.isEmpty())
-            words += rest.split(' ');
-    }
-    const Command *command = words.isEmpty() ? nullptr : find(words.first(), longForm);
-    if (!command)
-        return QByteArrayLiteral("RPRT -11\n");
-    const QByteArrayList arguments = words.mid(1);
-    const QByteArray name = command->longName;
+    return servedCommands;
+}
 
-    if (name == "dump_state")
-        return dumpState();
+QByteArray RigServer::answer(const Line &line)
+{
+    const QByteArrayList &arguments = line.arguments;
+    const QByteArray name = line.command->longName;
     if (name == "chk_vfo")
-        return separator ? QByteArrayLiteral("ChkVFO: 0\n") : QByteArrayLiteral("0\n");
+        return line.separator ? QByteArrayLiteral("ChkVFO: 0\n") : QByteArrayLiteral("0\n");
 
     int result = ok;
     QByteArrayList values;
-    if (command->labels == nullptr && arguments.size() < command->arguments) {
+    if (line.command->labels == nullptr && arguments.size() < line.command->arguments) {
         result = invalid;
     } else if (name == "get_freq") {
         values << number(dialHz());
@@ -296,26 +157,12 @@ QByteArray RigServer::answer(const QByteArray &line)
     } else if (name == "get_lock_mode") {
         values << "0";
         // rigctld 4.5 says RPRT after this value too; its clients read it.
-        if (!separator)
+        if (!line.separator)
             return QByteArrayLiteral("0\nRPRT 0\n");
     }
     // set_vfo and set_split_vfo are taken and change nothing: the station
     // keeps one VFO, and split is its method's.
-
-    if (!separator) {
-        if (result != ok || command->labels == nullptr)
-            return "RPRT " + QByteArray::number(result) + '\n';
-        return values.join('\n') + '\n';
-    }
-    QByteArrayList records;
-    records << name + ':' + (arguments.isEmpty() ? QByteArray() : ' ' + arguments.join(' '));
-    if (result == ok && command->labels) {
-        const QByteArrayList labels = QByteArray(command->labels).split('|');
-        for (qsizetype i = 0; i < values.size() && i < labels.size(); ++i)
-            records << labels.at(i) + ": " + values.at(i);
-    }
-    records << "RPRT " + QByteArray::number(result);
-    return records.join(*separator) + '\n';
+    return reply(line, result, values);
 }
 
 // What Hamlib's NET rigctl backend reads at connect (protocol 1, to "done"):

@@ -173,6 +173,9 @@ QJsonObject stationState(const TrackingControl &station, bool manualTerminal)
         {QStringLiteral("alarms"), alarms},
         {QStringLiteral("manualTerminal"), manualTerminal},
         {QStringLiteral("wsjtx"), wsjtx(station.wsjtx(), station.now())},
+        {QStringLiteral("external"), station.externalAim() ? position(station.externalAim()->first,
+                                                                       station.externalAim()->second)
+                                                           : QJsonValue(QJsonValue::Null)},
     };
 }
 

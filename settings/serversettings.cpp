@@ -11,6 +11,9 @@ namespace {
 const QString rigServerKey = QStringLiteral("rigctl server");
 const QString rigAddressKey = QStringLiteral("rigctl address");
 const QString rigPortKey = QStringLiteral("rigctl port");
+const QString rotServerKey = QStringLiteral("rotctl server");
+const QString rotAddressKey = QStringLiteral("rotctl address");
+const QString rotPortKey = QStringLiteral("rotctl port");
 const QString onValue = QStringLiteral("on");
 const QString offValue = QStringLiteral("off");
 
@@ -18,19 +21,21 @@ const QString offValue = QStringLiteral("off");
 
 bool ServerSettings::operator==(const ServerSettings &other) const
 {
-    return rigServer == other.rigServer && rigAddress == other.rigAddress && rigPort == other.rigPort;
+    return rigServer == other.rigServer && rigAddress == other.rigAddress && rigPort == other.rigPort
+        && rotServer == other.rotServer && rotAddress == other.rotAddress && rotPort == other.rotPort;
 }
 
 ServerSettings ServerSettings::read(const QString &path)
 {
     ServerSettings settings;
     for (const auto &[key, value] : keyvalue::read(path)) {
-        if (key == rigServerKey && (value == onValue || value == offValue)) {
-            settings.rigServer = value == onValue;
-        } else if (key == rigAddressKey && !QHostAddress(value).isNull()) {
-            settings.rigAddress = QHostAddress(value).toString();
-        } else if (key == rigPortKey && keyvalue::port(value)) {
-            settings.rigPort = *keyvalue::port(value);
+        const bool rig = key.startsWith(QLatin1String("rigctl"));
+        if ((key == rigServerKey || key == rotServerKey) && (value == onValue || value == offValue)) {
+            (rig ? settings.rigServer : settings.rotServer) = value == onValue;
+        } else if ((key == rigAddressKey || key == rotAddressKey) && !QHostAddress(value).isNull()) {
+            (rig ? settings.rigAddress : settings.rotAddress) = QHostAddress(value).toString();
+        } else if ((key == rigPortKey || key == rotPortKey) && keyvalue::port(value)) {
+            (rig ? settings.rigPort : settings.rotPort) = *keyvalue::port(value);
         }
     }
     return settings;
@@ -42,5 +47,8 @@ bool ServerSettings::write(const QString &path) const
         return true;
     return keyvalue::write(path, {{rigServerKey, rigServer ? onValue : offValue},
                                   {rigAddressKey, rigAddress},
-                                  {rigPortKey, QString::number(rigPort)}});
+                                  {rigPortKey, QString::number(rigPort)},
+                                  {rotServerKey, rotServer ? onValue : offValue},
+                                  {rotAddressKey, rotAddress},
+                                  {rotPortKey, QString::number(rotPort)}});
 }

@@ -29,6 +29,7 @@ TrackingControl::TrackingControl(QObject *parent)
     , m_radio(m_portB, m_context, this)
     , m_feed(m_context, *m_settings)
     , m_rigServer(*this)
+    , m_rotServer(*this)
     , m_repetitionTimer(new QTimer(this))
     , m_healthTimer(new QTimer(this))
 {
@@ -183,6 +184,7 @@ void TrackingControl::enterElevationOffset(const QString &text)
 
 void TrackingControl::setTarget(TrackingTarget target)
 {
+    endExternal(QStringLiteral("a target chosen"));
     m_target = target;
     m_rotator.targetChanged();
     emit changed();
@@ -239,7 +241,7 @@ void TrackingControl::runTrackingCycle()
     TrackingRecord record;
     if (!m_feed.read(m_target, record))
         return;
-    m_rotator.steer(record, m_radio.transmitting());
+    m_rotator.steer(aimed(record), m_radio.transmitting());
     m_radio.step(record);
     emit changed();
 }
@@ -385,7 +387,7 @@ void TrackingControl::checkHealth()
     shown |= m_portA.checkStable();
     shown |= m_portB.checkStable();
     m_feed.checkAge(m_trackingActive);
-    shown |= checkWsjtx();
+    shown |= checkSharing();
     if (shown)
         emit changed();
     else

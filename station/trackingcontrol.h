@@ -6,6 +6,7 @@
 #include "settings/networksettings.h"
 #include "settings/sourcesettings.h"
 #include "hamlibserver/rigserver.h"
+#include "hamlibserver/rotserver.h"
 #include "station/portsession.h"
 #include "station/radiocontrol.h"
 #include "station/rotatorcontrol.h"
@@ -71,7 +72,11 @@ public:
     void setFrequencyTracking(bool on) { m_radio.setFrequencyTracking(on); }
     void setPtt(bool on) { m_radio.setPtt(on); }
     void tune(const QString &mhzText) { m_radio.tune(mhzText); }
-    void park(double azimuth, double elevation) { m_rotator.park(azimuth, elevation); }
+    void park(double azimuth, double elevation)
+    {
+        endExternal(QStringLiteral("parking"));
+        m_rotator.park(azimuth, elevation);
+    }
     // From a client: tracking leaves the rotator (Manual, as the window parks
     // only in Manual), the antenna stays at the park position, and parking
     // ends by itself once the rotator has taken it.
@@ -105,6 +110,15 @@ public:
     // reason in the log, when its address cannot be had.
     bool setServerSettings(const ServerSettings &settings);
     const RigServer &rigServer() const { return m_rigServer; }
+    const RotServer &rotServer() const { return m_rotServer; }
+    const ServerSettings &serverSettings() const { return m_rigServer.settings(); }
+    // A rotctl client's aim: the antenna follows it through the planner in
+    // place of the target until the operator chooses a target, or the client
+    // is silent for externalSilentSeconds. Hamlib's code: 0, -9 (rejected)
+    // while parking or in Manual, -11 without a rotator.
+    static constexpr int externalSilentSeconds = 60;
+    int aimExternal(double azimuth, double elevation);
+    std::optional<std::pair<double, double>> externalAim() const;
     // A source made elsewhere (tests, demos); the settings choose again at the next change.
     void setTrackingSource(std::unique_ptr<TrackingSource> source);
 
@@ -149,7 +163,7 @@ public:
     // The radio's link while port B is open.
     const TransceiverLink *transceiver() const { return m_radio.link(); }
     // Why the antenna is held or off the target, for the views; empty while it follows.
-    QString pointingNote() const { return m_rotator.pointingNote(); }
+    QString pointingNote() const;
     // The sky frequencies the method asked for at the last repetition, and
     // whether they went out as split.
     std::optional<SkyFrequencies> methodFrequencies() const { return m_radio.methodFrequencies(); }
@@ -194,7 +208,9 @@ private:
     void sourceChanged();
     void checkHealth();
     void shareWithOtherPrograms();  // once, at construction
-    bool checkWsjtx();  // true when an alarm began or ended
+    bool checkSharing();  // true when an alarm began or ended
+    TrackingRecord aimed(const TrackingRecord &record) const;
+    void endExternal(const QString &why);
 
     StationLog m_log;
     StationContext m_context;
@@ -206,6 +222,13 @@ private:
     TrackingFeed m_feed;
     WsjtxFollow m_wsjtx;
     RigServer m_rigServer;
+    RotServer m_rotServer;
+    struct External {
+        double azimuth = 0;
+        double elevation = 0;
+        QDateTime heard;
+    };
+    std::optional<External> m_external;
     QTimer *m_repetitionTimer;
     QTimer *m_healthTimer;
     QStringList m_ports;

@@ -9,8 +9,11 @@
 
 void TrackingControl::shareWithOtherPrograms()
 {
-    connect(&m_rigServer, &RigServer::message, this, &TrackingControl::logMessage);
-    m_rigServer.apply(ServerSettings::read());
+    const ServerSettings servers = ServerSettings::read();
+    for (HamlibServer *server : std::initializer_list<HamlibServer *> {&m_rigServer, &m_rotServer})
+        connect(server, &HamlibServer::message, this, &TrackingControl::logMessage);
+    m_rigServer.apply(servers);
+    m_rotServer.apply(servers);
     m_wsjtx.setClock([this] { return m_context.now(); });
     connect(&m_wsjtx, &WsjtxFollow::message, this, &TrackingControl::logMessage);
     connect(&m_wsjtx, &WsjtxFollow::changed, this, &TrackingControl::changed);
@@ -71,8 +74,10 @@ bool TrackingControl::setFollowWsjtx(bool on)
     return setWsjtxSettings(settings);
 }
 
-bool TrackingControl::checkWsjtx()
+bool TrackingControl::checkSharing()
 {
+    if (m_external && m_external->heard.secsTo(now()) >= externalSilentSeconds)
+        endExternal(QStringLiteral("the client silent for %1 s").arg(externalSilentSeconds));
     const auto silence = m_wsjtx.silence(now());
     if (silence && *silence >= WsjtxFollow::silentSeconds) {
         const WsjtxSettings &settings = m_wsjtx.settings();
@@ -95,5 +100,64 @@ bool TrackingControl::key(bool on)
 bool TrackingControl::setServerSettings(const ServerSettings &settings)
 {
     settings.write();
-    return m_rigServer.apply(settings);
+    const bool rig = m_rigServer.apply(settings);
+    return m_rotServer.apply(settings) && rig;
+}
+
+int TrackingControl::aimExternal(double azimuth, double elevation)
+{
+    if (!m_portA.link)
+        return -11;
+    if (!m_portA.automatic || m_rotator.steering().parkingActive())
+        return -9;
+    if (!m_external) {
+        logMessage(QStringLiteral("antenna aimed by a rotctl client: tracking the target paused"));
+        // The pass ahead says nothing of where the client will aim next.
+        m_rotator.setSky({});
+        m_rotator.targetChanged();
+    }
+    m_external = External {azimuth, elevation, now()};
+    if (m_trackingActive)
+        m_rotator.steer(aimed(m_feed.lastRecord()), m_radio.transmitting());
+    emit changed();
+    return 0;
+}
+
+std::optional<std::pair<double, double>> TrackingControl::externalAim() const
+{
+    if (!m_external)
+        return std::nullopt;
+    return std::pair(m_external->azimuth, m_external->elevation);
+}
+
+TrackingRecord TrackingControl::aimed(const TrackingRecord &record) const
+{
+    TrackingRecord aim = record;
+    if (m_external) {
+        aim.azimuth = m_external->azimuth;
+        aim.elevation = m_external->elevation;
+    }
+    return aim;
+}
+
+void TrackingControl::endExternal(const QString &why)
+{
+    if (!m_external)
+        return;
+    m_external.reset();
+    logMessage(QStringLiteral("rotctl client's aim ended (%1): tracking the target again").arg(why));
+    sourceChanged();
+    m_rotator.targetChanged();
+    emit changed();
+}
+
+QString TrackingControl::pointingNote() const
+{
+    const QString note = m_rotator.pointingNote();
+    if (!m_external)
+        return note;
+    const QString aim = QStringLiteral("aimed by a rotctl client at az %1, el %2")
+                            .arg(m_external->azimuth, 0, 'f', 1)
+                            .arg(m_external->elevation, 0, 'f', 1);
+    return note.isEmpty() ? aim : aim + QStringLiteral("; ") + note;
 }

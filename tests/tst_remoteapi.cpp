@@ -47,7 +47,7 @@ private slots:
             {"radio.frequencyTracking", B}, {"radio.workingMHz", N}, {"radio.shift", S}, {"radio.ptt", B},
             {"radio.method", S}, {"radio.skedMHz", N}, {"radio.split", B}, {"radio.receiveHz", Z},
             {"radio.transmitHz", Z}, {"wsjtx.follow", B}, {"wsjtx.listening", B}, {"wsjtx.line", S},
-            {"wsjtx.ageS", Z}};
+            {"wsjtx.ageS", Z}, {"external", Z}};
         for (const char *port : {"ports.A.", "ports.B."}) {
             for (const char *field : {"open", "connecting", "reconnecting", "network", "auto"})
                 fields.append({QLatin1String(port) + QLatin1String(field), B});

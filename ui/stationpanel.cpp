@@ -55,12 +55,15 @@ StationPanel::StationPanel(TrackingControl &station, QWidget *parent)
     connect(m_ui->checkReconnect, &QCheckBox::toggled, &station, &TrackingControl::setAutoReconnect);
     m_ui->checkFollowWsjtx->setChecked(station.wsjtx().settings().follow);
     connect(m_ui->checkFollowWsjtx, &QCheckBox::toggled, &station, &TrackingControl::setFollowWsjtx);
-    m_ui->checkRigServer->setChecked(station.rigServer().settings().rigServer);
-    connect(m_ui->checkRigServer, &QCheckBox::toggled, &station, [&station](bool on) {
-        ServerSettings settings = station.rigServer().settings();
-        settings.rigServer = on;
-        station.setServerSettings(settings);
-    });
+    for (QCheckBox *box : {m_ui->checkRigServer, m_ui->checkRotServer}) {
+        const bool rig = box == m_ui->checkRigServer;
+        box->setChecked(rig ? station.serverSettings().rigServer : station.serverSettings().rotServer);
+        connect(box, &QCheckBox::toggled, &station, [&station, rig](bool on) {
+            ServerSettings settings = station.serverSettings();
+            (rig ? settings.rigServer : settings.rotServer) = on;
+            station.setServerSettings(settings);
+        });
+    }
     m_sourceDialog = new SourceDialog(this);
     connect(m_ui->buttonSource, &QPushButton::clicked, this,
             [this] { m_sourceDialog->show(m_station.sourceSettings()); });
@@ -135,7 +138,8 @@ void StationPanel::refresh()
     refreshFrequencies();
     const WsjtxFollow &wsjtx = m_station.wsjtx();
     m_ui->checkFollowWsjtx->setChecked(wsjtx.settings().follow);
-    m_ui->checkRigServer->setChecked(m_station.rigServer().settings().rigServer);
+    m_ui->checkRigServer->setChecked(m_station.serverSettings().rigServer);
+    m_ui->checkRotServer->setChecked(m_station.serverSettings().rotServer);
     m_ui->labelPanelWsjtx->setText(wsjtx.line(now));
     m_ui->labelPanelPointing->setText(m_station.pointingNote().isEmpty()
                                           ? QString()

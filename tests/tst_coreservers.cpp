@@ -1,13 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The station's rigctld-compatible server, driven by Hamlib's own client
-// (rigctl -m 2, the NET rigctl backend WSJT-X uses) and by WSJT-X 2.6.1's
-// connect sequence replayed over a socket, with the simulated FT-817 on
-// port B at store.cfg's defaults. Expected answers are written from
-// rigctld's manual and from what rigctld -m 1 answers the same lines.
+// The station's rigctld- and rotctld-compatible servers, driven by Hamlib's
+// own clients (rigctl -m 2, the NET rigctl backend WSJT-X uses; rotctl -m 2)
+// and by WSJT-X 2.6.1's connect sequence replayed over a socket, with the
+// simulated FT-817 and rotator at store.cfg's defaults. Expected answers are
+// written from the daemons' manuals and from what rigctld -m 1 and
+// rotctld -m 1 answer the same lines.
 
 #include "defaultstation.h"
 #include "fixedsource.h"
 #include "hamlibtesting.h"
+#include "sim/simrotator.h"
 #include "sim/simtransceiver.h"
 
 #include <QProcess>
@@ -34,19 +36,7 @@ struct ServedStation : DefaultStation {
     }
     TrackingControl &s() { return station; }
 
-    // rigctl -m 2 against the server; its standard output.
-    QByteArray rigctl(const QStringList &command)
-    {
-        QProcess client;
-        client.start(QStringLiteral("rigctl"),
-                     QStringList {QStringLiteral("-m"), QStringLiteral("2"), QStringLiteral("-r"),
-                                  QStringLiteral("127.0.0.1:%1").arg(settings.rigPort)}
-                         + command);
-        // The station answers from this thread's event loop.
-        if (!QTest::qWaitFor([&] { return client.state() == QProcess::NotRunning; }, 10000))
-            client.kill();
-        return client.readAllStandardOutput();
-    }
+    QByteArray rigctl(const QStringList &command);
 
     SimTransceiver radio;
     TrackingRecord record;
@@ -54,6 +44,19 @@ struct ServedStation : DefaultStation {
     bool opened = false;
     bool listening = false;
 };
+
+// A Hamlib client program (rigctl, rotctl) in model 2 against a server; its
+// standard output. The station answers from this thread's event loop.
+QByteArray client(const QString &program, quint16 port, const QStringList &command)
+{
+    QProcess client;
+    client.start(program, QStringList {QStringLiteral("-m"), QStringLiteral("2"), QStringLiteral("-r"),
+                                       QStringLiteral("127.0.0.1:%1").arg(port)}
+                              + command);
+    if (!QTest::qWaitFor([&] { return client.state() == QProcess::NotRunning; }, 10000))
+        client.kill();
+    return client.readAllStandardOutput();
+}
 
 // One line to the server over a raw socket and the whole answer, read until
 // the expected number of line ends (0: until "done").
@@ -68,9 +71,14 @@ QByteArray ask(QTcpSocket &socket, const QByteArray &line, int lines = 1)
     return whole ? answer : answer + "(cut short)";
 }
 
+QByteArray ServedStation::rigctl(const QStringList &command)
+{
+    return client(QStringLiteral("rigctl"), settings.rigPort, command);
+}
+
 } // namespace
 
-class tst_CoreRigServer : public QObject
+class tst_CoreServers : public QObject
 {
     Q_OBJECT
 
@@ -117,6 +125,45 @@ private slots:
         if (radioHz)
             QTRY_COMPARE(s.radio.frequency(), radioHz);
         QTRY_COMPARE(s.radio.transmitting(), transmitting);
+    }
+
+    // A Hamlib client working a radio that the station itself reaches
+    // through rigctld -m 1: its dial becomes the sked, the corrected
+    // frequency reaches the daemon, and its key the daemon's PTT.
+    void throughTheStationToRigctld()
+    {
+        DefaultStation s;
+        // The dummy radio keys only when told its PTT is the radio's own.
+        hamlibtesting::Daemon rigctld(QStringLiteral("rigctld"),
+                                      {QStringLiteral("-m"), QStringLiteral("1"), QStringLiteral("-P"), QStringLiteral("RIG")});
+        QVERIFY(rigctld.start());
+        TrackingRecord record;
+        record.frequency = 432.065;
+        record.dopplerHome = 805;
+        s.station.setTrackingSource(std::make_unique<FixedSource>(&record));
+        DopplerSettings doppler;
+        doppler.method = DopplerMethod::OwnEcho;
+        doppler.skedMHz = 432.065;
+        QVERIFY(s.station.setDopplerSettings(doppler));
+        s.station.setNetwork(StationPort::B, true);
+        s.station.setAuto(StationPort::B, true);
+        QVERIFY(s.station.open(StationPort::B, rigctld.address(), {}, false));
+        QTRY_VERIFY(s.station.isFrequencyKnown());
+        s.station.setFrequencyTracking(true);
+        ServerSettings settings;
+        settings.rigServer = true;
+        settings.rigPort = hamlibtesting::freePort();
+        QVERIFY(s.station.setServerSettings(settings));
+
+        QCOMPARE(client(QStringLiteral("rigctl"), settings.rigPort, {"F", "432100000", "f"}), QByteArray("432100000\n"));
+        // Receive 805 Hz up, at the next repetition.
+        QTRY_COMPARE_WITH_TIMEOUT(rigctld.ask("f").value(0).toDouble(), 432100805.0, 5000);
+        QCOMPARE(client(QStringLiteral("rigctl"), settings.rigPort, {"T", "1"}), QByteArray());
+        QTRY_COMPARE(rigctld.ask("t").value(0), QByteArray("1"));
+        QCOMPARE(rigctld.ask("f").value(0).toDouble(), 432100000.0);  // transmitting on the sked
+        QCOMPARE(client(QStringLiteral("rigctl"), settings.rigPort, {"T", "0"}), QByteArray());
+        QTRY_COMPARE(rigctld.ask("t").value(0), QByteArray("0"));
+        QTRY_COMPARE(rigctld.ask("f").value(0).toDouble(), 432100805.0);
     }
 
     // What WSJT-X 2.6.1's NET rigctl does at connect: its probe of the dial
@@ -182,37 +229,108 @@ private slots:
         QCOMPARE(order, (QStringList {"set 43206500", "key", "unkey", "set 43206600"}));
     }
 
+    // rotctl -m 2 aims the antenna through the planner; the operator's
+    // Manual refuses it, a chosen target or a minute's silence ends it.
+    void rotctlClientAimsTheAntenna()
+    {
+        DefaultStation s;
+        SimRotator rotator;
+        TrackingRecord record;
+        record.azimuth = 100;
+        record.elevation = 20;
+        record.frequency = 432.065;
+        s.station.setTrackingSource(std::make_unique<FixedSource>(&record));
+        QDateTime clock(QDate(2026, 12, 9), QTime(22, 0), Qt::UTC);
+        s.station.setClock([&clock] { return clock; });
+        ServerSettings settings;
+        settings.rotServer = true;
+        settings.rotPort = hamlibtesting::freePort();
+        QVERIFY(s.station.setServerSettings(settings));
+        s.station.setAuto(StationPort::A, true);
+        QVERIFY(s.station.open(StationPort::A, rotator.slavePath(), {}, false));
+        const auto settle = [&] {
+            // The serial controller takes one axis a repetition.
+            for (int axis = 0; axis < 2; ++axis) {
+                s.station.repetition();
+                QTRY_VERIFY(s.station.steering().pending.isEmpty());
+            }
+        };
+        settle();
+        QTRY_COMPARE(rotator.commandedAzimuth(), 100.0);
+
+        QCOMPARE(client(QStringLiteral("rotctl"), settings.rotPort, {"P", "200", "30"}), QByteArray());
+        settle();
+        QTRY_COMPARE(rotator.commandedAzimuth(), 200.0);
+        QTRY_COMPARE(rotator.commandedElevation(), 30.0);
+        QCOMPARE(client(QStringLiteral("rotctl"), settings.rotPort, {"p"}), QByteArray("200.00\n30.00\n"));
+        QVERIFY(s.station.pointingNote().startsWith(QStringLiteral("aimed by a rotctl client at az 200.0, el 30.0")));
+
+        QTcpSocket gpredict;
+        gpredict.connectToHost(QHostAddress::LocalHost, settings.rotPort);
+        QVERIFY(gpredict.waitForConnected(3000));
+        s.station.setAuto(StationPort::A, false);
+        QCOMPARE(ask(gpredict, "P 10 10"), QByteArray("RPRT -9\n"));
+        s.station.setAuto(StationPort::A, true);
+        QCOMPARE(ask(gpredict, "+P 210 31"), QByteArray("set_pos: 210 31\nRPRT 0\n"));
+
+        clock = clock.addSecs(TrackingControl::externalSilentSeconds + 1);
+        QTRY_VERIFY(!s.station.externalAim());
+        QCOMPARE(s.count(QStringLiteral("rotctl client's aim ended (the client silent for 60 s)")), 1);
+        settle();
+        QTRY_COMPARE(rotator.commandedAzimuth(), 100.0);
+
+        QCOMPARE(ask(gpredict, "P 220 32"), QByteArray("RPRT 0\n"));
+        s.station.setTarget(TrackingTarget::Moon);
+        QVERIFY(!s.station.externalAim());
+        QCOMPARE(s.count(QStringLiteral("rotctl client's aim ended (a target chosen)")), 1);
+    }
+
     // Each form of a line against what rigctld answers it (its manual's
     // extended response: the long name, labelled values, RPRT).
     void answersInEveryForm_data()
     {
+        QTest::addColumn<bool>("rotator");
         QTest::addColumn<QByteArray>("line");
         QTest::addColumn<QByteArray>("answer");
-        QTest::newRow("f") << QByteArray("f") << QByteArray("432065000\n");
-        QTest::newRow("\\get_freq") << QByteArray("\\get_freq") << QByteArray("432065000\n");
-        QTest::newRow("+f") << QByteArray("+f") << QByteArray("get_freq:\nFrequency: 432065000\nRPRT 0\n");
-        QTest::newRow("+\\get_freq") << QByteArray("+\\get_freq") << QByteArray("get_freq:\nFrequency: 432065000\nRPRT 0\n");
-        QTest::newRow(";f") << QByteArray(";f") << QByteArray("get_freq:;Frequency: 432065000;RPRT 0\n");
-        QTest::newRow("+s") << QByteArray("+s") << QByteArray("get_split_vfo:\nSplit: 0\nTX VFO: VFOA\nRPRT 0\n");
-        QTest::newRow("+M") << QByteArray("+M USB 2400") << QByteArray("set_mode: USB 2400\nRPRT 0\n");
-        QTest::newRow("\\set_freq") << QByteArray("\\set_freq 432065000") << QByteArray("RPRT 0\n");
-        QTest::newRow("+\\get_powerstat") << QByteArray("+\\get_powerstat")
+        QTest::newRow("f") << false << QByteArray("f") << QByteArray("432065000\n");
+        QTest::newRow("\\get_freq") << false << QByteArray("\\get_freq") << QByteArray("432065000\n");
+        QTest::newRow("+f") << false << QByteArray("+f") << QByteArray("get_freq:\nFrequency: 432065000\nRPRT 0\n");
+        QTest::newRow("+\\get_freq") << false << QByteArray("+\\get_freq") << QByteArray("get_freq:\nFrequency: 432065000\nRPRT 0\n");
+        QTest::newRow(";f") << false << QByteArray(";f") << QByteArray("get_freq:;Frequency: 432065000;RPRT 0\n");
+        QTest::newRow("+s") << false << QByteArray("+s") << QByteArray("get_split_vfo:\nSplit: 0\nTX VFO: VFOA\nRPRT 0\n");
+        QTest::newRow("+M") << false << QByteArray("+M USB 2400") << QByteArray("set_mode: USB 2400\nRPRT 0\n");
+        QTest::newRow("\\set_freq") << false << QByteArray("\\set_freq 432065000") << QByteArray("RPRT 0\n");
+        QTest::newRow("+\\get_powerstat") << false << QByteArray("+\\get_powerstat")
                                           << QByteArray("get_powerstat:\nPower Status: 1\nRPRT 0\n");
-        QTest::newRow("\\get_lock_mode") << QByteArray("\\get_lock_mode") << QByteArray("0\nRPRT 0\n");
-        QTest::newRow("+\\chk_vfo") << QByteArray("+\\chk_vfo") << QByteArray("ChkVFO: 0\n");
-        QTest::newRow("F without a value") << QByteArray("F") << QByteArray("RPRT -1\n");
-        QTest::newRow("F not a number") << QByteArray("F lots") << QByteArray("RPRT -1\n");
-        QTest::newRow("a command not served") << QByteArray("L RFPOWER 1") << QByteArray("RPRT -11\n");
-        QTest::newRow("a long one not served") << QByteArray("\\set_conf x y") << QByteArray("RPRT -11\n");
+        QTest::newRow("\\get_lock_mode") << false << QByteArray("\\get_lock_mode") << QByteArray("0\nRPRT 0\n");
+        QTest::newRow("+\\chk_vfo") << false << QByteArray("+\\chk_vfo") << QByteArray("ChkVFO: 0\n");
+        QTest::newRow("F without a value") << false << QByteArray("F") << QByteArray("RPRT -1\n");
+        QTest::newRow("F not a number") << false << QByteArray("F lots") << QByteArray("RPRT -1\n");
+        QTest::newRow("a command not served") << false << QByteArray("L RFPOWER 1") << QByteArray("RPRT -11\n");
+        QTest::newRow("a long one not served") << false << QByteArray("\\set_conf x y") << QByteArray("RPRT -11\n");
+            // rotctld's, with no rotator open: the geometry's range, and positions refused.
+        QTest::newRow("rotator \\dump_state") << true << QByteArray("\\dump_state")
+                                               << QByteArray("1\n1\nmin_az=0.000000\nmax_az=360.000000\nmin_el=0.000000\n"
+                                                             "max_el=90.000000\nsouth_zero=0\nrot_type=AzEl\ndone\n");
+        QTest::newRow("rotator +p") << true << QByteArray("+p")
+                                    << QByteArray("get_pos:\nAzimuth: 0.00\nElevation: 0.00\nRPRT 0\n");
+        QTest::newRow("rotator _") << true << QByteArray("_") << QByteArray("Vestrel station rotator\n");
+        QTest::newRow("rotator P without a rotator") << true << QByteArray("P 10 20") << QByteArray("RPRT -11\n");
+        QTest::newRow("rotator P not a position") << true << QByteArray("P 10 north") << QByteArray("RPRT -1\n");
+        QTest::newRow("rotator M an unknown way") << true << QByteArray("M 3 50") << QByteArray("RPRT -1\n");
+        QTest::newRow("rotator f not served") << true << QByteArray("f") << QByteArray("RPRT -11\n");
     }
+
     void answersInEveryForm()
     {
+        QFETCH(bool, rotator);
         QFETCH(QByteArray, line);
         QFETCH(QByteArray, answer);
         ServedStation s(DopplerMethod::OwnEcho);
         QVERIFY(s.listening);
-        RigServer server(s.s());
-        QCOMPARE(server.answer(line), answer);
+        RigServer rig(s.s());
+        RotServer rot(s.s());
+        QCOMPARE(rotator ? rot.answer(line) : rig.answer(line), answer);
     }
 
     // A client that sends a line longer than any command, or floods, is
@@ -256,5 +374,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(tst_CoreRigServer)
-#include "tst_corerigserver.moc"
+QTEST_GUILESS_MAIN(tst_CoreServers)
+#include "tst_coreservers.moc"
