@@ -127,6 +127,12 @@ private slots:
         s.record.azimuth = 120;
         QTRY_VERIFY_WITH_TIMEOUT(labelText(window, "labelTarget").startsWith("Moon: az 120.00, el 10.00"), settleMs);
         QTRY_COMPARE_WITH_TIMEOUT(labelText(window, "labelCommanded"), "Commanded: az 120.00, el 10.00", settleMs);
+        // What the station takes from other programs shows too.
+        QCOMPARE(s.station->aimExternal(200, 30), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(labelText(window, "labelCommanded").endsWith(", aimed by a rotctl client"), settleMs);
+        QVERIFY(s.station->setFollowWsjtx(true));
+        QTRY_COMPARE_WITH_TIMEOUT(labelText(window, "labelWsjtx"), "WSJT-X: nothing heard yet on 127.0.0.1:2237",
+                                  settleMs);
 
         const double parkAz = at(client.state(), "parking.az").toDouble();
         const double parkEl = at(client.state(), "parking.el").toDouble();

@@ -161,9 +161,12 @@ void RemoteStationWindow::showState()
                                        .arg(at(state, QStringLiteral("record.dopplerDx")).toDouble(), 0, 'f', 0));
     else
         m_ui->labelTarget->setText(QStringLiteral("%1: no tracking data yet").arg(target));
-    m_ui->labelCommanded->setText(QStringLiteral("Commanded: az %1, el %2")
+    m_ui->labelCommanded->setText(QStringLiteral("Commanded: az %1, el %2%3")
                                       .arg(degrees(at(state, QStringLiteral("commanded.az"))),
-                                           degrees(at(state, QStringLiteral("commanded.el")))));
+                                           degrees(at(state, QStringLiteral("commanded.el"))),
+                                           state.value(QLatin1String("external")).isObject()
+                                               ? QStringLiteral(", aimed by a rotctl client")
+                                               : QString()));
     const QJsonValue actualAz = at(state, QStringLiteral("actual.az"));
     const QJsonValue actualEl = at(state, QStringLiteral("actual.el"));
     m_ui->labelActual->setText(actualAz.isDouble() && actualEl.isDouble()
@@ -182,6 +185,8 @@ void RemoteStationWindow::showState()
         alarms << shownText(alarm.toObject().value(QLatin1String("why")).toString().toUtf8());
     m_ui->labelAlarms->setText(alarms.isEmpty() ? QStringLiteral("No alarm")
                                                 : QStringLiteral("Alarm: %1").arg(alarms.join(QStringLiteral("; "))));
+    // Empty when WSJT-X is not followed, or from a station that does not say.
+    m_ui->labelWsjtx->setText(shownText(at(state, QStringLiteral("wsjtx.line")).toString().toUtf8()));
     m_ui->checkTracking->setChecked(at(state, QStringLiteral("tracking")).toBool());
     m_ui->buttonMoon->setChecked(target == QLatin1String("Moon"));
     m_ui->buttonSun->setChecked(target == QLatin1String("Sun"));
