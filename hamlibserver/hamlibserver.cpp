@@ -118,6 +118,8 @@ QByteArray HamlibServer::answer(const QByteArray &text)
         return QByteArrayLiteral("RPRT -11\n");
     if (qstrcmp(line.command->longName, "dump_state") == 0)
         return dumpState();
+    if (line.arguments.size() < line.command->arguments)
+        return reply(line, invalid, {});
     return answer(line);
 }
 

@@ -27,6 +27,11 @@ public:
     // programs, and each connection holds a descriptor.
     static constexpr int mostClients = 8;
 
+    // Hamlib's return codes, as the daemons answer them.
+    static constexpr int ok = 0;
+    static constexpr int invalid = -1;        // RIG_EINVAL
+    static constexpr int notAvailable = -11;  // RIG_ENAVAIL
+
     // One command of the protocol.
     struct Command {
         char shortName;        // 0: only the long form exists
@@ -60,7 +65,8 @@ protected:
     virtual const QList<Command> &commands() const = 0;
     // What the daemon's \dump_state gives, whole, to "done".
     virtual QByteArray dumpState() const = 0;
-    // The answer to a served command other than \dump_state.
+    // The answer to a served command other than \dump_state, with all the
+    // arguments it takes.
     virtual QByteArray answer(const Line &line) = 0;
     // Listens, or stops when on is false; false with the reason logged.
     bool listen(bool on, const QString &address, quint16 port);

@@ -8,11 +8,6 @@
 
 namespace {
 
-// Hamlib's return codes, as rigctld answers them.
-constexpr int ok = 0;
-constexpr int invalid = -1;           // RIG_EINVAL
-constexpr int notAvailable = -11;     // RIG_ENAVAIL
-
 const QList<HamlibServer::Command> servedCommands {
     {'f', "get_freq", 0, "Frequency"},
     {'F', "set_freq", 1, nullptr},
@@ -56,7 +51,6 @@ RigServer::RigServer(TrackingControl &station, QObject *parent)
 
 bool RigServer::apply(const ServerSettings &settings)
 {
-    m_settings = settings;
     return listen(settings.rigServer, settings.rigAddress, settings.rigPort);
 }
 
@@ -122,9 +116,7 @@ QByteArray RigServer::answer(const Line &line)
 
     int result = ok;
     QByteArrayList values;
-    if (line.command->labels == nullptr && arguments.size() < line.command->arguments) {
-        result = invalid;
-    } else if (name == "get_freq") {
+    if (name == "get_freq") {
         values << number(dialHz());
     } else if (name == "set_freq") {
         const auto hz = hertz(arguments.at(0));

@@ -24,7 +24,6 @@ public:
     // Listens as the settings say, or stops; false with the reason logged
     // when the address cannot be had.
     bool apply(const ServerSettings &settings);
-    const ServerSettings &settings() const { return m_settings; }
 
     using HamlibServer::answer;
 
@@ -39,7 +38,6 @@ private:
     int setDial(double hz);
 
     TrackingControl &m_station;
-    ServerSettings m_settings;
     std::optional<double> m_dialHz;         // what a client set last
     std::optional<double> m_radioHzAtDial;  // the radio's frequency as it was then
     std::optional<double> m_transmitHz;     // a client's "I", read back by "i"

@@ -7,9 +7,6 @@
 
 namespace {
 
-constexpr int ok = 0;
-constexpr int invalid = -1;  // RIG_EINVAL
-
 const QList<HamlibServer::Command> servedCommands {
     {'p', "get_pos", 0, "Azimuth|Elevation"},
     {'P', "set_pos", 2, nullptr},
@@ -70,9 +67,7 @@ QByteArray RotServer::answer(const Line &line)
     const double elevation = pointing.actualElevation.value_or(pointing.commandedElevation.value_or(0.0));
     int result = ok;
     QByteArrayList values;
-    if (arguments.size() < line.command->arguments) {
-        result = invalid;
-    } else if (name == "get_pos") {
+    if (name == "get_pos") {
         values << QByteArray::number(azimuth, 'f', 2) << QByteArray::number(elevation, 'f', 2);
     } else if (name == "set_pos") {
         const auto az = degrees(arguments.at(0), -360, 720);

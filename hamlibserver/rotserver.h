@@ -8,9 +8,8 @@ class TrackingControl;
 
 // A server speaking rotctld's protocol, so that a tracking program (Gpredict,
 // rotctl -m 2) aims the antenna through the station: its positions go through
-// the pointing planner (stops, mask, cable wrap) as the target "External",
-// and the station's own tracking waits meanwhile. Park and the operator's
-// Manual win over it.
+// the pointing planner (stops, mask, cable wrap) in place of the target,
+// which waits meanwhile. Park and the operator's Manual win over it.
 class RotServer : public HamlibServer
 {
     Q_OBJECT
@@ -27,6 +26,5 @@ protected:
     QByteArray answer(const Line &line) override;
 
 private:
-
     TrackingControl &m_station;
 };

@@ -7,7 +7,6 @@
 #include <QMutexLocker>
 #include <QSerialPort>
 #include <QSocketNotifier>
-#include <QThread>
 #include <QTimer>
 
 #include <cerrno>

@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "hamlibserver/rigserver.h"
+#include "hamlibserver/rotserver.h"
 #include "log/stationlog.h"
 #include "settings/dopplersettings.h"
 #include "settings/networksettings.h"
 #include "settings/sourcesettings.h"
-#include "hamlibserver/rigserver.h"
-#include "hamlibserver/rotserver.h"
 #include "station/portsession.h"
 #include "station/radiocontrol.h"
 #include "station/rotatorcontrol.h"
@@ -106,12 +106,12 @@ public:
     // Keys the radio for a program working it through the station (false:
     // the link cannot key, or port B is closed).
     bool key(bool on);
-    // The rigctld-compatible server (kept in servers.cfg): false, with the
-    // reason in the log, when its address cannot be had.
+    // The rigctld- and rotctld-compatible servers (kept in servers.cfg):
+    // false, with the reason in the log, when an address cannot be had.
     bool setServerSettings(const ServerSettings &settings);
+    const ServerSettings &serverSettings() const { return m_servers; }
     const RigServer &rigServer() const { return m_rigServer; }
     const RotServer &rotServer() const { return m_rotServer; }
-    const ServerSettings &serverSettings() const { return m_rigServer.settings(); }
     // A rotctl client's aim: the antenna follows it through the planner in
     // place of the target until the operator chooses a target, or the client
     // is silent for externalSilentSeconds. Hamlib's code: 0, -9 (rejected)
@@ -221,6 +221,7 @@ private:
     RadioControl m_radio;
     TrackingFeed m_feed;
     WsjtxFollow m_wsjtx;
+    ServerSettings m_servers;
     RigServer m_rigServer;
     RotServer m_rotServer;
     struct External {

@@ -1,19 +1,19 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The station beside other programs: following WSJT-X, whose settled values
 // become the station's own settings through the same operations the
-// operator's dialogs use (so every check applies), and serving the radio to
-// Hamlib programs.
+// operator's dialogs use (so every check applies); serving the radio and the
+// rotator to Hamlib programs; and the aim such a program gives the antenna.
 #include "station/trackingcontrol.h"
 
 #include <cmath>
 
 void TrackingControl::shareWithOtherPrograms()
 {
-    const ServerSettings servers = ServerSettings::read();
+    m_servers = ServerSettings::read();
     for (HamlibServer *server : std::initializer_list<HamlibServer *> {&m_rigServer, &m_rotServer})
         connect(server, &HamlibServer::message, this, &TrackingControl::logMessage);
-    m_rigServer.apply(servers);
-    m_rotServer.apply(servers);
+    m_rigServer.apply(m_servers);
+    m_rotServer.apply(m_servers);
     m_wsjtx.setClock([this] { return m_context.now(); });
     connect(&m_wsjtx, &WsjtxFollow::message, this, &TrackingControl::logMessage);
     connect(&m_wsjtx, &WsjtxFollow::changed, this, &TrackingControl::changed);
@@ -99,6 +99,7 @@ bool TrackingControl::key(bool on)
 
 bool TrackingControl::setServerSettings(const ServerSettings &settings)
 {
+    m_servers = settings;
     settings.write();
     const bool rig = m_rigServer.apply(settings);
     return m_rotServer.apply(settings) && rig;
