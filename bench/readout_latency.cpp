@@ -3,13 +3,14 @@
 // window, with the simulated FT-817 (in its own process) taking the time of a
 // 9600-baud 8N1 line both ways plus a turnaround, beside the lower bound that
 // line sets and beside Hamlib making the same two queries of the same radio:
-// the window itself through rigctld, rigctl in one running process, and a bare
-// client of rigctld.
+// the window itself through rigctld and with Hamlib linked in, rigctl in one
+// running process, and a bare client of rigctld.
 //
 //   bench_readout [--ticks N] [--turnaround MS]
 
 #include "benchsupport.h"
 
+#include "hamlib/hamliblinks.h"
 #include "sim/simtransceiver.h"
 
 #include <QComboBox>
@@ -32,7 +33,9 @@ constexpr int gapMs = 60;
 
 // Readout ticks by hand, each timed until the label shows the next reading;
 // the radio is tuned before each (not timed), so every reading is new.
-Samples tickUntilShown(WindowHost &host, SimStation &station, int ticks)
+// gap: the least time between ticks; a Hamlib link reads at most once a
+// second, and a tick sooner would be held back rather than timed.
+Samples tickUntilShown(WindowHost &host, SimStation &station, int ticks, int gap = gapMs)
 {
     Samples samples;
     auto *label = host.w<QLabel>("labelFreq");
@@ -49,10 +52,12 @@ Samples tickUntilShown(WindowHost &host, SimStation &station, int ticks)
         if (!waitUntil([&] { return label->text() != before; }, 5000))
             break;
         samples.add(double(timer.nsecsElapsed()) / 1e6);
-        idle(gapMs);
+        idle(gap);
     }
     return samples;
 }
+
+constexpr int hamlibGapMs = DaemonLink<TransceiverLink>::defaultReadoutIntervalMs + gapMs;
 
 QStringList simArguments(int turnaround)
 {
@@ -181,7 +186,27 @@ Samples windowRigctldReadout(int ticks, int turnaround)
     host.w<QComboBox>("comboTransceiver")->setCurrentText(QStringLiteral("Hamlib rigctld (network)"));
     host.w<QComboBox>("comboSerialNameB")->setEditText(QStringLiteral("127.0.0.1:%1").arg(port));
     host.w<QPushButton>("buttonOpenSerialB")->click();
-    return tickUntilShown(host, station, ticks);
+    return tickUntilShown(host, station, ticks, hamlibGapMs);
+}
+
+// The window's own readout with Hamlib linked in: its "Hamlib radio"
+// transceiver on Hamlib's FT-817 backend, set as rigctld is for its rows.
+Samples windowLinkedReadout(int ticks, int turnaround)
+{
+    SimStation station;
+    if (!station.start(simArguments(turnaround)))
+        return {};
+    StoreValues values;
+    values.messageDelayMs = farReadoutMs;
+    WindowHost host(station.rotatorPath, station.radioPath, values);
+    NetworkSettings settings = host.window->station().networkSettings();
+    settings.hamlibRadio = {1020, 9600, QStringLiteral("cache_timeout=0")};
+    host.window->station().setNetworkSettings(settings);
+    host.setAuto('B', true);
+    host.w<QComboBox>("comboTransceiver")->setCurrentText(QStringLiteral("Hamlib radio"));
+    host.w<QComboBox>("comboSerialNameB")->setEditText(station.radioPath);
+    host.w<QPushButton>("buttonOpenSerialB")->click();
+    return tickUntilShown(host, station, ticks, hamlibGapMs);
 }
 
 // The same pair of queries through rigctld, as a bare network client sends them.
@@ -260,6 +285,7 @@ int main(int argc, char **argv)
         return 0;
     }
     Samples throughRigctld = windowRigctldReadout(ticks, turnaround);
+    Samples linked = windowLinkedReadout(ticks, turnaround);
     Samples rigctl = rigctlReadout(ticks, turnaround);
     auto peer = [&](Samples &s) {
         return s.empty() ? QStringLiteral("no answer")
@@ -267,6 +293,9 @@ int main(int argc, char **argv)
     };
     row(QStringLiteral("1 same readout, window through rigctld"),
         throughRigctld.empty() ? QStringLiteral("no answer") : throughRigctld.summary(),
+        QStringLiteral("window on the serial line %1").arg(ms(median)));
+    row(QStringLiteral("1 same readout, window with Hamlib linked in"),
+        linked.empty() ? QStringLiteral("no answer") : linked.summary(),
         QStringLiteral("window on the serial line %1").arg(ms(median)));
     row(QStringLiteral("1 same queries, rigctl (one process)"), peer(rigctl),
         QStringLiteral("window median %1").arg(ms(median)));

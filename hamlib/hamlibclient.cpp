@@ -3,14 +3,10 @@
 
 #include "links/showntext.h"
 
-#include <QTcpSocket>
 #include <QTimer>
 
 namespace {
 
-// Qt stops taking bytes from the system beyond this until they are read, so
-// a daemon that floods the line is held back by TCP rather than by memory.
-constexpr qint64 socketBufferBytes = 64 * 1024;
 constexpr int maxChunksPerTurn = 4;
 
 QTimer *singleShotTimer(QObject *parent)
@@ -42,17 +38,31 @@ HamlibClient::~HamlibClient()
 
 void HamlibClient::connectToDaemon(const hamlib::Address &address)
 {
+    connectThrough(new TcpChannel(address, m_connectTimeoutMs));
+}
+
+void HamlibClient::connectThrough(HamlibChannel *channel)
+{
     close();
-    m_address = address;
-    m_socket = new QTcpSocket(this);
-    m_socket->setReadBufferSize(socketBufferBytes);
-    connect(m_socket, &QTcpSocket::connected, this, &HamlibClient::onConnected);
-    connect(m_socket, &QTcpSocket::errorOccurred, this, &HamlibClient::onSocketError);
-    connect(m_socket, &QTcpSocket::disconnected, this, &HamlibClient::onDisconnected);
-    connect(m_socket, &QTcpSocket::readyRead, this, &HamlibClient::readLines);
+    m_channel = channel;
+    m_channel->setParent(this);
+    m_channel->setTracing(m_tracing);
+    m_target = channel->target();
+    connect(m_channel, &HamlibChannel::opened, this, &HamlibClient::onConnected);
+    connect(m_channel, &HamlibChannel::openFailed, this, &HamlibClient::onOpenFailed);
+    connect(m_channel, &HamlibChannel::lost, this, &HamlibClient::onLost);
+    connect(m_channel, &HamlibChannel::readyRead, this, &HamlibClient::readLines);
+    connect(m_channel, &HamlibChannel::trace, this, &HamlibClient::traffic);
     m_connecting = true;
-    m_connectTimer->start(m_connectTimeoutMs);
-    m_socket->connectToHost(address.host, address.port);
+    m_connectTimer->start(m_channel->openTimeoutMs());
+    m_channel->open();
+}
+
+void HamlibClient::setTracing(bool on)
+{
+    m_tracing = on;
+    if (m_channel)
+        m_channel->setTracing(on);
 }
 
 void HamlibClient::close()
@@ -65,35 +75,24 @@ void HamlibClient::close()
     m_reader.clear();
     m_connecting = false;
     m_connected = false;
-    if (m_socket) {
-        m_socket->disconnect(this);
-        m_socket->abort();
-        m_socket->deleteLater();
-        m_socket = nullptr;
+    if (m_channel) {
+        m_channel->disconnect(this);
+        m_channel->abort();
+        m_channel->deleteLater();
+        m_channel = nullptr;
     }
 }
 
 void HamlibClient::closeAfter(const QByteArray &command)
 {
-    QTcpSocket *socket = m_socket;
-    if (!m_connected || !socket) {
+    HamlibChannel *channel = m_channel;
+    if (!m_connected || !channel) {
         close();
         return;
     }
-    m_socket = nullptr;
+    m_channel = nullptr;
     close();
-    // Answers still unread would make the close a reset, which may throw
-    // away the command before the daemon reads it; the socket lives on by
-    // itself until the daemon has closed its end, or a few seconds.
-    socket->disconnect(this);
-    socket->setParent(nullptr);
-    socket->readAll();
-    socket->write(command);
-    socket->flush();
-    connect(socket, &QTcpSocket::readyRead, socket, [socket] { socket->readAll(); });
-    connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-    QTimer::singleShot(3000, socket, &QObject::deleteLater);
-    socket->disconnectFromHost();
+    channel->closeAfter(command);
 }
 
 void HamlibClient::onConnected()
@@ -101,8 +100,6 @@ void HamlibClient::onConnected()
     m_connectTimer->stop();
     m_connecting = false;
     m_connected = true;
-    // Commands are single short lines; do not let them wait for more.
-    m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     emit connected();
 }
 
@@ -118,16 +115,13 @@ void HamlibClient::onConnectTimeout()
         giveUp(QStringLiteral("no answer within %1 s").arg(m_connectTimeoutMs / 1000.0));
 }
 
-void HamlibClient::onSocketError()
+void HamlibClient::onOpenFailed(const QString &reason)
 {
-    if (m_connecting) {
-        giveUp(m_socket->errorString());
-        return;
-    }
-    onDisconnected();
+    if (m_connecting)
+        giveUp(reason);
 }
 
-void HamlibClient::onDisconnected()
+void HamlibClient::onLost()
 {
     if (!m_connected)
         return;
@@ -187,7 +181,7 @@ void HamlibClient::sendNext()
         m_answerTimer->start(head.request.answerTimeoutMs > 0 ? head.request.answerTimeoutMs : m_answerTimeoutMs);
         if (m_tracing)
             emit traffic(QStringLiteral("--sending to %1: %2").arg(target(), shownText(head.request.command)));
-        m_socket->write(head.request.command);
+        m_channel->write(head.request.command);
     }
 }
 
@@ -261,17 +255,17 @@ void HamlibClient::readLines()
 {
     int lines = 0;
     int chunks = 0;
-    while (m_socket) {
+    while (m_channel) {
         if (const auto line = m_reader.next()) {
             takeLine(*line);
             if (++lines < maxLinesPerTurn)
                 continue;
-        } else if (m_socket->bytesAvailable() > 0 && chunks++ < maxChunksPerTurn) {
-            m_reader.feed(m_socket->read(readChunk));
+        } else if (m_channel->bytesAvailable() > 0 && chunks++ < maxChunksPerTurn) {
+            m_reader.feed(m_channel->read(readChunk));
             continue;
         }
         // Lines still held or bytes still waiting: the event loop turns first.
-        if (m_socket && (lines >= maxLinesPerTurn || m_socket->bytesAvailable() > 0))
+        if (m_channel && (lines >= maxLinesPerTurn || m_channel->bytesAvailable() > 0))
             scheduleRead();
         return;
     }

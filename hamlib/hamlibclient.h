@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "hamlib/hamlibchannel.h"
 #include "hamlib/hamlibprotocol.h"
 
 #include <QByteArray>
@@ -11,11 +12,10 @@
 #include <deque>
 #include <functional>
 
-class QTcpSocket;
 class QTimer;
 
-// A client of one Hamlib daemon (rigctld or rotctld) over TCP, on the thread
-// it lives in, driven by events: a line reader, one command on the wire at a
+// A client of one Hamlib daemon (rigctld or rotctld), over TCP or linked in
+// (see HamlibChannel), on the thread it lives in, driven by events: a line reader, one command on the wire at a
 // time, a timer on the outstanding one. Nothing here blocks, and a daemon
 // that floods the line gets a bounded share of the event loop and memory.
 class HamlibClient : public QObject
@@ -72,17 +72,19 @@ public:
     int answerTimeout() const { return m_answerTimeoutMs; }
     void setCommandLifetime(int ms) { m_commandLifetimeMs = qMax(1, ms); }
     // The traffic trace is formatted only while someone reads it.
-    void setTracing(bool on) { m_tracing = on; }
+    void setTracing(bool on);
 
     // Starts connecting; connected() or connectFailed() follows.
     void connectToDaemon(const hamlib::Address &address);
+    // The same through a channel of another kind, which the client takes over.
+    void connectThrough(HamlibChannel *channel);
     // Drops the connection and every request, without a signal.
     void close();
     // The same, with one last command written first and the connection
     // closed in order behind it, so that the daemon still carries it out.
     void closeAfter(const QByteArray &command);
     bool isConnected() const { return m_connected; }
-    QString target() const { return hamlib::addressText(m_address); }
+    QString target() const { return m_target; }
 
     // Queues the request (dropped while not connected). The oldest queued
     // request gives way when maxQueued are waiting.
@@ -110,8 +112,8 @@ private:
     };
 
     void onConnected();
-    void onSocketError();
-    void onDisconnected();
+    void onOpenFailed(const QString &reason);
+    void onLost();
     void onConnectTimeout();
     void readLines();
     void scheduleRead();
@@ -125,8 +127,8 @@ private:
     void settled();
     void giveUp(const QString &reason);
 
-    hamlib::Address m_address;
-    QTcpSocket *m_socket = nullptr;
+    QString m_target;
+    HamlibChannel *m_channel = nullptr;
     QTimer *m_connectTimer = nullptr;
     QTimer *m_answerTimer = nullptr;
     QTimer *m_quietTimer = nullptr;

@@ -24,9 +24,17 @@ class DaemonLink : public Base
 public:
     static constexpr int defaultReadoutIntervalMs = 1000;
 
+    // A daemon over TCP.
     explicit DaemonLink(const hamlib::Address &address, QObject *parent = nullptr)
+        : DaemonLink([address] { return new TcpChannel(address, HamlibClient::defaultConnectTimeoutMs); },
+                     hamlib::addressText(address), parent)
+    {
+    }
+    // Another channel, made anew at each open.
+    DaemonLink(std::function<HamlibChannel *()> makeChannel, const QString &target, QObject *parent = nullptr)
         : Base(parent)
-        , m_address(address)
+        , m_makeChannel(std::move(makeChannel))
+        , m_target(target)
         , m_client(new HamlibClient(this))
     {
         wireDaemonClient(this, m_client);
@@ -37,9 +45,9 @@ public:
     }
 
     // Starts connecting; opened() or openFailed() follows.
-    void open() { m_client->connectToDaemon(m_address); }
+    void open() { m_client->connectThrough(m_makeChannel()); }
 
-    QString target() const override { return hamlib::addressText(m_address); }
+    QString target() const override { return m_target; }
     QByteArray manualCommand(const QString &line) const override { return line.toLatin1() + '\n'; }
     void close() override { m_client->close(); }
     void setTracing(bool on) override { m_client->setTracing(on); }
@@ -59,7 +67,8 @@ protected:
         return true;
     }
 
-    hamlib::Address m_address;
+    std::function<HamlibChannel *()> m_makeChannel;
+    QString m_target;
     HamlibClient *m_client;
     int m_readoutIntervalMs = defaultReadoutIntervalMs;
     QElapsedTimer m_lastReadout;

@@ -191,7 +191,8 @@ std::optional<RigLimits> parseRigDumpState(const QByteArrayList &lines)
             }
             const double lowest = fields->at(0);
             const double highest = fields->at(1);
-            if (lowest > 0 && lowest < highest && highest <= 1e12)
+            // A range in both lists (most radios receive where they transmit) is one.
+            if (lowest > 0 && lowest < highest && highest <= 1e12 && !limits.ranges.contains({lowest, highest}))
                 limits.ranges.append({lowest, highest});
         }
     }

@@ -175,3 +175,58 @@ QByteArray HamlibServer::reply(const Line &line, int result, const QByteArrayLis
     records << "RPRT " + QByteArray::number(result);
     return records.join(*line.separator) + '\n';
 }
+
+// What Hamlib's NET rigctl backend reads at connect (protocol 1, to "done"):
+// the ranges, one tuning step, no functions.
+QByteArray HamlibServer::rigState(const QList<std::pair<double, double>> &ranges, double step, int model)
+{
+    QByteArrayList lines {"1", "2", "0"};
+    const auto rangeLines = [&](const char *power) {
+        for (const auto &[low, high] : ranges)
+            lines << QByteArray::number(low, 'f', 6) + ' ' + QByteArray::number(high, 'f', 6) + " 0x1ff " + power
+                    + " 0x3 0x1";
+        lines << "0 0 0 0 0 0 0";
+    };
+    rangeLines("-1 -1");
+    rangeLines("5000 100000");
+    lines << "0x1ff " + QByteArray::number(qint64(std::max(1.0, step))) << "0 0";
+    lines << "0x1ff 2400" << "0 0";
+    lines << "0" << "0" << "0" << "0" << "0 " << "0 ";
+    lines << "0x0" << "0x0" << "0x0" << "0x0" << "0x0" << "0x0";
+    lines << "vfo_ops=0x0" << "ptt_type=0x1" << "targetable_vfo=0x0" << "has_set_vfo=1" << "has_get_vfo=1"
+          << "has_set_freq=1" << "has_get_freq=1" << "timeout=0" << "rig_model=" + QByteArray::number(model)
+          << "rigctld_version=Vestrel " VESTREL_VERSION << "agc_levels=0=OFF" << "done";
+    return lines.join('\n') + '\n';
+}
+
+QByteArray HamlibServer::rotatorState(std::pair<double, double> azimuth, std::pair<double, double> elevation)
+{
+    return "1\n1\nmin_az=" + QByteArray::number(azimuth.first, 'f', 6) + "\nmax_az="
+        + QByteArray::number(azimuth.second, 'f', 6) + "\nmin_el=" + QByteArray::number(elevation.first, 'f', 6)
+        + "\nmax_el=" + QByteArray::number(elevation.second, 'f', 6) + "\nsouth_zero=0\nrot_type=AzEl\ndone\n";
+}
+
+// What rigctld answers that a station's radio has: the frequencies, mode,
+// VFO, PTT and split, and what Hamlib's network client asks at connect.
+const QList<HamlibServer::Command> &HamlibServer::rigCommands()
+{
+    static const QList<Command> commands {
+        {'f', "get_freq", 0, "Frequency"},
+        {'F', "set_freq", 1, nullptr},
+        {'m', "get_mode", 0, "Mode|Passband"},
+        {'M', "set_mode", 2, nullptr},
+        {'v', "get_vfo", 0, "VFO"},
+        {'V', "set_vfo", 1, nullptr},
+        {'t', "get_ptt", 0, "PTT"},
+        {'T', "set_ptt", 1, nullptr},
+        {'s', "get_split_vfo", 0, "Split|TX VFO"},
+        {'S', "set_split_vfo", 2, nullptr},
+        {'i', "get_split_freq", 0, "TX Frequency"},
+        {'I', "set_split_freq", 1, nullptr},
+        {0, "get_powerstat", 0, "Power Status"},
+        {0, "get_lock_mode", 0, "Locked"},
+        {0, "chk_vfo", 0, nullptr},
+        {0, "dump_state", 0, nullptr},
+    };
+    return commands;
+}

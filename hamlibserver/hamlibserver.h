@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <optional>
+#include <utility>
 
 class QTcpServer;
 
@@ -73,6 +74,11 @@ protected:
     static Line parse(const QByteArray &line, const QList<Command> &commands);
     // The answer to a served command: its values, or "RPRT result".
     static QByteArray reply(const Line &line, int result, const QByteArrayList &values);
+    static const QList<Command> &rigCommands();
+    // The \dump_state answers: a radio's ranges and finest step under a model
+    // number; a rotator's travel.
+    static QByteArray rigState(const QList<std::pair<double, double>> &ranges, double step, int model);
+    static QByteArray rotatorState(std::pair<double, double> azimuth, std::pair<double, double> elevation);
 
 private:
     void accept();

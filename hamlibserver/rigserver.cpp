@@ -8,24 +8,6 @@
 
 namespace {
 
-const QList<HamlibServer::Command> servedCommands {
-    {'f', "get_freq", 0, "Frequency"},
-    {'F', "set_freq", 1, nullptr},
-    {'m', "get_mode", 0, "Mode|Passband"},
-    {'M', "set_mode", 2, nullptr},
-    {'v', "get_vfo", 0, "VFO"},
-    {'V', "set_vfo", 1, nullptr},
-    {'t', "get_ptt", 0, "PTT"},
-    {'T', "set_ptt", 1, nullptr},
-    {'s', "get_split_vfo", 0, "Split|TX VFO"},
-    {'S', "set_split_vfo", 2, nullptr},
-    {'i', "get_split_freq", 0, "TX Frequency"},
-    {'I', "set_split_freq", 1, nullptr},
-    {0, "get_powerstat", 0, "Power Status"},
-    {0, "get_lock_mode", 0, "Locked"},
-    {0, "chk_vfo", 0, nullptr},
-    {0, "dump_state", 0, nullptr},
-};
 
 std::optional<double> hertz(const QByteArray &text)
 {
@@ -104,7 +86,7 @@ int RigServer::setDial(double hz)
 
 const QList<HamlibServer::Command> &RigServer::commands() const
 {
-    return servedCommands;
+    return rigCommands();
 }
 
 QByteArray RigServer::answer(const Line &line)
@@ -157,28 +139,9 @@ QByteArray RigServer::answer(const Line &line)
     return reply(line, result, values);
 }
 
-// What Hamlib's NET rigctl backend reads at connect (protocol 1, to "done"):
-// the radio's ranges as its link knows them, one tuning step, no functions.
 QByteArray RigServer::dumpState() const
 {
     const TransceiverLink *link = m_station.transceiver();
     const auto ranges = link ? link->frequencyRanges() : QList<std::pair<double, double>> {{100e3, 4294967295.0}};
-    const double step = link ? link->tuningStepHz() : 10;
-    QByteArrayList lines {"1", "2", "0"};
-    const auto rangeLines = [&](const char *power) {
-        for (const auto &[low, high] : ranges)
-            lines << QByteArray::number(low, 'f', 6) + ' ' + QByteArray::number(high, 'f', 6) + " 0x1ff " + power
-                    + " 0x3 0x1";
-        lines << "0 0 0 0 0 0 0";
-    };
-    rangeLines("-1 -1");
-    rangeLines("5000 100000");
-    lines << "0x1ff " + QByteArray::number(qint64(std::max(1.0, step))) << "0 0";
-    lines << "0x1ff 2400" << "0 0";
-    lines << "0" << "0" << "0" << "0" << "0 " << "0 ";
-    lines << "0x0" << "0x0" << "0x0" << "0x0" << "0x0" << "0x0";
-    lines << "vfo_ops=0x0" << "ptt_type=0x1" << "targetable_vfo=0x0" << "has_set_vfo=1" << "has_get_vfo=1"
-          << "has_set_freq=1" << "has_get_freq=1" << "timeout=0" << "rig_model=2"
-          << "rigctld_version=Vestrel " VESTREL_VERSION << "agc_levels=0=OFF" << "done";
-    return lines.join('\n') + '\n';
+    return rigState(ranges, link ? link->tuningStepHz() : 10, 2);
 }

@@ -102,7 +102,5 @@ QByteArray RotServer::dumpState() const
 {
     const auto az = m_station.planner().azimuthStops().value_or(std::pair(0.0, 360.0));
     const auto el = m_station.planner().elevationStops().value_or(std::pair(0.0, 90.0));
-    return "1\n1\nmin_az=" + QByteArray::number(az.first, 'f', 6) + "\nmax_az=" + QByteArray::number(az.second, 'f', 6)
-        + "\nmin_el=" + QByteArray::number(el.first, 'f', 6) + "\nmax_el=" + QByteArray::number(el.second, 'f', 6)
-        + "\nsouth_zero=0\nrot_type=AzEl\ndone\n";
+    return rotatorState(az, el);
 }

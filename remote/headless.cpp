@@ -34,6 +34,8 @@ void reopen(TrackingControl &station, const RemoteSettings &settings)
     const NetworkSettings network = station.networkSettings();
     station.setNetwork(StationPort::A, network.rotctld);
     station.setNetwork(StationPort::B, network.rigctld);
+    station.setLinked(StationPort::A, network.rotLinked && !network.rotctld);
+    station.setLinked(StationPort::B, network.rigLinked && !network.rigctld);
     station.setAuto(StationPort::A, settings.autoA);
     station.setAuto(StationPort::B, settings.autoB);
     const auto openPort = [&](StationPort port, bool wanted, const QString &device, BaudRateType baudRate,

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "remote/stationstate.h"
 
+#include "linkedhamlib/hamlibmodels.h"
 #include "links/showntext.h"
 #include "station/dopplermethod.h"
 #include "station/trackingcontrol.h"
@@ -28,6 +29,14 @@ QString shown(const QString &text)
     return shownText(text.toUtf8());
 }
 
+// The model Hamlib linked in drives on the port: "Yaesu FT-817".
+QString hamlibModel(const TrackingControl &station, StationPort which)
+{
+    const NetworkSettings settings = station.networkSettings();
+    const bool rotator = which == StationPort::A;
+    return hamlibmodels::name(rotator, (rotator ? settings.hamlibRotator : settings.hamlibRadio).model);
+}
+
 QJsonObject port(const TrackingControl &station, StationPort which)
 {
     const PortSession &record = station.portSession(which);
@@ -35,6 +44,7 @@ QJsonObject port(const TrackingControl &station, StationPort which)
             {QStringLiteral("connecting"), record.connecting},
             {QStringLiteral("reconnecting"), station.isReconnecting(which)},
             {QStringLiteral("network"), record.network},
+            {QStringLiteral("hamlib"), record.linked ? hamlibModel(station, which) : QString()},
             {QStringLiteral("auto"), record.automatic},
             {QStringLiteral("device"), shown(record.open || record.connecting ? record.target() : record.openedName)},
             {QStringLiteral("trouble"), station.trouble(which).mid(2)}};  // without its ", "

@@ -22,6 +22,27 @@ const QString deviceBKey = QStringLiteral("port b device");
 const QString targetKey = QStringLiteral("target");
 const QString trackKey = QStringLiteral("track frequency");
 const QString network = QStringLiteral("network");
+const QString linked = QStringLiteral("hamlib");
+const QString radioModelKey = QStringLiteral("hamlib radio model");
+const QString radioBaudKey = QStringLiteral("hamlib radio baud rate");
+const QString radioConfigKey = QStringLiteral("hamlib radio config");
+const QString rotatorModelKey = QStringLiteral("hamlib rotator model");
+const QString rotatorBaudKey = QStringLiteral("hamlib rotator baud rate");
+const QString rotatorConfigKey = QStringLiteral("hamlib rotator config");
+
+// A whole number within bounds, or the default kept.
+void readNumber(const QString &value, int lowest, int highest, int &into)
+{
+    bool parsed = false;
+    const int number = value.trimmed().toInt(&parsed);
+    if (parsed && number >= lowest && number <= highest)
+        into = number;
+}
+
+QString linkWord(bool daemon, bool hamlib)
+{
+    return daemon ? network : hamlib ? linked : QStringLiteral("serial");
+}
 
 QString onOff(bool on)
 {
@@ -48,7 +69,8 @@ bool NetworkSettings::Resume::operator==(const Resume &other) const
 bool NetworkSettings::operator==(const NetworkSettings &other) const
 {
     return rigctld == other.rigctld && rigctldAddress == other.rigctldAddress && rotctld == other.rotctld
-        && rotctldAddress == other.rotctldAddress && reconnect == other.reconnect
+        && rotctldAddress == other.rotctldAddress && rigLinked == other.rigLinked && hamlibRadio == other.hamlibRadio
+        && rotLinked == other.rotLinked && hamlibRotator == other.hamlibRotator && reconnect == other.reconnect
         && resumeAtStart == other.resumeAtStart && resume == other.resume;
 }
 
@@ -56,11 +78,25 @@ NetworkSettings NetworkSettings::read(const QString &path)
 {
     NetworkSettings settings;
     for (const auto &[key, value] : keyvalue::read(path)) {
-        if (key == transceiverKey && (value == network || value == serial))
+        if (key == transceiverKey && (value == network || value == serial || value == linked)) {
             settings.rigctld = value == network;
-        else if (key == rotatorKey && (value == network || value == serial))
+            settings.rigLinked = value == linked;
+        } else if (key == rotatorKey && (value == network || value == serial || value == linked)) {
             settings.rotctld = value == network;
-        else if (key == rigctldKey && !value.trimmed().isEmpty())
+            settings.rotLinked = value == linked;
+        } else if (key == radioModelKey) {
+            readNumber(value, 1, 999999, settings.hamlibRadio.model);
+        } else if (key == radioBaudKey) {
+            readNumber(value, 0, 4000000, settings.hamlibRadio.baudRate);
+        } else if (key == radioConfigKey) {
+            settings.hamlibRadio.config = value.trimmed().left(512);
+        } else if (key == rotatorModelKey) {
+            readNumber(value, 1, 999999, settings.hamlibRotator.model);
+        } else if (key == rotatorBaudKey) {
+            readNumber(value, 0, 4000000, settings.hamlibRotator.baudRate);
+        } else if (key == rotatorConfigKey) {
+            settings.hamlibRotator.config = value.trimmed().left(512);
+        } else if (key == rigctldKey && !value.trimmed().isEmpty())
             settings.rigctldAddress = value.trimmed();
         else if (key == rotctldKey && !value.trimmed().isEmpty())
             settings.rotctldAddress = value.trimmed();
@@ -93,10 +129,16 @@ bool NetworkSettings::write(const QString &path) const
 {
     if (!QFile::exists(path) && *this == NetworkSettings())
         return true;
-    return keyvalue::write(path, {{transceiverKey, rigctld ? network : serial},
+    return keyvalue::write(path, {{transceiverKey, linkWord(rigctld, rigLinked)},
                                   {rigctldKey, rigctldAddress},
-                                  {rotatorKey, rotctld ? network : serial},
+                                  {rotatorKey, linkWord(rotctld, rotLinked)},
                                   {rotctldKey, rotctldAddress},
+                                  {radioModelKey, QString::number(hamlibRadio.model)},
+                                  {radioBaudKey, QString::number(hamlibRadio.baudRate)},
+                                  {radioConfigKey, hamlibRadio.config},
+                                  {rotatorModelKey, QString::number(hamlibRotator.model)},
+                                  {rotatorBaudKey, QString::number(hamlibRotator.baudRate)},
+                                  {rotatorConfigKey, hamlibRotator.config},
                                   {reconnectKey, onOff(reconnect)},
                                   {resumeKey, onOff(resumeAtStart)},
                                   {openAKey, onOff(resume.openA)},

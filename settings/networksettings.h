@@ -3,6 +3,17 @@
 
 #include <QString>
 
+// A radio or rotator that Hamlib, linked into the program, drives itself.
+struct HamlibDevice {
+    int model = 0;      // Hamlib's model number; 0 until one is chosen
+    int baudRate = 0;   // 0: the model's own
+    QString config;     // the model's settings as Hamlib names them: "name=value,name=value"
+    bool operator==(const HamlibDevice &other) const
+    {
+        return model == other.model && baudRate == other.baudRate && config == other.config;
+    }
+};
+
 // Which devices go through a Hamlib daemon, and where the daemons listen.
 // Kept in a file of its own beside store.cfg (which keeps its nine lines for
 // other programs): one "key: 'value'" line each, any order, unknown lines
@@ -12,6 +23,12 @@ struct NetworkSettings {
     QString rigctldAddress = QStringLiteral("localhost:4532");
     bool rotctld = false;
     QString rotctldAddress = QStringLiteral("localhost:4533");
+    // Hamlib linked in instead: the device on the port is then the serial
+    // port (or network address) Hamlib opens for the model.
+    bool rigLinked = false;
+    HamlibDevice hamlibRadio;
+    bool rotLinked = false;
+    HamlibDevice hamlibRotator;
     bool reconnect = true;  // a device that went away is opened again when it is back
 
     // The window's ports, target and "Track frequency" as they were left,

@@ -2,6 +2,7 @@
 #include "station/portsession.h"
 
 #include "hamlib/hamliblinks.h"
+#include "linkedhamlib/linkedchannel.h"
 #include "links/seriallinks.h"
 #include "serial/serialport.h"
 
@@ -41,22 +42,36 @@ bool PortSession::openDevice(const QString &nameOrAddress, const SerialParameter
     this->parameters = parameters;
     this->ft847 = ft847;
     const bool rotator = m_port == StationPort::A;
-    if (network) {
-        const auto address = hamlib::parseAddress(
-            nameOrAddress, rotator ? hamlib::rotctldDefaultPort : hamlib::rigctldDefaultPort);
-        if (!address) {
-            cancelReconnect();
-            m_context.log(QStringLiteral("connection to %1 failed").arg(nameOrAddress));
-            m_context.log(QStringLiteral("not a host and port: %1").arg(nameOrAddress));
-            return false;
+    if (network || linked) {
+        DeviceLink *made = nullptr;
+        if (network) {
+            const auto address = hamlib::parseAddress(
+                nameOrAddress, rotator ? hamlib::rotctldDefaultPort : hamlib::rigctldDefaultPort);
+            if (!address) {
+                cancelReconnect();
+                m_context.log(QStringLiteral("connection to %1 failed").arg(nameOrAddress));
+                m_context.log(QStringLiteral("not a host and port: %1").arg(nameOrAddress));
+                return false;
+            }
+            emit daemonAddress(nameOrAddress.trimmed());
+            made = rotator ? static_cast<DeviceLink *>(new RotctldLink(*address, this))
+                           : static_cast<DeviceLink *>(new RigctldLink(*address, this));
+        } else {
+            const HamlibDevice device = rotator ? m_context.network.hamlibRotator : m_context.network.hamlibRadio;
+            const QString path = nameOrAddress.trimmed();
+            if (device.model <= 0) {
+                cancelReconnect();
+                m_context.log(QStringLiteral("connection to %1 failed").arg(path));
+                m_context.log(QStringLiteral("no Hamlib model chosen for the %1")
+                                  .arg(rotator ? QStringLiteral("rotator") : QStringLiteral("radio")));
+                return false;
+            }
+            const auto channel = [rotator, device, path] { return new LinkedChannel(rotator, device, path); };
+            const QString shown = LinkedChannel::targetText(rotator, device, path);
+            made = rotator ? static_cast<DeviceLink *>(new RotctldLink(channel, shown, this))
+                           : static_cast<DeviceLink *>(new RigctldLink(channel, shown, this));
         }
-        emit daemonAddress(nameOrAddress.trimmed());
-        const auto started = [](auto *daemonLink) {
-            daemonLink->open();
-            return static_cast<DeviceLink *>(daemonLink);
-        };
-        DeviceLink *made
-            = rotator ? started(new RotctldLink(*address, this)) : started(new RigctldLink(*address, this));
+        made->setTracing(m_context.debugMode);
         link = made;
         connecting = true;
         const QString target = made->target();
@@ -67,17 +82,18 @@ bool PortSession::openDevice(const QString &nameOrAddress, const SerialParameter
         connect(made, &DeviceLink::openFailed, this, [this, target, quiet](const QString &reason) {
             if (!quiet) {
                 m_context.log(QStringLiteral("connection to %1 failed").arg(target));
-                m_context.log(QStringLiteral("%1: %2").arg(target, reason));
+                // Hamlib's reason linked in is said once, by the alarm below.
+                if (network)
+                    m_context.log(QStringLiteral("%1: %2").arg(target, reason));
             }
             connecting = false;
             dropLink();
-            // A daemon not up yet (a station started before it) is tried
-            // again as a lost one would be, and said once.
+            // A daemon not up yet (a station started before it), or a radio
+            // not switched on, is tried again as a lost one would be, and said once.
+            const QString daemon = m_port == StationPort::A ? QStringLiteral("rotctld") : QStringLiteral("rigctld");
             m_context.health.raise(unreachableAlarm(),
-                                   QStringLiteral("cannot reach %1 at %2: %3")
-                                       .arg(m_port == StationPort::A ? QStringLiteral("rotctld")
-                                                                     : QStringLiteral("rigctld"),
-                                            target, reason));
+                                   network ? QStringLiteral("cannot reach %1 at %2: %3").arg(daemon, target, reason)
+                                           : QStringLiteral("cannot open %1: %2").arg(target, reason));
             if (m_reconnect.wanted) {
                 m_reconnect.backoffSeconds = qMin(m_reconnect.backoffSeconds * 2, 30);
                 m_reconnectTimer->start(m_reconnect.backoffSeconds * 1000);
@@ -86,6 +102,10 @@ bool PortSession::openDevice(const QString &nameOrAddress, const SerialParameter
             }
             emit changed();
         });
+        if (auto *rig = qobject_cast<RigctldLink *>(made))
+            rig->open();
+        else
+            static_cast<RotctldLink *>(made)->open();
         emit changed();
         return true;
     }
@@ -205,12 +225,12 @@ void PortSession::planReconnect()
                                QStringLiteral("cannot keep a connection to %1: lost %2 times within seconds of connecting")
                                    .arg(target())
                                    .arg(shortLives));
-    if (!network) {
+    if (!network && !linked) {
         // A serial device that comes back shows up in its folder at once.
         if (!m_watcher) {
             m_watcher = new QFileSystemWatcher(this);
             connect(m_watcher, &QFileSystemWatcher::directoryChanged, this, [this] {
-                if (m_reconnect.wanted && !network)
+                if (m_reconnect.wanted && !network && !linked)
                     tryReconnect();
             });
         }
@@ -226,7 +246,7 @@ void PortSession::tryReconnect()
 {
     if (!m_reconnect.wanted || open || connecting)
         return;
-    if (network) {
+    if (network || linked) {
         openDevice(openedName, parameters, ft847, true);
         return;  // the answer or the next try comes by signal
     }

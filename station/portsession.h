@@ -29,6 +29,7 @@ public:
     bool open = false;
     bool connecting = false;      // a daemon link is being connected
     bool network = false;         // the device is reached through a Hamlib daemon
+    bool linked = false;          // Hamlib linked into the program drives the device
     bool automatic = false;       // Auto rather than Manual
     DeviceLink *link = nullptr;   // from a successful open (or the start of a connection) to the close
     QString target() const { return link ? link->target() : QString(); }

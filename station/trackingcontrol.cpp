@@ -48,6 +48,8 @@ TrackingControl::TrackingControl(QObject *parent)
             NetworkSettings settings = m_context.network;
             settings.rigctld = m_portB.network;
             settings.rotctld = m_portA.network;
+            settings.rigLinked = m_portB.linked;
+            settings.rotLinked = m_portA.linked;
             (port == StationPort::A ? settings.rotctldAddress : settings.rigctldAddress) = address;
             setNetworkSettings(settings);
         });

@@ -57,6 +57,7 @@ public:
     // Ports closed without a word to the views: the station is shutting down.
     void closeAll();
     void setNetwork(StationPort port, bool network) { session(port).network = network; }
+    void setLinked(StationPort port, bool linked) { session(port).linked = linked; }
     // A device that went away is opened again when it comes back (on by default).
     void setAutoReconnect(bool on);
     bool autoReconnect() const { return m_context.network.reconnect; }

@@ -202,6 +202,7 @@ private slots:
         QVERIFY(limits->contains(432065000));
         QVERIFY(!limits->contains(2320e6));
         QVERIFY(!limits->contains(1000));
+        QCOMPARE(limits->ranges.size(), 1);  // the same range received and transmitted
         QCOMPARE(limits->stepHz, 5.0);
         // Nonsense ranges are left out; with none left the sane default stays.
         QVERIFY(!parseRigDumpState({"1", "1", "0", "-5 1e300 0x1ff", "0 0 0 0 0 0 0", "0 0 0 0 0 0 0"}));
@@ -247,6 +248,9 @@ private slots:
         chosen.rigctld = true;
         chosen.rigctldAddress = QStringLiteral("shack-pi:4532");
         chosen.rotctldAddress = QStringLiteral("[::1]:4535");
+        chosen.rotLinked = true;
+        chosen.hamlibRotator = {901, 9600, QStringLiteral("min_az=-180,post_write_delay=10")};
+        chosen.hamlibRadio = {3081, 0, QStringLiteral("civaddr=0xA2")};
         QVERIFY(chosen.write(path));
         QCOMPARE(NetworkSettings::read(path), chosen);
         // Once there, going back to the defaults is written too.
@@ -265,6 +269,10 @@ private slots:
                    "rotator link: 'network'\n"
                    "transceiver link: 'maybe'\n"
                    "rigctld address: ''\n"
+                   "hamlib radio model: '0'\n"
+                   "hamlib radio baud rate: 'fast'\n"
+                   "hamlib rotator model: '-3'\n"
+                   "hamlib rotator baud rate: '4800'\n"
                    "no quotes here\n");
         file.close();
         const NetworkSettings read = NetworkSettings::read(path);
@@ -272,6 +280,9 @@ private slots:
         QCOMPARE(read.rotctldAddress, QStringLiteral("rotor:4533"));
         QVERIFY(!read.rigctld);  // a value it does not know keeps the default
         QCOMPARE(read.rigctldAddress, QStringLiteral("localhost:4532"));
+        QCOMPARE(read.hamlibRadio, HamlibDevice());  // no model 0 or -3, no baud rate "fast"
+        QCOMPARE(read.hamlibRotator.model, 0);
+        QCOMPARE(read.hamlibRotator.baudRate, 4800);
     }
 };
 

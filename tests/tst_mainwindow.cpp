@@ -102,15 +102,17 @@ private slots:
         QVERIFY(!frequency->isEnabled());
 
         auto *transceiver = child<QComboBox>(window, "comboTransceiver");
-        QCOMPARE(transceiver->count(), 3);
+        QCOMPARE(transceiver->count(), 4);
         QCOMPARE(transceiver->itemText(0), QStringLiteral("Yaesu FT-817"));
         QCOMPARE(transceiver->itemText(1), QStringLiteral("Yaesu FT-847"));
         QCOMPARE(transceiver->itemText(2), QStringLiteral("Hamlib rigctld (network)"));
+        QCOMPARE(transceiver->itemText(3), QStringLiteral("Hamlib radio"));
         QCOMPARE(transceiver->currentIndex(), 0);
         auto *rotator = child<QComboBox>(window, "comboRotator");
-        QCOMPARE(rotator->count(), 2);
+        QCOMPARE(rotator->count(), 3);
         QCOMPARE(rotator->itemText(0), QStringLiteral("Serial controller"));
         QCOMPARE(rotator->itemText(1), QStringLiteral("Hamlib rotctld (network)"));
+        QCOMPARE(rotator->itemText(2), QStringLiteral("Hamlib rotator"));
         QCOMPARE(rotator->currentIndex(), 0);
         QVERIFY(!child<QLabel>(window, "labelAntennaPosition")->isVisibleTo(&window));
 

@@ -1,10 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "tracking/qt_vestrel.h"
 
+#include "linkedhamlib/hamlibmodels.h"
 #include "settings/numbers.h"
 #include "settings/settingsfile.h"
 #include "startup/firststart.h"
 #include "ui/aboutdialog.h"
+#include "ui/hamlibmodeldialog.h"
 #include "ui/logdialog.h"
 #include "ui/parkingdialog.h"
 #include "ui/roundingdialog.h"
@@ -27,6 +29,8 @@ const QString ft847 = QStringLiteral("Yaesu FT-847");
 const QString rigctldType = QStringLiteral("Hamlib rigctld (network)");
 const QString serialRotatorType = QStringLiteral("Serial controller");
 const QString rotctldType = QStringLiteral("Hamlib rotctld (network)");
+const QString hamlibRadioType = QStringLiteral("Hamlib radio");
+const QString hamlibRotatorType = QStringLiteral("Hamlib rotator");
 const QString unknownPosition = QStringLiteral("Antenna: az ---.--, el ---.--");
 
 QString frequencyText(double mhz)
@@ -75,10 +79,10 @@ Qt_Vestrel::Qt_Vestrel(QWidget *parent)
             QStringLiteral("Antenna: az %1, el %2").arg(azimuth, 0, 'f', 2).arg(elevation, 0, 'f', 2));
     });
 
-    portA = {StationPort::A, false, ui->comboRotator, {}, ui->comboSerialNameA, ui->labelSerialStatusA,
+    portA = {StationPort::A, false, false, ui->comboRotator, {}, ui->comboSerialNameA, ui->labelSerialStatusA,
              ui->lineSerialSendA, ui->buttonOpenSerialA, ui->buttonSerialSendA, nullptr, ui->radioSerialAManual,
              ui->radioSerialAAuto};
-    portB = {StationPort::B, false, ui->comboTransceiver, {}, ui->comboSerialNameB, ui->labelSerialStatusB,
+    portB = {StationPort::B, false, false, ui->comboTransceiver, {}, ui->comboSerialNameB, ui->labelSerialStatusB,
              ui->lineSerialSendB, ui->buttonOpenSerialB, ui->buttonSerialSendB, nullptr, ui->radioSerialBManual,
              ui->radioSerialBAuto};
 
@@ -135,14 +139,23 @@ Qt_Vestrel::Qt_Vestrel(QWidget *parent)
     ui->comboTransceiver->addItem(rigctldType);
     ui->comboRotator->addItem(serialRotatorType);
     ui->comboRotator->addItem(rotctldType);
+    // Hamlib linked in: any model from its list, no daemon to start.
+    ui->comboTransceiver->addItem(hamlibRadioType);
+    ui->comboRotator->addItem(hamlibRotatorType);
     ui->labelAntennaPosition->setVisible(false);
-    if (m_station->networkSettings().rigctld)
-        ui->comboTransceiver->setCurrentText(rigctldType);
-    if (m_station->networkSettings().rotctld)
-        ui->comboRotator->setCurrentText(rotctldType);
+    const NetworkSettings network = m_station->networkSettings();
+    if (network.rigctld || network.rigLinked)
+        ui->comboTransceiver->setCurrentText(network.rigctld ? rigctldType : hamlibRadioType);
+    if (network.rotctld || network.rotLinked)
+        ui->comboRotator->setCurrentText(network.rotctld ? rotctldType : hamlibRotatorType);
     for (SerialPortRecord *record : {&portA, &portB}) {
         showTransport(*record);
         connect(record->typeCombo, &QComboBox::currentIndexChanged, this, [this, record] { transportChosen(*record); });
+        // Chosen again, the type opens the model list again.
+        connect(record->typeCombo, &QComboBox::activated, this, [this, record] {
+            if (record->linked && !m_station->portSession(record->port).open)
+                chooseHamlibModel(*record);
+        });
     }
     resumeSession();
 }
@@ -314,12 +327,12 @@ void Qt_Vestrel::showStation()
 void Qt_Vestrel::showPort(SerialPortRecord &record)
 {
     const PortSession &session = m_station->portSession(record.port);
-    const bool usable = record.network || !portList.isEmpty();
+    const bool usable = record.network || record.linked || !portList.isEmpty();
     const QString trouble = m_station->trouble(record.port);
     QString waiting;
     if (!session.open && !session.connecting && session.isReconnecting()) {
         const QString daemon = record.port == StationPort::A ? QStringLiteral("rotctld") : QStringLiteral("rigctld");
-        waiting = session.network ? QStringLiteral(", retrying %1 in %2 s").arg(daemon).arg(session.secondsToRetry())
+        waiting = session.network || session.linked ? QStringLiteral(", retrying %1 in %2 s").arg(session.network ? daemon : QStringLiteral("Hamlib")).arg(session.secondsToRetry())
                                   : QStringLiteral(", waiting for %1 to return").arg(session.openedName);
     }
     record.statusLabel->setText(session.connecting ? QStringLiteral("Status: connecting")
@@ -423,7 +436,7 @@ void Qt_Vestrel::resumeSession()
                                    .arg(m_station->portSession(record->port).name, device));
                 continue;
             }
-            if (record->network)
+            if (record->network || (record->linked && !portList.contains(device)))
                 record->nameCombo->setCurrentText(device);
             else if (portList.contains(device))
                 record->nameCombo->setCurrentIndex(int(portList.indexOf(device)));
@@ -462,35 +475,56 @@ void Qt_Vestrel::openClicked(SerialPortRecord &record)
 void Qt_Vestrel::showTransport(SerialPortRecord &record)
 {
     const bool rotator = record.port == StationPort::A;
-    const bool network = record.typeCombo->currentText() == (rotator ? rotctldType : rigctldType);
-    if (network == record.network)
+    const QString type = record.typeCombo->currentText();
+    const bool network = type == (rotator ? rotctldType : rigctldType);
+    const bool linked = type == (rotator ? hamlibRotatorType : hamlibRadioType);
+    if (network == record.network && linked == record.linked)
         return;
+    if (!record.network)
+        record.serialName = record.nameCombo->currentText();
     record.network = network;
+    record.linked = linked;
     m_station->setNetwork(record.port, network);
+    m_station->setLinked(record.port, linked);
     QComboBox *combo = record.nameCombo;
+    combo->clear();
     if (network) {
-        record.serialName = combo->currentText();
-        combo->clear();
         combo->setEditable(true);
         combo->setInsertPolicy(QComboBox::InsertAtCurrent);
         const NetworkSettings settings = m_station->networkSettings();
         combo->addItem(rotator ? settings.rotctldAddress : settings.rigctldAddress);
     } else {
-        combo->setEditable(false);
-        combo->clear();
+        // Hamlib opens a serial port, or a radio's own network address typed in.
+        combo->setEditable(linked);
         combo->addItems(portList);
         combo->setCurrentIndex(portList.indexOf(record.serialName) > 0 ? portList.indexOf(record.serialName) : 0);
     }
     // Without serial ports a daemon is still reachable.
-    const bool usable = network || !portList.isEmpty();
+    const bool usable = network || linked || !portList.isEmpty();
     for (QWidget *widget : {static_cast<QWidget *>(combo), static_cast<QWidget *>(record.openButton),
                             static_cast<QWidget *>(record.manualRadio), static_cast<QWidget *>(record.autoRadio)})
         widget->setEnabled(usable);
     record.statusLabel->setText(usable ? QStringLiteral("Status: disconnected") : QStringLiteral("Status: unknown"));
     if (rotator) {
         ui->labelAntennaPosition->setText(unknownPosition);
-        ui->labelAntennaPosition->setVisible(network);
+        ui->labelAntennaPosition->setVisible(network || linked);
     }
+}
+
+void Qt_Vestrel::chooseHamlibModel(SerialPortRecord &record)
+{
+    const bool rotator = record.port == StationPort::A;
+    const NetworkSettings settings = m_station->networkSettings();
+    auto *dialog = new HamlibModelDialog(rotator, rotator ? settings.hamlibRotator : settings.hamlibRadio, this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog, &QDialog::accepted, this, [this, dialog, rotator] {
+        NetworkSettings chosen = m_station->networkSettings();
+        (rotator ? chosen.hamlibRotator : chosen.hamlibRadio) = dialog->device();
+        m_station->setNetworkSettings(chosen);
+        m_station->say(QStringLiteral("%1: %2").arg(rotator ? hamlibRotatorType : hamlibRadioType,
+                                                   hamlibmodels::name(rotator, dialog->device().model)));
+    });
+    dialog->open();
 }
 
 void Qt_Vestrel::transportChosen(SerialPortRecord &record)
@@ -500,6 +534,12 @@ void Qt_Vestrel::transportChosen(SerialPortRecord &record)
         return;
     showTransport(record);
     saveNetworkSettings();
+    if (record.linked
+        && (record.port == StationPort::A ? m_station->networkSettings().hamlibRotator
+                                          : m_station->networkSettings().hamlibRadio)
+                   .model
+               <= 0)
+        chooseHamlibModel(record);
 }
 
 void Qt_Vestrel::saveNetworkSettings()
@@ -507,6 +547,8 @@ void Qt_Vestrel::saveNetworkSettings()
     NetworkSettings settings = m_station->networkSettings();
     settings.rigctld = portB.network;
     settings.rotctld = portA.network;
+    settings.rigLinked = portB.linked;
+    settings.rotLinked = portA.linked;
     if (portB.network)
         settings.rigctldAddress = portB.nameCombo->currentText().trimmed();
     if (portA.network)

@@ -33,6 +33,7 @@ class Qt_Vestrel;
 struct SerialPortRecord {
     StationPort port = StationPort::A;
     bool network = false;         // the type list shows a Hamlib daemon
+    bool linked = false;          // the type list shows Hamlib linked in
     QComboBox *typeCombo = nullptr;  // where that choice is made
     QString serialName;           // the port chosen while the address is shown instead
     QComboBox *nameCombo = nullptr;
@@ -110,6 +111,8 @@ private:
     void openClicked(SerialPortRecord &record);
     void showTransport(SerialPortRecord &record);
     void transportChosen(SerialPortRecord &record);
+    // The model Hamlib drives, from its list, kept in network.cfg.
+    void chooseHamlibModel(SerialPortRecord &record);
     void saveNetworkSettings();
     void showStation();
     // The ports, target and "Track frequency" kept in network.cfg as they

@@ -224,6 +224,9 @@ void RemoteStationWindow::showPort(const char *port)
     text += flag("auto") ? QStringLiteral(", Auto") : QStringLiteral(", Manual");
     if (flag("network"))
         text += QStringLiteral(", through the network daemon");
+    const QString hamlib = shownText(record.value(QLatin1String("hamlib")).toString().toUtf8());
+    if (!hamlib.isEmpty())
+        text += QStringLiteral(", Hamlib's %1").arg(hamlib);
     const QString trouble = shownText(record.value(QLatin1String("trouble")).toString().toUtf8());
     if (!trouble.isEmpty())
         text += QStringLiteral(", %1").arg(trouble);

@@ -1,0 +1,197 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Hamlib linked into the station, no daemon: its dummy radio and rotator
+// (model 1) in this process, and its FT-817 backend (model 1020) driving the
+// simulated FT-817 over a pty, so that the frames come from Hamlib, at
+// store.cfg's and Hamlib's defaults. Expected values are Hamlib's own: the
+// dummy models' ranges as rigctl -m 1 and rotctl -m 1 print them in
+// "\dump_state", the FT-817's frames from its CAT manual.
+
+#include "defaultstation.h"
+#include "fixedsource.h"
+#include "links/rotatorlink.h"
+#include "links/transceiverlink.h"
+#include "sim/simtransceiver.h"
+
+#include <QtTest>
+
+namespace {
+
+constexpr int ft817 = 1020;
+
+// A station whose port B (or A) is driven by Hamlib linked in.
+struct LinkedStation : DefaultStation {
+    LinkedStation(StationPort port, const HamlibDevice &device)
+    {
+        NetworkSettings settings = station.networkSettings();
+        (port == StationPort::A ? settings.rotLinked : settings.rigLinked) = true;
+        (port == StationPort::A ? settings.hamlibRotator : settings.hamlibRadio) = device;
+        station.setNetworkSettings(settings);
+        station.setLinked(port, true);
+    }
+};
+
+QByteArray frame(std::initializer_list<int> bytes)
+{
+    QByteArray made;
+    for (int byte : bytes)
+        made.append(char(byte));
+    return made;
+}
+
+} // namespace
+
+class tst_CoreHamlibLinked : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // Hamlib's dummy radio: read, tuned and keyed through the link, its
+    // ranges taken from the model's own table.
+    void dummyRadio()
+    {
+        // The dummy keys only when told its PTT is the radio's own (rigctl's -P RIG).
+        LinkedStation s(StationPort::B, {1, 0, QStringLiteral("ptt_type=RIG")});
+        s.station.setAuto(StationPort::B, true);
+        QVERIFY(s.station.open(StationPort::B, QStringLiteral("dummy"), {}, false));
+        QTRY_VERIFY2(s.station.isFrequencyKnown(), qPrintable(s.all()));
+        QCOMPARE(s.count(QStringLiteral("connected to Hamlib's Hamlib Dummy on dummy")), 1);
+        QCOMPARE(s.station.shownFrequency()->mhz, 145.0);  // the dummy's frequency at start
+        const TransceiverLink *link = s.station.transceiver();
+        // rigctl -m 1 '\dump_state': "150000.000000 1500000000.000000 ..."
+        QCOMPARE(link->frequencyRanges(), (QList<std::pair<double, double>> {{150000.0, 1500000000.0}}));
+        QVERIFY(!link->canCarry(10368000000LL));
+
+        const_cast<TransceiverLink *>(link)->setFrequency(432065000);
+        QTRY_COMPARE(s.station.shownFrequency()->mhz, 432.065);
+        QVERIFY(s.station.key(true));
+        QTRY_VERIFY(s.station.shownFrequency()->transmitting);
+        QVERIFY(s.station.key(false));
+        QTRY_VERIFY(!s.station.shownFrequency()->transmitting);
+        QVERIFY2(!s.all().contains(QLatin1String("error")), qPrintable(s.all()));
+    }
+
+    // Hamlib's dummy rotator: its travel learned, parked through the planner.
+    void dummyRotator()
+    {
+        LinkedStation s(StationPort::A, {1, 0, {}});
+        QList<std::pair<double, double>> readings;
+        connect(&s.station, &TrackingControl::antennaPosition, this,
+                [&](double azimuth, double elevation) { readings.append({azimuth, elevation}); });
+        QVERIFY(s.station.open(StationPort::A, QStringLiteral("dummy"), {}, false));
+        const auto rotator = [&] { return qobject_cast<RotatorLink *>(s.station.portSession(StationPort::A).link); };
+        QTRY_VERIFY(s.station.portSession(StationPort::A).open && rotator()->ready());
+        // rotctl -m 1 '\dump_state': min_az=-180, max_az=450, min_el=0, max_el=90
+        const auto travel = rotator()->travel();
+        QVERIFY(travel);
+        QCOMPARE(travel->minAzimuth, -180.0);
+        QCOMPARE(travel->maxAzimuth, 450.0);
+        QCOMPARE(travel->maxElevation, 90.0);
+        s.station.park(12, 6);
+        // The dummy turns a few degrees a second.
+        QTRY_VERIFY_WITH_TIMEOUT(!readings.isEmpty() && std::abs(readings.last().first - 12) < 0.5
+                                     && std::abs(readings.last().second - 6) < 0.5,
+                                 15000);
+    }
+
+    // Hamlib's FT-817 backend on the simulated radio: readout, frequency and
+    // PTT end to end, in the radio's own frames.
+    void ft817BackendOnTheSimulatedRadio()
+    {
+        SimTransceiver radio;
+        radio.setAcknowledge(true);
+        radio.setFrequency(144100000);
+        LinkedStation s(StationPort::B, {ft817, 0, {}});
+        s.station.setAuto(StationPort::B, true);
+        QVERIFY(s.station.open(StationPort::B, radio.slavePath(), {}, false));
+        QTRY_VERIFY_WITH_TIMEOUT(s.station.isFrequencyKnown(), 10000);
+        QCOMPARE(s.station.shownFrequency()->mhz, 144.1);
+        QVERIFY(radio.frames().contains(frame({0, 0, 0, 0, 0x03})));  // read frequency and mode
+
+        const_cast<TransceiverLink *>(s.station.transceiver())->setFrequency(432065120);
+        QTRY_COMPARE(radio.frequency(), 432065120u);
+        QVERIFY(radio.frames().contains(frame({0x43, 0x20, 0x65, 0x12, 0x01})));
+        QVERIFY(s.station.key(true));
+        QTRY_VERIFY(radio.transmitting());
+        QVERIFY(radio.frames().contains(frame({0, 0, 0, 0, 0x08})));
+        QVERIFY(s.station.key(false));
+        QTRY_VERIFY(!radio.transmitting());
+        QVERIFY(radio.frames().contains(frame({0, 0, 0, 0, 0x88})));
+    }
+
+    // A radio that stops answering: Hamlib's FT-817 backend waits its own
+    // time-outs on the link's thread; the station's loop keeps turning, the
+    // readout is said missing, and when the radio answers again no late
+    // answer is taken for a later command.
+    void silentRadioNeverStallsTheStation()
+    {
+        SimTransceiver radio;
+        radio.setAcknowledge(true);
+        radio.setFrequency(144100000);
+        LinkedStation s(StationPort::B, {ft817, 0, {}});
+        s.station.setAuto(StationPort::B, true);
+        QList<double> shown;
+        connect(&s.station, &TrackingControl::changed, this, [&] {
+            if (const auto reading = s.station.shownFrequency(); reading && (shown.isEmpty() || shown.last() != reading->mhz))
+                shown.append(reading->mhz);
+        });
+        QVERIFY(s.station.open(StationPort::B, radio.slavePath(), {}, false));
+        QTRY_VERIFY_WITH_TIMEOUT(s.station.isFrequencyKnown(), 10000);
+
+        radio.setSilent(true);
+        QElapsedTimer silence;
+        silence.start();
+        qint64 longestGap = 0;
+        QElapsedTimer sinceTick;
+        sinceTick.start();
+        QTimer tick;
+        connect(&tick, &QTimer::timeout, this, [&] { longestGap = qMax(longestGap, sinceTick.restart()); });
+        tick.start(50);
+        QTRY_VERIFY_WITH_TIMEOUT(s.all().contains(QLatin1String("no answer")), 10000);
+        QVERIFY2(longestGap < 1000, qPrintable(QString::number(longestGap)));
+
+        radio.setFrequency(145500000);
+        radio.setSilent(false);
+        QTRY_COMPARE_WITH_TIMEOUT(s.station.shownFrequency()->mhz, 145.5, 30000);
+        tick.stop();
+        QVERIFY2(longestGap < 1000, qPrintable(QString::number(longestGap)));
+        for (double mhz : shown)
+            QVERIFY2(mhz == 144.1 || mhz == 145.5, qPrintable(QString::number(mhz, 'f', 6)));
+    }
+
+    // A model that cannot be opened says why in Hamlib's words, once, however
+    // often the station tries again.
+    void openFailsSaidOnce_data()
+    {
+        QTest::addColumn<int>("model");
+        QTest::addColumn<QString>("config");
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("no such device") << ft817 << QString() << QStringLiteral("/dev/vestrel-none")
+                                        << QStringLiteral("IO error");
+        QTest::newRow("no such model") << 999999 << QString() << QStringLiteral("/dev/null")
+                                       << QStringLiteral("Hamlib has no radio model 999999");
+        QTest::newRow("no such setting") << 1 << QStringLiteral("cache_timeout=0,nonesuch=1") << QStringLiteral("dummy")
+                                         << QStringLiteral("the model has no setting nonesuch");
+        QTest::newRow("setting without a value") << 1 << QStringLiteral("nonesuch") << QStringLiteral("dummy")
+                                                 << QStringLiteral("not a name=value setting: nonesuch");
+    }
+    void openFailsSaidOnce()
+    {
+        QFETCH(int, model);
+        QFETCH(QString, config);
+        QFETCH(QString, path);
+        QFETCH(QString, reason);
+        LinkedStation s(StationPort::B, {model, 0, config});
+        QVERIFY(s.station.open(StationPort::B, path, {}, false));
+        QTRY_VERIFY_WITH_TIMEOUT(s.station.health().active(Alarm::RadioUnreachable), 10000);
+        QVERIFY2(s.station.health().why(Alarm::RadioUnreachable).contains(reason),
+                 qPrintable(s.station.health().why(Alarm::RadioUnreachable)));
+        // One try again at the default backoff (1 s) has failed when the next waits 2 s.
+        QTRY_COMPARE_WITH_TIMEOUT(s.station.portSession(StationPort::B).secondsToRetry(), 2, 10000);
+        QCOMPARE(s.count(QStringLiteral("connection to ")), 1);
+        QCOMPARE(s.log.filter(reason).size(), 1);
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_CoreHamlibLinked)
+#include "tst_corehamliblinked.moc"
