@@ -7,6 +7,7 @@
 #include "linkedhamlib/linkedworker.h"
 #include "links/showntext.h"
 
+#include <QFileInfo>
 #include <QThread>
 
 #include <hamlib/rig.h>
@@ -139,6 +140,7 @@ void LinkedWorker::hamlibSaid(int level, const char *text)
 LinkedChannel::LinkedChannel(bool rotator, const HamlibDevice &device, const QString &path, QObject *parent)
     : HamlibChannel(parent)
     , m_target(targetText(rotator, device, path))
+    , m_path(path)
     , m_thread(new QThread)
     , m_worker(new LinkedWorker(rotator, device, path))
 {
@@ -174,8 +176,15 @@ void LinkedChannel::open()
 
 void LinkedChannel::write(const QByteArray &bytes)
 {
-    if (m_stopped)
+    if (m_stopped || m_gone)
         return;
+    // A device unplugged while Hamlib waits on it can keep Hamlib waiting
+    // long after; its name gone from /dev is seen here without the worker.
+    if (m_path.startsWith(QLatin1Char('/')) && !QFileInfo::exists(m_path)) {
+        m_gone = true;
+        QMetaObject::invokeMethod(this, &HamlibChannel::lost, Qt::QueuedConnection);
+        return;
+    }
     m_partial += bytes;
     qsizetype end;
     while ((end = m_partial.indexOf('\n')) >= 0) {

@@ -47,12 +47,14 @@ private:
     void stop();
 
     QString m_target;
+    QString m_path;
     QThread *m_thread;
     LinkedWorker *m_worker;
     QByteArray m_answers;
     QByteArray m_partial;  // a line not yet ended
     quint64 m_written = 0;  // the number of the last line handed to the worker
     bool m_started = false;
+    bool m_gone = false;  // the device's name went away: lost said
     bool m_stopped = false;
     bool m_tracing = false;  // counted among the channels that want Hamlib's trace
 };

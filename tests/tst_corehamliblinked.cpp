@@ -158,6 +158,32 @@ private slots:
             QVERIFY2(mhz == 144.1 || mhz == 145.5, qPrintable(QString::number(mhz, 'f', 6)));
     }
 
+    // A radio unplugged while Hamlib drives it: the link is lost, the
+    // station waits, and the radio back on the same name is opened again
+    // and read, at the default reconnect.
+    void unpluggedAndBack()
+    {
+        SimTransceiver radio;
+        radio.setAcknowledge(true);
+        radio.setFrequency(144100000);
+        LinkedStation s(StationPort::B, {ft817, 0, {}});
+        // The name the operator picked, as /dev/serial/by-id gives one.
+        const QString line = s.dir.filePath(QStringLiteral("radio-line"));
+        QVERIFY(QFile::link(radio.slavePath(), line));
+        s.station.setAuto(StationPort::B, true);
+        QVERIFY(s.station.open(StationPort::B, line, {}, false));
+        QTRY_VERIFY_WITH_TIMEOUT(s.station.isFrequencyKnown(), 10000);
+
+        radio.hangUp();
+        QTRY_VERIFY_WITH_TIMEOUT(s.station.isReconnecting(StationPort::B), 15000);
+        QVERIFY(!s.station.portSession(StationPort::B).open);
+        radio.setFrequency(145500000);
+        QVERIFY(radio.reopen());
+        QVERIFY(QFile::remove(line) && QFile::link(radio.slavePath(), line));
+        QTRY_COMPARE_WITH_TIMEOUT(s.station.shownFrequency() ? s.station.shownFrequency()->mhz : 0.0, 145.5, 30000);
+        QCOMPARE(s.count(QStringLiteral("connected to Hamlib's Yaesu FT-817 on ")), 2);
+    }
+
     // A model that cannot be opened says why in Hamlib's words, once, however
     // often the station tries again.
     void openFailsSaidOnce_data()
