@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -62,15 +63,24 @@ void PtyPeer::send(const QByteArray &bytes)
 {
     if (m_master < 0)
         return;
+    // A full line waits for its reader a while, then loses the rest as a
+    // real one would: the reader may be on this very thread.
+    constexpr int fullLineMs = 2000;
+    QElapsedTimer waited;
+    waited.start();
     qint64 done = 0;
     while (done < bytes.size()) {
         const ssize_t n = ::write(m_master, bytes.constData() + done, size_t(bytes.size() - done));
-        if (n < 0) {
-            if (errno == EINTR || errno == EAGAIN)
-                continue;
+        if (n >= 0) {
+            done += n;
+        } else if (errno == EAGAIN) {
+            pollfd writable {m_master, POLLOUT, 0};
+            const qint64 left = fullLineMs - waited.elapsed();
+            if (left <= 0 || ::poll(&writable, 1, int(left)) < 0)
+                return;
+        } else if (errno != EINTR) {
             return;
         }
-        done += n;
     }
 }
 

@@ -470,7 +470,8 @@ void TestSerialPort::flushesDuringAFloodAreNoHangUp()
     QVERIFY(!port.isLost());
 
     QVERIFY(port.waitForWritten());
-    port.readAll();
+    // What the flood left in the line is not read here: this thread is the reader.
+    QVERIFY(port.flush());
     peer.send("after");
     QByteArray got;
     QTRY_VERIFY((got += port.readAll()).endsWith("after"));
