@@ -53,6 +53,7 @@ private slots:
                 fields.append({QLatin1String(port) + QLatin1String(field), B});
             fields.append({QLatin1String(port) + "device", S});
             fields.append({QLatin1String(port) + "trouble", S});
+            fields.append({QLatin1String(port) + "hamlib", S});
         }
         RemoteStation s;
         QVERIFY(s.listening);
