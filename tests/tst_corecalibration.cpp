@@ -6,6 +6,7 @@
 
 #include "calibration/beamfit.h"
 #include "calibration/crossscan.h"
+#include "calibration/sunnoise.h"
 #include "sim/simreceiver.h"
 
 #include <QtTest>
@@ -87,6 +88,65 @@ private slots:
         QString why;
         QVERIFY(!fitBeam(points, &why));
         QVERIFY2(why.contains(problem), qPrintable(why));
+    }
+
+    // Y from levels on and off the target, with its scatter: on 1000 and
+    // off 100, each as 4 levels of standard deviation 8.165 and 0.8165
+    // (standard errors 0.408 %), gives 10 dB +- 4.343 * 0.408 % * sqrt 2.
+    void yMeasured()
+    {
+        const auto y = sunnoise::measure({1000, 1010, 990, 1000}, {100, 101, 99, 100});
+        QVERIFY(y);
+        QCOMPARE(qRound(y->db * 1000), 10000);
+        QCOMPARE(qRound(y->errorDb * 10000), 251);
+        QVERIFY(!sunnoise::measure({1000, 1010}, {100}));
+        QVERIFY(!sunnoise::measure({1000, std::nan("")}, {100, 100}));
+        QVERIFY(!sunnoise::measure({1000, 1000}, {100, 0}));
+    }
+
+    // The expected Y worked out by hand from the physics, step by step.
+    void ySunExpected_data()
+    {
+        QTest::addColumn<double>("mhz");
+        QTest::addColumn<double>("gainDbi");
+        QTest::addColumn<double>("beamwidth");
+        QTest::addColumn<double>("systemKelvin");
+        QTest::addColumn<double>("flux107");
+        QTest::addColumn<double>("fluxThere");
+        QTest::addColumn<double>("db");
+        // A 3 m dish on 23 cm. Quiet Sun: 140077 * 1.296^-2.1 + 10880 = 92144 K,
+        // at 2.8 GHz 26999 K; the flux goes as T f^2: 100 SFU * 0.73116 = 73.12.
+        // Ae = 1000 * 0.23133^2 / 4 pi = 4.2582 m^2; dT = 73.12e-22 * 4.2582 /
+        // (2 * 1.380649e-23) = 1127.5 K; the 0.53 deg disk under 5.4 deg:
+        // x = ln2 (0.53/5.4)^2, (1 - e^-x)/x = 0.99667; Y = 1 + 1127.5 * 0.99667 / 60.
+        QTest::newRow("23 cm, 3 m dish, 100 SFU") << 1296.0 << 30.0 << 5.4 << 60.0 << 100.0 << 73.116 << 12.951;
+        // Two yagis on 2 m: the corona's 1e6 K at 144 MHz, 150 SFU * 0.097963 =
+        // 14.694 SFU; Ae = 50.12 * 2.0819^2 / 4 pi = 17.286 m^2; dT = 919.9 K;
+        // under 20 deg the disk is a point (0.99976); Y = 1 + 919.9 * 0.99976 / 250.
+        QTest::newRow("2 m, two yagis, 150 SFU") << 144.0 << 17.0 << 20.0 << 250.0 << 150.0 << 14.694 << 6.701;
+    }
+    void ySunExpected()
+    {
+        QFETCH(double, mhz);
+        QFETCH(double, gainDbi);
+        QFETCH(double, beamwidth);
+        QFETCH(double, systemKelvin);
+        QFETCH(double, flux107);
+        QFETCH(double, fluxThere);
+        QFETCH(double, db);
+        const double flux = sunnoise::fluxAt(mhz, flux107);
+        QVERIFY2(std::abs(flux - fluxThere) < 0.002, qPrintable(QString::number(flux, 'f', 4)));
+        const StationNoise station {mhz, gainDbi, beamwidth, systemKelvin};
+        QVERIFY2(std::abs(sunnoise::expectedSunDb(station, flux) - db) < 0.002,
+                 qPrintable(QString::number(sunnoise::expectedSunDb(station, flux), 'f', 4)));
+    }
+
+    // A beam's gain from its width: 4 pi over the Gaussian's solid angle,
+    // pi w^2 / (4 ln 2); 2 deg: 41253 / (1.1331 * 4) = 9101.6, 39.59 dBi.
+    void gainFromWidth()
+    {
+        QVERIFY(std::abs(sunnoise::gainDbi({1296, std::nullopt, 2.0, 60}) - 39.591) < 0.002);
+        QCOMPARE(qRound(sunnoise::receiverKelvin(0.5) * 10), 354);  // 290 (10^0.05 - 1) = 35.38 K
     }
 
     // The scan on the simulated receiver finds its hidden offset, whatever
