@@ -89,8 +89,8 @@ void RotatorControl::steer(const TrackingRecord &record, bool transmitting)
     if (m_port.automatic && m_steering.pending.isEmpty() && m_rotator && !m_rotator->ready()) {
         m_pointingNote = QStringLiteral("waiting for the rotator's limits");
     } else if (m_port.automatic && m_steering.pending.isEmpty()) {
-        const double azimuth = record.azimuth + m_azimuthOffset;
-        const double elevation = record.elevation + m_elevationOffset;
+        const double azimuth = record.azimuth + m_azimuthOffset + m_scanOffset.azimuth;
+        const double elevation = record.elevation + m_elevationOffset + m_scanOffset.elevation;
         m_context.debug(QStringLiteral("--absolute azimuth = %1").arg(numbers::general(azimuth)));
         m_context.debug(QStringLiteral("--absolute elevation = %1").arg(numbers::general(elevation)));
         const PointingPlanner::Command planned = plan({azimuth, elevation}, transmitting);
@@ -241,6 +241,14 @@ void RotatorControl::enterOffset(RotatorAxis axis, const QString &text)
         (azimuth ? m_azimuthOffset : m_elevationOffset) = *value;
     else
         m_context.log(azimuth ? QStringLiteral("azimuth offset error") : QStringLiteral("elevation offset error"));
+}
+
+void RotatorControl::addOffsets(double azimuth, double elevation)
+{
+    m_azimuthOffset += azimuth;
+    m_elevationOffset += elevation;
+    saveOffsets();
+    emit changed();
 }
 
 void RotatorControl::saveOffsets()

@@ -68,6 +68,11 @@ public:
     // An offset as the operator typed it; a bad one is said, and the old one kept.
     void enterOffset(RotatorAxis axis, const QString &text);
     void saveOffsets();
+    // A calibration's own offsets on top of the operator's while it scans
+    // (never saved); and what it found, added to the operator's and saved.
+    void setScanOffset(const Direction &offset) { m_scanOffset = offset; }
+    Direction scanOffset() const { return m_scanOffset; }
+    void addOffsets(double azimuth, double elevation);
     void setRounding(double azimuth, double elevation);
     void setGeometry(const RotatorGeometry &geometry) { m_planner.setGeometry(geometry); }
 
@@ -116,6 +121,7 @@ private:
     double m_elevationParking = 10.0;
     double m_azimuthOffset = 0.0;
     double m_elevationOffset = 0.0;
+    Direction m_scanOffset;
     bool m_parkEndsWhenTaken = false;
     QTimer *m_positionTimer;
     QTimer *m_answerTimer;

@@ -84,6 +84,17 @@ public:
     void parkAndHold(double azimuth, double elevation);
     // The offsets in force into store.cfg, as the window keeps them when it closes.
     void saveOffsets() { m_rotator.saveOffsets(); }
+    // A calibration aims off the target by these, on top of the operator's
+    // offsets, steered at once; a zero offset ends it.
+    void setScanOffset(const Direction &offset)
+    {
+        m_rotator.setScanOffset(offset);
+        if (m_trackingActive && lastRecordTime().isValid())
+            m_rotator.steer(lastRecord(), m_radio.transmitting());
+    }
+    Direction scanOffset() const { return m_rotator.scanOffset(); }
+    // What a calibration found, added to the operator's offsets and kept in store.cfg.
+    void addOffsets(double azimuth, double elevation) { m_rotator.addOffsets(azimuth, elevation); }
     std::optional<QString> tuneRefusal(double mhz) const { return m_radio.tuneRefusal(mhz); }
     void endParking() { m_rotator.endParking(); }
 

@@ -170,3 +170,16 @@ bool readTrackingData(const QString &path, TrackingTarget target, TrackingRecord
     record.fileTime = written.isValid() ? std::optional<QTime>(written) : std::nullopt;
     return true;
 }
+
+const char *targetName(TrackingTarget target)
+{
+    switch (target) {
+    case TrackingTarget::Moon:
+        return "Moon";
+    case TrackingTarget::Sun:
+        return "Sun";
+    case TrackingTarget::Source:
+        return "Source";
+    }
+    return "";
+}

@@ -21,6 +21,8 @@ struct TrackingRecord {
 
 // Whose position the antenna follows.
 enum class TrackingTarget { Moon, Sun, Source };
+// "Moon", "Sun" or "Source", as the views name it.
+const char *targetName(TrackingTarget target);
 
 // Reads the tracking data file at path into record. False when there is
 // nothing to act on: no such file (nothing logged), the file cannot be opened

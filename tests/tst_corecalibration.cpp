@@ -5,9 +5,14 @@
 // hidden offset is the answer the scan must find.
 
 #include "calibration/beamfit.h"
+#include "calibration/calibrationrun.h"
 #include "calibration/crossscan.h"
 #include "calibration/sunnoise.h"
+#include "defaultstation.h"
+#include "fixedsource.h"
+#include "settings/settingsfile.h"
 #include "sim/simreceiver.h"
+#include "sim/simrotator.h"
 
 #include <QtTest>
 
@@ -30,6 +35,57 @@ QList<CutPoint> cut(double centre, double width, double baseline, double peak, d
     }
     return points;
 }
+
+// The station at store.cfg's defaults with the simulated controller on port
+// A in Auto, the Sun held at one place, and the simulated receiver hearing
+// it through the beam about the antenna's true direction.
+struct ScanStation : DefaultStation {
+    static constexpr Direction sun {180, 35};
+    static constexpr double slew = 6;  // degrees a second, either axis
+
+    ScanStation()
+        : receiver([this] { return std::optional<Direction>({rotator.presentAzimuth(), rotator.presentElevation()}); },
+                   [] { return std::optional<Direction>(sun); }, SimReceiver::Sky())
+    {
+        record.azimuth = sun.azimuth;
+        record.elevation = sun.elevation;
+        rotator.setLimits();
+        rotator.setPresentPosition(sun.azimuth, sun.elevation);
+        rotator.setSlewRates(slew, slew);
+        station.setTrackingSource(std::make_unique<FixedSource>(&record));
+        station.setTarget(TrackingTarget::Moon);  // the operator's; the run takes the Sun
+        station.setAuto(StationPort::A, true);
+        station.open(StationPort::A, rotator.slavePath(), {}, false);
+    }
+    // The antenna on the target, as tracking keeps it before a calibration.
+    bool tracking() const
+    {
+        return std::abs(rotator.presentAzimuth() - sun.azimuth) < 0.1 && std::abs(rotator.presentElevation() - sun.elevation) < 0.1;
+    }
+    // Fewer and shorter points than an operator's scan (11 a cut, half a
+    // second each, two cuts), so that a run takes some 30 s, not minutes.
+    static CalibrationRun::Settings quick()
+    {
+        CalibrationRun::Settings settings;
+        settings.scan.stepBeams = 0.5;
+        settings.scan.cuts = 2;
+        settings.dwellSeconds = 0.5;
+        settings.settleSeconds = 0.5;
+        settings.slewDegPerSecond = slew;
+        return settings;
+    }
+    bool backOnTarget() const
+    {
+        const Pointing &pointing = station.pointing();
+        return station.scanOffset().azimuth == 0 && station.scanOffset().elevation == 0 && pointing.commandedAzimuth
+            && std::abs(*pointing.commandedAzimuth - sun.azimuth) <= 0.1
+            && std::abs(*pointing.commandedElevation - sun.elevation) <= 0.1 && station.target() == TrackingTarget::Moon;
+    }
+
+    TrackingRecord record;
+    SimRotator rotator;
+    SimReceiver receiver;
+};
 
 } // namespace
 
@@ -199,6 +255,83 @@ private slots:
         for (CutAxis axis : {CutAxis::Azimuth, CutAxis::Elevation})
             QVERIFY2(std::abs(scan.fit(axis)->halfPowerWidthDeg - seen) < 0.05 * seen,
                      qPrintable(QString::number(scan.fit(axis)->halfPowerWidthDeg)));
+    }
+
+    // The station's own tracking moves the antenna through the scan; the
+    // offset found is the hidden one taken off, kept in calibration.csv, and
+    // added to the operator's offsets when applied; the antenna is back on
+    // the target and the operator's target is back.
+    void stationScansTheSun()
+    {
+        ScanStation s;
+        s.receiver.setHiddenOffset({0.8, -0.5});
+        QTRY_VERIFY_WITH_TIMEOUT(s.tracking(), 60000);
+        CalibrationRun run(s.station, s.receiver, ScanStation::quick());
+        QVERIFY2(run.start(), qPrintable(run.failure()));
+        QCOMPARE(s.station.target(), TrackingTarget::Sun);
+        QTRY_VERIFY_WITH_TIMEOUT(!run.isRunning(), 90000);
+        QVERIFY2(run.succeeded(), qPrintable(run.failure()));
+        QVERIFY2(std::abs(run.scan().correction().azimuth + 0.8) < 0.05, qPrintable(s.all()));
+        QVERIFY2(std::abs(run.scan().correction().elevation - 0.5) < 0.05, qPrintable(s.all()));
+        QTRY_VERIFY(s.backOnTarget());
+        QCOMPARE(s.rotator.refusedCount(), 0);
+
+        QFile csv(CalibrationRun::defaultPath());
+        QVERIFY(csv.open(QIODevice::ReadOnly));
+        const QStringList lines = QString::fromUtf8(csv.readAll()).split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 2);
+        QCOMPARE(lines[0], CalibrationRun::csvHeader());
+        QCOMPARE(lines[1].section(',', 1, 2), QStringLiteral("Sun,cross-scan"));
+
+        const Direction found = run.scan().correction();
+        s.station.addOffsets(found.azimuth, found.elevation);
+        SettingsFile store;
+        QVERIFY(std::abs(store.readAzimutOffset() - found.azimuth) < 1e-4);
+        QVERIFY(std::abs(store.readElevationOffset() - found.elevation) < 1e-4);
+    }
+
+    // However the run ends early, it says why once and the antenna tracks on.
+    void badEndsLeaveTheStationTracking_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("the level source stops") << "stall" << "the level source stopped: no level for 5 s";
+        QTest::newRow("levels that are not numbers") << "nan" << "not a positive number";
+        QTest::newRow("a saturated detector") << "ceiling" << "saturated: the same level 10 times running";
+        QTest::newRow("the Sun sets") << "set" << "the Sun set: below the horizon or its mask";
+        QTest::newRow("the operator stops it") << "abort" << "stopped by the operator";
+        QTest::newRow("port A to Manual") << "manual" << "the rotator's port A left Auto";
+    }
+    void badEndsLeaveTheStationTracking()
+    {
+        QFETCH(QString, fault);
+        QFETCH(QString, reason);
+        ScanStation s;
+        QTRY_VERIFY_WITH_TIMEOUT(s.tracking(), 60000);
+        CalibrationRun run(s.station, s.receiver, ScanStation::quick());
+        QVERIFY(run.start());
+        QTRY_VERIFY_WITH_TIMEOUT(run.status().endsWith(QLatin1String("listening")), 20000);
+        if (fault == "stall")
+            s.receiver.setStalled(true);
+        else if (fault == "nan")
+            s.receiver.setNotANumber(true);
+        else if (fault == "ceiling")
+            s.receiver.setCeiling(10);
+        else if (fault == "set")
+            s.record.elevation = -2;
+        else if (fault == "abort")
+            run.abort();
+        else
+            s.station.setAuto(StationPort::A, false);
+        QTRY_VERIFY_WITH_TIMEOUT(!run.isRunning(), 10000);
+        QVERIFY(!run.succeeded());
+        QVERIFY2(run.failure().contains(reason), qPrintable(run.failure()));
+        QCOMPARE(s.count(QStringLiteral("calibration ended: ")), 1);
+        QCOMPARE(s.station.target(), TrackingTarget::Moon);
+        QCOMPARE(s.station.scanOffset().azimuth, 0.0);
+        if (fault != "set" && fault != "manual")
+            QTRY_VERIFY(s.backOnTarget());
+        QVERIFY(!QFile::exists(CalibrationRun::defaultPath()));
     }
 };
 

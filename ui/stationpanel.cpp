@@ -30,19 +30,6 @@ double angleBetween(double a, double b)
     return d > 180.0 ? 360.0 - d : d;
 }
 
-const char *targetName(TrackingTarget target)
-{
-    switch (target) {
-    case TrackingTarget::Moon:
-        return "Moon";
-    case TrackingTarget::Sun:
-        return "Sun";
-    case TrackingTarget::Source:
-        return "Source";
-    }
-    return "";
-}
-
 } // namespace
 
 StationPanel::StationPanel(TrackingControl &station, QWidget *parent)

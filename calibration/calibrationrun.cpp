@@ -1,0 +1,428 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "calibration/calibrationrun.h"
+
+#include "calibration/levelsource.h"
+#include "station/trackingcontrol.h"
+
+#include <QFile>
+#include <QTextStream>
+
+#include <cmath>
+
+namespace {
+
+// An azimuth difference folded into (-180, 180]: the planner may send 370 for 10.
+double folded(double degrees)
+{
+    const double r = std::remainder(degrees, 360.0);
+    return r <= -180 ? r + 360 : r;
+}
+
+QString signedDegrees(double value)
+{
+    return QStringLiteral("%1%2°").arg(value >= 0 ? QStringLiteral("+") : QString()).arg(value, 0, 'f', 2);
+}
+
+} // namespace
+
+CalibrationRun::CalibrationRun(TrackingControl &station, LevelSource &source, const Settings &settings, QObject *parent)
+    : QObject(parent)
+    , m_station(station)
+    , m_source(&source)
+    , m_settings(settings)
+    , m_scan(settings.scan)
+{
+    m_timer.setInterval(200);
+    connect(&m_timer, &QTimer::timeout, this, &CalibrationRun::tick);
+    connect(&source, &LevelSource::level, this, &CalibrationRun::heard);
+    connect(&source, &LevelSource::failed, this, [this](const QString &reason) {
+        end(QStringLiteral("the level source stopped: %1").arg(reason));
+    });
+}
+
+CalibrationRun::~CalibrationRun()
+{
+    // Closed while it runs: the antenna goes back to the target all the same.
+    if (m_running) {
+        m_running = false;
+        if (m_source)
+            m_source->stop();
+        m_station.setScanOffset({});
+        if (m_station.target() != m_operatorTarget)
+            m_station.setTarget(m_operatorTarget);
+    }
+}
+
+bool CalibrationRun::start()
+{
+    if (m_running)
+        return true;
+    const PortSession &rotator = m_station.portSession(StationPort::A);
+    if (!rotator.open || !rotator.automatic) {
+        m_failure = QStringLiteral("the rotator's port A is not open in Auto");
+        return false;
+    }
+    if (!m_station.isTrackingActive()) {
+        m_failure = QStringLiteral("the station is not tracking");
+        return false;
+    }
+    m_failure.clear();
+    m_done = false;
+    // The antenna is taken to be where tracking sent it; every move from here is timed.
+    m_clock.start();
+    m_azimuthDueMs = m_elevationDueMs = 0;
+    m_lastCommanded.reset();
+    followCommands();
+    m_operatorTarget = m_station.target();
+    // Another target: its position comes with the next repetition.
+    const bool anotherTarget = m_operatorTarget != m_settings.target;
+    if (anotherTarget)
+        m_station.setTarget(m_settings.target);
+    m_running = true;
+    m_phase = Phase::Waiting;
+    m_phaseClock.start();
+    if (!anotherTarget)
+        m_phaseClock = {};
+    m_sinceLevel.start();
+    m_station.say(QStringLiteral("calibration started: %1 on the %2 with the %3")
+                      .arg(m_settings.kind == Kind::CrossScan ? QStringLiteral("cross-scan") : QStringLiteral("Sun noise"),
+                           targetName(), m_source->name()));
+    m_source->start();
+    m_timer.start();
+    emit progressed();
+    return true;
+}
+
+void CalibrationRun::abort()
+{
+    end(QStringLiteral("stopped by the operator"));
+}
+
+QString CalibrationRun::targetName() const
+{
+    return QString::fromLatin1(::targetName(m_settings.target));
+}
+
+// ---- levels ------------------------------------------------------------------------
+
+void CalibrationRun::heard(double level)
+{
+    if (!m_running)
+        return;
+    m_sinceLevel.start();
+    if (!std::isfinite(level) || level <= 0) {
+        end(QStringLiteral("the level source gave a level that is not a positive number"));
+        return;
+    }
+    // Noise never repeats to the last digit; a detector at its end does.
+    m_sameLevels = m_previousLevel && *m_previousLevel == level ? m_sameLevels + 1 : 1;
+    m_previousLevel = level;
+    if (m_sameLevels >= saturatedRepeats) {
+        end(QStringLiteral("the level source is saturated: the same level %1 times running").arg(saturatedRepeats));
+        return;
+    }
+    if (m_phase != Phase::Measuring)
+        return;
+    if (m_settings.kind == Kind::SunNoise) {
+        (m_point % 2 == 0 ? m_on : m_off).append(level);
+        return;
+    }
+    const Direction offset = offsetNow();
+    const double elevation = m_station.lastRecord().elevation;
+    const double across = m_scan.axis() == CutAxis::Azimuth
+        ? (offset.azimuth - m_scan.correction().azimuth) / crossscan::azimuthScale(elevation)
+        : offset.elevation - m_scan.correction().elevation;
+    m_scan.add(offset, elevation, level);
+    emit levelHeard(across, level);
+}
+
+// Where the antenna points now, off the target and the operator's offsets:
+// from the rotator's readout where it gives one, else from what it was sent.
+Direction CalibrationRun::offsetNow() const
+{
+    const Pointing &pointing = m_station.pointing();
+    const TrackingRecord &record = m_station.lastRecord();
+    const double azimuth = pointing.actualAzimuth.value_or(pointing.commandedAzimuth.value_or(record.azimuth));
+    const double elevation = pointing.actualElevation.value_or(pointing.commandedElevation.value_or(record.elevation));
+    return {folded(azimuth - record.azimuth - m_station.azimuthOffset()),
+            elevation - record.elevation - m_station.elevationOffset()};
+}
+
+// ---- the sequence ------------------------------------------------------------------
+
+void CalibrationRun::tick()
+{
+    if (!m_running)
+        return;
+    const PortSession &rotator = m_station.portSession(StationPort::A);
+    if (!rotator.open || !rotator.automatic) {
+        end(QStringLiteral("the rotator's port A left Auto"));
+        return;
+    }
+    if (m_sinceLevel.elapsed() > 1000 * m_settings.silentLevelSeconds) {
+        end(QStringLiteral("the level source stopped: no level for %1 s").arg(m_settings.silentLevelSeconds));
+        return;
+    }
+    const TrackingRecord &record = m_station.lastRecord();
+    const bool set = record.elevation < qMax(0.0, m_station.planner().lowestElevation(record.azimuth));
+    if (m_phase != Phase::Waiting && set) {
+        end(QStringLiteral("the %1 set: below the horizon or its mask").arg(targetName()));
+        return;
+    }
+    followCommands();
+    const qint64 inPhase = m_phaseClock.isValid() ? m_phaseClock.elapsed() : qint64(1) << 40;
+    switch (m_phase) {
+    case Phase::Waiting:
+        if (inPhase < 1000 * qint64(m_station.times().repetitionTime) + 500)
+            return;
+        if (set) {
+            end(QStringLiteral("the %1 is below the horizon or its mask").arg(targetName()));
+            return;
+        }
+        if (m_settings.kind == Kind::CrossScan && record.elevation > 80) {
+            end(QStringLiteral("the %1 is %2° up: too near the zenith for a cut in azimuth")
+                    .arg(targetName())
+                    .arg(record.elevation, 0, 'f', 1));
+            return;
+        }
+        m_point = 0;
+        nextPoint();
+        return;
+    case Phase::Moving:
+        if (arrived()) {
+            m_phase = Phase::Settling;
+            m_phaseClock.start();
+        } else if (inPhase > 1000 * qint64(m_settings.pointTimeoutSeconds)) {
+            const QString note = m_station.pointingNote();
+            end(QStringLiteral("the antenna did not reach the calibration's point in %1 s%2")
+                    .arg(m_settings.pointTimeoutSeconds)
+                    .arg(note.isEmpty() ? QString() : QStringLiteral(": ") + note));
+        }
+        return;
+    case Phase::Settling:
+        if (inPhase >= 1000 * m_settings.settleSeconds) {
+            m_phase = Phase::Measuring;
+            m_phaseClock.start();
+            emit progressed();
+        }
+        return;
+    case Phase::Measuring: {
+        const double seconds = m_settings.kind == Kind::CrossScan ? m_settings.dwellSeconds : m_settings.noiseSeconds;
+        if (inPhase >= 1000 * seconds) {
+            ++m_point;
+            nextPoint();
+        }
+        return;
+    }
+    }
+}
+
+void CalibrationRun::nextPoint()
+{
+    const double elevation = m_station.lastRecord().elevation;
+    if (m_settings.kind == Kind::SunNoise) {
+        if (m_point >= 2 * m_settings.noiseRounds) {
+            m_y = sunnoise::measure(m_on, m_off);
+            end(m_y ? QString() : QStringLiteral("too few levels on the %1 and on cold sky").arg(targetName()));
+            return;
+        }
+        const double away = m_settings.coldSkyBeams * m_settings.scan.beamwidthDeg * crossscan::azimuthScale(elevation);
+        aim(m_point % 2 == 0 ? Direction {} : Direction {away, 0});
+        return;
+    }
+    if (m_point >= m_scan.points()) {
+        const CutAxis axis = m_scan.axis();
+        QString why;
+        if (!m_scan.endCut(&why)) {
+            end(QStringLiteral("cut %1 (%2) could not be fitted: %3")
+                    .arg(m_scan.cut() + 1)
+                    .arg(axis == CutAxis::Azimuth ? QStringLiteral("azimuth") : QStringLiteral("elevation"), why));
+            return;
+        }
+        m_point = 0;
+        if (m_scan.finished()) {
+            end({});
+            return;
+        }
+    }
+    aim(m_scan.aim(m_point, elevation));
+}
+
+void CalibrationRun::aim(const Direction &offset)
+{
+    m_aim = offset;
+    m_station.setScanOffset(offset);
+    followCommands();
+    m_phase = Phase::Moving;
+    m_phaseClock.start();
+    emit progressed();
+}
+
+// A rotator that does not say where it is: each axis is there once a move
+// at its speed from where it was sent before has had its time (added to a
+// move still under way, so a change of mind is never taken for arrival).
+void CalibrationRun::followCommands()
+{
+    const Pointing &pointing = m_station.pointing();
+    if (!pointing.commandedAzimuth || !pointing.commandedElevation)
+        return;
+    const Direction commanded {*pointing.commandedAzimuth, *pointing.commandedElevation};
+    const qint64 now = m_clock.elapsed();
+    if (m_lastCommanded) {
+        const auto due = [&](qint64 &at, double degrees) {
+            if (degrees != 0)
+                at = qMax(at, now) + qint64(1000 * std::abs(degrees) / m_settings.slewDegPerSecond);
+        };
+        due(m_azimuthDueMs, folded(commanded.azimuth - m_lastCommanded->azimuth));
+        due(m_elevationDueMs, commanded.elevation - m_lastCommanded->elevation);
+    }
+    m_lastCommanded = commanded;
+}
+
+// The station has sent the rotator where this point is, the rotator took
+// it, and the antenna is there: by its readout, or by the time the move
+// takes at the rotator's speed.
+bool CalibrationRun::arrived()
+{
+    const Pointing &pointing = m_station.pointing();
+    if (!pointing.commandedAzimuth || !pointing.commandedElevation || !m_station.steering().pending.isEmpty())
+        return false;
+    const TrackingRecord &record = m_station.lastRecord();
+    // The planner may lead a moving target by its dead band.
+    const double slack = 2 * qMax(m_station.azimuthRounding(), m_station.elevationRounding()) + 0.05;
+    if (std::abs(folded(*pointing.commandedAzimuth - record.azimuth - m_station.azimuthOffset() - m_aim.azimuth)) > slack
+        || std::abs(*pointing.commandedElevation - record.elevation - m_station.elevationOffset() - m_aim.elevation)
+            > slack)
+        return false;
+    if (pointing.actualAzimuth && pointing.actualElevation)
+        return std::abs(folded(*pointing.actualAzimuth - *pointing.commandedAzimuth)) <= 0.3
+            && std::abs(*pointing.actualElevation - *pointing.commandedElevation) <= 0.3;
+    return m_clock.elapsed() >= qMax(m_azimuthDueMs, m_elevationDueMs);
+}
+
+// ---- the end -----------------------------------------------------------------------
+
+void CalibrationRun::end(const QString &failure)
+{
+    if (!m_running)
+        return;
+    m_running = false;
+    m_done = true;
+    m_failure = failure;
+    m_timer.stop();
+    if (m_source)
+        m_source->stop();
+    m_station.setScanOffset({});
+    if (m_station.target() != m_operatorTarget)
+        m_station.setTarget(m_operatorTarget);
+    m_endedAt = m_station.now().toUTC();
+    if (!failure.isEmpty()) {
+        m_station.say(QStringLiteral("calibration ended: %1").arg(failure));
+    } else if (m_settings.kind == Kind::CrossScan) {
+        const Direction found = m_scan.correction();
+        m_station.say(QStringLiteral("calibration: the %1 found at azimuth offset %2, elevation offset %3, beam %4° wide")
+                          .arg(targetName(), signedDegrees(found.azimuth), signedDegrees(found.elevation))
+                          .arg(m_scan.fit(CutAxis::Elevation)->halfPowerWidthDeg, 0, 'f', 2));
+    } else {
+        const auto expected = expectedYDb();
+        m_station.say(QStringLiteral("calibration: %1 noise %2 ± %3 dB%4")
+                          .arg(targetName())
+                          .arg(m_y->db, 0, 'f', 2)
+                          .arg(m_y->errorDb, 0, 'f', 2)
+                          .arg(expected ? QStringLiteral(", %1 dB expected").arg(*expected, 0, 'f', 1) : QString()));
+    }
+    if (failure.isEmpty()) {
+        QFile file(defaultPath());
+        const bool fresh = !file.exists() || file.size() == 0;
+        if (file.open(QIODevice::Append | QIODevice::Text)) {
+            QTextStream out(&file);
+            if (fresh)
+                out << csvHeader() << '\n';
+            out << record() << '\n';
+        }
+        if (file.error() != QFileDevice::NoError)
+            m_station.say(QStringLiteral("calibration.csv cannot be written: %1").arg(file.errorString()));
+    }
+    emit progressed();
+    emit finished(failure.isEmpty());
+}
+
+std::optional<double> CalibrationRun::expectedYDb() const
+{
+    if (m_settings.target != TrackingTarget::Sun || m_settings.flux107Sfu <= 0)
+        return std::nullopt;
+    return sunnoise::expectedSunDb(m_settings.station,
+                                   sunnoise::fluxAt(m_settings.station.frequencyMHz, m_settings.flux107Sfu));
+}
+
+QString CalibrationRun::csvHeader()
+{
+    return QStringLiteral("time (UTC),target,measurement,frequency (MHz),Y (dB),Y error (dB),Y expected (dB),"
+                          "azimuth offset (deg),elevation offset (deg),beam in azimuth (deg),beam in elevation (deg),"
+                          "flux at 10.7 cm (SFU)");
+}
+
+QString CalibrationRun::record() const
+{
+    if (!succeeded())
+        return {};
+    const auto number = [](std::optional<double> value, int decimals) {
+        return value ? QString::number(*value, 'f', decimals) : QString();
+    };
+    const bool scan = m_settings.kind == Kind::CrossScan;
+    const auto azimuthFit = m_scan.fit(CutAxis::Azimuth), elevationFit = m_scan.fit(CutAxis::Elevation);
+    std::optional<double> y = m_y ? std::optional<double>(m_y->db) : std::nullopt;
+    std::optional<double> yError = m_y ? std::optional<double>(m_y->errorDb) : std::nullopt;
+    if (scan && elevationFit) {
+        // The peak over the baseline on the last cut is a Y as well.
+        y = 10 * std::log10((elevationFit->baseline + elevationFit->peak) / elevationFit->baseline);
+        yError.reset();
+    }
+    return QStringList {m_endedAt.toString(Qt::ISODate),
+                        targetName(),
+                        scan ? QStringLiteral("cross-scan") : QStringLiteral("Sun noise"),
+                        QString::number(m_settings.station.frequencyMHz, 'f', 3),
+                        number(y, 2),
+                        number(yError, 2),
+                        number(expectedYDb(), 2),
+                        scan ? number(m_scan.correction().azimuth, 3) : QString(),
+                        scan ? number(m_scan.correction().elevation, 3) : QString(),
+                        azimuthFit && scan ? number(azimuthFit->halfPowerWidthDeg, 2) : QString(),
+                        elevationFit && scan ? number(elevationFit->halfPowerWidthDeg, 2) : QString(),
+                        m_settings.flux107Sfu > 0 ? QString::number(m_settings.flux107Sfu, 'f', 0) : QString()}
+        .join(',');
+}
+
+QString CalibrationRun::status() const
+{
+    if (m_done)
+        return m_failure.isEmpty() ? QStringLiteral("done") : QStringLiteral("ended: ") + m_failure;
+    if (!m_running)
+        return QStringLiteral("not started");
+    if (m_phase == Phase::Waiting)
+        return QStringLiteral("waiting for the %1's position").arg(targetName());
+    const QString doing = m_phase == Phase::Moving ? QStringLiteral("moving")
+        : m_phase == Phase::Settling              ? QStringLiteral("settling")
+                                                  : QStringLiteral("listening");
+    if (m_settings.kind == Kind::SunNoise)
+        return QStringLiteral("round %1 of %2, %3 %4")
+            .arg(m_point / 2 + 1)
+            .arg(m_settings.noiseRounds)
+            .arg(m_point % 2 == 0 ? QStringLiteral("on the ") + targetName() : QStringLiteral("on cold sky"), doing);
+    return QStringLiteral("cut %1 of %2 (%3), point %4 of %5, %6")
+        .arg(m_scan.cut() + 1)
+        .arg(m_settings.scan.cuts)
+        .arg(m_scan.axis() == CutAxis::Azimuth ? QStringLiteral("azimuth") : QStringLiteral("elevation"))
+        .arg(m_point + 1)
+        .arg(m_scan.points())
+        .arg(doing);
+}
+
+double CalibrationRun::progress() const
+{
+    if (m_done)
+        return 1.0;
+    if (m_settings.kind == Kind::SunNoise)
+        return double(m_point) / double(2 * qMax(1, m_settings.noiseRounds));
+    return double(m_scan.cut() * m_scan.points() + m_point) / double(qMax(1, m_settings.scan.cuts * m_scan.points()));
+}

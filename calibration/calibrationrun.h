@@ -1,0 +1,120 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "calibration/crossscan.h"
+#include "calibration/sunnoise.h"
+#include "station/direction.h"
+#include "station/trackingdata.h"
+
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QTimer>
+
+#include <optional>
+
+class LevelSource;
+class TrackingControl;
+
+// A calibration on the station: a cross-scan through the target or Sun
+// noise against cold sky, with the antenna aimed through the station's own
+// tracking (the planner's stops, mask and quiet seconds hold) by offsets on
+// top of the operator's. Whatever ends it (done, a bad level, the target
+// setting, the operator), the offsets go back to zero and the station
+// tracks on; the operator's target comes back.
+class CalibrationRun : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum class Kind { CrossScan, SunNoise };
+    struct Settings {
+        Kind kind = Kind::CrossScan;
+        TrackingTarget target = TrackingTarget::Sun;
+        CrossScan::Settings scan;
+        double dwellSeconds = 2;  // levels heard at each point of a cut
+        double noiseSeconds = 10;  // on the target, and as long on cold sky
+        int noiseRounds = 3;
+        double coldSkyBeams = 5;  // cold sky this many beamwidths away in azimuth, across the sky
+        // A rotator that does not say where it is: the time its move takes.
+        double slewDegPerSecond = 2;
+        double settleSeconds = 1;  // once there, before the levels count
+        int pointTimeoutSeconds = 120;
+        int silentLevelSeconds = 5;  // a level source quiet this long has stopped
+        StationNoise station;  // for the Y expected on the Sun
+        double flux107Sfu = 0;  // the day's 10.7 cm flux; 0: no Y expected
+    };
+    // The same level this many times running: the detector is at its end.
+    static constexpr int saturatedRepeats = 10;
+
+    CalibrationRun(TrackingControl &station, LevelSource &source, const Settings &settings, QObject *parent = nullptr);
+    ~CalibrationRun() override;
+
+    // False, with the reason in failure(), when the station cannot calibrate now.
+    bool start();
+    void abort();
+
+    bool isRunning() const { return m_running; }
+    bool succeeded() const { return m_done && m_failure.isEmpty(); }
+    QString failure() const { return m_failure; }
+    // Where the run is, in words, and how far, 0 to 1.
+    QString status() const;
+    double progress() const;
+    const Settings &settings() const { return m_settings; }
+    const CrossScan &scan() const { return m_scan; }
+    std::optional<YFactor> yFactor() const { return m_y; }
+    std::optional<double> expectedYDb() const;
+    // The line this run adds to calibration.csv (empty until it succeeds).
+    QString record() const;
+
+    static QString csvHeader();
+    static QString defaultPath() { return QStringLiteral("calibration.csv"); }
+
+signals:
+    void progressed();
+    // A level heard on a cut, across the sky from where the target is believed.
+    void levelHeard(double acrossDeg, double level);
+    void finished(bool ok);
+
+private:
+    enum class Phase { Waiting, Moving, Settling, Measuring };
+    void heard(double level);
+    void tick();
+    bool arrived();
+    void nextPoint();
+    void aim(const Direction &offset);
+    void end(const QString &failure);
+    Direction offsetNow() const;
+    QString targetName() const;
+
+    TrackingControl &m_station;
+    QPointer<LevelSource> m_source;
+    Settings m_settings;
+    CrossScan m_scan;
+    TrackingTarget m_operatorTarget = TrackingTarget::Moon;
+    bool m_running = false;
+    bool m_done = false;
+    QString m_failure;
+    Phase m_phase = Phase::Waiting;
+    int m_point = 0;  // within the cut, or the Sun-noise half (on, off, on, ...)
+    Direction m_aim;
+    QDateTime m_recordAtStart;
+    QElapsedTimer m_phaseClock;
+    QElapsedTimer m_sinceLevel;
+    // What the rotator was sent last, and when each axis should be there.
+    void followCommands();
+    std::optional<Direction> m_lastCommanded;
+    QElapsedTimer m_clock;
+    qint64 m_azimuthDueMs = 0;
+    qint64 m_elevationDueMs = 0;
+    std::optional<double> m_previousLevel;
+    int m_sameLevels = 0;
+    QList<double> m_on;
+    QList<double> m_off;
+    std::optional<YFactor> m_y;
+    QDateTime m_endedAt;
+    QTimer m_timer;
+};
