@@ -290,6 +290,31 @@ private slots:
         QVERIFY(std::abs(store.readElevationOffset() - found.elevation) < 1e-4);
     }
 
+    // Sun noise: on the Sun and five beamwidths off it in azimuth, in turn.
+    // The simulated receiver's model written out: cold sky 30 K and the
+    // receiver 50 K; the Sun's 3000 K through a 2 deg beam, spread by its
+    // 0.5 deg: 3000 * 4 / 4.25 = 2823.5 K; Y = (80 + 2823.5) / 80 = 15.59 dB.
+    // Five beamwidths off, exp(-4 ln2 * 10^2 / 4.25) leaves nothing.
+    void sunNoiseOnTheStation()
+    {
+        ScanStation s;
+        QTRY_VERIFY_WITH_TIMEOUT(s.tracking(), 60000);
+        CalibrationRun::Settings settings = ScanStation::quick();
+        settings.kind = CalibrationRun::Kind::SunNoise;
+        settings.noiseSeconds = 2;  // an operator's 10 s, shortened: the scatter is the receiver's, not the time's
+        settings.noiseRounds = 2;
+        settings.flux107Sfu = 100;
+        CalibrationRun run(s.station, s.receiver, settings);
+        QVERIFY(run.start());
+        QTRY_VERIFY_WITH_TIMEOUT(!run.isRunning(), 60000);
+        QVERIFY2(run.succeeded(), qPrintable(run.failure()));
+        QVERIFY2(std::abs(run.yFactor()->db - 15.59) < 0.2, qPrintable(QString::number(run.yFactor()->db)));
+        QVERIFY(run.yFactor()->errorDb > 0 && run.yFactor()->errorDb < 0.1);
+        QVERIFY(run.yFactor()->onLevels >= 2 * 15 && run.yFactor()->offLevels >= 2 * 15);
+        QTRY_VERIFY(s.backOnTarget());
+        QVERIFY(s.count(QStringLiteral("calibration: Sun noise 15.")) == 1);
+    }
+
     // However the run ends early, it says why once and the antenna tracks on.
     void badEndsLeaveTheStationTracking_data()
     {
