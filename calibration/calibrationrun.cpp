@@ -114,11 +114,14 @@ void CalibrationRun::heard(double level)
         end(QStringLiteral("the level source gave a level that is not a positive number"));
         return;
     }
-    // Noise never repeats to the last digit; a detector at its end does.
-    m_sameLevels = m_previousLevel && *m_previousLevel == level ? m_sameLevels + 1 : 1;
+    // Noise never repeats to the last digit on a fine meter; a detector at its end does.
+    const auto ceiling = m_source->ceiling();
+    const bool stuck = ceiling ? level >= *ceiling
+                               : !m_source->quantised() && m_previousLevel && *m_previousLevel == level;
+    m_sameLevels = stuck ? m_sameLevels + 1 : 1;
     m_previousLevel = level;
     if (m_sameLevels >= saturatedRepeats) {
-        end(QStringLiteral("the level source is saturated: the same level %1 times running").arg(saturatedRepeats));
+        end(QStringLiteral("the level source is saturated: at its end %1 times running").arg(saturatedRepeats));
         return;
     }
     if (m_phase != Phase::Measuring)

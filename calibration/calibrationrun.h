@@ -47,7 +47,8 @@ public:
         StationNoise station;  // for the Y expected on the Sun
         double flux107Sfu = 0;  // the day's 10.7 cm flux; 0: no Y expected
     };
-    // The same level this many times running: the detector is at its end.
+    // At the source's ceiling, or the same level on a fine meter, this many
+    // times running: the detector is at its end.
     static constexpr int saturatedRepeats = 10;
 
     CalibrationRun(TrackingControl &station, LevelSource &source, const Settings &settings, QObject *parent = nullptr);

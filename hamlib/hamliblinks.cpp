@@ -23,6 +23,7 @@ constexpr int maxDumpStateLines = 500;
 const QString readoutFrequencyKey = QStringLiteral("f");
 const QString readoutStatusKey = QStringLiteral("t");
 const QString setFrequencyKey = QStringLiteral("F");
+const QString strengthKey = QStringLiteral("l");
 const QString positionKey = QStringLiteral("p");
 const QString setPositionKey = QStringLiteral("P");
 
@@ -224,6 +225,30 @@ void RigctldLink::queueFrequencyQuery(bool thenStatus)
     };
     status.onFailed = showFrequency;
     m_client->send(status);
+}
+
+void RigctldLink::requestStrength()
+{
+    if (m_client->hasPending(strengthKey))
+        return;
+    HamlibClient::Request request;
+    request.makeCommand = [this] { return ownCommand(QByteArrayLiteral("l STRENGTH\n")); };
+    request.key = strengthKey;
+    request.lapses = true;
+    request.onLine = [this](const QByteArray &line) {
+        if (const auto report = hamlib::parseReport(line)) {
+            emit strengthRefused(*report);
+            return Answer::Done;
+        }
+        // Any S-meter reads within 100 dB of S9.
+        bool ok = false;
+        const int db = line.toInt(&ok);
+        if (!ok || db < -100 || db > 100)
+            return Answer::Bad;
+        emit strengthReceived(db);
+        return Answer::Done;
+    };
+    m_client->send(request);
 }
 
 void RigctldLink::requestFrequency()

@@ -106,6 +106,15 @@ public:
     bool vfoMode() const { return m_vfoMode; }
     const hamlib::RigLimits &limits() const { return m_limits; }
 
+    // The S-meter as Hamlib gives it ("l STRENGTH"): dB over S9, by the
+    // rig's own table; one asked at a time.
+    void requestStrength();
+
+signals:
+    void strengthReceived(int dbOverS9);
+    // The daemon's code for a radio that gives none.
+    void strengthRefused(int code);
+
 private:
     void askCapabilities() override;
     void queueFrequencyQuery(bool thenStatus);

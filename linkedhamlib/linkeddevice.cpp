@@ -104,7 +104,9 @@ QString LinkedRig::open()
 
 const QList<HamlibServer::Command> &LinkedRig::commands() const
 {
-    return rigCommands();
+    // The signal strength too, for a calibration's levels.
+    static const QList<Command> commands = rigCommands() + QList<Command> {{'l', "get_level", 1, "Level Value"}};
+    return commands;
 }
 
 // The radio's receive ranges and its finest step, from the model's own table.
@@ -171,6 +173,13 @@ QByteArray LinkedRig::answer(const Line &line)
         vfo_t transmitVfo = RIG_VFO_NONE;
         result = check(rig_get_split_vfo(m_rig, RIG_VFO_CURR, &split, &transmitVfo));
         values << QByteArray::number(int(split)) << rig_strvfo(transmitVfo);
+    } else if (name == "get_level") {
+        value_t level {};
+        result = invalid;
+        if (arguments.at(0) == "STRENGTH") {
+            result = check(rig_get_level(m_rig, RIG_VFO_CURR, RIG_LEVEL_STRENGTH, &level));
+            values << QByteArray::number(level.i);
+        }
     } else if (name == "set_split_vfo") {
         const auto split = number(arguments.at(0));
         const vfo_t transmitVfo = rig_parse_vfo(arguments.at(1).constData());

@@ -53,6 +53,10 @@ public:
     void setStalled(bool on) { m_stalled = on; }
     void setNotANumber(bool on) { m_notANumber = on; }
     void setCeiling(double power) { m_ceiling = power; }
+    std::optional<double> ceiling() const override
+    {
+        return m_ceiling > 0 ? std::optional<double>(m_ceiling) : std::nullopt;
+    }
 
     // The level without scatter, in kelvin, for a readout and a source.
     double kelvinAt(const Direction &readout, const Direction &source) const;

@@ -7,9 +7,12 @@
 #include "calibration/beamfit.h"
 #include "calibration/calibrationrun.h"
 #include "calibration/crossscan.h"
+#include "calibration/hamlibstrength.h"
 #include "calibration/sunnoise.h"
 #include "defaultstation.h"
 #include "fixedsource.h"
+#include "hamlib/hamliblinks.h"
+#include "hamlibtesting.h"
 #include "settings/settingsfile.h"
 #include "sim/simreceiver.h"
 #include "sim/simrotator.h"
@@ -315,6 +318,53 @@ private slots:
         QVERIFY(s.count(QStringLiteral("calibration: Sun noise 15.")) == 1);
     }
 
+    // Hamlib's dummy radio as a level source, through rigctld and linked in:
+    // its S-meter in whole dB over S9 as `rigctl -m 1 l STRENGTH` prints it
+    // (-36 one time, -35 the next: the dummy jiggles it, well below S9).
+    void hamlibStrength_data()
+    {
+        QTest::addColumn<bool>("linked");
+        QTest::newRow("rigctld -m 1") << false;
+        QTest::newRow("Hamlib linked in, model 1") << true;
+    }
+    void hamlibStrength()
+    {
+        QFETCH(bool, linked);
+        if (!linked && QStandardPaths::findExecutable(QStringLiteral("rigctld")).isEmpty())
+            QSKIP("rigctld is not installed (Debian package libhamlib-utils)");
+        DefaultStation s;
+        hamlibtesting::Daemon rigctld(QStringLiteral("rigctld"), {QStringLiteral("-m"), QStringLiteral("1")});
+        if (linked) {
+            NetworkSettings settings = s.station.networkSettings();
+            settings.rigLinked = true;
+            settings.hamlibRadio = {1, 0, {}};
+            s.station.setNetworkSettings(settings);
+            s.station.setLinked(StationPort::B, true);
+        } else {
+            QVERIFY(rigctld.start());
+            s.station.setNetwork(StationPort::B, true);
+        }
+        s.station.setAuto(StationPort::B, true);
+        QVERIFY(s.station.open(StationPort::B, linked ? QStringLiteral("dummy") : rigctld.address(), {}, false));
+        QTRY_VERIFY_WITH_TIMEOUT(s.station.isFrequencyKnown(), 10000);
+        auto *link = qobject_cast<RigctldLink *>(const_cast<TransceiverLink *>(s.station.transceiver()));
+        QVERIFY(link);
+        HamlibStrength meter(link);
+        QSignalSpy levels(&meter, &LevelSource::level);
+        meter.start();
+        QTRY_VERIFY(levels.size() >= 3);
+        for (const QList<QVariant> &heard : levels) {
+            const double db = 10 * std::log10(heard.at(0).toDouble());
+            QVERIFY2(std::abs(db - std::round(db)) < 1e-9 && db > -80 && db < 0, qPrintable(QString::number(db)));
+        }
+        meter.stop();
+        s.station.close(StationPort::B);
+        QSignalSpy failed(&meter, &LevelSource::failed);
+        meter.start();
+        QTRY_COMPARE(failed.size(), 1);
+        QCOMPARE(failed.at(0).at(0).toString(), QStringLiteral("the radio's port closed"));
+    }
+
     // However the run ends early, it says why once and the antenna tracks on.
     void badEndsLeaveTheStationTracking_data()
     {
@@ -322,7 +372,7 @@ private slots:
         QTest::addColumn<QString>("reason");
         QTest::newRow("the level source stops") << "stall" << "the level source stopped: no level for 5 s";
         QTest::newRow("levels that are not numbers") << "nan" << "not a positive number";
-        QTest::newRow("a saturated detector") << "ceiling" << "saturated: the same level 10 times running";
+        QTest::newRow("a saturated detector") << "ceiling" << "saturated: at its end 10 times running";
         QTest::newRow("the Sun sets") << "set" << "the Sun set: below the horizon or its mask";
         QTest::newRow("the operator stops it") << "abort" << "stopped by the operator";
         QTest::newRow("port A to Manual") << "manual" << "the rotator's port A left Auto";
