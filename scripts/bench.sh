@@ -40,7 +40,7 @@ run radiosources "$b/bench_radiosources"
 run methods "$b/bench_methods"
 run remote "$b/bench_remote"
 run sharing "$b/bench_sharing"
-for extra in "$b"/bench_log "$b"/bench_pass "$b"/bench_pointing; do
+for extra in "$b"/bench_log "$b"/bench_pass "$b"/bench_pointing "$b"/bench_calibration; do
   [ -x "$extra" ] && run "$(basename "$extra")" "$extra"
 done
 load_after=$(cut -d' ' -f1-3 /proc/loadavg)

@@ -65,6 +65,9 @@ void TestBenchPrograms::runsAndPrintsRows_data()
     QTest::newRow("sharing") << "bench_sharing" << QStringList {"--quick"}
                              << QStringList {"29 rigctl server answer to f and t, 4 clients every 100 ms while tracking",
                                              "29 WSJT-X Status with a new dial to the radio on the new frequency"};
+    QTest::newRow("calibration") << "bench_calibration" << QStringList {"--quick"}
+                                 << QStringList {"cross-scan offset error, 5 hidden offsets up to 1.5 deg, 2 deg beam",
+                                                 "one cross-scan on the station, rotator 6 and 2.7 deg/s"};
     QTest::newRow("start-up") << "bench_startup" << QStringList {"--runs", "1"}
                               << QStringList {"4 start -> window shown, offscreen"};
 }
