@@ -46,8 +46,11 @@ struct ScanStation : DefaultStation {
     static constexpr Direction sun {180, 35};
     static constexpr double slew = 6;  // degrees a second, either axis
 
-    ScanStation()
-        : receiver([this] { return std::optional<Direction>({rotator.presentAzimuth(), rotator.presentElevation()}); },
+    // The operator tracks this target when the run starts: another one than
+    // the run's takes a repetition to be computed.
+    explicit ScanStation(TrackingTarget operatorTarget = TrackingTarget::Moon)
+        : target(operatorTarget)
+        , receiver([this] { return std::optional<Direction>({rotator.presentAzimuth(), rotator.presentElevation()}); },
                    [] { return std::optional<Direction>(sun); }, SimReceiver::Sky())
     {
         record.azimuth = sun.azimuth;
@@ -56,7 +59,7 @@ struct ScanStation : DefaultStation {
         rotator.setPresentPosition(sun.azimuth, sun.elevation);
         rotator.setSlewRates(slew, slew);
         station.setTrackingSource(std::make_unique<FixedSource>(&record));
-        station.setTarget(TrackingTarget::Moon);  // the operator's; the run takes the Sun
+        station.setTarget(target);
         station.setAuto(StationPort::A, true);
         station.open(StationPort::A, rotator.slavePath(), {}, false);
     }
@@ -82,9 +85,10 @@ struct ScanStation : DefaultStation {
         const Pointing &pointing = station.pointing();
         return station.scanOffset().azimuth == 0 && station.scanOffset().elevation == 0 && pointing.commandedAzimuth
             && std::abs(*pointing.commandedAzimuth - sun.azimuth) <= 0.1
-            && std::abs(*pointing.commandedElevation - sun.elevation) <= 0.1 && station.target() == TrackingTarget::Moon;
+            && std::abs(*pointing.commandedElevation - sun.elevation) <= 0.1 && station.target() == target;
     }
 
+    TrackingTarget target;
     TrackingRecord record;
     SimRotator rotator;
     SimReceiver receiver;
@@ -300,7 +304,7 @@ private slots:
     // Five beamwidths off, exp(-4 ln2 * 10^2 / 4.25) leaves nothing.
     void sunNoiseOnTheStation()
     {
-        ScanStation s;
+        ScanStation s(TrackingTarget::Sun);
         QTRY_VERIFY_WITH_TIMEOUT(s.tracking(), 60000);
         CalibrationRun::Settings settings = ScanStation::quick();
         settings.kind = CalibrationRun::Kind::SunNoise;
@@ -381,7 +385,7 @@ private slots:
     {
         QFETCH(QString, fault);
         QFETCH(QString, reason);
-        ScanStation s;
+        ScanStation s(TrackingTarget::Sun);
         QTRY_VERIFY_WITH_TIMEOUT(s.tracking(), 60000);
         CalibrationRun run(s.station, s.receiver, ScanStation::quick());
         QVERIFY(run.start());
@@ -402,7 +406,6 @@ private slots:
         QVERIFY(!run.succeeded());
         QVERIFY2(run.failure().contains(reason), qPrintable(run.failure()));
         QCOMPARE(s.count(QStringLiteral("calibration ended: ")), 1);
-        QCOMPARE(s.station.target(), TrackingTarget::Moon);
         QCOMPARE(s.station.scanOffset().azimuth, 0.0);
         if (fault != "set" && fault != "manual")
             QTRY_VERIFY(s.backOnTarget());
