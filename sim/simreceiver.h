@@ -58,6 +58,9 @@ public:
         return m_ceiling > 0 ? std::optional<double>(m_ceiling) : std::nullopt;
     }
 
+    // Where the readout says the antenna points now, if anywhere.
+    std::optional<Direction> antenna() const { return m_readout ? m_readout() : std::nullopt; }
+
     // The level without scatter, in kelvin, for a readout and a source.
     double kelvinAt(const Direction &readout, const Direction &source) const;
     // One level as the receiver reports it (scatter and faults included).
