@@ -3,6 +3,7 @@
 
 #include "ephemeris/locator.h"
 #include "station/trackingcontrol.h"
+#include "ui/calibrationdialog.h"
 #include "ui/dopplermethoddialog.h"
 #include "ui/rotatorgeometrydialog.h"
 #include "ui/sourcedialog.h"
@@ -75,6 +76,12 @@ StationPanel::StationPanel(TrackingControl &station, QWidget *parent)
     });
     connect(m_geometryDialog, &RotatorGeometryDialog::geometryConfirmed, &station,
             &TrackingControl::setRotatorGeometry);
+    m_calibrationDialog = new CalibrationDialog(station, this);
+    connect(m_ui->buttonCalibrate, &QPushButton::clicked, this, [this] {
+        m_calibrationDialog->refresh();
+        m_calibrationDialog->show();
+        m_calibrationDialog->raise();
+    });
     refresh();
 }
 

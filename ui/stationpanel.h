@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 
+class CalibrationDialog;
 class DopplerMethodDialog;
 class RotatorGeometryDialog;
 class SourceDialog;
@@ -30,6 +31,8 @@ public:
     ~StationPanel() override;
 
     void refresh();
+    // "Calibrate...", for a host that adds level sources of its own.
+    CalibrationDialog &calibrationDialog() { return *m_calibrationDialog; }
 
 private:
     void refreshPasses(const QDateTime &now);
@@ -40,6 +43,7 @@ private:
     SourceDialog *m_sourceDialog = nullptr;
     DopplerMethodDialog *m_methodDialog = nullptr;
     RotatorGeometryDialog *m_geometryDialog = nullptr;
+    CalibrationDialog *m_calibrationDialog = nullptr;
     // Rise, set and common windows change slowly; worked out again each minute.
     QDateTime m_passesComputed;
     QString m_passesKey;
