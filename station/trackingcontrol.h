@@ -94,7 +94,11 @@ public:
     }
     Direction scanOffset() const { return m_rotator.scanOffset(); }
     // What a calibration found, added to the operator's offsets and kept in store.cfg.
-    void addOffsets(double azimuth, double elevation) { m_rotator.addOffsets(azimuth, elevation); }
+    void addOffsets(double azimuth, double elevation)
+    {
+        m_rotator.addOffsets(azimuth, elevation);
+        emit offsetsChanged();
+    }
     std::optional<QString> tuneRefusal(double mhz) const { return m_radio.tuneRefusal(mhz); }
     void endParking() { m_rotator.endParking(); }
 
@@ -204,6 +208,8 @@ signals:
     // Something a view shows changed: ports, modes, frequencies, tracking.
     void changed();
     void antennaPosition(double azimuth, double elevation);
+    // The operator's offsets changed other than by the operator's typing.
+    void offsetsChanged();
     // Once a second, for views that show the time and ages.
     void ticked();
 

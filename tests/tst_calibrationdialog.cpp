@@ -5,6 +5,7 @@
 
 #include "calibration/calibrationrun.h"
 #include "fixedsource.h"
+#include "settings/settingsfile.h"
 #include "sim/simreceiver.h"
 #include "sim/simrotator.h"
 #include "station/trackingcontrol.h"
@@ -14,6 +15,7 @@
 #include "windowtesting.h"
 
 #include <QComboBox>
+#include <QLineEdit>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
@@ -75,6 +77,39 @@ private slots:
         QCOMPARE(station.target(), TrackingTarget::Moon);
         QCOMPARE(station.scanOffset().azimuth, 0.0);
         station.closeAll();
+    }
+
+    // Offsets a calibration applied show in the window's offset fields, so
+    // that the window, which keeps its fields' texts when it closes, keeps
+    // them; and a window closed while a calibration runs closes cleanly.
+    void windowKeepsAppliedOffsets()
+    {
+        WorkDir dir;
+        TrackingRecord record;
+        record.azimuth = 180;
+        record.elevation = 35;
+        SimRotator rotator;
+        rotator.setPresentPosition(180, 35);
+        auto window = std::make_unique<Qt_Vestrel>();
+        TrackingControl &station = window->station();
+        station.addOffsets(0.5, -0.25);
+        QCOMPARE(child<QLineEdit>(*window, "lineAzimutOffset")->text(), QStringLiteral("0.5"));
+        QCOMPARE(child<QLineEdit>(*window, "lineElevationOffset")->text(), QStringLiteral("-0.25"));
+
+        station.setTrackingSource(std::make_unique<FixedSource>(&record));
+        station.setAuto(StationPort::A, true);
+        QVERIFY(station.open(StationPort::A, rotator.slavePath(), {}, false));
+        QTRY_VERIFY(station.pointing().commandedElevation);
+        SimReceiver receiver([&] { return std::optional<Direction>({rotator.presentAzimuth(), rotator.presentElevation()}); },
+                             [] { return std::optional<Direction>({180, 35}); }, SimReceiver::Sky());
+        CalibrationDialog &dialog = window->findChild<StationPanel *>()->calibrationDialog();
+        dialog.addLevelSource(&receiver);
+        child<QPushButton>(dialog, "buttonCalibrationStart")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(station.scanOffset().azimuth != 0, 30000);
+        window.reset();
+        SettingsFile store;
+        QCOMPARE(store.readAzimutOffset(), 0.5f);
+        QCOMPARE(store.readElevationOffset(), -0.25f);
     }
 
     // calibration.csv as another program or a crash may leave it: lines cut

@@ -22,6 +22,8 @@
 #include <QLabel>
 #include <QSignalBlocker>
 
+#include <utility>
+
 namespace {
 
 const QString noFrequency = QStringLiteral("---.----- MHz");
@@ -128,8 +130,13 @@ Qt_Vestrel::Qt_Vestrel(QWidget *parent)
         ui->verticalLayout->insertLayout(at, row);
     }
 
-    ui->lineElevationOffset->setText(numbers::general(m_station->elevationOffset()));
-    ui->lineAzimutOffset->setText(numbers::general(m_station->azimuthOffset()));
+    // The offset fields show the offsets in force, also those a calibration applied.
+    const auto showOffsets = [this] {
+        ui->lineElevationOffset->setText(numbers::general(m_station->elevationOffset()));
+        ui->lineAzimutOffset->setText(numbers::general(m_station->azimuthOffset()));
+    };
+    showOffsets();
+    connect(m_station, &TrackingControl::offsetsChanged, this, showOffsets);
 
     ui->comboTransceiver->clear();
     ui->comboTransceiver->addItem(QStringLiteral("Yaesu FT-817"));
@@ -169,6 +176,8 @@ Qt_Vestrel::~Qt_Vestrel()
         settings.writeElevationOffset(*elevation);
     if (const auto azimuth = numbers::toSingle(ui->lineAzimutOffset->text()))
         settings.writeAzimutOffset(*azimuth);
+    // A calibration the panel runs gives the antenna back to the station first.
+    delete std::exchange(m_panel, nullptr);
     m_station->closeAll();
     delete m_station;
 }
@@ -321,7 +330,8 @@ void Qt_Vestrel::showStation()
         m_firstStart->hide();
     rememberSession();
     showDoppler();
-    m_panel->refresh();
+    if (m_panel)
+        m_panel->refresh();
 }
 
 void Qt_Vestrel::showPort(SerialPortRecord &record)
