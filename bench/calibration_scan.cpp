@@ -14,13 +14,13 @@
 //   bench_calibration [--quick]     --quick: 5 offsets, and a short scan on the station
 
 #include "benchreport.h"
+#include "fixedsource.h"
 
 #include "calibration/calibrationrun.h"
 #include "calibration/crossscan.h"
 #include "sim/simreceiver.h"
 #include "sim/simrotator.h"
 #include "station/trackingcontrol.h"
-#include "station/trackingsource.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -32,23 +32,6 @@
 namespace {
 
 constexpr double limitDeg = 0.05;
-
-// The target held still, as the scan's own arithmetic sees it.
-class StillTarget : public TrackingSource
-{
-public:
-    explicit StillTarget(const Direction &where) : m_where(where) {}
-    bool read(TrackingTarget, TrackingRecord &record, const std::function<void(const QString &)> &) override
-    {
-        record.azimuth = m_where.azimuth;
-        record.elevation = m_where.elevation;
-        return true;
-    }
-    QString problem() const override { return {}; }
-
-private:
-    Direction m_where;
-};
 
 double scanError(std::mt19937 &random)
 {
@@ -96,9 +79,12 @@ int main(int argc, char **argv)
     QDir::setCurrent(dir.path());
     const Direction sun {180, 35};
     const Direction hidden {0.8, -0.5};
+    TrackingRecord still;
+    still.azimuth = sun.azimuth;
+    still.elevation = sun.elevation;
     TrackingControl station;
     station.setTimes(2, 200);  // the store's defaults
-    station.setTrackingSource(std::make_unique<StillTarget>(sun));
+    station.setTrackingSource(std::make_unique<FixedSource>(&still));
     station.setTarget(TrackingTarget::Sun);
     SimRotator rotator;
     rotator.setLimits();

@@ -11,18 +11,6 @@
 
 namespace {
 
-// An azimuth difference folded into (-180, 180]: the planner may send 370 for 10.
-double folded(double degrees)
-{
-    const double r = std::remainder(degrees, 360.0);
-    return r <= -180 ? r + 360 : r;
-}
-
-QString signedDegrees(double value)
-{
-    return QStringLiteral("%1%2°").arg(value >= 0 ? QStringLiteral("+") : QString()).arg(value, 0, 'f', 2);
-}
-
 } // namespace
 
 CalibrationRun::CalibrationRun(TrackingControl &station, LevelSource &source, const Settings &settings, QObject *parent)
@@ -81,8 +69,7 @@ bool CalibrationRun::start()
     m_running = true;
     m_phase = Phase::Waiting;
     m_phaseClock.start();
-    if (!anotherTarget)
-        m_phaseClock = {};
+    m_waitMs = anotherTarget ? 1000 * qint64(m_station.times().repetitionTime) + 500 : 0;
     m_sinceLevel.start();
     m_station.say(QStringLiteral("calibration started: %1 on the %2 with the %3")
                       .arg(m_settings.kind == Kind::CrossScan ? QStringLiteral("cross-scan") : QStringLiteral("Sun noise"),
@@ -130,13 +117,7 @@ void CalibrationRun::heard(double level)
         (m_point % 2 == 0 ? m_on : m_off).append(level);
         return;
     }
-    const Direction offset = offsetNow();
-    const double elevation = m_station.lastRecord().elevation;
-    const double across = m_scan.axis() == CutAxis::Azimuth
-        ? (offset.azimuth - m_scan.correction().azimuth) / crossscan::azimuthScale(elevation)
-        : offset.elevation - m_scan.correction().elevation;
-    m_scan.add(offset, elevation, level);
-    emit levelHeard(across, level);
+    emit levelHeard(m_scan.add(offsetNow(), m_station.lastRecord().elevation, level), level);
 }
 
 // Where the antenna points now, off the target and the operator's offsets:
@@ -147,7 +128,7 @@ Direction CalibrationRun::offsetNow() const
     const TrackingRecord &record = m_station.lastRecord();
     const double azimuth = pointing.actualAzimuth.value_or(pointing.commandedAzimuth.value_or(record.azimuth));
     const double elevation = pointing.actualElevation.value_or(pointing.commandedElevation.value_or(record.elevation));
-    return {folded(azimuth - record.azimuth - m_station.azimuthOffset()),
+    return {wrap180(azimuth - record.azimuth - m_station.azimuthOffset()),
             elevation - record.elevation - m_station.elevationOffset()};
 }
 
@@ -173,10 +154,10 @@ void CalibrationRun::tick()
         return;
     }
     followCommands();
-    const qint64 inPhase = m_phaseClock.isValid() ? m_phaseClock.elapsed() : qint64(1) << 40;
+    const qint64 inPhase = m_phaseClock.elapsed();
     switch (m_phase) {
     case Phase::Waiting:
-        if (inPhase < 1000 * qint64(m_station.times().repetitionTime) + 500)
+        if (inPhase < m_waitMs)
             return;
         if (set) {
             end(QStringLiteral("the %1 is below the horizon or its mask").arg(targetName()));
@@ -276,7 +257,7 @@ void CalibrationRun::followCommands()
             if (degrees != 0)
                 at = qMax(at, now) + qint64(1000 * std::abs(degrees) / m_settings.slewDegPerSecond);
         };
-        due(m_azimuthDueMs, folded(commanded.azimuth - m_lastCommanded->azimuth));
+        due(m_azimuthDueMs, wrap180(commanded.azimuth - m_lastCommanded->azimuth));
         due(m_elevationDueMs, commanded.elevation - m_lastCommanded->elevation);
     }
     m_lastCommanded = commanded;
@@ -293,12 +274,12 @@ bool CalibrationRun::arrived()
     const TrackingRecord &record = m_station.lastRecord();
     // The planner may lead a moving target by its dead band.
     const double slack = 2 * qMax(m_station.azimuthRounding(), m_station.elevationRounding()) + 0.05;
-    if (std::abs(folded(*pointing.commandedAzimuth - record.azimuth - m_station.azimuthOffset() - m_aim.azimuth)) > slack
+    if (std::abs(wrap180(*pointing.commandedAzimuth - record.azimuth - m_station.azimuthOffset() - m_aim.azimuth)) > slack
         || std::abs(*pointing.commandedElevation - record.elevation - m_station.elevationOffset() - m_aim.elevation)
             > slack)
         return false;
     if (pointing.actualAzimuth && pointing.actualElevation)
-        return std::abs(folded(*pointing.actualAzimuth - *pointing.commandedAzimuth)) <= 0.3
+        return std::abs(wrap180(*pointing.actualAzimuth - *pointing.commandedAzimuth)) <= 0.3
             && std::abs(*pointing.actualElevation - *pointing.commandedElevation) <= 0.3;
     return m_clock.elapsed() >= qMax(m_azimuthDueMs, m_elevationDueMs);
 }
@@ -324,7 +305,7 @@ void CalibrationRun::end(const QString &failure)
     } else if (m_settings.kind == Kind::CrossScan) {
         const Direction found = m_scan.correction();
         m_station.say(QStringLiteral("calibration: the %1 found at azimuth offset %2, elevation offset %3, beam %4° wide")
-                          .arg(targetName(), signedDegrees(found.azimuth), signedDegrees(found.elevation))
+                          .arg(targetName(), crossscan::signedDegrees(found.azimuth), crossscan::signedDegrees(found.elevation))
                           .arg(m_scan.fit(CutAxis::Elevation)->halfPowerWidthDeg, 0, 'f', 2));
     } else {
         const auto expected = expectedYDb();

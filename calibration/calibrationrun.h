@@ -100,6 +100,7 @@ private:
     bool m_done = false;
     QString m_failure;
     Phase m_phase = Phase::Waiting;
+    qint64 m_waitMs = 0;  // for the position of a target the run chose
     int m_point = 0;  // within the cut, or the Sun-noise half (on, off, on, ...)
     Direction m_aim;
     QDateTime m_recordAtStart;

@@ -10,6 +10,11 @@ double crossscan::azimuthScale(double elevationDeg)
     return 1.0 / std::cos(qDegreesToRadians(qBound(-80.0, elevationDeg, 80.0)));
 }
 
+QString crossscan::signedDegrees(double value)
+{
+    return QStringLiteral("%1%2°").arg(value >= 0 ? QStringLiteral("+") : QString()).arg(value, 0, 'f', 2);
+}
+
 CrossScan::CrossScan(const Settings &settings)
     : m_settings(settings)
 {
@@ -29,7 +34,7 @@ Direction CrossScan::aim(int point, double targetElevation) const
     return offset;
 }
 
-void CrossScan::add(const Direction &offset, double targetElevation, double level)
+double CrossScan::add(const Direction &offset, double targetElevation, double level)
 {
     // Across the sky from where the target is believed to be, so that the
     // fit's centre is the correction still to make.
@@ -38,6 +43,7 @@ void CrossScan::add(const Direction &offset, double targetElevation, double leve
                                                      : offset.elevation - m_correction.elevation;
     m_levels.append({across, level});
     m_scaleSum += scale;
+    return across;
 }
 
 bool CrossScan::endCut(QString *problem)

@@ -36,8 +36,9 @@ public:
     // for a target at this elevation.
     Direction aim(int point, double targetElevation) const;
 
-    // A level heard with the antenna this far off the target (rotator's degrees).
-    void add(const Direction &offset, double targetElevation, double level);
+    // A level heard with the antenna this far off the target (rotator's
+    // degrees); where it lies on the cut, across the sky.
+    double add(const Direction &offset, double targetElevation, double level);
     // The cut under way fitted, and the next one begun. False, with the reason, when it cannot be fitted.
     bool endCut(QString *problem = nullptr);
 
@@ -64,5 +65,8 @@ namespace crossscan {
 // Degrees of azimuth per degree across the sky at this elevation; bounded
 // near the zenith, where no azimuth step could be made small enough.
 double azimuthScale(double elevationDeg);
+
+// An offset as the operator reads it: "+0.52°", "-0.31°".
+QString signedDegrees(double value);
 
 } // namespace crossscan

@@ -11,11 +11,6 @@ namespace {
 constexpr double stepSeconds = 60;
 constexpr int points = 17;  // a minute back, a quarter of an hour on
 
-double wrap180(double degrees)
-{
-    return std::remainder(degrees, 360.0);
-}
-
 } // namespace
 
 void MinuteTrack::refresh(const QDateTime &now, const Ahead &ahead)

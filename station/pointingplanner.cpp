@@ -29,11 +29,6 @@ double wrap360(double degrees)
     return a < 0 ? a + 360.0 : a;
 }
 
-double wrap180(double degrees)
-{
-    return std::remainder(degrees, 360.0);
-}
-
 // slack: how far past a stop still counts; the command is then held at the stop.
 bool within(double value, const std::optional<std::pair<double, double>> &stops, double slack = 1e-9)
 {

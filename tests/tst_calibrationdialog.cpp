@@ -23,6 +23,35 @@
 
 using namespace windowtesting;
 
+namespace {
+
+// The Sun held still at 180/35, the simulated controller there, and the
+// simulated receiver hearing it through the beam.
+struct StillSun {
+    StillSun()
+        : receiver([this] { return std::optional<Direction>({rotator.presentAzimuth(), rotator.presentElevation()}); },
+                   [] { return std::optional<Direction>({180, 35}); }, SimReceiver::Sky())
+    {
+        record.azimuth = 180;
+        record.elevation = 35;
+        rotator.setPresentPosition(180, 35);
+    }
+    // The station follows it with the controller on port A in Auto.
+    bool trackedBy(TrackingControl &station)
+    {
+        station.setTrackingSource(std::make_unique<FixedSource>(&record));
+        station.setAuto(StationPort::A, true);
+        return station.open(StationPort::A, rotator.slavePath(), {}, false)
+            && QTest::qWaitFor([&] { return station.pointing().commandedElevation.has_value(); });
+    }
+
+    TrackingRecord record;
+    SimRotator rotator;
+    SimReceiver receiver;
+};
+
+} // namespace
+
 class tst_CalibrationDialog : public QObject
 {
     Q_OBJECT
@@ -48,22 +77,13 @@ private slots:
     void startedAndStopped()
     {
         WorkDir dir;
-        TrackingRecord record;
-        record.azimuth = 180;
-        record.elevation = 35;
-        SimRotator rotator;
-        rotator.setPresentPosition(180, 35);
+        StillSun sun;
         TrackingControl station;
         station.setTimes(2, 200);
-        station.setTrackingSource(std::make_unique<FixedSource>(&record));
-        station.setAuto(StationPort::A, true);
-        QVERIFY(station.open(StationPort::A, rotator.slavePath(), {}, false));
-        QTRY_VERIFY(station.pointing().commandedElevation);
-        SimReceiver receiver([&] { return std::optional<Direction>({rotator.presentAzimuth(), rotator.presentElevation()}); },
-                             [] { return std::optional<Direction>({180, 35}); }, SimReceiver::Sky());
+        QVERIFY(sun.trackedBy(station));
         StationPanel panel(station);
         CalibrationDialog &dialog = panel.calibrationDialog();
-        dialog.addLevelSource(&receiver);
+        dialog.addLevelSource(&sun.receiver);
         QCOMPARE(child<QComboBox>(dialog, "comboLevelSource")->currentText(), QStringLiteral("simulated receiver"));
         child<QPushButton>(dialog, "buttonCalibrationStart")->click();
         QVERIFY(dialog.run() && dialog.run()->isRunning());
@@ -85,25 +105,16 @@ private slots:
     void windowKeepsAppliedOffsets()
     {
         WorkDir dir;
-        TrackingRecord record;
-        record.azimuth = 180;
-        record.elevation = 35;
-        SimRotator rotator;
-        rotator.setPresentPosition(180, 35);
+        StillSun sun;
         auto window = std::make_unique<Qt_Vestrel>();
         TrackingControl &station = window->station();
         station.addOffsets(0.5, -0.25);
         QCOMPARE(child<QLineEdit>(*window, "lineAzimutOffset")->text(), QStringLiteral("0.5"));
         QCOMPARE(child<QLineEdit>(*window, "lineElevationOffset")->text(), QStringLiteral("-0.25"));
 
-        station.setTrackingSource(std::make_unique<FixedSource>(&record));
-        station.setAuto(StationPort::A, true);
-        QVERIFY(station.open(StationPort::A, rotator.slavePath(), {}, false));
-        QTRY_VERIFY(station.pointing().commandedElevation);
-        SimReceiver receiver([&] { return std::optional<Direction>({rotator.presentAzimuth(), rotator.presentElevation()}); },
-                             [] { return std::optional<Direction>({180, 35}); }, SimReceiver::Sky());
+        QVERIFY(sun.trackedBy(station));
         CalibrationDialog &dialog = window->findChild<StationPanel *>()->calibrationDialog();
-        dialog.addLevelSource(&receiver);
+        dialog.addLevelSource(&sun.receiver);
         child<QPushButton>(dialog, "buttonCalibrationStart")->click();
         QTRY_VERIFY_WITH_TIMEOUT(station.scanOffset().azimuth != 0, 30000);
         window.reset();

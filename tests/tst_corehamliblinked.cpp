@@ -30,6 +30,35 @@ struct LinkedStation : DefaultStation {
     }
 };
 
+// The simulated FT-817 through Hamlib's backend in Auto, with every
+// frequency shown kept and the station's loop watched for stalls.
+struct WatchedFt817 {
+    WatchedFt817()
+    {
+        radio.setAcknowledge(true);
+        radio.setFrequency(144100000);
+        s.station.setAuto(StationPort::B, true);
+        QObject::connect(&s.station, &TrackingControl::changed, &s.station, [this] {
+            if (const auto reading = s.station.shownFrequency(); reading && (shown.isEmpty() || shown.last() != reading->mhz))
+                shown.append(reading->mhz);
+        });
+        QObject::connect(&tick, &QTimer::timeout, &tick, [this] { longestGap = qMax(longestGap, sinceTick.restart()); });
+    }
+    // From here on, the longest the loop went without turning.
+    void watchTheLoop()
+    {
+        sinceTick.start();
+        tick.start(50);
+    }
+
+    SimTransceiver radio;
+    LinkedStation s {StationPort::B, {ft817, 0, {}}};
+    QList<double> shown;
+    QElapsedTimer sinceTick;
+    qint64 longestGap = 0;
+    QTimer tick;
+};
+
 QByteArray frame(std::initializer_list<int> bytes)
 {
     QByteArray made;
@@ -124,37 +153,21 @@ private slots:
     // answer is taken for a later command.
     void silentRadioNeverStallsTheStation()
     {
-        SimTransceiver radio;
-        radio.setAcknowledge(true);
-        radio.setFrequency(144100000);
-        LinkedStation s(StationPort::B, {ft817, 0, {}});
-        s.station.setAuto(StationPort::B, true);
-        QList<double> shown;
-        connect(&s.station, &TrackingControl::changed, this, [&] {
-            if (const auto reading = s.station.shownFrequency(); reading && (shown.isEmpty() || shown.last() != reading->mhz))
-                shown.append(reading->mhz);
-        });
-        QVERIFY(s.station.open(StationPort::B, radio.slavePath(), {}, false));
-        QTRY_VERIFY_WITH_TIMEOUT(s.station.isFrequencyKnown(), 10000);
+        WatchedFt817 w;
+        QVERIFY(w.s.station.open(StationPort::B, w.radio.slavePath(), {}, false));
+        QTRY_VERIFY_WITH_TIMEOUT(w.s.station.isFrequencyKnown(), 10000);
 
-        radio.setSilent(true);
-        QElapsedTimer silence;
-        silence.start();
-        qint64 longestGap = 0;
-        QElapsedTimer sinceTick;
-        sinceTick.start();
-        QTimer tick;
-        connect(&tick, &QTimer::timeout, this, [&] { longestGap = qMax(longestGap, sinceTick.restart()); });
-        tick.start(50);
-        QTRY_VERIFY_WITH_TIMEOUT(s.all().contains(QLatin1String("no answer")), 10000);
-        QVERIFY2(longestGap < 1000, qPrintable(QString::number(longestGap)));
+        w.radio.setSilent(true);
+        w.watchTheLoop();
+        QTRY_VERIFY_WITH_TIMEOUT(w.s.all().contains(QLatin1String("no answer")), 10000);
+        QVERIFY2(w.longestGap < 1000, qPrintable(QString::number(w.longestGap)));
 
-        radio.setFrequency(145500000);
-        radio.setSilent(false);
-        QTRY_COMPARE_WITH_TIMEOUT(s.station.shownFrequency()->mhz, 145.5, 30000);
-        tick.stop();
-        QVERIFY2(longestGap < 1000, qPrintable(QString::number(longestGap)));
-        for (double mhz : shown)
+        w.radio.setFrequency(145500000);
+        w.radio.setSilent(false);
+        QTRY_COMPARE_WITH_TIMEOUT(w.s.station.shownFrequency()->mhz, 145.5, 30000);
+        w.tick.stop();
+        QVERIFY2(w.longestGap < 1000, qPrintable(QString::number(w.longestGap)));
+        for (double mhz : w.shown)
             QVERIFY2(mhz == 144.1 || mhz == 145.5, qPrintable(QString::number(mhz, 'f', 6)));
     }
 
@@ -165,34 +178,20 @@ private slots:
     // out: Hamlib 4.5.4's serial flush can overrun its own stack on it.)
     void badReplies()
     {
-        SimTransceiver radio;
-        radio.setAcknowledge(true);
-        radio.setFrequency(144100000);
-        LinkedStation s(StationPort::B, {ft817, 0, {}});
-        s.station.setAuto(StationPort::B, true);
-        QList<double> shown;
-        connect(&s.station, &TrackingControl::changed, this, [&] {
-            if (const auto reading = s.station.shownFrequency(); reading && (shown.isEmpty() || shown.last() != reading->mhz))
-                shown.append(reading->mhz);
-        });
-        QVERIFY(s.station.open(StationPort::B, radio.slavePath(), {}, false));
-        QTRY_VERIFY_WITH_TIMEOUT(s.station.isFrequencyKnown(), 10000);
+        WatchedFt817 w;
+        QVERIFY(w.s.station.open(StationPort::B, w.radio.slavePath(), {}, false));
+        QTRY_VERIFY_WITH_TIMEOUT(w.s.station.isFrequencyKnown(), 10000);
 
-        QElapsedTimer sinceTick;
-        sinceTick.start();
-        qint64 longestGap = 0;
-        QTimer tick;
-        connect(&tick, &QTimer::timeout, this, [&] { longestGap = qMax(longestGap, sinceTick.restart()); });
-        tick.start(50);
-        radio.setGarbage(true);  // each reply a byte too long, of 0xEE bytes
+        w.watchTheLoop();
+        w.radio.setGarbage(true);  // each reply a byte too long, of 0xEE bytes
         QTest::qWait(5000);
-        radio.setGarbage(false);
-        radio.setFrequency(145500000);
-        QTRY_COMPARE_WITH_TIMEOUT(s.station.shownFrequency() ? s.station.shownFrequency()->mhz : 0.0, 145.5, 30000);
-        tick.stop();
-        QVERIFY2(longestGap < 1000, qPrintable(QString::number(longestGap)));
-        QVERIFY2(s.log.filter(QStringLiteral(" lost")).isEmpty(), qPrintable(s.all()));
-        for (double mhz : shown)
+        w.radio.setGarbage(false);
+        w.radio.setFrequency(145500000);
+        QTRY_COMPARE_WITH_TIMEOUT(w.s.station.shownFrequency() ? w.s.station.shownFrequency()->mhz : 0.0, 145.5, 30000);
+        w.tick.stop();
+        QVERIFY2(w.longestGap < 1000, qPrintable(QString::number(w.longestGap)));
+        QVERIFY2(w.s.log.filter(QStringLiteral(" lost")).isEmpty(), qPrintable(w.s.all()));
+        for (double mhz : w.shown)
             QVERIFY2(mhz == 144.1 || mhz == 145.5, qPrintable(QString::number(mhz, 'f', 6)));
     }
 

@@ -15,11 +15,6 @@ namespace {
 constexpr int historyLines = 20;
 const char *const strengthName = "radio's S-meter through Hamlib";
 
-QString signedDegrees(double value)
-{
-    return QStringLiteral("%1%2°").arg(value >= 0 ? QStringLiteral("+") : QString()).arg(value, 0, 'f', 2);
-}
-
 } // namespace
 
 CalibrationDialog::CalibrationDialog(TrackingControl &station, QWidget *parent)
@@ -138,7 +133,7 @@ void CalibrationDialog::progressed()
     if (m_run->settings().kind == CalibrationRun::Kind::CrossScan) {
         const Direction found = m_run->scan().correction();
         m_ui->labelCalibrationResult->setText(tr("Offsets found: azimuth %1, elevation %2; beam %3° wide")
-                                                  .arg(signedDegrees(found.azimuth), signedDegrees(found.elevation))
+                                                  .arg(crossscan::signedDegrees(found.azimuth), crossscan::signedDegrees(found.elevation))
                                                   .arg(m_run->scan().fit(CutAxis::Elevation)->halfPowerWidthDeg, 0, 'f', 2));
     } else {
         const auto expected = m_run->expectedYDb();
@@ -159,7 +154,7 @@ void CalibrationDialog::apply()
     const auto answer = QMessageBox::question(
         this, tr("Apply the offsets"),
         tr("Add %1 to the azimuth offset and %2 to the elevation offset? They are kept in store.cfg.")
-            .arg(signedDegrees(found.azimuth), signedDegrees(found.elevation)));
+            .arg(crossscan::signedDegrees(found.azimuth), crossscan::signedDegrees(found.elevation)));
     if (answer != QMessageBox::Yes)
         return;
     m_station.addOffsets(found.azimuth, found.elevation);
