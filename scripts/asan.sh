@@ -5,7 +5,7 @@
 set -e
 cd "$(dirname "$0")/.."
 ./scripts/deps.sh
-cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVESTREL_ASAN=ON
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVESTREL_ASAN=ON -DVESTREL_UNITY=ON
 cmake --build build-asan -j2
 cd build-asan
 supp="$(pwd)/../tests/lsan.supp"

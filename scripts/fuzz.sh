@@ -10,7 +10,7 @@ set -e
 cd "$(dirname "$0")/.."
 ./scripts/deps.sh
 seconds=${FUZZ_SECONDS:-30}
-CXX=clang++-14 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVESTREL_FUZZ=ON
+CXX=clang++-14 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVESTREL_FUZZ=ON -DVESTREL_UNITY=ON
 targets=$(cd fuzz && ls fuzz_*.cpp | sed 's/\.cpp$//')
 cmake --build build-fuzz -j2 --target $targets
 top=$(pwd)

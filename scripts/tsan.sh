@@ -6,7 +6,7 @@
 set -e
 cd "$(dirname "$0")/.."
 ./scripts/deps.sh
-cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVESTREL_TSAN=ON
+cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVESTREL_TSAN=ON -DVESTREL_UNITY=ON
 cd build-tsan
 tests=$(ctest -N -L threads | sed -n 's/^ *Test *#[0-9]*: *//p')
 echo "ThreadSanitizer run:" $tests
@@ -19,4 +19,4 @@ supp="$(pwd)/../tests/tsan.supp"
 # parent are safe and the runtime must not stop the test for them.
 opts="halt_on_error=1 second_deadlock_stack=1 ignore_noninstrumented_modules=1 die_after_fork=0"
 [ -f "$supp" ] && opts="$opts suppressions=$supp"
-TSAN_OPTIONS="$opts" QT_QPA_PLATFORM=offscreen ctest --output-on-failure -L threads
+TSAN_OPTIONS="$opts" QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j2 -L threads

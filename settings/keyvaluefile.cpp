@@ -51,4 +51,18 @@ std::optional<quint16> port(const QString &value)
     return quint16(number);
 }
 
+std::optional<bool> onOff(const QString &value)
+{
+    if (value == onOff(true))
+        return true;
+    if (value == onOff(false))
+        return false;
+    return std::nullopt;
+}
+
+QString onOff(bool on)
+{
+    return on ? QStringLiteral("on") : QStringLiteral("off");
+}
+
 } // namespace keyvalue

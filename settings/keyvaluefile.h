@@ -18,6 +18,9 @@ using Entries = QList<QPair<QString, QString>>;
 Entries read(const QString &path);
 // A TCP or UDP port from 1 to 65535; nothing for anything else.
 std::optional<quint16> port(const QString &value);
+// A switch is written 'on' or 'off'; anything else is not one.
+std::optional<bool> onOff(const QString &value);
+QString onOff(bool on);
 bool write(const QString &path, const Entries &entries);
 
 } // namespace keyvalue

@@ -44,16 +44,11 @@ QString linkWord(bool daemon, bool hamlib)
     return daemon ? network : hamlib ? linked : QStringLiteral("serial");
 }
 
-QString onOff(bool on)
-{
-    return on ? QStringLiteral("on") : QStringLiteral("off");
-}
-
 // A switch read only from its two words; anything else leaves the default.
 void readSwitch(const QString &value, bool &into)
 {
-    if (value == QLatin1String("on") || value == QLatin1String("off"))
-        into = value == QLatin1String("on");
+    if (const auto on = keyvalue::onOff(value))
+        into = *on;
 }
 const QString serial = QStringLiteral("serial");
 
@@ -139,14 +134,14 @@ bool NetworkSettings::write(const QString &path) const
                                   {rotatorModelKey, QString::number(hamlibRotator.model)},
                                   {rotatorBaudKey, QString::number(hamlibRotator.baudRate)},
                                   {rotatorConfigKey, hamlibRotator.config},
-                                  {reconnectKey, onOff(reconnect)},
-                                  {resumeKey, onOff(resumeAtStart)},
-                                  {openAKey, onOff(resume.openA)},
-                                  {autoAKey, onOff(resume.autoA)},
+                                  {reconnectKey, keyvalue::onOff(reconnect)},
+                                  {resumeKey, keyvalue::onOff(resumeAtStart)},
+                                  {openAKey, keyvalue::onOff(resume.openA)},
+                                  {autoAKey, keyvalue::onOff(resume.autoA)},
                                   {deviceAKey, resume.deviceA},
-                                  {openBKey, onOff(resume.openB)},
-                                  {autoBKey, onOff(resume.autoB)},
+                                  {openBKey, keyvalue::onOff(resume.openB)},
+                                  {autoBKey, keyvalue::onOff(resume.autoB)},
                                   {deviceBKey, resume.deviceB},
                                   {targetKey, resume.target},
-                                  {trackKey, onOff(resume.trackFrequency)}});
+                                  {trackKey, keyvalue::onOff(resume.trackFrequency)}});
 }

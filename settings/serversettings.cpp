@@ -14,8 +14,6 @@ const QString rigPortKey = QStringLiteral("rigctl port");
 const QString rotServerKey = QStringLiteral("rotctl server");
 const QString rotAddressKey = QStringLiteral("rotctl address");
 const QString rotPortKey = QStringLiteral("rotctl port");
-const QString onValue = QStringLiteral("on");
-const QString offValue = QStringLiteral("off");
 
 } // namespace
 
@@ -30,8 +28,8 @@ ServerSettings ServerSettings::read(const QString &path)
     ServerSettings settings;
     for (const auto &[key, value] : keyvalue::read(path)) {
         const bool rig = key.startsWith(QLatin1String("rigctl"));
-        if ((key == rigServerKey || key == rotServerKey) && (value == onValue || value == offValue)) {
-            (rig ? settings.rigServer : settings.rotServer) = value == onValue;
+        if ((key == rigServerKey || key == rotServerKey) && keyvalue::onOff(value)) {
+            (rig ? settings.rigServer : settings.rotServer) = *keyvalue::onOff(value);
         } else if ((key == rigAddressKey || key == rotAddressKey) && !QHostAddress(value).isNull()) {
             (rig ? settings.rigAddress : settings.rotAddress) = QHostAddress(value).toString();
         } else if ((key == rigPortKey || key == rotPortKey) && keyvalue::port(value)) {
@@ -45,10 +43,10 @@ bool ServerSettings::write(const QString &path) const
 {
     if (!QFile::exists(path) && *this == ServerSettings())
         return true;
-    return keyvalue::write(path, {{rigServerKey, rigServer ? onValue : offValue},
+    return keyvalue::write(path, {{rigServerKey, keyvalue::onOff(rigServer)},
                                   {rigAddressKey, rigAddress},
                                   {rigPortKey, QString::number(rigPort)},
-                                  {rotServerKey, rotServer ? onValue : offValue},
+                                  {rotServerKey, keyvalue::onOff(rotServer)},
                                   {rotAddressKey, rotAddress},
                                   {rotPortKey, QString::number(rotPort)}});
 }

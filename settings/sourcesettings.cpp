@@ -17,8 +17,6 @@ const QString dxKey = QStringLiteral("dx locator");
 const QString frequencyKey = QStringLiteral("frequency");
 const QString radioSourceKey = QStringLiteral("radio source");
 const QString refractionKey = QStringLiteral("refraction");
-const QString onValue = QStringLiteral("on");
-const QString offValue = QStringLiteral("off");
 const QString builtInValue = QStringLiteral("built-in");
 const QString fileValue = QStringLiteral("file");
 
@@ -45,8 +43,8 @@ SourceSettings SourceSettings::read(const QString &path)
                 settings.frequencyMHz = mhz;
         } else if (key == radioSourceKey && (value.isEmpty() || radiosource::fromText(value))) {
             settings.radioSource = value;
-        } else if (key == refractionKey && (value == onValue || value == offValue)) {
-            settings.refraction = value == onValue;
+        } else if (key == refractionKey && keyvalue::onOff(value)) {
+            settings.refraction = *keyvalue::onOff(value);
         }
     }
     return settings;
@@ -61,5 +59,5 @@ bool SourceSettings::write(const QString &path) const
                                   {dxKey, dxLocator},
                                   {frequencyKey, QString::number(frequencyMHz, 'g', 10)},
                                   {radioSourceKey, radioSource},
-                                  {refractionKey, refraction ? onValue : offValue}});
+                                  {refractionKey, keyvalue::onOff(refraction)}});
 }

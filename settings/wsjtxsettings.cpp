@@ -11,8 +11,6 @@ namespace {
 const QString followKey = QStringLiteral("follow wsjt-x");
 const QString addressKey = QStringLiteral("udp address");
 const QString portKey = QStringLiteral("udp port");
-const QString onValue = QStringLiteral("on");
-const QString offValue = QStringLiteral("off");
 
 } // namespace
 
@@ -30,8 +28,8 @@ WsjtxSettings WsjtxSettings::read(const QString &path)
 {
     WsjtxSettings settings;
     for (const auto &[key, value] : keyvalue::read(path)) {
-        if (key == followKey && (value == onValue || value == offValue)) {
-            settings.follow = value == onValue;
+        if (key == followKey && keyvalue::onOff(value)) {
+            settings.follow = *keyvalue::onOff(value);
         } else if (key == addressKey && QHostAddress(value).protocol() == QAbstractSocket::IPv4Protocol) {
             settings.address = QHostAddress(value).toString();
         } else if (key == portKey && keyvalue::port(value)) {
@@ -45,7 +43,7 @@ bool WsjtxSettings::write(const QString &path) const
 {
     if (!QFile::exists(path) && *this == WsjtxSettings())
         return true;
-    return keyvalue::write(path, {{followKey, follow ? onValue : offValue},
+    return keyvalue::write(path, {{followKey, keyvalue::onOff(follow)},
                                   {addressKey, address},
                                   {portKey, QString::number(port)}});
 }
