@@ -9,10 +9,6 @@
 
 #include <cmath>
 
-namespace {
-
-} // namespace
-
 CalibrationRun::CalibrationRun(TrackingControl &station, LevelSource &source, const Settings &settings, QObject *parent)
     : QObject(parent)
     , m_station(station)
@@ -57,10 +53,6 @@ bool CalibrationRun::start()
     m_failure.clear();
     m_done = false;
     // The antenna is taken to be where tracking sent it; every move from here is timed.
-    m_clock.start();
-    m_azimuthDueMs = m_elevationDueMs = 0;
-    m_lastCommanded.reset();
-    followCommands();
     m_operatorTarget = m_station.target();
     // Another target: its position comes with the next repetition.
     const bool anotherTarget = m_operatorTarget != m_settings.target;
@@ -153,7 +145,6 @@ void CalibrationRun::tick()
         end(QStringLiteral("the %1 set: below the horizon or its mask").arg(targetName()));
         return;
     }
-    followCommands();
     const qint64 inPhase = m_phaseClock.elapsed();
     switch (m_phase) {
     case Phase::Waiting:
@@ -236,31 +227,9 @@ void CalibrationRun::aim(const Direction &offset)
 {
     m_aim = offset;
     m_station.setScanOffset(offset);
-    followCommands();
     m_phase = Phase::Moving;
     m_phaseClock.start();
     emit progressed();
-}
-
-// A rotator that does not say where it is: each axis is there once a move
-// at its speed from where it was sent before has had its time (added to a
-// move still under way, so a change of mind is never taken for arrival).
-void CalibrationRun::followCommands()
-{
-    const Pointing &pointing = m_station.pointing();
-    if (!pointing.commandedAzimuth || !pointing.commandedElevation)
-        return;
-    const Direction commanded {*pointing.commandedAzimuth, *pointing.commandedElevation};
-    const qint64 now = m_clock.elapsed();
-    if (m_lastCommanded) {
-        const auto due = [&](qint64 &at, double degrees) {
-            if (degrees != 0)
-                at = qMax(at, now) + qint64(1000 * std::abs(degrees) / m_settings.slewDegPerSecond);
-        };
-        due(m_azimuthDueMs, wrap180(commanded.azimuth - m_lastCommanded->azimuth));
-        due(m_elevationDueMs, commanded.elevation - m_lastCommanded->elevation);
-    }
-    m_lastCommanded = commanded;
 }
 
 // The station has sent the rotator where this point is, the rotator took
@@ -281,7 +250,10 @@ bool CalibrationRun::arrived()
     if (pointing.actualAzimuth && pointing.actualElevation)
         return std::abs(wrap180(*pointing.actualAzimuth - *pointing.commandedAzimuth)) <= 0.3
             && std::abs(*pointing.actualElevation - *pointing.commandedElevation) <= 0.3;
-    return m_clock.elapsed() >= qMax(m_azimuthDueMs, m_elevationDueMs);
+    // A rotator that does not say where it is: each axis is there once its
+    // moves, from the parking position on, have had their time at its speed.
+    const double speed = m_settings.slewDegPerSecond;
+    return Pointing::nowMs() >= qMax(Pointing::doneMs(pointing.azimuthMoves, speed), Pointing::doneMs(pointing.elevationMoves, speed));
 }
 
 // ---- the end -----------------------------------------------------------------------

@@ -106,12 +106,6 @@ private:
     QDateTime m_recordAtStart;
     QElapsedTimer m_phaseClock;
     QElapsedTimer m_sinceLevel;
-    // What the rotator was sent last, and when each axis should be there.
-    void followCommands();
-    std::optional<Direction> m_lastCommanded;
-    QElapsedTimer m_clock;
-    qint64 m_azimuthDueMs = 0;
-    qint64 m_elevationDueMs = 0;
     std::optional<double> m_previousLevel;
     int m_sameLevels = 0;
     QList<double> m_on;

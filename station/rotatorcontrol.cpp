@@ -8,6 +8,9 @@
 
 #include <QTimer>
 
+#include <chrono>
+#include <cmath>
+
 RotatorControl::RotatorControl(PortSession &port, StationContext &context, SettingsFile &settings, QObject *parent)
     : QObject(parent)
     , m_port(port)
@@ -156,11 +159,34 @@ void RotatorControl::command(RotatorAxis axis, double azimuth, double elevation)
         m_pendingPosition = QStringLiteral("az %1, el %2").arg(azimuth, 0, 'f', 2).arg(elevation, 0, 'f', 2);
         break;
     }
-    if (axis != RotatorAxis::Elevation)
+    const auto moved = [now = Pointing::nowMs()](QList<Pointing::Move> &moves, double degrees) {
+        moves.append({std::abs(degrees), now});
+        if (moves.size() > Pointing::keptMoves)
+            moves.removeFirst();
+    };
+    if (axis != RotatorAxis::Elevation) {
+        moved(m_pointing.azimuthMoves, azimuth - m_pointing.commandedAzimuth.value_or(m_azimuthParking));
         m_pointing.commandedAzimuth = azimuth;
-    if (axis != RotatorAxis::Azimuth)
+    }
+    if (axis != RotatorAxis::Azimuth) {
+        moved(m_pointing.elevationMoves, elevation - m_pointing.commandedElevation.value_or(m_elevationParking));
         m_pointing.commandedElevation = elevation;
+    }
     m_port.send(m_steering.pending);
+}
+
+qint64 Pointing::nowMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+qint64 Pointing::doneMs(const QList<Move> &moves, double degreesPerSecond)
+{
+    qint64 done = 0;
+    for (const Move &move : moves)
+        done = qMax(done, move.atMs) + qint64(1000 * move.degrees / degreesPerSecond);
+    return done;
 }
 
 QByteArray RotatorControl::commandFor(RotatorAxis axis, double azimuth, double elevation) const

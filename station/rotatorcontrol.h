@@ -9,6 +9,7 @@
 #include "station/trackingdata.h"
 
 #include <QElapsedTimer>
+#include <QList>
 #include <QObject>
 
 #include <functional>
@@ -23,6 +24,22 @@ struct Pointing {
     std::optional<double> commandedElevation;
     std::optional<double> actualAzimuth;  // from a rotator that reports it
     std::optional<double> actualElevation;
+
+    // Each axis's moves as sent, the first from the parking position, where
+    // the antenna rests when the program starts: for a rotator that does not
+    // say where it is, they tell when it can have got there.
+    struct Move {
+        double degrees = 0;
+        qint64 atMs = 0;  // on nowMs()'s clock
+    };
+    // The steady clock, in milliseconds.
+    static qint64 nowMs();
+    static constexpr int keptMoves = 16;
+    QList<Move> azimuthMoves;
+    QList<Move> elevationMoves;
+    // When an axis turning at this speed has done all its moves, on the same
+    // clock: each from where the one before left it, after it.
+    static qint64 doneMs(const QList<Move> &moves, double degreesPerSecond);
 };
 
 // The rotator on port A: each repetition's target through the planner and
