@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "remote/headless.h"
 
+#include "calibration/calibrator.h"
 #include "remote/listenaddress.h"
 #include "remote/remoteserver.h"
 #include "remote/remotesettings.h"
@@ -84,7 +85,10 @@ int runHeadless(QCoreApplication &application, bool fromMenu)
     if (!QFile::exists(RemoteSettings::defaultPath()))
         RemoteSettings().write();
     const RemoteSettings settings = RemoteSettings::read();
+    // Before the server, gone after it: a run still going gives the antenna back.
+    Calibrator calibrator(station);
     RemoteServer server(station, settings);
+    server.setCalibrator(&calibrator);
     const ListenAddresses listen = resolveListenAddress(settings.listenAddress);
     if (listen.addresses.isEmpty()) {
         station.say(QStringLiteral("web page and API not started: %1").arg(listen.error));

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "remote/remotecommands.h"
 
+#include "calibration/calibrator.h"
 #include "station/dopplermethod.h"
 #include "station/trackingcontrol.h"
 
@@ -149,9 +150,70 @@ CommandOutcome CommandHandler::close(const QJsonObject &command)
     return {true, {}};
 }
 
+// As the "Calibrate..." dialog takes them: each setting within its box's
+// range, the dialog's value where one is not given.
+CommandOutcome CommandHandler::calibrate(const QJsonObject &command)
+{
+    if (!m_calibrator)
+        return refused(QStringLiteral("this station does not calibrate"));
+    CalibrationRun::Settings settings;
+    const QString target = command.value(QLatin1String("target")).toString(QStringLiteral("sun"));
+    if (target == QLatin1String("moon"))
+        settings.target = TrackingTarget::Moon;
+    else if (target == QLatin1String("source"))
+        settings.target = TrackingTarget::Source;
+    else if (target != QLatin1String("sun"))
+        return refused(QStringLiteral("target must be sun, moon or source"));
+    const QString kind = command.value(QLatin1String("kind")).toString(QStringLiteral("crossScan"));
+    if (kind != QLatin1String("crossScan") && kind != QLatin1String("sunNoise"))
+        return refused(QStringLiteral("kind must be crossScan or sunNoise"));
+    settings.kind = kind == QLatin1String("sunNoise") ? CalibrationRun::Kind::SunNoise : CalibrationRun::Kind::CrossScan;
+    struct Range {
+        const char *key;
+        double low, high;
+        double *into;
+    };
+    const Range ranges[] = {{"beamwidth", 0.5, 30, &settings.scan.beamwidthDeg},
+                            {"step", 0.1, 0.5, &settings.scan.stepBeams},
+                            {"dwell", 0.5, 30, &settings.dwellSeconds},
+                            {"slew", 0.1, 30, &settings.slewDegPerSecond},
+                            {"systemKelvin", 10, 5000, &settings.station.systemKelvin},
+                            {"flux", 0, 1000, &settings.flux107Sfu}};
+    for (const Range &range : ranges) {
+        const QLatin1String key(range.key);
+        if (!command.contains(key))
+            continue;
+        const auto value = numberIn(command, key, range.low, range.high);
+        if (!value)
+            return refused(QStringLiteral("%1 must be a number from %2 to %3").arg(key).arg(range.low).arg(range.high));
+        *range.into = *value;
+    }
+    settings.station.beamwidthDeg = settings.scan.beamwidthDeg;
+    const QStringList sources = m_calibrator->sourceNames();
+    const QString source = command.value(QLatin1String("source")).toString(sources.value(0));
+    QString why;
+    if (!m_calibrator->start(settings, source, &why))
+        return refused(why);
+    return {true, {}};
+}
+
 CommandOutcome CommandHandler::run(const QJsonObject &command)
 {
     const QString name = command.value(QLatin1String("cmd")).toString();
+    if (name == QLatin1String("calibrate"))
+        return calibrate(command);
+    if (name == QLatin1String("calibrationStop")) {
+        if (m_calibrator)
+            m_calibrator->abort();
+        return {true, {}};
+    }
+    if (name == QLatin1String("calibrationApply")) {
+        // The page asks the operator first, as the dialog does.
+        if (!m_calibrator || !m_calibrator->apply())
+            return refused(QStringLiteral("no offsets found to apply"));
+        emit m_station.changed();
+        return {true, {}};
+    }
     if (name == QLatin1String("open"))
         return open(command);
     if (name == QLatin1String("close"))

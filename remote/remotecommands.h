@@ -10,6 +10,7 @@
 
 #include <memory>
 
+class Calibrator;
 class TrackingControl;
 
 namespace remote {
@@ -33,15 +34,19 @@ public:
     ~CommandHandler();
 
     CommandOutcome run(const QJsonObject &command);
+    // The station's calibrations, when it has them; not owned.
+    void setCalibrator(Calibrator *calibrator) { m_calibrator = calibrator; }
 
 private:
     CommandOutcome open(const QJsonObject &command);
+    CommandOutcome calibrate(const QJsonObject &command);
     CommandOutcome close(const QJsonObject &command);
     void remember();
     void writeSettings();
 
     TrackingControl &m_station;
     RemoteSettings &m_settings;
+    Calibrator *m_calibrator = nullptr;
     QElapsedTimer m_lastListing;
     // remote.cfg is written at most once a second: clients toggling a port
     // as fast as they may would otherwise hold the event loop on the disk.

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "remote/remoteserver.h"
 
+#include "calibration/calibrator.h"
 #include "links/showntext.h"
 #include "remote/stationstate.h"
 #include "station/trackingcontrol.h"
@@ -115,7 +116,7 @@ RemoteServer::RemoteServer(TrackingControl &station, const RemoteSettings &setti
     // A change pushes only what changed: a radio readout that shows the same
     // frequency again is no news to fifty clients. The heartbeat always goes.
     connect(m_pushTimer, &QTimer::timeout, this, [this] {
-        QJsonObject state = remote::stationState(m_station, m_settings.manualTerminal);
+        QJsonObject state = this->state();
         if (state != m_lastPushed)
             push(std::move(state));
     });
@@ -686,11 +687,30 @@ void RemoteServer::broadcast(const QString &message)
 
 QByteArray RemoteServer::stateMessage(std::optional<QJsonObject> made)
 {
-    QJsonObject state = made ? std::move(*made) : remote::stationState(m_station, m_settings.manualTerminal);
+    QJsonObject state = made ? std::move(*made) : this->state();
     m_lastPushed = state;
     state.insert(QStringLiteral("seq"), double(++m_sequence));
     state.insert(QStringLiteral("clients"), clientCount());
     return QJsonDocument(state).toJson(QJsonDocument::Compact);
+}
+
+QJsonObject RemoteServer::state() const
+{
+    QJsonObject state = remote::stationState(m_station, m_settings.manualTerminal);
+    if (m_calibrator)
+        state.insert(QStringLiteral("calibration"), remote::calibrationState(*m_calibrator));
+    return state;
+}
+
+void RemoteServer::setCalibrator(Calibrator *calibrator)
+{
+    m_calibrator = calibrator;
+    m_commands.setCalibrator(calibrator);
+    // A level heard is news for the plot; the pushes come together as ever.
+    for (auto signal : {&Calibrator::started, &Calibrator::progressed, &Calibrator::historyChanged})
+        connect(calibrator, signal, this, &RemoteServer::schedulePush);
+    connect(calibrator, &Calibrator::levelHeard, this, &RemoteServer::schedulePush);
+    connect(calibrator, &Calibrator::finished, this, &RemoteServer::schedulePush);
 }
 
 bool RemoteServer::anyoneListening() const

@@ -16,6 +16,8 @@
 #include <QString>
 
 #include <memory>
+
+class Calibrator;
 #include <optional>
 
 class QTcpServer;
@@ -68,6 +70,8 @@ public:
     quint16 port() const;
     int clientCount() const { return int(m_clients.size()); }
     const RemoteSettings &settings() const { return m_settings; }
+    // The station's calibrations, shown in the state and run by commands; not owned.
+    void setCalibrator(Calibrator *calibrator);
 
     // The state as sent now, for tests and the benchmark.
     // made: the state already made for this push, so it is made once.
@@ -132,7 +136,10 @@ private:
     void push(std::optional<QJsonObject> state = std::nullopt);
     bool hostAllowed(const QByteArray &head) const;
 
+    QJsonObject state() const;
+
     TrackingControl &m_station;
+    QPointer<Calibrator> m_calibrator;
     RemoteSettings m_settings;
     remote::CommandHandler m_commands;
     QString m_token;

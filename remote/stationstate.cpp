@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "remote/stationstate.h"
 
+#include "calibration/calibrator.h"
 #include "linkedhamlib/hamlibmodels.h"
 #include "links/showntext.h"
 #include "station/dopplermethod.h"
@@ -187,6 +188,41 @@ QJsonObject stationState(const TrackingControl &station, bool manualTerminal)
                                                                        station.externalAim()->second)
                                                            : QJsonValue(QJsonValue::Null)},
     };
+}
+
+QJsonObject calibrationState(const Calibrator &calibrator)
+{
+    QJsonArray sources;
+    for (const QString &name : calibrator.sourceNames())
+        sources.append(shown(name));
+    QJsonArray history;
+    for (const QString &line : calibrator.history())
+        history.append(shown(line));
+    QJsonObject state {{QStringLiteral("sources"), sources},
+                       {QStringLiteral("running"), calibrator.isRunning()},
+                       {QStringLiteral("canApply"), calibrator.canApply()},
+                       {QStringLiteral("result"), calibrator.resultText()},
+                       {QStringLiteral("history"), history}};
+    const CalibrationRun *run = calibrator.run();
+    if (!run)
+        return state;
+    const bool scan = run->settings().kind == CalibrationRun::Kind::CrossScan;
+    QJsonArray points;
+    for (const Calibrator::Point &point : calibrator.points())
+        points.append(QJsonArray {point.cut, point.acrossDeg, point.level});
+    state.insert(QStringLiteral("kind"), scan ? QStringLiteral("crossScan") : QStringLiteral("sunNoise"));
+    state.insert(QStringLiteral("target"), QLatin1String(targetKey(run->settings().target)));
+    state.insert(QStringLiteral("status"), run->status());
+    state.insert(QStringLiteral("progress"), run->progress());
+    state.insert(QStringLiteral("points"), points);
+    if (run->succeeded() && scan)
+        state.insert(QStringLiteral("found"), QJsonObject {{QStringLiteral("az"), run->scan().correction().azimuth},
+                                                           {QStringLiteral("el"), run->scan().correction().elevation}});
+    if (run->succeeded() && run->yFactor())
+        state.insert(QStringLiteral("y"), QJsonObject {{QStringLiteral("db"), run->yFactor()->db},
+                                                       {QStringLiteral("errorDb"), run->yFactor()->errorDb},
+                                                       {QStringLiteral("expectedDb"), number(run->expectedYDb())}});
+    return state;
 }
 
 } // namespace remote

@@ -3,6 +3,7 @@
 
 #include <QJsonObject>
 
+class Calibrator;
 class TrackingControl;
 
 namespace remote {
@@ -14,5 +15,9 @@ inline constexpr int protocolVersion = 1;
 // render whole (docs/api.md names every field). Text from outside (device
 // names, alarm reasons) is passed through shownText.
 QJsonObject stationState(const TrackingControl &station, bool manualTerminal);
+
+// The station's calibration: the sources, the run and its levels, the
+// result and the history (the state's "calibration").
+QJsonObject calibrationState(const Calibrator &calibrator);
 
 } // namespace remote

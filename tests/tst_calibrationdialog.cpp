@@ -4,6 +4,7 @@
 // and the history read from calibration.csv however that file was left.
 
 #include "calibration/calibrationrun.h"
+#include "calibration/calibrator.h"
 #include "fixedsource.h"
 #include "settings/settingsfile.h"
 #include "sim/simreceiver.h"
@@ -15,6 +16,7 @@
 #include "windowtesting.h"
 
 #include <QComboBox>
+#include <QDoubleSpinBox>
 #include <QLineEdit>
 #include <QLabel>
 #include <QListWidget>
@@ -85,6 +87,9 @@ private slots:
         CalibrationDialog &dialog = panel.calibrationDialog();
         dialog.addLevelSource(&sun.receiver);
         QCOMPARE(child<QComboBox>(dialog, "comboLevelSource")->currentText(), QStringLiteral("simulated receiver"));
+        // The simulated controller turns at once: at the dialog's 2 deg/s the
+        // first turn, from the parking place, would be waited for 45 s.
+        child<QDoubleSpinBox>(dialog, "spinSlew")->setValue(30);
         child<QPushButton>(dialog, "buttonCalibrationStart")->click();
         QVERIFY(dialog.run() && dialog.run()->isRunning());
         QCOMPARE(station.target(), TrackingTarget::Sun);
@@ -138,7 +143,8 @@ private slots:
         csv.write(QByteArray("2026-12-04T10:00:00Z,") + QByteArray(5000, 'x') + ",Sun noise,1,2,3,4,,,,,5\n");
         csv.close();
         TrackingControl station;
-        CalibrationDialog dialog(station);
+        Calibrator calibrator(station);
+        CalibrationDialog dialog(calibrator);
         auto *history = child<QListWidget>(dialog, "listCalibrationHistory");
         QCOMPARE(history->count(), 3);
         QVERIFY(history->item(0)->text().size() <= 200);

@@ -3,10 +3,12 @@
 // field, every command as the widget would take it, and input that must
 // cost a client its own connection and nothing else.
 
+#include "calibration/calibrator.h"
 #include "remotetesting.h"
 #include "serial/serialenumerator.h"
 #include "settings/settingsfile.h"
 #include "sim/ptypeer.h"
+#include "sim/simreceiver.h"
 
 #include <QElapsedTimer>
 #include <QJsonArray>
@@ -157,6 +159,85 @@ private slots:
         const QJsonValue want = QJsonDocument::fromJson("[" + expected.toUtf8() + "]").array().first();
         QTRY_COMPARE_WITH_TIMEOUT(at(client.state, path), want, settleMs);
         QVERIFY(!client.closed);
+    }
+
+    // Calibrations as the "Calibrate..." dialog takes them: each setting
+    // within its box's range, and nothing started that cannot run.
+    void calibrationRefused_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("no such level source") << R"({"cmd":"calibrate","source":"a sound card"})"
+                                              << "no level source named 'a sound card' at the station";
+        QTest::newRow("a planet") << R"({"cmd":"calibrate","target":"mars"})" << "target must be sun, moon or source";
+        QTest::newRow("a raster") << R"({"cmd":"calibrate","kind":"raster"})" << "kind must be crossScan or sunNoise";
+        QTest::newRow("a beam too narrow") << R"({"cmd":"calibrate","beamwidth":0.1})"
+                                           << "beamwidth must be a number from 0.5 to 30";
+        QTest::newRow("a dwell in words") << R"({"cmd":"calibrate","dwell":"long"})"
+                                          << "dwell must be a number from 0.5 to 30";
+        QTest::newRow("port A closed") << R"({"cmd":"calibrate"})" << "the rotator's port A is not open in Auto";
+        QTest::newRow("nothing to apply") << R"({"cmd":"calibrationApply"})" << "no offsets found to apply";
+    }
+    void calibrationRefused()
+    {
+        QFETCH(QString, command);
+        QFETCH(QString, error);
+        RemoteStation s;
+        SimReceiver receiver([] { return std::optional<Direction>(); }, [] { return std::optional<Direction>(); },
+                             SimReceiver::Sky());
+        Calibrator calibrator(*s.station);
+        calibrator.addLevelSource(&receiver);
+        s.server->setCalibrator(&calibrator);
+        Client client(s.url());
+        QVERIFY(client.waitForState());
+        const QJsonObject reply = client.send(remotetesting::command(qPrintable(command)));
+        QCOMPARE(reply.value("ok").toBool(), false);
+        QCOMPARE(reply.value("error").toString(), error);
+        QCOMPARE(at(client.state, "calibration.running"), QJsonValue(false));
+        QCOMPARE(s.station->target(), TrackingTarget::Moon);
+    }
+
+    // A cross-scan started through the API shows its progress and levels in
+    // the state, and Apply adds the offset it found (the simulated
+    // antenna's hidden one, taken off) to the operator's.
+    void calibrationThroughTheApi()
+    {
+        RemoteStation s;
+        SimRotator &rotator = s.rotator;
+        // The antenna rests at the parking place, as the station takes it to
+        // at the start, and turns at 30 deg/s, as the run is told below.
+        rotator.setPresentPosition(90, 10);
+        rotator.setSlewRates(30, 30);
+        SimReceiver receiver(
+            [&rotator] { return std::optional<Direction>({rotator.presentAzimuth(), rotator.presentElevation()}); },
+            [&s] { return std::optional<Direction>({s.record.azimuth, s.record.elevation}); }, SimReceiver::Sky());
+        receiver.setHiddenOffset({0.6, -0.4});
+        Calibrator calibrator(*s.station);
+        calibrator.addLevelSource(&receiver);
+        s.server->setCalibrator(&calibrator);
+        Client client(s.url());
+        QVERIFY(client.waitForState());
+        QCOMPARE(at(client.state, "calibration.sources"), QJsonValue(QJsonArray {QStringLiteral("simulated receiver")}));
+        QCOMPARE(client.send(remotetesting::command(R"({"cmd":"open","port":"A"})")).value("ok"), true);
+        QTRY_VERIFY_WITH_TIMEOUT(s.station->pointing().commandedAzimuth.has_value(), settleMs);
+        // Half-beam steps heard half a second each on a fast rotator: a run
+        // of some 30 s instead of five minutes.
+        const QJsonObject reply = client.send(remotetesting::command(
+            R"({"cmd":"calibrate","target":"sun","kind":"crossScan","step":0.5,"dwell":0.5,"slew":30})"));
+        QVERIFY2(reply.value("ok").toBool(), qPrintable(reply.value("error").toString()));
+        QTRY_COMPARE_WITH_TIMEOUT(at(client.state, "calibration.running"), QJsonValue(true), settleMs);
+        QCOMPARE(at(client.state, "calibration.target"), QJsonValue("sun"));
+        QTRY_VERIFY_WITH_TIMEOUT(at(client.state, "calibration.points").toArray().size() >= 5, 60000);
+        QTRY_VERIFY2_WITH_TIMEOUT(at(client.state, "calibration.canApply").toBool(),
+                                  qPrintable(at(client.state, "calibration.status").toString()), 90000);
+        QCOMPARE(at(client.state, "calibration.progress"), QJsonValue(1.0));
+        QVERIFY(std::abs(at(client.state, "calibration.found.az").toDouble() + 0.6) < 0.05);
+        QVERIFY(std::abs(at(client.state, "calibration.found.el").toDouble() - 0.4) < 0.05);
+        QVERIFY(at(client.state, "calibration.history").toArray().first().toString().contains("Sun cross-scan"));
+        QCOMPARE(client.send(remotetesting::command(R"({"cmd":"calibrationApply"})")).value("ok"), true);
+        QTRY_VERIFY(std::abs(at(client.state, "offsets.az").toDouble() + 0.6) < 0.05);
+        QCOMPARE(at(client.state, "calibration.canApply"), QJsonValue(false));
+        QCOMPARE(SettingsFile().readAzimutOffset(), float(s.station->azimuthOffset()));
     }
 
     // The commands reach the devices: Park turns the simulated rotator,

@@ -2,10 +2,13 @@
 // The web page in a real headless Chromium, driven through its DevTools
 // protocol: it shows the station's state as it changes, its Park button
 // turns the simulated rotator, it fits a phone's screen, and it says what it
-// knows (the log from before it came) and what it no longer knows.
+// knows (the log from before it came) and what it no longer knows; its
+// calibration section starts and stops a cross-scan.
 
 #include "browsertesting.h"
+#include "calibration/calibrator.h"
 #include "remotetesting.h"
+#include "sim/simreceiver.h"
 
 using namespace browsertesting;
 using namespace remotetesting;
@@ -62,6 +65,48 @@ private slots:
         QCOMPARE(page.evaluate("['A', 'B'].every((p) => document.getElementById('auto' + p).offsetTop"
                                " === document.getElementById('device' + p).offsetTop)"),
                  QJsonValue(true));
+    }
+
+    // The station's level source offered, Start as the window's dialog
+    // starts a cross-scan on the Sun, its status followed, and Stop gives
+    // the antenna and the operator's target back.
+    void pageStartsAndStopsACalibration()
+    {
+        if (Browser::program().isEmpty())
+            QSKIP("chromium is not installed (scripts/deps.sh installs it)");
+        RemoteStation s;
+        SimRotator &rotator = s.rotator;
+        SimReceiver receiver(
+            [&rotator] { return std::optional<Direction>({rotator.presentAzimuth(), rotator.presentElevation()}); },
+            [&s] { return std::optional<Direction>({s.record.azimuth, s.record.elevation}); }, SimReceiver::Sky());
+        Calibrator calibrator(*s.station);
+        calibrator.addLevelSource(&receiver);
+        s.server->setCalibrator(&calibrator);
+        QVERIFY(s.station->open(StationPort::A, s.rotator.slavePath(), {}, false));
+        QTRY_VERIFY_WITH_TIMEOUT(s.station->pointing().commandedAzimuth.has_value(), settleMs);
+
+        Browser browser;
+        const QUrl pageUrl = browser.start(QStringLiteral("http://127.0.0.1:%1/").arg(s.server->port()));
+        QVERIFY2(pageUrl.isValid() && !pageUrl.isEmpty(), browser.error().constData());
+        DevTools page(pageUrl);
+        QVERIFY(page.waitConnected());
+        QTRY_COMPARE_WITH_TIMEOUT(page.evaluate("document.getElementById('calibration').hidden"), QJsonValue(false),
+                                  settleMs);
+        QTRY_COMPARE_WITH_TIMEOUT(page.evaluate("document.getElementById('calSource').value"),
+                                  QJsonValue("simulated receiver"), settleMs);
+        QCOMPARE(page.evaluate("document.getElementById('calStop').disabled"), QJsonValue(true));
+        QCOMPARE(page.evaluate("document.getElementById('calStart').click(); true"), QJsonValue(true));
+        QTRY_VERIFY_WITH_TIMEOUT(calibrator.isRunning(), settleMs);
+        QCOMPARE(s.station->target(), TrackingTarget::Sun);
+        QCOMPARE(calibrator.run()->settings().kind, CalibrationRun::Kind::CrossScan);
+        QTRY_VERIFY_WITH_TIMEOUT(!page.text("calStatus").isEmpty(), settleMs);
+        QTRY_COMPARE_WITH_TIMEOUT(page.evaluate("document.getElementById('calStop').disabled"), QJsonValue(false),
+                                  settleMs);
+        QCOMPARE(page.evaluate("document.getElementById('calStop').click(); true"), QJsonValue(true));
+        QTRY_COMPARE_WITH_TIMEOUT(page.text("calStatus"), QString("ended: stopped by the operator"), settleMs);
+        QCOMPARE(page.evaluate("document.getElementById('calApply').disabled"), QJsonValue(true));
+        QCOMPARE(s.station->target(), TrackingTarget::Moon);
+        QCOMPARE(s.station->scanOffset().azimuth, 0.0);
     }
 
     void pageSaysWhatItKnows()

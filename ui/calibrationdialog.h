@@ -2,15 +2,12 @@
 #pragma once
 
 #include <QDialog>
-#include <QList>
-#include <QPointer>
 
 #include <memory>
 
 class CalibrationRun;
-class HamlibStrength;
+class Calibrator;
 class LevelSource;
-class TrackingControl;
 
 namespace Ui {
 class CalibrationDialog;
@@ -24,26 +21,24 @@ class CalibrationDialog : public QDialog
     Q_OBJECT
 
 public:
-    explicit CalibrationDialog(TrackingControl &station, QWidget *parent = nullptr);
+    explicit CalibrationDialog(Calibrator &calibrator, QWidget *parent = nullptr);
     ~CalibrationDialog() override;
 
     // A level source besides the radio's S-meter (the demo's simulated receiver); not owned.
     void addLevelSource(LevelSource *source);
     // The sources offered now, and the history shown again.
     void refresh();
-    const CalibrationRun *run() const { return m_run.get(); }
+    const CalibrationRun *run() const;
 
 private:
     void start();
     void progressed();
     void apply();
     void showHistory();
-    LevelSource *chosenSource();
+    void started();
+    void levelHeard(double acrossDeg, double level);
 
-    TrackingControl &m_station;
+    Calibrator &m_calibrator;
     std::unique_ptr<Ui::CalibrationDialog> m_ui;
-    QList<QPointer<LevelSource>> m_extraSources;
-    std::unique_ptr<HamlibStrength> m_strength;
-    std::unique_ptr<CalibrationRun> m_run;
     int m_plottedCut = -1;
 };

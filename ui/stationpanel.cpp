@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/stationpanel.h"
 
+#include "calibration/calibrator.h"
 #include "ephemeris/locator.h"
 #include "station/trackingcontrol.h"
 #include "ui/calibrationdialog.h"
@@ -76,7 +77,8 @@ StationPanel::StationPanel(TrackingControl &station, QWidget *parent)
     });
     connect(m_geometryDialog, &RotatorGeometryDialog::geometryConfirmed, &station,
             &TrackingControl::setRotatorGeometry);
-    m_calibrationDialog = new CalibrationDialog(station, this);
+    m_calibrator = new Calibrator(station, this);
+    m_calibrationDialog = new CalibrationDialog(*m_calibrator, this);
     connect(m_ui->buttonCalibrate, &QPushButton::clicked, this, [this] {
         m_calibrationDialog->refresh();
         m_calibrationDialog->show();

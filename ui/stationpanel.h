@@ -10,6 +10,7 @@
 #include <optional>
 
 class CalibrationDialog;
+class Calibrator;
 class DopplerMethodDialog;
 class RotatorGeometryDialog;
 class SourceDialog;
@@ -33,6 +34,7 @@ public:
     void refresh();
     // "Calibrate...", for a host that adds level sources of its own.
     CalibrationDialog &calibrationDialog() { return *m_calibrationDialog; }
+    Calibrator &calibrator() { return *m_calibrator; }
 
 private:
     void refreshPasses(const QDateTime &now);
@@ -43,6 +45,8 @@ private:
     SourceDialog *m_sourceDialog = nullptr;
     DopplerMethodDialog *m_methodDialog = nullptr;
     RotatorGeometryDialog *m_geometryDialog = nullptr;
+    // Before the dialog, so that a run still going ends while the dialog is there.
+    Calibrator *m_calibrator = nullptr;
     CalibrationDialog *m_calibrationDialog = nullptr;
     // Rise, set and common windows change slowly; worked out again each minute.
     QDateTime m_passesComputed;

@@ -154,6 +154,47 @@ function render(s) {
     if (trail.length > 300) trail.shift();
   }
   drawSky(s);
+  renderCalibration(s.calibration);
+}
+
+// Older stations, and stations without calibrations, send no calibration field.
+function renderCalibration(c) {
+  $('calibration').hidden = !c;
+  if (!c) return;
+  const select = $('calSource');
+  const key = c.sources.join('\n');
+  if (select.dataset.key !== key) {
+    select.dataset.key = key;
+    select.replaceChildren(...c.sources.map((name) => { const o = document.createElement('option'); o.value = o.textContent = name; return o; }));
+  }
+  $('calStart').disabled = c.running || !c.sources.length;
+  $('calStop').disabled = !c.running;
+  $('calApply').disabled = !c.canApply;
+  $('calProgress').value = typeof c.progress === 'number' ? c.progress : 0;
+  $('calStatus').textContent = c.sources.length ? (c.status || '') : 'No level source: port B on a radio through Hamlib reads its S-meter';
+  $('calResult').textContent = c.result;
+  $('calHistory').replaceChildren(...c.history.map((line) => { const li = document.createElement('li'); li.textContent = line; return li; }));
+  drawLevels(c.points || []);
+}
+
+// The levels against the offset across the sky, a colour for each cut.
+function drawLevels(points) {
+  const canvas = $('calPlot');
+  const g = canvas.getContext('2d');
+  const w = canvas.width, h = canvas.height;
+  g.clearRect(0, 0, w, h);
+  if (!points.length) return;
+  const across = points.map((p) => p[1]), levels = points.map((p) => p[2]);
+  const x0 = Math.min(...across), x1 = Math.max(...across), y0 = Math.min(...levels), y1 = Math.max(...levels);
+  const x = (v) => 8 + (w - 16) * (x1 > x0 ? (v - x0) / (x1 - x0) : 0.5);
+  const y = (v) => h - 8 - (h - 16) * (y1 > y0 ? (v - y0) / (y1 - y0) : 0.5);
+  g.strokeStyle = '#30363d';
+  g.beginPath(); g.moveTo(x(0), 0); g.lineTo(x(0), h); g.stroke();
+  const colours = ['#f0c000', '#58a6ff', '#3fb950'];
+  for (const [cut, a, level] of points) {
+    g.fillStyle = colours[cut % colours.length];
+    g.fillRect(x(a) - 2, y(level) - 2, 4, 4);
+  }
 }
 
 function drawSky(s) {
@@ -236,6 +277,22 @@ function wire() {
     if (az !== undefined) command.az = az;
     if (el !== undefined) command.el = el;
     send(command);
+  };
+  $('calibrationForm').onsubmit = (e) => {
+    e.preventDefault();
+    const command = { cmd: 'calibrate', target: $('calTarget').value, kind: $('calKind').value, source: $('calSource').value };
+    const beam = number('calBeam'); const flux = number('calFlux');
+    if (beam !== undefined) command.beamwidth = beam;
+    if (flux !== undefined) command.flux = flux;
+    send(command);
+  };
+  $('calStop').onclick = () => send({ cmd: 'calibrationStop' });
+  // As in the window: the offsets change only once the operator says so.
+  $('calApply').onclick = () => {
+    const found = state && state.calibration && state.calibration.found;
+    if (found && confirm('Add ' + signed(found.az, 2) + '\u00b0 to the azimuth offset and ' + signed(found.el, 2) +
+                         '\u00b0 to the elevation offset? They are kept in store.cfg.'))
+      send({ cmd: 'calibrationApply' });
   };
   $('login').onsubmit = (e) => {
     e.preventDefault();
