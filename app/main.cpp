@@ -58,7 +58,7 @@ int main(int argc, char *argv[])
     startup::CommandLine commandLine;
     commandLine.process(application);
     if (commandLine.demo() || commandLine.demoAuto())
-        return runDemo(application, commandLine.demoAuto(), commandLine.demoRate());
+        return runDemo(application, commandLine.demoAuto(), commandLine.demoRate(), commandLine.demoSun());
     if (commandLine.attach())
         return runAttached(application, commandLine);
 

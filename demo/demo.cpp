@@ -9,18 +9,28 @@
 #include "ephemeris/ephemeriswriter.h"
 #include "ephemeris/passes.h"
 #include "startup/quitonterminate.h"
+#include "sim/simreceiver.h"
 #include "tracking/qt_vestrel.h"
+#include "ui/calibrationdialog.h"
 
 #include <QApplication>
 #include <QTextStream>
 
-int runDemo(QApplication &application, bool automatic, std::optional<double> rate)
+void joinDemo(Qt_Vestrel &window, DemoStation &station)
 {
+    station.shareClock(window.station());
+    station.hearTargetOf(window.station());
+    window.findChild<CalibrationDialog *>()->addLevelSource(&station.receiver());
+}
+
+int runDemo(QApplication &application, bool automatic, std::optional<double> rate, bool sun)
+{
+    const passes::Body body = sun ? passes::Body::Sun : passes::Body::Moon;
     QTextStream out(stdout);
     DemoStation station;
     DemoStation::Settings settings;
     const std::optional<GeoPosition> home = positionOfLocator(settings.home);
-    const DemoClock clock = DemoClock::choose(*home, QDateTime::currentDateTimeUtc(), rate);
+    const DemoClock clock = DemoClock::choose(*home, QDateTime::currentDateTimeUtc(), rate, body);
     settings.startUtc = clock.startUtc;
     settings.clockRate = clock.rate;
     if (!station.start(settings)) {
@@ -37,7 +47,7 @@ int runDemo(QApplication &application, bool automatic, std::optional<double> rat
         << (clock.isSimulated()
                 ? DemoClock::describe(clock.rate, clock.startUtc) + QStringLiteral(" at the start")
                 : QStringLiteral("real time"))
-        << ", the Moon " << (passes::elevation(passes::Body::Moon, *home, station.ephemeris().now()) > 0 ? "up" : "down")
+        << (sun ? ", the Sun " : ", the Moon ") << (passes::elevation(body, *home, station.ephemeris().now()) > 0 ? "up" : "down")
         << " at "
         << settings.home << Qt::endl;
 
@@ -47,7 +57,7 @@ int runDemo(QApplication &application, bool automatic, std::optional<double> rat
     int code = 0;
     {
         Qt_Vestrel window;
-        station.shareClock(window.station());
+        joinDemo(window, station);
         window.show();
         StationSimulator simulator(station, &window);
         // Closing the main window ends the demo, whatever the simulator does.
@@ -55,7 +65,7 @@ int runDemo(QApplication &application, bool automatic, std::optional<double> rat
         simulator.show();
         SideBySide::place(window, simulator);
 
-        DemoAutopilot autopilot(window, station);
+        DemoAutopilot autopilot(window, station, sun);
         QObject::connect(&autopilot, &DemoAutopilot::finished, &application, [&out](bool ok, const QString &message) {
             out << (ok ? "Demo: " : "Demo stopped: ") << message << Qt::endl;
         });

@@ -12,6 +12,8 @@
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTimer>
@@ -24,6 +26,20 @@ template <typename T>
 T *widget(Qt_Vestrel &window, const char *name)
 {
     return window.findChild<T *>(QString::fromLatin1(name));
+}
+
+// Picks the entry of a list by its text, and tells whether it is picked.
+std::function<void()> choose(Qt_Vestrel &w, const char *combo, const QString &text)
+{
+    return [&w, combo, text] {
+        QComboBox *box = widget<QComboBox>(w, combo);
+        box->setCurrentIndex(box->findText(text));
+    };
+}
+
+std::function<bool()> chosen(Qt_Vestrel &w, const char *combo, const QString &text)
+{
+    return [&w, combo, text] { return widget<QComboBox>(w, combo)->currentText() == text; };
 }
 
 // Accepts the window's open-file dialog with path once it is up.
@@ -46,9 +62,22 @@ void acceptFileDialog(QObject *context, const QString &path, int attemptsLeft)
         static_cast<QDialog *>(dialog)->done(QDialog::Accepted);
 }
 
+// Answers the question a dialog asks "Yes" once it is up.
+void answerYes(QObject *context, int attemptsLeft)
+{
+    auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+    if (!box) {
+        if (attemptsLeft > 0)
+            QTimer::singleShot(pollMs, context, [context, attemptsLeft] { answerYes(context, attemptsLeft - 1); });
+        return;
+    }
+    if (QAbstractButton *yes = box->button(QMessageBox::Yes))
+        yes->click();
+}
+
 } // namespace
 
-DemoAutopilot::DemoAutopilot(Qt_Vestrel &window, DemoStation &station, QObject *parent)
+DemoAutopilot::DemoAutopilot(Qt_Vestrel &window, DemoStation &station, bool calibrate, QObject *parent)
     : QObject(parent)
     , m_window(window)
     , m_station(station)
@@ -57,6 +86,8 @@ DemoAutopilot::DemoAutopilot(Qt_Vestrel &window, DemoStation &station, QObject *
     m_timer->setSingleShot(true);
     connect(m_timer, &QTimer::timeout, this, &DemoAutopilot::poll);
     buildSteps();
+    if (calibrate)
+        addCalibrationSteps();
 }
 
 void DemoAutopilot::start(int pauseMs, int timeoutMs)
@@ -83,15 +114,8 @@ void DemoAutopilot::buildSteps()
     const auto checked = [&w](const char *name) {
         return [&w, name] { return widget<QAbstractButton>(w, name)->isChecked(); };
     };
-    const auto pick = [&w](const char *combo, const QString &name) {
-        return [&w, combo, name] {
-            QComboBox *box = widget<QComboBox>(w, combo);
-            box->setCurrentIndex(box->findText(name));
-        };
-    };
-    const auto picked = [&w](const char *combo, const QString &name) {
-        return [&w, combo, name] { return widget<QComboBox>(w, combo)->currentText() == name; };
-    };
+    const auto pick = [&w](const char *combo, const QString &name) { return choose(w, combo, name); };
+    const auto picked = [&w](const char *combo, const QString &name) { return chosen(w, combo, name); };
     const QString rotator = m_station.portName(DemoStation::Rotator);
     const QString transceiver = m_station.portName(DemoStation::Transceiver);
     const QString dataFile = m_station.dataFilePath();
@@ -122,6 +146,51 @@ void DemoAutopilot::buildSteps()
     };
 }
 
+void DemoAutopilot::addCalibrationSteps()
+{
+    Qt_Vestrel &w = m_window;
+    const auto always = [] { return true; };
+    const auto pick = [&w](const char *combo, const QString &text) { return choose(w, combo, text); };
+    const auto picked = [&w](const char *combo, const QString &text) { return chosen(w, combo, text); };
+    const auto offsetsShown = [&w] {
+        return !widget<QLineEdit>(w, "lineAzimutOffset")->text().isEmpty()
+            && widget<QLineEdit>(w, "lineAzimutOffset")->text() != QLatin1String("0");
+    };
+    // A whole cross-scan at the operator's settings: three cuts of 26 points.
+    constexpr int scanTimeoutMs = 15 * 60 * 1000;
+    const std::vector<Step> steps = {
+        {QStringLiteral("open Calibrate..."), always, [&w] { widget<QAbstractButton>(w, "buttonCalibrate")->click(); },
+         [&w] { return widget<QDialog>(w, "CalibrationDialog")->isVisible(); }},
+        {QStringLiteral("pick the Sun"), always, pick("comboCalibrationTarget", QStringLiteral("Sun")),
+         picked("comboCalibrationTarget", QStringLiteral("Sun"))},
+        {QStringLiteral("pick Cross-scan"), always, pick("comboCalibrationMeasurement", QStringLiteral("Cross-scan")),
+         picked("comboCalibrationMeasurement", QStringLiteral("Cross-scan"))},
+        {QStringLiteral("pick the simulated receiver"), always,
+         pick("comboLevelSource", QStringLiteral("simulated receiver")),
+         picked("comboLevelSource", QStringLiteral("simulated receiver"))},
+        {QStringLiteral("start the cross-scan"), always,
+         [&w] { widget<QAbstractButton>(w, "buttonCalibrationStart")->click(); },
+         [&w] { return widget<QAbstractButton>(w, "buttonCalibrationStop")->isEnabled(); }},
+        {QStringLiteral("scan the Sun"), always, [] {},
+         [this, &w] {
+             if (widget<QAbstractButton>(w, "buttonCalibrationApply")->isEnabled())
+                 return true;
+             // Ended without a result: say why, in the dialog's words.
+             if (!widget<QAbstractButton>(w, "buttonCalibrationStop")->isEnabled())
+                 finish(false, widget<QLabel>(w, "labelCalibrationStatus")->text());
+             return false;
+         },
+         scanTimeoutMs},
+        {QStringLiteral("apply the offsets"), always,
+         [this, &w] {
+             QTimer::singleShot(0, this, [this] { answerYes(this, 200); });
+             widget<QAbstractButton>(w, "buttonCalibrationApply")->click();  // returns once answered
+         },
+         offsetsShown},
+    };
+    m_steps.insert(m_steps.end(), steps.begin(), steps.end());
+}
+
 void DemoAutopilot::chooseDataFile()
 {
     const QString path = m_station.dataFilePath();
@@ -139,9 +208,11 @@ void DemoAutopilot::poll()
     }
     const Step &step = m_steps[m_next];
     const bool waiting = m_acted ? !step.done() : !step.ready();
+    if (m_finished)  // a step that cannot end well said so
+        return;
     if (waiting) {
         m_waitedMs += pollMs;
-        if (m_waitedMs > m_timeoutMs) {
+        if (m_waitedMs > (step.timeoutMs > 0 ? step.timeoutMs : m_timeoutMs)) {
             finish(false, QStringLiteral("could not %1").arg(step.what));
             return;
         }

@@ -1,20 +1,19 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "demo/democlock.h"
 
-#include "ephemeris/passes.h"
-
-DemoClock DemoClock::choose(const GeoPosition &home, const QDateTime &nowUtc, std::optional<double> rate)
+DemoClock DemoClock::choose(const GeoPosition &home, const QDateTime &nowUtc, std::optional<double> rate,
+                            passes::Body body)
 {
+    const double risen = body == passes::Body::Sun ? sunRisenElevation : risenElevation;
     DemoClock clock;
     const QDateTime now = nowUtc.toUTC();
     // Whole seconds: the tracking file and the simulator show them.
     const QDateTime second = now.addMSecs(-now.time().msec());
-    const bool up = passes::elevation(passes::Body::Moon, home, second) > risenElevation;
-    const std::optional<QDateTime> risen
-        = up ? std::nullopt : passes::nextCrossing(passes::Body::Moon, home, second, true, 48, risenElevation);
-    if (risen) {
-        clock.startUtc = *risen;
-        clock.rate = rate.value_or(defaultRate);
+    const bool up = passes::elevation(body, home, second) > risen;
+    const std::optional<QDateTime> rises = up ? std::nullopt : passes::nextCrossing(body, home, second, true, 48, risen);
+    if (rises) {
+        clock.startUtc = *rises;
+        clock.rate = rate.value_or(body == passes::Body::Sun ? 1.0 : defaultRate);
     } else if (rate && *rate != 1.0) {
         // Up already, or not up within two days (near a pole): the present, faster.
         clock.startUtc = second;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "ephemeris/locator.h"
+#include "ephemeris/passes.h"
 #include "startup/commandline.h"
 
 #include <QDateTime>
@@ -18,6 +19,10 @@ struct DemoClock {
     // Where "risen" starts: clear of the horizon on the sky plot, and within
     // the rotator's elevation travel.
     static constexpr double risenElevation = 2.0;
+    // The Sun for a calibration: high enough that a cut five beamwidths
+    // below it stays over the horizon, low enough for a winter's noon at
+    // 50 degrees north (16.6 degrees).
+    static constexpr double sunRisenElevation = 10.0;
 
     QDateTime startUtc;  // invalid: the real time
     double rate = 1.0;
@@ -26,7 +31,11 @@ struct DemoClock {
 
     // rate: how fast a simulated clock runs (defaultRate when not given); a
     // rate given other than 1 also runs the Moon that is up faster, from now.
-    static DemoClock choose(const GeoPosition &home, const QDateTime &nowUtc, std::optional<double> rate);
+    // On the Sun the clock runs at the real speed unless a rate is given: a
+    // calibration's levels are heard over minutes, and a faster Sun would
+    // move under the beam while they are.
+    static DemoClock choose(const GeoPosition &home, const QDateTime &nowUtc, std::optional<double> rate,
+                            passes::Body body = passes::Body::Moon);
 
     // "simulated time, 10×, 2026-12-07 22:14 UTC" for the clock reading utc.
     static QString describe(double rate, const QDateTime &utc);

@@ -5,6 +5,7 @@
 #include "serial/serialenumerator.h"
 #include "settings/settingsfile.h"
 #include "settings/sourcesettings.h"
+#include "sim/simreceiver.h"
 #include "sim/simrotator.h"
 #include "sim/simtransceiver.h"
 #include "station/trackingcontrol.h"
@@ -28,7 +29,11 @@ DemoStation::DemoStation(QObject *parent)
     , m_rotator(new SimRotator(this))
     , m_transceiver(new SimTransceiver(this))
     , m_writer(new EphemerisWriter(this))
+    , m_receiver(new SimReceiver(
+          [this] { return std::optional<Direction>({m_rotator->presentAzimuth(), m_rotator->presentElevation()}); },
+          [this] { return targetNow(); }, SimReceiver::Sky(), 1, this))
 {
+    m_receiver->setHiddenOffset({hiddenAzimuthOffset, hiddenElevationOffset});
     // Limits a real az/el rotator has; it rests at the store's parking position.
     m_rotator->setLimits();
     m_rotator->setPresentPosition(90, 10);
@@ -117,6 +122,29 @@ bool DemoStation::start(const Settings &settings)
 void DemoStation::shareClock(TrackingControl &control) const
 {
     control.setClock([writer = m_writer] { return writer->now(); });
+}
+
+void DemoStation::hearTargetOf(const TrackingControl &control)
+{
+    m_station = &control;
+}
+
+// Where the target is at the demo's clock, to the second the ephemeris last
+// computed (the Sun moves 0.004 degrees in it).
+std::optional<Direction> DemoStation::targetNow() const
+{
+    const SkySnapshot sky = m_writer->lastSky();
+    if (!m_station || !sky.utc.isValid())
+        return std::nullopt;
+    switch (m_station->target()) {
+    case TrackingTarget::Sun:
+        return Direction{sky.sunAzimuth, sky.sunElevation};
+    case TrackingTarget::Source:
+        return Direction{sky.sourceAzimuth, sky.sourceElevation};
+    case TrackingTarget::Moon:
+        break;
+    }
+    return Direction{sky.moonAzimuth, sky.moonElevation};
 }
 
 QString DemoStation::workingDirectory() const

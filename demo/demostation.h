@@ -1,15 +1,20 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "station/direction.h"
+
 #include <QDateTime>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 
 #include <memory>
+#include <optional>
 
 class EphemerisWriter;
 class PtyPeer;
 class QTemporaryDir;
+class SimReceiver;
 class SimRotator;
 class SimTransceiver;
 class TrackingControl;
@@ -58,9 +63,17 @@ public:
     // The station core runs on the demo's clock too: its data age against
     // the file's time stamps, its built-in sky and the views' UTC.
     void shareClock(TrackingControl &control) const;
+    // The simulated receiver hears the target the station tracks, through
+    // the simulated antenna's beam; a calibration reads it as a level source.
+    void hearTargetOf(const TrackingControl &control);
+
+    // How far the simulated antenna really points off its readout; a cross-scan finds it.
+    static constexpr double hiddenAzimuthOffset = 1.2;
+    static constexpr double hiddenElevationOffset = -0.7;
 
     SimRotator &rotator() { return *m_rotator; }
     SimTransceiver &transceiver() { return *m_transceiver; }
+    SimReceiver &receiver() { return *m_receiver; }
     EphemerisWriter &ephemeris() { return *m_writer; }
 
     // The transceiver's PTT: it transmits, and the tracking file says so.
@@ -79,6 +92,7 @@ signals:
 private:
     PtyPeer &peer(Device device) const;
     bool link(Device device);
+    std::optional<Direction> targetNow() const;
 
     QString m_error;
     QString m_previousDirectory;
@@ -86,5 +100,7 @@ private:
     SimRotator *m_rotator = nullptr;
     SimTransceiver *m_transceiver = nullptr;
     EphemerisWriter *m_writer = nullptr;
+    SimReceiver *m_receiver = nullptr;
+    QPointer<const TrackingControl> m_station;
     bool m_ptt = false;
 };

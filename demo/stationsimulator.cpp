@@ -2,7 +2,9 @@
 #include "demo/stationsimulator.h"
 
 #include "demo/democlock.h"
+#include "calibration/crossscan.h"
 #include "ephemeris/ephemeriswriter.h"
+#include "sim/simreceiver.h"
 #include "sim/simrotator.h"
 #include "sim/simtransceiver.h"
 #include "ui_StationSimulator.h"
@@ -60,6 +62,10 @@ StationSimulator::StationSimulator(DemoStation &station, QMainWindow *mainWindow
     m_refreshTimer->start(200);
     showCable(DemoStation::Rotator);
     showCable(DemoStation::Transceiver);
+    const Direction hidden = station.receiver().hiddenOffset();
+    ui->labelHiddenOffset->setText(QStringLiteral("Hidden pointing error: azimuth %1, elevation %2")
+                                       .arg(crossscan::signedDegrees(hidden.azimuth),
+                                            crossscan::signedDegrees(hidden.elevation)));
     refresh();
 }
 

@@ -32,6 +32,11 @@ startup::CommandLine::CommandLine()
                      .arg(highestDemoRate)
                      .arg(defaultDemoRate),
                  QStringLiteral("factor"))
+    , m_demoSun(QStringLiteral("demo-sun"),
+                QStringLiteral("Run the demo with the Sun up, for calibrating on it (Calibrate... on the station "
+                               "panel): while the Sun is under 10 degrees the demo starts where it has risen "
+                               "there, at the real speed unless --demo-rate says otherwise. The simulated "
+                               "antenna points off its readout by a hidden offset the calibration finds."))
     , m_headless(QStringLiteral("headless"),
                  QStringLiteral("Run the station without a window, as a service: open the devices named in "
                                 "remote.cfg, serve the web page and its API (on localhost:8473 by default) and "
@@ -56,7 +61,7 @@ startup::CommandLine::CommandLine()
                        "radio Hamlib's rigctld drives. Runs as a window, or headless as a service with a web\n"
                        "page and a WebSocket API (--headless), or as a window on such a station (--attach).\n"
                        "Settings are kept in store.cfg in the working folder."));
-    m_parser.addOptions({m_menu, m_demo, m_demoAuto, m_demoRate, m_headless, m_attach, m_tokenFile});
+    m_parser.addOptions({m_menu, m_demo, m_demoAuto, m_demoRate, m_demoSun, m_headless, m_attach, m_tokenFile});
     m_parser.addPositionalArgument(QStringLiteral("address"), QStringLiteral("With --attach: the station's address."),
                                    QStringLiteral("[address]"));
 }
@@ -94,6 +99,10 @@ bool startup::CommandLine::parse(const QStringList &arguments)
     }
     if (m_parser.isSet(m_tokenFile) && !attach()) {
         m_error = QStringLiteral("--token-file goes with --attach.");
+        return false;
+    }
+    if (demoSun() && !demo() && !demoAuto()) {
+        m_error = QStringLiteral("--demo-sun goes with --demo or --demo-auto.");
         return false;
     }
     m_demoRateValue.reset();
@@ -166,6 +175,11 @@ std::optional<QUrl> startup::stationUrl(const QString &text)
     if (url.port() < 0 && url.scheme() == QLatin1String("ws"))
         url.setPort(8473);
     return url;
+}
+
+bool startup::CommandLine::demoSun() const
+{
+    return m_parser.isSet(m_demoSun);
 }
 
 bool startup::CommandLine::demoAuto() const

@@ -23,7 +23,7 @@ constexpr double highestDemoRate = 100.0;
 void setIdentity();
 
 // The program's options: --help, --version, --menu, --demo, --demo-auto,
-// --demo-rate, --headless, --attach, --token-file.
+// --demo-rate, --demo-sun, --headless, --attach, --token-file.
 // Declared once here so that every option lives in one list.
 class CommandLine
 {
@@ -54,6 +54,8 @@ public:
     QString tokenFile() const;
     // How fast the demo's clock runs, when given (a demo option only).
     std::optional<double> demoRate() const { return m_demoRateValue; }
+    // The demo with the Sun up, for a calibration on it (a demo option only).
+    bool demoSun() const;
 
     QString helpText() const { return m_parser.helpText(); }
     static QString versionText();
@@ -71,6 +73,7 @@ private:
     QCommandLineOption m_demo;
     QCommandLineOption m_demoAuto;
     QCommandLineOption m_demoRate;
+    QCommandLineOption m_demoSun;
     QCommandLineOption m_headless;
     QCommandLineOption m_attach;
     QCommandLineOption m_tokenFile;

@@ -4,6 +4,7 @@
 // A demo station with the real main window and the simulator window, as
 // `vestrel --demo` builds them, for tests.
 
+#include "demo/demo.h"
 #include "demo/demoautopilot.h"
 #include "demo/demostation.h"
 #include "demo/stationsimulator.h"
@@ -25,20 +26,27 @@ inline QDateTime moonUp()
     return QDateTime(QDate(2026, 12, 7), QTime(10, 0), Qt::UTC);
 }
 
+// 2026-12-07 10:30 UTC: the Sun is 17 degrees up in the south at JO70FD,
+// near its highest of the day (solar noon 10:54 UTC).
+inline QDateTime sunUp()
+{
+    return QDateTime(QDate(2026, 12, 7), QTime(10, 30), Qt::UTC);
+}
+
 struct DemoRun {
-    explicit DemoRun(double clockRate = 1.0)
+    explicit DemoRun(double clockRate = 1.0, const QDateTime &start = moonUp(), bool calibrate = false)
     {
         DemoStation::Settings settings;
-        settings.startUtc = moonUp();
+        settings.startUtc = start;
         settings.clockRate = clockRate;
         started = station.start(settings);
         if (!started)
             return;
         SettingsFile().writeRepetitionTime(1);  // quicker than the operator's 2 s
         window = std::make_unique<Qt_Vestrel>();
-        station.shareClock(window->station());
+        joinDemo(*window, station);
         simulator = std::make_unique<StationSimulator>(station, window.get());
-        autopilot = std::make_unique<DemoAutopilot>(*window, station);
+        autopilot = std::make_unique<DemoAutopilot>(*window, station, calibrate);
     }
     ~DemoRun()
     {
@@ -48,10 +56,10 @@ struct DemoRun {
     }
 
     // The operator's first steps, without pauses.
-    bool runAutopilot()
+    bool runAutopilot(int waitMs = 40000)
     {
         autopilot->start(0, 20000);
-        return QTest::qWaitFor([this] { return autopilot->isFinished(); }, 40000) && autopilot->succeeded();
+        return QTest::qWaitFor([this] { return autopilot->isFinished(); }, waitMs) && autopilot->succeeded();
     }
 
     template <typename T>

@@ -11,6 +11,8 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QLineEdit>
 #include <QDirIterator>
 #include <QFileInfo>
 #include <QLabel>
@@ -237,6 +239,32 @@ private slots:
         QVERIFY2(!run.log().contains(QLatin1String("tracking data stale")), qPrintable(run.log()));
         const QString utc = run.w<QLabel>("labelPanelUtc")->text();
         QVERIFY2(utc.startsWith(QLatin1String("UTC 2026-12-07 10:")), qPrintable(utc));
+    }
+
+    // "Calibrate... › Sun › Cross-scan" as --demo-auto --demo-sun does it,
+    // on the real speed's clock: the scan finds the simulated antenna's
+    // hidden pointing error through the tracking file's Sun (given to a
+    // tenth of a degree), and Apply puts its opposite into the window's
+    // offsets and store.cfg.
+    void demoCalibratesOnTheSun()
+    {
+        DemoRun run(1.0, sunUp(), true);
+        QVERIFY2(run.started, qPrintable(run.station.errorString()));
+        // Steps of half a beam heard half a second each, a rotator ten
+        // times as fast: a minute's scan instead of the operator's five
+        // (scripts/bench.sh runs that one).
+        run.station.rotator().setSlewRates(20, 20);
+        run.w<QDoubleSpinBox>("spinSlew")->setValue(20);
+        run.w<QDoubleSpinBox>("spinStep")->setValue(0.5);
+        run.w<QDoubleSpinBox>("spinDwell")->setValue(0.5);
+        QVERIFY2(run.runAutopilot(180000), qPrintable(run.log()));
+        const double azimuth = run.w<QLineEdit>("lineAzimutOffset")->text().toDouble();
+        const double elevation = run.w<QLineEdit>("lineElevationOffset")->text().toDouble();
+        QVERIFY2(std::fabs(azimuth + DemoStation::hiddenAzimuthOffset) < 0.1, qPrintable(QString::number(azimuth)));
+        QVERIFY2(std::fabs(elevation + DemoStation::hiddenElevationOffset) < 0.1, qPrintable(QString::number(elevation)));
+        SettingsFile store;
+        QCOMPARE(store.readAzimutOffset(), float(azimuth));
+        QVERIFY2(run.log().contains(QLatin1String("calibration applied")), qPrintable(run.log()));
     }
 
     void startWritesTheTrackingFileOnce()
