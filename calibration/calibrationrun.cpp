@@ -201,8 +201,12 @@ void CalibrationRun::nextPoint()
             end(m_y ? QString() : QStringLiteral("too few levels on the %1 and on cold sky").arg(targetName()));
             return;
         }
+        const TrackingRecord &record = m_station.lastRecord();
         const double away = m_settings.coldSkyBeams * m_settings.scan.beamwidthDeg * crossscan::azimuthScale(elevation);
-        aim(m_point % 2 == 0 ? Direction {} : Direction {away, 0});
+        const Direction cold = m_settings.coldSky ? Direction {wrap180(m_settings.coldSky->azimuth - record.azimuth),
+                                                               m_settings.coldSky->elevation - record.elevation}
+                                                  : Direction {away, 0};
+        aim(m_point % 2 == 0 ? Direction {} : cold);
         return;
     }
     if (m_point >= m_scan.points()) {
@@ -305,10 +309,20 @@ void CalibrationRun::end(const QString &failure)
 
 std::optional<double> CalibrationRun::expectedYDb() const
 {
-    if (m_settings.target != TrackingTarget::Sun || m_settings.flux107Sfu <= 0)
-        return std::nullopt;
-    return sunnoise::expectedSunDb(m_settings.station,
-                                   sunnoise::fluxAt(m_settings.station.frequencyMHz, m_settings.flux107Sfu));
+    const StationNoise &station = m_settings.station;
+    switch (m_settings.target) {
+    case TrackingTarget::Sun:
+        if (m_settings.flux107Sfu <= 0)
+            return std::nullopt;
+        return sunnoise::expectedSunDb(station, sunnoise::fluxAt(station.frequencyMHz, m_settings.flux107Sfu));
+    case TrackingTarget::Moon:
+        return sunnoise::expectedMoonDb(station);
+    case TrackingTarget::Source:
+        if (const auto flux = sunnoise::sourceJansky(m_settings.sourceName, station.frequencyMHz, m_settings.year))
+            return sunnoise::expectedPointDb(station, *flux);
+        break;
+    }
+    return std::nullopt;
 }
 
 QString CalibrationRun::csvHeader()

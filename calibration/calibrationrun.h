@@ -39,13 +39,18 @@ public:
         double noiseSeconds = 10;  // on the target, and as long on cold sky
         int noiseRounds = 3;
         double coldSkyBeams = 5;  // cold sky this many beamwidths away in azimuth, across the sky
+        // Or a place of the operator's choosing (a patch known to be quiet),
+        // at its own azimuth and elevation.
+        std::optional<Direction> coldSky;
         // A rotator that does not say where it is: the time its move takes.
         double slewDegPerSecond = 2;
         double settleSeconds = 1;  // once there, before the levels count
         int pointTimeoutSeconds = 120;
         int silentLevelSeconds = 5;  // a level source quiet this long has stopped
         StationNoise station;  // for the Y expected on the Sun
-        double flux107Sfu = 0;  // the day's 10.7 cm flux; 0: no Y expected
+        double flux107Sfu = 0;  // the day's 10.7 cm flux; 0: no Y expected on the Sun
+        QString sourceName;  // the Source target's radio source, for its expected Y
+        double year = 0;  // the date as a decimal year, for a fading source's flux
     };
     // At the source's ceiling, or the same level on a fine meter, this many
     // times running: the detector is at its end.

@@ -3,10 +3,13 @@
 
 #include "calibration/hamlibstrength.h"
 #include "calibration/levelsource.h"
+#include "calibration/soundcardlevel.h"
+#include "ephemeris/radiosource.h"
 #include "hamlib/hamliblinks.h"
 #include "station/trackingcontrol.h"
 
 #include <QFile>
+#include <QMediaDevices>
 
 namespace {
 
@@ -24,7 +27,15 @@ RigctldLink *hamlibRadio(const TrackingControl &station)
 Calibrator::Calibrator(TrackingControl &station, QObject *parent)
     : QObject(parent)
     , m_station(station)
+    , m_devices(new QMediaDevices(this))
 {
+    const auto listCards = [this] {
+        m_soundCards.clear();
+        for (const SoundCardLevel::Input &input : SoundCardLevel::inputs())
+            m_soundCards.append(SoundCardLevel::nameOf(input.description));
+    };
+    listCards();
+    connect(m_devices, &QMediaDevices::audioInputsChanged, this, listCards);
     readHistory();
 }
 
@@ -45,6 +56,7 @@ QStringList Calibrator::sourceNames() const
     for (const QPointer<LevelSource> &source : m_extraSources)
         if (source)
             names.append(source->name());
+    names.append(m_soundCards);
     if (hamlibRadio(m_station))
         names.append(strengthName());
     return names;
@@ -55,6 +67,11 @@ LevelSource *Calibrator::sourceNamed(const QString &name)
     for (const QPointer<LevelSource> &source : m_extraSources)
         if (source && source->name() == name)
             return source;
+    for (const SoundCardLevel::Input &input : SoundCardLevel::inputs())
+        if (SoundCardLevel::nameOf(input.description) == name) {
+            m_soundCard = std::make_unique<SoundCardLevel>(input);
+            return m_soundCard.get();
+        }
     RigctldLink *radio = hamlibRadio(m_station);
     if (name != strengthName() || !radio)
         return nullptr;
@@ -76,6 +93,10 @@ bool Calibrator::start(const CalibrationRun::Settings &settings, const QString &
     }
     CalibrationRun::Settings run = settings;
     run.station.frequencyMHz = m_station.sourceSettings().frequencyMHz;
+    if (const auto source = radiosource::fromText(m_station.sourceSettings().radioSource))
+        run.sourceName = source->name;
+    const QDate today = m_station.now().date();
+    run.year = today.year() + (today.dayOfYear() - 0.5) / today.daysInYear();
     m_run = std::make_unique<CalibrationRun>(m_station, *source, run);
     m_applied = false;
     connect(m_run.get(), &CalibrationRun::progressed, this, &Calibrator::progressed);

@@ -13,6 +13,8 @@
 
 class HamlibStrength;
 class LevelSource;
+class QMediaDevices;
+class SoundCardLevel;
 class TrackingControl;
 
 // The station's calibrations as every view sees them (the window's dialog,
@@ -29,8 +31,8 @@ public:
 
     // A level source besides the radio's S-meter (the demo's simulated receiver); not owned.
     void addLevelSource(LevelSource *source);
-    // The sources offered now: the added ones, then the radio's S-meter
-    // where port B is a radio through Hamlib.
+    // The sources offered now: the added ones, the machine's sound inputs,
+    // then the radio's S-meter where port B is a radio through Hamlib.
     QStringList sourceNames() const;
     static QString strengthName() { return QStringLiteral("radio's S-meter through Hamlib"); }
 
@@ -76,6 +78,10 @@ private:
     TrackingControl &m_station;
     QList<QPointer<LevelSource>> m_extraSources;
     std::unique_ptr<HamlibStrength> m_strength;
+    std::unique_ptr<SoundCardLevel> m_soundCard;
+    // Listed when a card comes or goes, not each time the sources are asked for.
+    QMediaDevices *m_devices = nullptr;
+    QStringList m_soundCards;
     std::unique_ptr<CalibrationRun> m_run;
     bool m_applied = false;
     QList<Point> m_points;

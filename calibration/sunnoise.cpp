@@ -13,6 +13,9 @@ constexpr double boltzmann = 1.380649e-23;  // J/K
 constexpr double lightSpeed = 299792458.0;  // m/s
 constexpr double sfu = 1e-22;  // W m^-2 Hz^-1
 constexpr double sunDiameterDeg = 0.53;
+constexpr double moonDiameterDeg = 0.52;
+constexpr double moonKelvin = 210;
+constexpr double jansky = 1e-26;  // W m^-2 Hz^-1
 constexpr double coronaKelvin = 1e6;
 
 // Mean and the standard error of the mean.
@@ -87,4 +90,34 @@ double sunnoise::expectedSunDb(const StationNoise &station, double fluxSfu)
     // One polarisation takes half of the Sun's unpolarised flux.
     const double kelvin = fluxSfu * sfu * area / (2 * boltzmann);
     return 10 * std::log10(1 + kelvin * diskDilution(sunDiameterDeg, station.beamwidthDeg) / station.systemKelvin);
+}
+
+double sunnoise::expectedMoonDb(const StationNoise &station)
+{
+    // A disk of brightness T fills (pi D^2 / 4) / (1.133 w^2) of the beam,
+    // seen diluted as diskDilution says: T (1 - exp(-ln2 (D/w)^2)).
+    const double x = std::log(2.0) * std::pow(moonDiameterDeg / station.beamwidthDeg, 2);
+    return 10 * std::log10(1 + moonKelvin * (1 - std::exp(-x)) / station.systemKelvin);
+}
+
+std::optional<double> sunnoise::sourceJansky(const QString &name, double frequencyMHz, double year)
+{
+    const double l = std::log10(frequencyMHz);
+    const auto fading = [year](double percentAYear) { return std::pow(1 - percentAYear / 100, year - 1965.0); };
+    if (name == QLatin1String("Cas A") && frequencyMHz >= 300 && frequencyMHz <= 31000)
+        return std::pow(10.0, 5.745 - 0.770 * l) * fading(0.97 - 0.30 * std::log10(frequencyMHz / 1000));
+    if (name == QLatin1String("Cyg A") && frequencyMHz >= 20 && frequencyMHz <= 2000)
+        return std::pow(10.0, 4.695 + 0.085 * l - 0.178 * l * l);
+    if (name == QLatin1String("Cyg A") && frequencyMHz > 2000 && frequencyMHz <= 31000)
+        return std::pow(10.0, 7.161 - 1.244 * l);
+    if (name == QLatin1String("Tau A") && frequencyMHz >= 1000 && frequencyMHz <= 35000)
+        return std::pow(10.0, 3.915 - 0.299 * l) * fading(0.167);
+    return std::nullopt;
+}
+
+double sunnoise::expectedPointDb(const StationNoise &station, double janskys)
+{
+    const double wavelength = lightSpeed / (station.frequencyMHz * 1e6);
+    const double area = std::pow(10.0, gainDbi(station) / 10) * wavelength * wavelength / (4 * M_PI);
+    return 10 * std::log10(1 + janskys * jansky * area / (2 * boltzmann) / station.systemKelvin);
 }

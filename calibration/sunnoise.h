@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QList>
+#include <QString>
 
 #include <optional>
 
@@ -54,5 +55,19 @@ double diskDilution(double diskDeg, double beamwidthDeg);
 // half-power width) of this flux at the station's frequency, one
 // polarisation received.
 double expectedSunDb(const StationNoise &station, double fluxSfu);
+
+// The Y on the Moon: a disk of 0.52 degrees at 210 K, about what it shows
+// at decimetre wavelengths whatever its phase, under the half-power width
+// (the sky it hides behind it left out).
+double expectedMoonDb(const StationNoise &station);
+
+// A radio source's flux density in jansky at the frequency and date (a
+// decimal year), from Baars, Genzel, Pauliny-Toth and Witzel's spectra (A&A
+// 61, 1977), Cas A and Tau A fading from 1965 at their rates there; nothing
+// for another source or outside the frequencies each spectrum was measured at.
+std::optional<double> sourceJansky(const QString &name, double frequencyMHz, double year);
+
+// The Y of a point source of this flux density, one polarisation received.
+double expectedPointDb(const StationNoise &station, double jansky);
 
 } // namespace sunnoise

@@ -189,6 +189,14 @@ CommandOutcome CommandHandler::calibrate(const QJsonObject &command)
         *range.into = *value;
     }
     settings.station.beamwidthDeg = settings.scan.beamwidthDeg;
+    if (command.contains(QLatin1String("coldSky"))) {
+        const QJsonObject place = command.value(QLatin1String("coldSky")).toObject();
+        const auto az = numberIn(place, QLatin1String("az"), 0, 360);
+        const auto el = numberIn(place, QLatin1String("el"), 0, 90);
+        if (!az || !el)
+            return refused(QStringLiteral("coldSky takes az from 0 to 360 and el from 0 to 90"));
+        settings.coldSky = Direction {*az, *el};
+    }
     const QStringList sources = m_calibrator->sourceNames();
     const QString source = command.value(QLatin1String("source")).toString(sources.value(0));
     QString why;

@@ -7,11 +7,12 @@
 # "./scripts/deps.sh screenshots" what scripts/screenshots.sh needs (an X server and its picture tools).
 set -e
 # libhamlib-dev drives radios and rotators with Hamlib linked in; libgsl-dev
-# fits the beam to a calibration's cuts;
+# fits the beam to a calibration's cuts; qt6-multimedia-dev reads a sound
+# card's noise for one;
 # clang, its runtime and llvm-symbolizer build, run and report the fuzz targets;
 # ERFA checks the radio-source places in the tests and benchmarks; chromium
 # loads the station's web page in its test.
-packages="cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools qt6-serialport-dev qt6-websockets-dev libgl-dev libnova-dev libhamlib-dev libgsl-dev pkg-config clang-14 libclang-rt-14-dev llvm-14 libhamlib-utils liberfa-dev chromium"
+packages="cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools qt6-serialport-dev qt6-websockets-dev qt6-multimedia-dev libgl-dev libnova-dev libhamlib-dev libgsl-dev pkg-config clang-14 libclang-rt-14-dev llvm-14 libhamlib-utils liberfa-dev chromium"
 if [ "$1" = package ]; then
   packages="$packages dpkg-dev file fakeroot lintian desktop-file-utils appstream systemd"
 fi

@@ -1,12 +1,15 @@
 #!/bin/sh
 # SPDX-License-Identifier: GPL-3.0-or-later
-# Makes the README's two pictures again:
+# Makes the README's three pictures again:
 #   docs/screenshot-window.png  the demo (--demo-auto) on a 1366x768 X server
 #                               (Xvfb), the main window with its station panel
 #                               beside the simulator, after it has settled;
 #   docs/screenshot-phone.png   the headless station's web page as a phone
 #                               (375 px wide) shows it, in headless Chromium,
-#                               with both ports tracking the simulated devices.
+#                               with both ports tracking the simulated devices;
+#   docs/screenshot-calibration.png  "Calibrate..." after the demo's cross-scan
+#                               on the Sun (--demo-auto --demo-sun): some five
+#                               minutes at the operator's settings.
 # Everything runs in a scratch folder; nothing the operator keeps is touched.
 set -e
 top="$(cd "$(dirname "$0")/.." && pwd)"
@@ -34,6 +37,22 @@ pids="$pids $!"
 sleep "${SCREENSHOT_SETTLE:-40}"
 xwd -root -silent -display "$display" | xwdtopnm 2>/dev/null | pnmtopng >docs/screenshot-window.png
 echo "docs/screenshot-window.png made"
+
+# The calibration: the demo's autopilot scans the Sun and applies what it
+# found; the dialog is taken once the demo says it is done.
+display2=":$(( 190 + $$ % 100 ))"
+Xvfb "$display2" -screen 0 1366x768x24 -nolisten tcp >/dev/null 2>&1 &
+pids="$pids $!"
+sleep 2
+mkdir -p "$scratch/calibration"
+(cd "$scratch/calibration" && DISPLAY="$display2" exec "$top/build/vestrel" --demo-auto --demo-sun) \
+  >"$scratch/calibration.log" 2>&1 &
+pids="$pids $!"
+for _ in $(seq 900); do grep -q '^Demo' "$scratch/calibration.log" && break; sleep 1; done
+grep '^Demo' "$scratch/calibration.log" || { echo "the demo's calibration did not end" >&2; exit 1; }
+sleep 2
+xwd -silent -display "$display2" -name Calibrate | xwdtopnm 2>/dev/null | pnmtopng >docs/screenshot-calibration.png
+echo "docs/screenshot-calibration.png made"
 
 # The phone: a headless station on the simulated devices, the Moon's data
 # file written every second on the real clock (so the Moon may be down); on

@@ -4,10 +4,12 @@
 // half-power width over a baseline) or from the simulated receiver, whose
 // hidden offset is the answer the scan must find.
 
+#include "calibration/bandpower.h"
 #include "calibration/beamfit.h"
 #include "calibration/calibrationrun.h"
 #include "calibration/crossscan.h"
 #include "calibration/hamlibstrength.h"
+#include "calibration/soundcardlevel.h"
 #include "calibration/sunnoise.h"
 #include "defaultstation.h"
 #include "fixedsource.h"
@@ -218,6 +220,53 @@ private slots:
 
     // A beam's gain from its width: 4 pi over the Gaussian's solid angle,
     // pi w^2 / (4 ln 2); 2 deg: 41253 / (1.1331 * 4) = 9101.6, 39.59 dBi.
+    // The Y expected on the Moon and the radio sources, written out:
+    // the Moon's 210 K over its 0.52 deg disk seen through a Gaussian beam
+    // of width w, T (1 - exp(-ln2 (0.52 / w)^2)); a point source's
+    // S A / 2k, with A = G lambda^2 / 4 pi and G = 16 ln2 / w^2. Baars et
+    // al. (1977) give at 1296 MHz Cyg A 10^(4.695 + 0.085 L - 0.178 L^2) =
+    // 1718.1 Jy (L = log10 1296), Cas A 10^(5.745 - 0.770 L) = 2229.9 Jy in
+    // 1965 fading 0.936 % a year to 1245.4 Jy at 2026.93, Tau A
+    // 10^(3.915 - 0.299 L) = 964.6 Jy fading 0.167 % a year to 869.7 Jy.
+    // A 2 deg beam at 1296 MHz is 38.76 m^2; the system 100 K.
+    void yExpectedOffTheSun_data()
+    {
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<double>("mhz");
+        QTest::addColumn<double>("beamwidth");
+        QTest::addColumn<double>("systemKelvin");
+        QTest::addColumn<double>("expectedDb");  // NaN: none expected
+        const double none = std::nan("");
+        QTest::newRow("Moon, 2 deg beam, 100 K") << "Moon" << 1296.0 << 2.0 << 100.0 << 0.3986;
+        QTest::newRow("Moon, 0.5 deg beam, 50 K: 110.8 K") << "Moon" << 10368.0 << 0.5 << 50.0 << 5.0725;
+        QTest::newRow("Cyg A, 1296 MHz: 24.12 K") << "Cyg A" << 1296.0 << 2.0 << 100.0 << 0.9383;
+        QTest::newRow("Cas A, 1296 MHz: 17.48 K") << "Cas A" << 1296.0 << 2.0 << 100.0 << 0.6996;
+        QTest::newRow("Tau A, 1296 MHz: 12.21 K") << "Tau A" << 1296.0 << 2.0 << 100.0 << 0.5002;
+        QTest::newRow("Cyg A, 144 MHz: 11200 Jy, 15 deg beam, 300 K") << "Cyg A" << 144.0 << 15.0 << 300.0 << 2.4418;
+        QTest::newRow("Tau A under 1 GHz: no spectrum") << "Tau A" << 432.0 << 5.0 << 100.0 << none;
+        QTest::newRow("Vir A: not among them") << "Vir A" << 1296.0 << 2.0 << 100.0 << none;
+    }
+    void yExpectedOffTheSun()
+    {
+        QFETCH(QString, target);
+        QFETCH(double, mhz);
+        QFETCH(double, beamwidth);
+        QFETCH(double, systemKelvin);
+        QFETCH(double, expectedDb);
+        StationNoise station;
+        station.frequencyMHz = mhz;
+        station.beamwidthDeg = beamwidth;
+        station.systemKelvin = systemKelvin;
+        std::optional<double> y;
+        if (target == QLatin1String("Moon"))
+            y = sunnoise::expectedMoonDb(station);
+        else if (const auto flux = sunnoise::sourceJansky(target, mhz, 2026.93))
+            y = sunnoise::expectedPointDb(station, *flux);
+        QCOMPARE(y.has_value(), !std::isnan(expectedDb));
+        if (y)
+            QVERIFY2(std::abs(*y - expectedDb) < 0.001, qPrintable(QString::number(*y, 'f', 4)));
+    }
+
     void gainFromWidth()
     {
         QVERIFY(std::abs(sunnoise::gainDbi({1296, std::nullopt, 2.0, 60}) - 39.591) < 0.002);
@@ -276,6 +325,50 @@ private slots:
                      qPrintable(QString::number(scan.fit(axis)->halfPowerWidthDeg)));
     }
 
+    // A sound card's level: a tone's power (A^2 / 2) through the band as a
+    // second-order Butterworth high-pass and low-pass pass it after the
+    // bilinear transform, |H|^2 = 1 / (1 + W^4) with W = tan(pi f / fs) /
+    // tan(pi f0 / fs) (the low-pass) or its inverse (the high-pass): the
+    // edges at half power, hum and hiss kept out.
+    void bandPower_data()
+    {
+        QTest::addColumn<double>("hz");
+        QTest::newRow("1 kHz, in the band") << 1000.0;
+        QTest::newRow("300 Hz, the low edge") << 300.0;
+        QTest::newRow("2500 Hz, the high edge") << 2500.0;
+        QTest::newRow("50 Hz hum") << 50.0;
+        QTest::newRow("10 kHz hiss") << 10000.0;
+    }
+    void bandPower()
+    {
+        QFETCH(double, hz);
+        constexpr double rate = 48000, amplitude = 0.5;
+        std::vector<float> tone(static_cast<std::size_t>(rate));
+        for (std::size_t i = 0; i < tone.size(); ++i)
+            tone[i] = float(amplitude * std::sin(2 * M_PI * hz * double(i) / rate));
+        BandPower band(rate, 300, 2500);
+        band.setBlock(int(rate) / SoundCardLevel::levelsPerSecond);
+        const std::vector<double> levels = band.add(tone.data(), int(tone.size()));
+        QCOMPARE(levels.size(), std::size_t(SoundCardLevel::levelsPerSecond));
+        const auto warped = [](double f, double edge) { return std::tan(M_PI * f / rate) / std::tan(M_PI * edge / rate); };
+        const double highPass = 1 / (1 + std::pow(warped(300, hz), 4));
+        const double lowPass = 1 / (1 + std::pow(warped(hz, 2500), 4));
+        const double expected = amplitude * amplitude / 2 * highPass * lowPass;
+        // The last tenth of a second, long after the filters' start.
+        QVERIFY2(std::abs(levels.back() / expected - 1) < 0.02,
+                 qPrintable(QStringLiteral("%1 against %2").arg(levels.back()).arg(expected)));
+    }
+
+    // A sound card that is not there says so when asked for levels.
+    void soundCardGone()
+    {
+        SoundCardLevel card({"no-such-card", QStringLiteral("USB Audio CODEC")});
+        QSignalSpy failed(&card, &LevelSource::failed);
+        card.start();
+        QCOMPARE(failed.count(), 1);
+        QCOMPARE(failed.at(0).at(0).toString(), QStringLiteral("the sound card USB Audio CODEC is not there any more"));
+    }
+
     // The station's own tracking moves the antenna through the scan; the
     // offset found is the hidden one taken off, kept in calibration.csv, and
     // added to the operator's offsets when applied; the antenna is back on
@@ -329,16 +422,20 @@ private slots:
     // Five beamwidths off, exp(-4 ln2 * 10^2 / 4.25) leaves nothing.
     // Both ways of knowing the antenna is there: a serial controller that
     // does not say where it is (the move timed at its speed), and Hamlib's
-    // dummy rotator through rotctld, read back.
+    // dummy rotator through rotctld, read back. Cold sky at a place the
+    // operator chose is heard there (read back through rotctld), alike.
     void sunNoiseOnTheStation_data()
     {
         QTest::addColumn<bool>("rotctld");
-        QTest::newRow("serial controller, moves timed") << false;
-        QTest::newRow("rotctld -m 1, position read") << true;
+        QTest::addColumn<bool>("coldSkyChosen");
+        QTest::newRow("serial controller, moves timed") << false << false;
+        QTest::newRow("rotctld -m 1, position read") << true << false;
+        QTest::newRow("rotctld -m 1, cold sky where the operator says") << true << true;
     }
     void sunNoiseOnTheStation()
     {
         QFETCH(bool, rotctld);
+        QFETCH(bool, coldSkyChosen);
         if (rotctld && QStandardPaths::findExecutable(QStringLiteral("rotctld")).isEmpty())
             QSKIP("rotctld is not installed (Debian package libhamlib-utils)");
         // Near where the dummy rotator starts (0, 0), so that it is soon there.
@@ -356,9 +453,18 @@ private slots:
         settings.noiseSeconds = 2;  // an operator's 10 s, shortened: the scatter is the receiver's, not the time's
         settings.noiseRounds = 2;
         settings.flux107Sfu = 100;
+        // A quiet patch 40 degrees round and 10 up from the Sun, where it is.
+        const Direction quiet {s.sun.azimuth + 40, s.sun.elevation + 10};
+        if (coldSkyChosen)
+            settings.coldSky = quiet;
         CalibrationRun run(s.station, s.receiver, settings);
         QVERIFY2(run.start(), qPrintable(run.failure()));
-        QTRY_VERIFY_WITH_TIMEOUT(!run.isRunning(), 60000);
+        bool wasThere = false;
+        QObject::connect(&s.station, &TrackingControl::antennaPosition, &s.station, [&](double azimuth, double elevation) {
+            wasThere = wasThere || (std::abs(azimuth - quiet.azimuth) < 0.2 && std::abs(elevation - quiet.elevation) < 0.2);
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(!run.isRunning(), 90000);
+        QCOMPARE(wasThere, coldSkyChosen && rotctld);
         QVERIFY2(run.succeeded(), qPrintable(run.failure()));
         QVERIFY2(std::abs(run.yFactor()->db - 15.59) < 0.2, qPrintable(QString::number(run.yFactor()->db)));
         QVERIFY(run.yFactor()->errorDb > 0 && run.yFactor()->errorDb < 0.1);

@@ -175,6 +175,8 @@ private slots:
                                            << "beamwidth must be a number from 0.5 to 30";
         QTest::newRow("a dwell in words") << R"({"cmd":"calibrate","dwell":"long"})"
                                           << "dwell must be a number from 0.5 to 30";
+        QTest::newRow("cold sky under the horizon") << R"({"cmd":"calibrate","kind":"sunNoise","coldSky":{"az":90,"el":-5}})"
+                                                    << "coldSky takes az from 0 to 360 and el from 0 to 90";
         QTest::newRow("port A closed") << R"({"cmd":"calibrate"})" << "the rotator's port A is not open in Auto";
         QTest::newRow("nothing to apply") << R"({"cmd":"calibrationApply"})" << "no offsets found to apply";
     }

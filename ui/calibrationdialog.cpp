@@ -50,7 +50,8 @@ void CalibrationDialog::refresh()
         m_ui->buttonCalibrationStart->setEnabled(m_ui->comboLevelSource->count() > 0);
     if (m_ui->comboLevelSource->count() == 0)
         m_ui->labelCalibrationStatus->setText(
-            tr("No level source: open port B on a radio through Hamlib (rigctld or linked in) to read its S-meter"));
+            tr("No level source: connect the receiver's audio to a sound card, or open port B on a radio "
+               "through Hamlib (rigctld or linked in) to read its S-meter"));
     m_calibrator.readHistory();
     showHistory();
 }
@@ -69,6 +70,8 @@ void CalibrationDialog::start()
     settings.station.beamwidthDeg = m_ui->spinBeamwidth->value();
     settings.station.systemKelvin = m_ui->spinSystemKelvin->value();
     settings.flux107Sfu = m_ui->spinFlux->value();
+    if (m_ui->checkColdSky->isChecked())
+        settings.coldSky = Direction {m_ui->spinColdAzimuth->value(), m_ui->spinColdElevation->value()};
     QString why;
     if (!m_calibrator.start(settings, m_ui->comboLevelSource->currentText(), &why)) {
         m_ui->labelCalibrationStatus->setText(tr("Cannot calibrate: %1").arg(why));

@@ -171,7 +171,7 @@ function renderCalibration(c) {
   $('calStop').disabled = !c.running;
   $('calApply').disabled = !c.canApply;
   $('calProgress').value = typeof c.progress === 'number' ? c.progress : 0;
-  $('calStatus').textContent = c.sources.length ? (c.status || '') : 'No level source: port B on a radio through Hamlib reads its S-meter';
+  $('calStatus').textContent = c.sources.length ? (c.status || '') : 'No level source: a sound card with the receiver\'s audio, or port B on a radio through Hamlib';
   $('calResult').textContent = c.result;
   $('calHistory').replaceChildren(...c.history.map((line) => { const li = document.createElement('li'); li.textContent = line; return li; }));
   drawLevels(c.points || []);
