@@ -63,7 +63,7 @@ StationSimulator::StationSimulator(DemoStation &station, QMainWindow *mainWindow
     showCable(DemoStation::Rotator);
     showCable(DemoStation::Transceiver);
     const Direction hidden = station.receiver().hiddenOffset();
-    ui->labelHiddenOffset->setText(QStringLiteral("Hidden pointing error: azimuth %1, elevation %2")
+    ui->labelHiddenOffset->setText(QStringLiteral("Hidden error: az %1, el %2")
                                        .arg(crossscan::signedDegrees(hidden.azimuth),
                                             crossscan::signedDegrees(hidden.elevation)));
     refresh();

@@ -96,7 +96,8 @@ private slots:
                                   QJsonValue("simulated receiver"), settleMs);
         QCOMPARE(page.evaluate("document.getElementById('calStop').disabled"), QJsonValue(true));
         QCOMPARE(page.evaluate("document.getElementById('calStart').click(); true"), QJsonValue(true));
-        QTRY_VERIFY_WITH_TIMEOUT(calibrator.isRunning(), settleMs);
+        QTRY_VERIFY2_WITH_TIMEOUT(calibrator.isRunning(),
+                                  qPrintable(page.text("answer") + QLatin1Char('/') + page.text("calStatus")), settleMs);
         QCOMPARE(s.station->target(), TrackingTarget::Sun);
         QCOMPARE(calibrator.run()->settings().kind, CalibrationRun::Kind::CrossScan);
         QTRY_VERIFY_WITH_TIMEOUT(!page.text("calStatus").isEmpty(), settleMs);
