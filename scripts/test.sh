@@ -4,7 +4,10 @@
 set -e
 cd "$(dirname "$0")/.."
 ./scripts/deps.sh
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+# The libraries eight files at a time and line tables only (enough for a
+# stack trace and perf): a build from scratch in less time.
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVESTREL_UNITY=ON \
+  -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG"
 cmake --build build -j2
 cd build
 QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j2

@@ -49,9 +49,11 @@ struct ScanStation : DefaultStation {
 
     // The operator tracks this target when the run starts: another one than
     // the run's takes a repetition to be computed. Without a serial line,
-    // port A is left for the test to open.
+    // port A is left for the test to open. The Sun is near the parking
+    // place (90, 10) unless said: the station takes the antenna to start
+    // there, and a run waits for its first turn at the rotator's speed.
     explicit ScanStation(TrackingTarget operatorTarget = TrackingTarget::Moon, bool serial = true,
-                         const Direction &where = {180, 35})
+                         const Direction &where = {100, 25})
         : target(operatorTarget)
         , sun(where)
         // The antenna is where a rotator that reads its position says, else where the simulated one is.
@@ -385,7 +387,7 @@ private slots:
     void stationScansTheSun()
     {
         QFETCH(bool, fromParking);
-        ScanStation s;
+        ScanStation s(TrackingTarget::Moon, true, fromParking ? Direction {180, 35} : Direction {100, 25});
         s.receiver.setHiddenOffset({0.8, -0.5});
         if (fromParking)
             s.rotator.setPresentPosition(90, 10);
@@ -439,7 +441,7 @@ private slots:
         if (rotctld && QStandardPaths::findExecutable(QStringLiteral("rotctld")).isEmpty())
             QSKIP("rotctld is not installed (Debian package libhamlib-utils)");
         // Near where the dummy rotator starts (0, 0), so that it is soon there.
-        ScanStation s(TrackingTarget::Sun, !rotctld, rotctld ? Direction {20, 15} : Direction {180, 35});
+        ScanStation s(TrackingTarget::Sun, !rotctld, rotctld ? Direction {20, 15} : Direction {100, 25});
         hamlibtesting::Daemon daemon(QStringLiteral("rotctld"), {QStringLiteral("-m"), QStringLiteral("1")});
         if (rotctld) {
             QVERIFY(daemon.start());
@@ -453,8 +455,8 @@ private slots:
         settings.noiseSeconds = 2;  // an operator's 10 s, shortened: the scatter is the receiver's, not the time's
         settings.noiseRounds = 2;
         settings.flux107Sfu = 100;
-        // A quiet patch 40 degrees round and 10 up from the Sun, where it is.
-        const Direction quiet {s.sun.azimuth + 40, s.sun.elevation + 10};
+        // A quiet patch 20 degrees round and 5 up from the Sun, where it is.
+        const Direction quiet {s.sun.azimuth + 20, s.sun.elevation + 5};
         if (coldSkyChosen)
             settings.coldSky = quiet;
         CalibrationRun run(s.station, s.receiver, settings);
