@@ -63,9 +63,10 @@ bool CalibrationRun::start()
     m_phaseClock.start();
     m_waitMs = anotherTarget ? 1000 * qint64(m_station.times().repetitionTime) + 500 : 0;
     m_sinceLevel.start();
-    m_station.say(QStringLiteral("calibration started: %1 on the %2 with the %3")
-                      .arg(m_settings.kind == Kind::CrossScan ? QStringLiteral("cross-scan") : QStringLiteral("Sun noise"),
-                           targetName(), m_source->name()));
+    const QString kind
+        = m_settings.kind == Kind::CrossScan ? QStringLiteral("cross-scan") : QStringLiteral("Sun noise");
+    m_station.say(
+        QStringLiteral("calibration started: %1 on the %2 with the %3").arg(kind, targetName(), m_source->name()));
     m_source->start();
     m_timer.start();
     emit progressed();
@@ -247,9 +248,11 @@ bool CalibrationRun::arrived()
     const TrackingRecord &record = m_station.lastRecord();
     // The planner may lead a moving target by its dead band.
     const double slack = 2 * qMax(m_station.azimuthRounding(), m_station.elevationRounding()) + 0.05;
-    if (std::abs(wrap180(*pointing.commandedAzimuth - record.azimuth - m_station.azimuthOffset() - m_aim.azimuth)) > slack
-        || std::abs(*pointing.commandedElevation - record.elevation - m_station.elevationOffset() - m_aim.elevation)
-            > slack)
+    const double azimuthOff
+        = wrap180(*pointing.commandedAzimuth - record.azimuth - m_station.azimuthOffset() - m_aim.azimuth);
+    const double elevationOff
+        = *pointing.commandedElevation - record.elevation - m_station.elevationOffset() - m_aim.elevation;
+    if (std::abs(azimuthOff) > slack || std::abs(elevationOff) > slack)
         return false;
     if (pointing.actualAzimuth && pointing.actualElevation)
         return std::abs(wrap180(*pointing.actualAzimuth - *pointing.commandedAzimuth)) <= 0.3
@@ -257,7 +260,8 @@ bool CalibrationRun::arrived()
     // A rotator that does not say where it is: each axis is there once its
     // moves, from the parking position on, have had their time at its speed.
     const double speed = m_settings.slewDegPerSecond;
-    return Pointing::nowMs() >= qMax(Pointing::doneMs(pointing.azimuthMoves, speed), Pointing::doneMs(pointing.elevationMoves, speed));
+    return Pointing::nowMs()
+        >= qMax(Pointing::doneMs(pointing.azimuthMoves, speed), Pointing::doneMs(pointing.elevationMoves, speed));
 }
 
 // ---- the end -----------------------------------------------------------------------
@@ -280,9 +284,10 @@ void CalibrationRun::end(const QString &failure)
         m_station.say(QStringLiteral("calibration ended: %1").arg(failure));
     } else if (m_settings.kind == Kind::CrossScan) {
         const Direction found = m_scan.correction();
-        m_station.say(QStringLiteral("calibration: the %1 found at azimuth offset %2, elevation offset %3, beam %4° wide")
-                          .arg(targetName(), crossscan::signedDegrees(found.azimuth), crossscan::signedDegrees(found.elevation))
-                          .arg(m_scan.fit(CutAxis::Elevation)->halfPowerWidthDeg, 0, 'f', 2));
+        m_station.say(
+            QStringLiteral("calibration: the %1 found at azimuth offset %2, elevation offset %3, beam %4° wide")
+                .arg(targetName(), crossscan::signedDegrees(found.azimuth), crossscan::signedDegrees(found.elevation))
+                .arg(m_scan.fit(CutAxis::Elevation)->halfPowerWidthDeg, 0, 'f', 2));
     } else {
         const auto expected = expectedYDb();
         m_station.say(QStringLiteral("calibration: %1 noise %2 ± %3 dB%4")

@@ -108,7 +108,6 @@ private:
     qint64 m_waitMs = 0;  // for the position of a target the run chose
     int m_point = 0;  // within the cut, or the Sun-noise half (on, off, on, ...)
     Direction m_aim;
-    QDateTime m_recordAtStart;
     QElapsedTimer m_phaseClock;
     QElapsedTimer m_sinceLevel;
     std::optional<double> m_previousLevel;

@@ -3,7 +3,6 @@
 
 #include "calibration/hamlibstrength.h"
 #include "calibration/levelsource.h"
-#include "calibration/soundcardlevel.h"
 #include "ephemeris/radiosource.h"
 #include "hamlib/hamliblinks.h"
 #include "station/trackingcontrol.h"
@@ -27,15 +26,10 @@ RigctldLink *hamlibRadio(const TrackingControl &station)
 Calibrator::Calibrator(TrackingControl &station, QObject *parent)
     : QObject(parent)
     , m_station(station)
-    , m_devices(new QMediaDevices(this))
+    , m_soundCards(SoundCardLevel::inputs())
 {
-    const auto listCards = [this] {
-        m_soundCards.clear();
-        for (const SoundCardLevel::Input &input : SoundCardLevel::inputs())
-            m_soundCards.append(SoundCardLevel::nameOf(input.description));
-    };
-    listCards();
-    connect(m_devices, &QMediaDevices::audioInputsChanged, this, listCards);
+    connect(new QMediaDevices(this), &QMediaDevices::audioInputsChanged, this,
+            [this] { m_soundCards = SoundCardLevel::inputs(); });
     readHistory();
 }
 
@@ -56,7 +50,8 @@ QStringList Calibrator::sourceNames() const
     for (const QPointer<LevelSource> &source : m_extraSources)
         if (source)
             names.append(source->name());
-    names.append(m_soundCards);
+    for (const SoundCardLevel::Input &input : m_soundCards)
+        names.append(SoundCardLevel::nameOf(input.description));
     if (hamlibRadio(m_station))
         names.append(strengthName());
     return names;
@@ -67,7 +62,7 @@ LevelSource *Calibrator::sourceNamed(const QString &name)
     for (const QPointer<LevelSource> &source : m_extraSources)
         if (source && source->name() == name)
             return source;
-    for (const SoundCardLevel::Input &input : SoundCardLevel::inputs())
+    for (const SoundCardLevel::Input &input : m_soundCards)
         if (SoundCardLevel::nameOf(input.description) == name) {
             m_soundCard = std::make_unique<SoundCardLevel>(input);
             return m_soundCard.get();
@@ -93,8 +88,8 @@ bool Calibrator::start(const CalibrationRun::Settings &settings, const QString &
     }
     CalibrationRun::Settings run = settings;
     run.station.frequencyMHz = m_station.sourceSettings().frequencyMHz;
-    if (const auto source = radiosource::fromText(m_station.sourceSettings().radioSource))
-        run.sourceName = source->name;
+    if (const auto radio = radiosource::fromText(m_station.sourceSettings().radioSource))
+        run.sourceName = radio->name;
     const QDate today = m_station.now().date();
     run.year = today.year() + (today.dayOfYear() - 0.5) / today.daysInYear();
     m_run = std::make_unique<CalibrationRun>(m_station, *source, run);

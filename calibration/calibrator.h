@@ -2,6 +2,7 @@
 #pragma once
 
 #include "calibration/calibrationrun.h"
+#include "calibration/soundcardlevel.h"
 
 #include <QList>
 #include <QObject>
@@ -13,8 +14,6 @@
 
 class HamlibStrength;
 class LevelSource;
-class QMediaDevices;
-class SoundCardLevel;
 class TrackingControl;
 
 // The station's calibrations as every view sees them (the window's dialog,
@@ -80,8 +79,7 @@ private:
     std::unique_ptr<HamlibStrength> m_strength;
     std::unique_ptr<SoundCardLevel> m_soundCard;
     // Listed when a card comes or goes, not each time the sources are asked for.
-    QMediaDevices *m_devices = nullptr;
-    QStringList m_soundCards;
+    QList<SoundCardLevel::Input> m_soundCards;
     std::unique_ptr<CalibrationRun> m_run;
     bool m_applied = false;
     QList<Point> m_points;

@@ -111,7 +111,6 @@ void SoundCardLevel::start()
         return;
     }
     m_sampleFormat = format.sampleFormat();
-    m_bytesPerSample = format.bytesPerSample();
     m_bytesPerFrame = format.bytesPerFrame();
     m_partial.clear();
     m_power = std::make_unique<BandPower>(format.sampleRate(), m_band.lowHz, m_band.highHz);

@@ -53,7 +53,6 @@ private:
     QIODevice *m_io = nullptr;
     std::unique_ptr<BandPower> m_power;
     int m_sampleFormat = 0;  // QAudioFormat::SampleFormat
-    int m_bytesPerSample = 0;
     int m_bytesPerFrame = 0;
     QByteArray m_partial;  // a frame cut between two reads
 };

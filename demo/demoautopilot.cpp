@@ -114,17 +114,15 @@ void DemoAutopilot::buildSteps()
     const auto checked = [&w](const char *name) {
         return [&w, name] { return widget<QAbstractButton>(w, name)->isChecked(); };
     };
-    const auto pick = [&w](const char *combo, const QString &name) { return choose(w, combo, name); };
-    const auto picked = [&w](const char *combo, const QString &name) { return chosen(w, combo, name); };
     const QString rotator = m_station.portName(DemoStation::Rotator);
     const QString transceiver = m_station.portName(DemoStation::Transceiver);
     const QString dataFile = m_station.dataFilePath();
 
     m_steps = {
-        {QStringLiteral("pick the rotator's port"), always, pick("comboSerialNameA", rotator),
-         picked("comboSerialNameA", rotator)},
-        {QStringLiteral("pick the transceiver's port"), always, pick("comboSerialNameB", transceiver),
-         picked("comboSerialNameB", transceiver)},
+        {QStringLiteral("pick the rotator's port"), always, choose(w, "comboSerialNameA", rotator),
+         chosen(w, "comboSerialNameA", rotator)},
+        {QStringLiteral("pick the transceiver's port"), always, choose(w, "comboSerialNameB", transceiver),
+         chosen(w, "comboSerialNameB", transceiver)},
         {QStringLiteral("open port A"), always, click("buttonOpenSerialA"),
          statusIs("labelSerialStatusA", "Status: connected")},
         {QStringLiteral("open port B"), always, click("buttonOpenSerialB"),
@@ -150,8 +148,6 @@ void DemoAutopilot::addCalibrationSteps()
 {
     Qt_Vestrel &w = m_window;
     const auto always = [] { return true; };
-    const auto pick = [&w](const char *combo, const QString &text) { return choose(w, combo, text); };
-    const auto picked = [&w](const char *combo, const QString &text) { return chosen(w, combo, text); };
     const auto offsetsShown = [&w] {
         return !widget<QLineEdit>(w, "lineAzimutOffset")->text().isEmpty()
             && widget<QLineEdit>(w, "lineAzimutOffset")->text() != QLatin1String("0");
@@ -161,13 +157,14 @@ void DemoAutopilot::addCalibrationSteps()
     const std::vector<Step> steps = {
         {QStringLiteral("open Calibrate..."), always, [&w] { widget<QAbstractButton>(w, "buttonCalibrate")->click(); },
          [&w] { return widget<QDialog>(w, "CalibrationDialog")->isVisible(); }},
-        {QStringLiteral("pick the Sun"), always, pick("comboCalibrationTarget", QStringLiteral("Sun")),
-         picked("comboCalibrationTarget", QStringLiteral("Sun"))},
-        {QStringLiteral("pick Cross-scan"), always, pick("comboCalibrationMeasurement", QStringLiteral("Cross-scan")),
-         picked("comboCalibrationMeasurement", QStringLiteral("Cross-scan"))},
+        {QStringLiteral("pick the Sun"), always, choose(w, "comboCalibrationTarget", QStringLiteral("Sun")),
+         chosen(w, "comboCalibrationTarget", QStringLiteral("Sun"))},
+        {QStringLiteral("pick Cross-scan"), always,
+         choose(w, "comboCalibrationMeasurement", QStringLiteral("Cross-scan")),
+         chosen(w, "comboCalibrationMeasurement", QStringLiteral("Cross-scan"))},
         {QStringLiteral("pick the simulated receiver"), always,
-         pick("comboLevelSource", QStringLiteral("simulated receiver")),
-         picked("comboLevelSource", QStringLiteral("simulated receiver"))},
+         choose(w, "comboLevelSource", QStringLiteral("simulated receiver")),
+         chosen(w, "comboLevelSource", QStringLiteral("simulated receiver"))},
         {QStringLiteral("start the cross-scan"), always,
          [&w] { widget<QAbstractButton>(w, "buttonCalibrationStart")->click(); },
          [&w] { return widget<QAbstractButton>(w, "buttonCalibrationStop")->isEnabled(); }},

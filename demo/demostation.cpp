@@ -9,6 +9,7 @@
 #include "sim/simrotator.h"
 #include "sim/simtransceiver.h"
 #include "station/trackingcontrol.h"
+#include "station/trackingsource.h"
 
 #include <QDir>
 #include <QFile>
@@ -136,15 +137,7 @@ std::optional<Direction> DemoStation::targetNow() const
     const SkySnapshot sky = m_writer->lastSky();
     if (!m_station || !sky.utc.isValid())
         return std::nullopt;
-    switch (m_station->target()) {
-    case TrackingTarget::Sun:
-        return Direction{sky.sunAzimuth, sky.sunElevation};
-    case TrackingTarget::Source:
-        return Direction{sky.sourceAzimuth, sky.sourceElevation};
-    case TrackingTarget::Moon:
-        break;
-    }
-    return Direction{sky.moonAzimuth, sky.moonElevation};
+    return targetPlace(sky, m_station->target());
 }
 
 QString DemoStation::workingDirectory() const

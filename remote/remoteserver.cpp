@@ -706,11 +706,11 @@ void RemoteServer::setCalibrator(Calibrator *calibrator)
 {
     m_calibrator = calibrator;
     m_commands.setCalibrator(calibrator);
-    // A level heard is news for the plot; the pushes come together as ever.
+    // A run's end comes with a progress too; a level heard is news for the
+    // plot. The pushes come together as ever.
     for (auto signal : {&Calibrator::started, &Calibrator::progressed, &Calibrator::historyChanged})
         connect(calibrator, signal, this, &RemoteServer::schedulePush);
     connect(calibrator, &Calibrator::levelHeard, this, &RemoteServer::schedulePush);
-    connect(calibrator, &Calibrator::finished, this, &RemoteServer::schedulePush);
 }
 
 bool RemoteServer::anyoneListening() const

@@ -28,24 +28,26 @@ SkyTrackingSource::SkyTrackingSource(const GeoPosition &home, const std::optiona
 {
 }
 
+Direction targetPlace(const SkySnapshot &sky, TrackingTarget target)
+{
+    switch (target) {
+    case TrackingTarget::Sun:
+        return {sky.sunAzimuth, sky.sunElevation};
+    case TrackingTarget::Source:
+        return {sky.sourceAzimuth, sky.sourceElevation};
+    case TrackingTarget::Moon:
+        break;
+    }
+    return {sky.moonAzimuth, sky.moonElevation};
+}
+
 bool SkyTrackingSource::read(TrackingTarget target, TrackingRecord &record, const std::function<void(const QString &)> &)
 {
     // Full precision: the file form would round positions to 0.1 degree.
     const SkySnapshot sky = computeSky(m_home, m_dx, m_frequencyMHz, m_now(), m_options);
-    switch (target) {
-    case TrackingTarget::Moon:
-        record.azimuth = sky.moonAzimuth;
-        record.elevation = sky.moonElevation;
-        break;
-    case TrackingTarget::Sun:
-        record.azimuth = sky.sunAzimuth;
-        record.elevation = sky.sunElevation;
-        break;
-    case TrackingTarget::Source:
-        record.azimuth = sky.sourceAzimuth;
-        record.elevation = sky.sourceElevation;
-        break;
-    }
+    const Direction place = targetPlace(sky, target);
+    record.azimuth = place.azimuth;
+    record.elevation = place.elevation;
     record.frequency = sky.frequencyMHz;
     if (target == TrackingTarget::Source && m_options.source) {
         // The Doppler fields are the Moon echo's shifts. A radio source sends

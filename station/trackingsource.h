@@ -2,6 +2,7 @@
 #pragma once
 
 #include "ephemeris/ephemeris.h"
+#include "station/direction.h"
 #include "station/trackingdata.h"
 
 #include <QDateTime>
@@ -9,6 +10,9 @@
 
 #include <functional>
 #include <optional>
+
+// Where the sky puts the target.
+Direction targetPlace(const SkySnapshot &sky, TrackingTarget target);
 
 // Where each repetition's tracking record comes from.
 class TrackingSource
