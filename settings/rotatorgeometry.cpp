@@ -193,6 +193,16 @@ QString RotatorGeometry::maskProblem(const QString &text)
             return QStringLiteral("point %1: '%2' \u2014 %3").arg(i + 1).arg(shown, why);
         }
     }
+    // One azimuth, two elevations: no line between them says which holds (360 is 0).
+    for (qsizetype i = 0; i < parts.size(); ++i)
+        for (qsizetype j = 0; j < i; ++j) {
+            const auto azimuth = [&parts](qsizetype k) {
+                const double az = parts.at(k).section(QLatin1Char(':'), 0, 0).toDouble();
+                return az == 360 ? 0.0 : az;
+            };
+            if (azimuth(i) == azimuth(j))
+                return QStringLiteral("points %1 and %2: both at azimuth %3").arg(j + 1).arg(i + 1).arg(azimuth(i));
+        }
     return QString();
 }
 

@@ -41,6 +41,28 @@ class tst_CoreRotatorGeometry : public QObject
     };
 
 private slots:
+
+    // Two points at one azimuth leave the mask's elevation there to chance:
+    // refused with the points named, where the operator types the mask; 360
+    // is north again. Points close together, or one anywhere, are taken.
+    void maskWithOneAzimuthTwice_data()
+    {
+        QTest::addColumn<QString>("mask");
+        QTest::addColumn<QString>("problem");
+        QTest::newRow("0:5 0:7") << "0:5 0:7" << "points 1 and 2: both at azimuth 0";
+        QTest::newRow("north twice") << "0:5 90:3 360:7" << "points 1 and 3: both at azimuth 0";
+        QTest::newRow("written two ways") << "90:5 180:2 90.0:7" << "points 1 and 3: both at azimuth 90";
+        QTest::newRow("the same point twice") << "45:3 45:3" << "points 1 and 2: both at azimuth 45";
+        QTest::newRow("a tenth apart") << "0:5 0.1:7" << "";
+        QTest::newRow("one point") << "360:4" << "";
+    }
+    void maskWithOneAzimuthTwice()
+    {
+        QFETCH(QString, mask);
+        QFETCH(QString, problem);
+        QCOMPARE(RotatorGeometry::maskProblem(mask), problem);
+        QCOMPARE(RotatorGeometry::parseMask(mask).has_value(), problem.isEmpty());
+    }
     // A target moving west through north on a 0..450 rotator: the upper turn
     // is taken, the commands beyond 360 go as written, and none is refused by
     // the controller's stops; below the horizon the antenna waits at 0 (or,
