@@ -56,10 +56,13 @@ startup::CommandLine::CommandLine()
         QStringLiteral("Points a moonbounce (EME) antenna at the Moon, the Sun or a radio source and keeps the\n"
                        "radio on the Doppler-corrected frequency, by any of the five EME Doppler methods. The\n"
                        "target comes from a tracking program's data file or from the sky computed here. The\n"
-                       "rotator is a controller taking short ASCII commands on a serial port, or any rotator\n"
-                       "Hamlib's rotctld drives; the radio a Yaesu FT-817 or FT-847 on its CAT line, or any\n"
-                       "radio Hamlib's rigctld drives. Runs as a window, or headless as a service with a web\n"
-                       "page and a WebSocket API (--headless), or as a window on such a station (--attach).\n"
+                       "rotator is a controller taking short ASCII commands on a serial port, the radio a\n"
+                       "Yaesu FT-817 or FT-847 on its CAT line; or any rotator and radio Hamlib supports,\n"
+                       "through its daemons rotctld and rigctld or with Hamlib linked in (no daemon to start).\n"
+                       "\"Calibrate...\" finds the antenna's pointing offsets by a cross-scan on the Sun, the\n"
+                       "Moon or a radio source, and measures Sun noise; its runs are kept in calibration.csv.\n"
+                       "Runs as a window, or headless as a service with a web page and a WebSocket API\n"
+                       "(--headless), or as a window on such a station (--attach).\n"
                        "Settings are kept in store.cfg in the working folder."));
     m_parser.addOptions({m_menu, m_demo, m_demoAuto, m_demoRate, m_demoSun, m_headless, m_attach, m_tokenFile});
     m_parser.addPositionalArgument(QStringLiteral("address"), QStringLiteral("With --attach: the station's address."),

@@ -31,8 +31,10 @@ private slots:
         QVERIFY(text("labelVersion").startsWith(QStringLiteral("Vestrel %1 ").arg(QStringLiteral(VESTREL_VERSION))));
         QVERIFY(text("labelWhat").contains(QLatin1String("Doppler")));
         QCOMPARE(text("labelFiles"), QStringLiteral("Settings are kept in %1 (store.cfg, network.cfg, source.cfg), "
-                                                     "the log in %2.")
+                                                     "calibrations in calibration.csv, the log in %2.")
                                          .arg(dir.path(), dir.file(QStringLiteral("vestrel.log"))));
+        for (const char *said : {"Hamlib linked in", "Calibrate...", "calibration.csv"})
+            QVERIFY2(text("labelWhat").contains(QLatin1String(said)), said);
 
         // Asked again, the same box comes back; closed, it goes.
         about->trigger();

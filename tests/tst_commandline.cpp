@@ -186,7 +186,8 @@ private slots:
         const Run result = run({QStringLiteral("--help")}, withoutDisplay());
         QCOMPARE(result.exitCode, 0);
         QVERIFY2(result.out.startsWith(QStringLiteral("Usage: ")), qPrintable(result.out));
-        for (const char *option : {"--help", "--version", "--menu", "--demo-auto", "--demo-rate", "store.cfg"})
+        for (const char *option : {"--help", "--version", "--menu", "--demo-auto", "--demo-rate", "store.cfg",
+                                   "Hamlib linked in", "Calibrate...", "calibration.csv"})
             QVERIFY2(result.out.contains(QString::fromLatin1(option)), option);
         QVERIFY(result.err.isEmpty());
     }

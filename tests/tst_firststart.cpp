@@ -47,6 +47,8 @@ private slots:
                                     QStringLiteral("tracking data file"), QStringLiteral("vestrel --demo"),
                                     QStringLiteral("Settings are kept in %1 (store.cfg, network.cfg, source.cfg)")
                                         .arg(dir.path()),
+                                    QStringLiteral("Hamlib linked in"), QStringLiteral("Calibrate..."),
+                                    QStringLiteral("calibrations in calibration.csv"),
                                     QStringLiteral("the log in %1.").arg(log)})
             QVERIFY2(note.contains(said), qPrintable(said));
         QVERIFY(!note.contains(QLatin1Char('\n')));  // one line in vestrel.log too
