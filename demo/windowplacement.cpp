@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "demo/windowplacement.h"
 
+#include <QEvent>
+#include <QPointer>
 #include <QScreen>
+#include <QTimer>
 #include <QWidget>
 
 #include <algorithm>
@@ -18,7 +21,59 @@ QMargins frameMargins(const QWidget &window)
             frame.bottom() - inner.bottom()};
 }
 
+// Places the two windows again once the window system has framed both, so
+// that the frames, title bars included, end up within the screen's area.
+class PlaceWhenFramed : public QObject
+{
+public:
+    PlaceWhenFramed(QWidget &first, QWidget &second)
+        : QObject(&first)
+        , m_first(first)
+        , m_second(&second)
+    {
+        first.installEventFilter(this);
+        second.installEventFilter(this);
+        QTimer::singleShot(5000, this, &QObject::deleteLater);  // a window system that never frames them
+    }
+    ~PlaceWhenFramed() override
+    {
+        if (m_second)
+            m_second->removeEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        const QEvent::Type type = event->type();
+        if ((type == QEvent::Move || type == QEvent::Resize || type == QEvent::Show) && !m_placing && m_second
+            && !frameMargins(m_first).isNull() && !frameMargins(*m_second).isNull()) {
+            m_placing = true;
+            // Queued: the window system finishes its own move first.
+            QMetaObject::invokeMethod(
+                this,
+                [this] {
+                    if (m_second)
+                        SideBySide::place(m_first, *m_second);
+                    deleteLater();
+                },
+                Qt::QueuedConnection);
+        }
+        return false;
+    }
+
+private:
+    QWidget &m_first;  // the parent: outlives this
+    QPointer<QWidget> m_second;
+    bool m_placing = false;
+};
+
 } // namespace
+
+QMargins SideBySide::plannedFrame(const QMargins &known, int fontHeight)
+{
+    // Title bars run from about one and a half to two and a half lines of text.
+    return known.isNull() ? QMargins(4, 2 * fontHeight + 12, 4, 4) : known;
+}
 
 SideBySide SideBySide::fit(const QRect &available, const QSize &first, const QSize &second,
                            const QSize &secondMinimum, int gap)
@@ -48,8 +103,10 @@ void SideBySide::place(QWidget &first, QWidget &second)
     const QScreen *screen = first.screen();
     if (!screen)
         return;
-    const QMargins firstFrame = frameMargins(first);
-    const QMargins secondFrame = frameMargins(second);
+    const QMargins firstKnown = frameMargins(first);
+    const QMargins secondKnown = frameMargins(second);
+    const QMargins firstFrame = plannedFrame(firstKnown, first.fontMetrics().height());
+    const QMargins secondFrame = plannedFrame(secondKnown, second.fontMetrics().height());
     const QSize secondWanted = second.size().expandedTo(second.sizeHint());
     const SideBySide placed
         = fit(screen->availableGeometry(), first.size().grownBy(firstFrame), secondWanted.grownBy(secondFrame),
@@ -59,4 +116,9 @@ void SideBySide::place(QWidget &first, QWidget &second)
     first.move(placed.first.topLeft());
     second.resize(placed.second.size().shrunkBy(secondFrame));
     second.move(placed.second.topLeft());
+    // Not framed yet (the window manager does it after the window is
+    // shown): a window manager that takes the place for the window's inside
+    // would put the title bar above it, so once framed they are placed again.
+    if (firstKnown.isNull() || secondKnown.isNull())
+        new PlaceWhenFramed(first, second);
 }

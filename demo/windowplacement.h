@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <QMargins>
 #include <QRect>
 #include <QSize>
 
@@ -20,6 +21,11 @@ struct SideBySide {
     static SideBySide fit(const QRect &available, const QSize &first, const QSize &second,
                           const QSize &secondMinimum, int gap = 12);
 
-    // Moves and sizes the two shown windows so, on the first one's screen.
+    // The frame a window is planned with: the window system's once it has
+    // framed the window, a title bar and borders as desktops draw them before.
+    static QMargins plannedFrame(const QMargins &known, int fontHeight);
+
+    // Moves and sizes the two windows so, on the first one's screen; placed
+    // again once the window system has framed them, if it had not yet.
     static void place(QWidget &first, QWidget &second);
 };
