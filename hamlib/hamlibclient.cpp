@@ -178,6 +178,7 @@ void HamlibClient::sendNext()
         if (head.request.makeCommand)
             head.request.command = head.request.makeCommand();
         m_outstanding = true;
+        m_answerBegun = false;
         m_answerTimer->start(head.request.answerTimeoutMs > 0 ? head.request.answerTimeoutMs : m_answerTimeoutMs);
         if (m_tracing)
             emit traffic(QStringLiteral("--sending to %1: %2").arg(target(), shownText(head.request.command)));
@@ -262,6 +263,7 @@ void HamlibClient::readLines()
                 continue;
         } else if (m_channel->bytesAvailable() > 0 && chunks++ < maxChunksPerTurn) {
             m_reader.feed(m_channel->read(readChunk));
+            answerProgressed();
             continue;
         }
         // Lines still held or bytes still waiting: the event loop turns first.
@@ -269,6 +271,20 @@ void HamlibClient::readLines()
             scheduleRead();
         return;
     }
+}
+
+// An answer of unknown length has not ended while its bytes still come,
+// however slowly, even mid-line.
+void HamlibClient::answerProgressed()
+{
+    if (!m_outstanding || m_queue.empty())
+        return;
+    const Request &request = m_queue.front().request;
+    if (request.quietMs > 0)
+        m_quietTimer->start(request.quietMs);
+    if (request.longestMs > 0 && !m_answerBegun)
+        m_answerTimer->start(request.longestMs);
+    m_answerBegun = true;
 }
 
 void HamlibClient::takeLine(const hamlib::LineReader::Line &line)

@@ -45,11 +45,14 @@ public:
         // lifetime after it was made (a position or frequency meant then).
         bool lapses = false;
         int answerTimeoutMs = 0;  // 0: the client's
-        // Above 0: the answer also ends this long after its last line (an
-        // answer of unknown length, as to a line the operator typed), and
-        // then onQuiet is called if set.
+        // Above 0: the answer also ends this long after the last bytes of it
+        // came (an answer of unknown length, as to a line the operator
+        // typed), and then onQuiet is called if set.
         int quietMs = 0;
         std::function<void()> onQuiet;
+        // Above 0: once its first bytes came, the answer may take this long
+        // in all (a long one on a slow line) in place of the answer time-out.
+        int longestMs = 0;
     };
 
     static constexpr int defaultConnectTimeoutMs = 5000;
@@ -118,6 +121,7 @@ private:
     void readLines();
     void scheduleRead();
     void takeLine(const hamlib::LineReader::Line &line);
+    void answerProgressed();
     void sendNext();
     void finishRequest();
     void quietEnded();
@@ -144,6 +148,7 @@ private:
     bool m_readScheduled = false;
     std::deque<Queued> m_queue;
     bool m_outstanding = false;  // the queue's head is on the wire
+    bool m_answerBegun = false;  // bytes came since it went
     bool m_settling = false;
     QElapsedTimer m_settlingSince;
 };

@@ -15,10 +15,14 @@ using Answer = HamlibClient::Answer;
 // after its last line the answer counts as complete: its length is not known.
 constexpr int manualAnswerTimeoutMs = 5000;
 constexpr int manualQuietMs = 300;
-// "\dump_state" of protocol 0 has no closing line; a pause ends it, a bound
-// on its length guards against a daemon that never stops.
-constexpr int dumpStateQuietMs = 300;
+// "\dump_state" of protocol 0 has no closing line: a pause ends it, long
+// enough to wait out a busy daemon or a slow line (a byte each 20 ms), and
+// bounds on its length and time guard against a daemon that never stops.
+// An answer still incomplete is asked for again, so many times.
+constexpr int dumpStateQuietMs = 2000;
+constexpr int dumpStateLongestMs = 60000;
 constexpr int maxDumpStateLines = 500;
+constexpr int dumpStateAttempts = 3;
 
 const QString readoutFrequencyKey = QStringLiteral("f");
 const QString readoutStatusKey = QStringLiteral("t");
@@ -32,17 +36,21 @@ QString reportText(int code)
     return QStringLiteral("%1 (%2)").arg(code).arg(hamlib::errorText(code));
 }
 
-// Asks "\dump_state" and hands its lines over once the answer is complete.
+// Asks "\dump_state" and hands its lines over once the answer has ended;
+// none from a daemon that has no such command.
 void askDumpState(HamlibClient &client, const std::function<void(const QByteArrayList &)> &take,
-                  int quietMs = dumpStateQuietMs, const std::function<void()> &failed = {})
+                  const std::function<void()> &failed)
 {
     auto lines = std::make_shared<QByteArrayList>();
     HamlibClient::Request request;
     request.command = hamlib::dumpStateCommand;
-    request.quietMs = quietMs;
+    request.quietMs = dumpStateQuietMs;
+    request.longestMs = dumpStateLongestMs;
     request.onLine = [lines, take](const QByteArray &line) {
-        if (hamlib::parseReport(line))
-            return Answer::Done;  // a daemon that has no such command
+        if (hamlib::parseReport(line)) {
+            take({});
+            return Answer::Done;
+        }
         if (line == "done") {
             take(*lines);
             return Answer::Done;
@@ -54,8 +62,7 @@ void askDumpState(HamlibClient &client, const std::function<void(const QByteArra
     };
     // A protocol 0 answer ends with a pause.
     request.onQuiet = [lines, take] { take(*lines); };
-    if (failed)
-        request.onFailed = failed;
+    request.onFailed = failed;
     client.send(request);
 }
 
@@ -144,10 +151,39 @@ void RigctldLink::askCapabilities()
         return Answer::Done;
     };
     m_client->send(request);
-    askDumpState(*m_client, [this](const QByteArrayList &lines) {
-        if (const auto limits = hamlib::parseRigDumpState(lines))
+    m_rangeAttempts = 0;
+    askRanges();
+}
+
+// Until the ranges are read whole, no frequency goes: one the radio cannot
+// take may put it somewhere else or nowhere.
+void RigctldLink::askRanges()
+{
+    const auto incomplete = [this] {
+        if (++m_rangeAttempts < dumpStateAttempts) {
+            askRanges();
+            return;
+        }
+        m_rangesProblem = QStringLiteral("radio's ranges unknown: %1 gave no complete answer to \\dump_state "
+                                         "in %2 tries; no frequency is sent to the radio")
+                              .arg(target())
+                              .arg(dumpStateAttempts);
+        emit rangesChanged();
+    };
+    askDumpState(
+        *m_client,
+        [this, incomplete](const QByteArrayList &lines) {
+            const auto limits = hamlib::parseRigDumpState(lines);
+            if (!limits) {
+                incomplete();
+                return;
+            }
             m_limits = *limits;
-    });
+            m_rangesKnown = true;
+            m_rangesProblem.clear();
+            emit rangesChanged();
+        },
+        incomplete);
 }
 
 void RigctldLink::write(const QByteArray &bytes)
@@ -358,18 +394,16 @@ void RigctldLink::close()
 
 bool RigctldLink::canCarry(qint64 hz) const
 {
-    return hz >= 0 && hz <= qint64(0xFFFFFFFFu) && m_limits.contains(double(hz));
+    return m_rangesKnown && hz >= 0 && hz <= qint64(0xFFFFFFFFu) && m_limits.contains(double(hz));
 }
 
 // ---- rotctld ---------------------------------------------------------------
 
 void RotctldLink::askCapabilities()
 {
-    // rotctld ends its answer with "done": a pause inside it (a busy daemon,
-    // a slow line) is waited out for longer, and an answer without all four
-    // limits is asked for again rather than taken for the whole travel.
-    constexpr int rotatorQuietMs = 2000;
-    constexpr int attempts = 3;
+    // An answer without all four limits is asked for again rather than
+    // taken for the whole travel.
+    constexpr int attempts = dumpStateAttempts;
     const auto incomplete = [this] {
         if (++m_limitAttempts < attempts) {
             askCapabilities();
@@ -396,7 +430,7 @@ void RotctldLink::askCapabilities()
             m_limitsProblem.clear();
             emit limitsLearned();
         },
-        rotatorQuietMs, incomplete);
+        incomplete);
 }
 
 // Only what the daemon said: the sane range of a silent one is no travel.

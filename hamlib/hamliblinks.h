@@ -100,6 +100,8 @@ public:
     bool canKey() const override { return true; }
     void setPtt(bool on) override;
     QList<std::pair<double, double>> frequencyRanges() const override { return m_limits.ranges; }
+    bool rangesKnown() const override { return m_rangesKnown; }
+    QString rangesProblem() const override { return m_rangesProblem; }
     // A radio that may still be in split is put back to one VFO on the way out.
     void close() override;
 
@@ -117,6 +119,7 @@ signals:
 
 private:
     void askCapabilities() override;
+    void askRanges();
     void queueFrequencyQuery(bool thenStatus);
     // Says a daemon's error to a command once, until that command succeeds again.
     void reportError(const QByteArray &command, int code);
@@ -127,6 +130,9 @@ private:
     std::optional<double> m_readoutMhz;  // held until the transmit state is known
     bool m_vfoMode = false;
     hamlib::RigLimits m_limits;
+    bool m_rangesKnown = false;
+    int m_rangeAttempts = 0;
+    QString m_rangesProblem;
     std::optional<quint32> m_lastSentHz;  // the radio is on it, as far as is known
     bool m_splitRefused = false;
     bool m_splitMayBeOn = false;  // from "S 1" until "S 0" was answered

@@ -181,7 +181,9 @@ std::optional<RigLimits> parseRigDumpState(const QByteArrayList &lines)
     limits.ranges.clear();
     qsizetype at = 3;
     for (int list = 0; list < 2; ++list) {
-        for (; at < lines.size(); ++at) {
+        for (;; ++at) {
+            if (at >= lines.size())
+                return std::nullopt;  // cut short: a range may be missing
             const auto fields = numberFields(lines.at(at));
             if (!fields || fields->size() < 2)
                 return std::nullopt;
@@ -197,7 +199,9 @@ std::optional<RigLimits> parseRigDumpState(const QByteArrayList &lines)
         }
     }
     std::optional<double> step;
-    for (; at < lines.size(); ++at) {
+    for (;; ++at) {
+        if (at >= lines.size())
+            return std::nullopt;  // cut short: the finest step may be missing
         const auto fields = numberFields(lines.at(at));
         if (!fields || fields->size() != 2 || (fields->at(0) == 0 && fields->at(1) == 0))
             break;

@@ -77,7 +77,7 @@ struct RigLimits {
 };
 // rigctld's "\dump_state" answer (protocol 0 or 1): the ranges lists and
 // the tuning steps. Ranges or steps that make no sense are left out; nothing
-// usable at all gives nullopt.
+// usable at all, or an answer cut before the steps' closing line, gives nullopt.
 std::optional<RigLimits> parseRigDumpState(const QByteArrayList &lines);
 
 // Where a rotator can point; without word from the daemon, a sane range.

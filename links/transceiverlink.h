@@ -36,6 +36,11 @@ public:
     virtual QList<std::pair<double, double>> frequencyRanges() const { return {{100e3, 4294967295.0}}; }
     // The smallest change the radio can make.
     virtual double tuningStepHz() const { return 10; }
+    // False while the radio's ranges are not known (still being read, or
+    // never said): canCarry() is then false for every frequency.
+    virtual bool rangesKnown() const { return true; }
+    // Why the ranges are not known, once the link gave up asking; empty otherwise.
+    virtual QString rangesProblem() const { return {}; }
     // Commands still waiting to go out or for their reply; 0 for a link that
     // hands each one on at once.
     virtual int queuedCommands() const { return 0; }
@@ -46,4 +51,6 @@ signals:
     // The device answered a readout, also when it said it cannot (an error
     // report is an answer; silence is not).
     void answered();
+    // rangesKnown() or rangesProblem() changed.
+    void rangesChanged();
 };

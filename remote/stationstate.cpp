@@ -91,6 +91,8 @@ const char *alarmKey(Alarm alarm)
         return "rotatorLimitsUnknown";
     case Alarm::WsjtxSilent:
         return "wsjtxSilent";
+    case Alarm::RadioRangesUnknown:
+        return "radioRangesUnknown";
     }
     return "";
 }

@@ -21,6 +21,16 @@ RadioControl::RadioControl(PortSession &port, StationContext &context, QObject *
 
 // ---- the link ------------------------------------------------------------------
 
+namespace {
+
+// Why no frequency may go yet: none is known to be one the radio takes.
+QString rangesUnknownText()
+{
+    return QStringLiteral("the radio's ranges are not known yet");
+}
+
+} // namespace
+
 void RadioControl::attach(TransceiverLink *transceiver)
 {
     m_transceiver = transceiver;
@@ -32,6 +42,12 @@ void RadioControl::attach(TransceiverLink *transceiver)
         answered();
     });
     connect(transceiver, &TransceiverLink::answered, this, &RadioControl::answered);
+    connect(transceiver, &TransceiverLink::rangesChanged, this, [this] {
+        const QString problem = m_transceiver ? m_transceiver->rangesProblem() : QString();
+        if (problem.isEmpty() ? m_context.health.clear(Alarm::RadioRangesUnknown)
+                              : m_context.health.raise(Alarm::RadioRangesUnknown, problem))
+            emit changed();
+    });
     connect(transceiver, &DeviceLink::received, this, [this](const QByteArray &bytes) {
         m_context.log(QStringLiteral("Port B data received (%1 bytes): %2")
                           .arg(QString::number(bytes.size()), shownText(bytes)));
@@ -47,6 +63,7 @@ void RadioControl::detach()
     m_split = Split();
     m_transceiver = nullptr;
     m_context.health.clear(Alarm::RadioSilent, false);
+    m_context.health.clear(Alarm::RadioRangesUnknown, false);
     m_unansweredReadouts = 0;
 }
 
@@ -271,7 +288,9 @@ void RadioControl::step(const TrackingRecord &record)
         if (sendFrequency(*hz, QString()))
             m_context.health.success(StationHealth::Source::Tuning);
         else
-            m_context.health.error(StationHealth::Source::Tuning, QStringLiteral("frequency out of range"));
+            m_context.health.error(StationHealth::Source::Tuning, m_transceiver && !m_transceiver->rangesKnown()
+                                                                     ? rangesUnknownText()
+                                                                     : QStringLiteral("frequency out of range"));
     }
     m_context.debug(QStringLiteral("--frequency = %1; doppler Home = %2; doppler Dx = %3")
                  .arg(m_doppler.workingMHz())
@@ -371,6 +390,9 @@ void RadioControl::methodStep(const TrackingRecord &record)
     if (sent) {
         m_context.health.success(StationHealth::Source::Tuning);
         m_context.health.clear(Alarm::SkedOutOfRange);
+    } else if (m_transceiver && !m_transceiver->rangesKnown()) {
+        // Not checked against ranges never read: held until they are.
+        m_context.health.error(StationHealth::Source::Tuning, rangesUnknownText());
     } else {
         m_context.health.error(StationHealth::Source::Tuning, QStringLiteral("frequency out of range"));
         // Learned only now (a daemon's ranges): the radio stays where it was.
@@ -423,6 +445,8 @@ std::optional<QString> RadioControl::skedRefusal(const DopplerSettings &settings
 {
     if (settings.method == DopplerMethod::Specified || !m_transceiver)
         return std::nullopt;
+    if (!m_transceiver->rangesKnown())
+        return rangesUnknownText();
     const auto radioHz = settings.transverter.radioHz(settings.skedMHz * 1e6);
     if (radioHz && std::isfinite(*radioHz) && m_transceiver->canCarry(qint64(std::round(*radioHz))))
         return std::nullopt;
@@ -544,6 +568,8 @@ std::optional<QString> RadioControl::tuneRefusal(double mhz) const
 {
     if (!m_transceiver)
         return QStringLiteral("port B is not open");
+    if (!m_transceiver->rangesKnown())
+        return rangesUnknownText();
     // Below the long-wave band no radio of a station tunes; a 5-byte frame
     // would carry it as 0 Hz.
     constexpr double lowestHz = 100000;

@@ -22,9 +22,10 @@ enum class Alarm {
     BandMismatch,        // the shifts are for another band than the radio's
     SkedOutOfRange,      // the method's frequency is one the radio cannot take
     RotatorLimitsUnknown, // positions held back until the rotator's range is known
-    WsjtxSilent           // followed, and nothing heard from WSJT-X for a while
+    WsjtxSilent,          // followed, and nothing heard from WSJT-X for a while
+    RadioRangesUnknown    // no frequency sent: the radio's daemon never said where it tunes
 };
-inline constexpr int alarmCount = 12;
+inline constexpr int alarmCount = 13;
 
 class StationHealth
 {
