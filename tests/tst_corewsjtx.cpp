@@ -8,6 +8,7 @@
 #include "fixedsource.h"
 #include "hamlibtesting.h"
 #include "sim/simtransceiver.h"
+#include "wsjtxtesting.h"
 #include "wsjtx/wsjtxfollow.h"
 #include "wsjtx/wsjtxmessage.h"
 
@@ -19,77 +20,11 @@
 
 #include <cmath>
 
+using namespace wsjtxtesting;
+
 namespace {
 
 const QDateTime t0 = QDateTime(QDate(2026, 12, 9), QTime(21, 0), Qt::UTC);
-
-// WSJT-X's utf8: a quint32 length then the bytes, 0xffffffff for null.
-void utf8(QDataStream &out, const char *text)
-{
-    if (!text) {
-        out << quint32(0xffffffff);
-        return;
-    }
-    const QByteArray bytes(text);
-    out << quint32(bytes.size());
-    out.writeRawData(bytes.constData(), int(bytes.size()));
-}
-
-struct StatusFields {
-    quint64 dialHz = 1296065000;
-    const char *mode = "Q65";
-    const char *dxCall = "K1JT";
-    bool transmitting = false;
-    const char *deGrid = "JO70FD";
-    const char *dxGrid = "FN20";
-    const char *subMode = "A";
-    quint32 period = 60;
-    bool oldVersion = false;  // ends after the DX grid, as WSJT-X before 2.0 did
-};
-
-QByteArray datagram(quint32 schema, quint32 type, const std::function<void(QDataStream &)> &fields = {},
-                    quint32 magic = 0xadbccbda)
-{
-    QByteArray bytes;
-    QDataStream out(&bytes, QIODevice::WriteOnly);
-    out.setVersion(schema == 3 ? QDataStream::Qt_5_4 : QDataStream::Qt_5_2);
-    out << magic << schema << type;
-    utf8(out, "WSJT-X");
-    if (fields)
-        fields(out);
-    return bytes;
-}
-
-QByteArray status(const StatusFields &f, quint32 schema = 2)
-{
-    return datagram(schema, 1, [&](QDataStream &out) {
-        out << f.dialHz;
-        utf8(out, f.mode);
-        utf8(out, f.dxCall);
-        utf8(out, "-15");
-        utf8(out, f.mode);
-        out << true << f.transmitting << false << quint32(1500) << quint32(1500);
-        utf8(out, "OK1XYZ");
-        utf8(out, f.deGrid);
-        utf8(out, f.dxGrid);
-        if (f.oldVersion)
-            return;
-        out << false;
-        utf8(out, f.subMode);
-        out << false << quint8(0) << quint32(50) << f.period;
-        utf8(out, "Default");
-        utf8(out, "K1JT OK1XYZ JO70");
-    });
-}
-
-QByteArray heartbeat(quint32 schema = 2)
-{
-    return datagram(schema, 0, [](QDataStream &out) {
-        out << quint32(3);
-        utf8(out, "2.6.1");
-        utf8(out, "");
-    });
-}
 
 } // namespace
 
@@ -267,6 +202,72 @@ private slots:
         QVERIFY(wsjtx.writeDatagram(status({}), QHostAddress(settings.address), settings.port) > 0);
         QVERIFY(dials.wait(3000));
         QCOMPARE(dials.at(0).at(0).toULongLong(), quint64(1296065000));
+    }
+
+    // Other WSJT-X than the one followed, over a real socket: named once,
+    // then summed up once a minute however they come.
+    void othersSaidOnce_data()
+    {
+        QTest::addColumn<int>("messages");
+        QTest::addColumn<bool>("newIds");  // each message from an id never heard before
+        QTest::newRow("two others alternating, 100 statuses") << 100 << false;
+        QTest::newRow("500 heartbeats, each a new id") << 500 << true;
+    }
+    void othersSaidOnce()
+    {
+        QFETCH(int, messages);
+        QFETCH(bool, newIds);
+        WsjtxFollow follow;
+        WsjtxSettings settings;
+        settings.follow = true;
+        settings.port = hamlibtesting::freePort();
+        QVERIFY(follow.apply(settings));
+        QStringList lines;
+        connect(&follow, &WsjtxFollow::message, this, [&lines](const QString &text) { lines << text; });
+        QSignalSpy dials(&follow, &WsjtxFollow::dialHeard);
+        QUdpSocket sender;
+        const auto send = [&](const QByteArray &bytes) {
+            QVERIFY(sender.writeDatagram(bytes, QHostAddress::LocalHost, settings.port) > 0);
+        };
+        send(status({}));
+        QVERIFY(dials.wait(3000));
+        for (int i = 0; i < messages; ++i) {
+            const QByteArray id = newIds ? "WSJT-X - " + QByteArray::number(i) : i % 2 ? "WSJT-X - B" : "WSJT-X - A";
+            send(newIds ? heartbeat(2, id.constData()) : status({}, 2, id.constData()));
+            if (i % 50 == 49)
+                QTest::qWait(1);  // lets the listener keep up, as a sender on the network would
+        }
+        // The followed one last: everything before it was taken.
+        StatusFields last;
+        last.dialHz = 1296066000;
+        send(status(last));
+        QTRY_COMPARE(dials.count(), 2);
+        QCOMPARE(lines.filter(QStringLiteral("another WSJT-X")).size(), 1);
+        QCOMPARE(lines.filter(QStringLiteral("WSJT-X - ")).size(), 1);
+    }
+
+    // Listening with no WSJT-X running yet is no silence: no alarm, the
+    // line says nothing was heard. Once one was heard, its silence is.
+    void nothingHeardYetIsNoSilence()
+    {
+        DefaultStation s;
+        QDateTime clock = t0;
+        s.station.setClock([&clock] { return clock; });
+        WsjtxSettings settings;
+        settings.follow = true;
+        settings.port = hamlibtesting::freePort();
+        QVERIFY(s.station.setWsjtxSettings(settings));
+        clock = t0.addSecs(10 * WsjtxFollow::silentSeconds);
+        QSignalSpy ticks(&s.station, &TrackingControl::ticked);
+        QTRY_VERIFY_WITH_TIMEOUT(ticks.count() >= 2, 10000);
+        QVERIFY(!s.station.health().active(Alarm::WsjtxSilent));
+        QCOMPARE(s.station.wsjtx().line(clock),
+                 QStringLiteral("WSJT-X: nothing heard yet on 127.0.0.1:%1").arg(settings.port));
+        QUdpSocket wsjtx;
+        wsjtx.writeDatagram(heartbeat(), QHostAddress::LocalHost, settings.port);
+        QTRY_VERIFY(s.station.wsjtx().heard().at.isValid());
+        clock = clock.addSecs(WsjtxFollow::silentSeconds);
+        QTRY_VERIFY(s.station.health().active(Alarm::WsjtxSilent));
     }
 
     // Damaged datagrams are said at most once a minute, however many come.

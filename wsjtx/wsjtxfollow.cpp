@@ -9,6 +9,8 @@
 #include <QTimer>
 #include <QUdpSocket>
 
+#include <utility>
+
 namespace {
 
 // What the station can do with a period: WSJT-X's are 5 s to 5 min.
@@ -27,11 +29,14 @@ QString shownField(const QString &text)
 WsjtxFollow::WsjtxFollow(QObject *parent)
     : QObject(parent)
     , m_bad(new MessageThrottle(QStringLiteral("%1 WSJT-X datagrams dropped, first: %2"), this))
+    , m_others(new MessageThrottle(QStringLiteral("%1 messages from other WSJT-X not followed, first from %2"), this))
     , m_settle(new QTimer(this))
 {
-    m_bad->setPeriod(badDatagramPeriodMs);
-    m_bad->setSustainedPeriod(badDatagramPeriodMs);
-    connect(m_bad, &MessageThrottle::message, this, &WsjtxFollow::message);
+    for (MessageThrottle *throttle : {m_bad, m_others}) {
+        throttle->setPeriod(badDatagramPeriodMs);
+        throttle->setSustainedPeriod(badDatagramPeriodMs);
+        connect(throttle, &MessageThrottle::message, this, &WsjtxFollow::message);
+    }
     m_settle->setSingleShot(true);
     m_settle->setInterval(gridSettleMs);
     connect(m_settle, &QTimer::timeout, this, &WsjtxFollow::settle);
@@ -45,7 +50,7 @@ bool WsjtxFollow::apply(const WsjtxSettings &settings, QString *why)
     delete m_socket;
     m_socket = nullptr;
     m_heard = Heard();
-    m_otherId.clear();
+    m_otherIds.clear();
     if (!settings.follow) {
         emit changed();
         return true;
@@ -80,7 +85,6 @@ bool WsjtxFollow::apply(const WsjtxSettings &settings, QString *why)
         return false;
     }
     m_socket = socket;
-    m_listeningSince = m_clock();
     connect(m_socket, &QUdpSocket::readyRead, this, &WsjtxFollow::readPending);
     emit message(QStringLiteral("listening for WSJT-X on %1").arg(where));
     emit changed();
@@ -110,14 +114,20 @@ void WsjtxFollow::take(const QByteArray &datagram, const QString &from, const QD
     const wsjtx::Message &message = *reading.message;
     const bool following = !m_heard.id.isEmpty() && !m_heard.closed && m_heard.at.secsTo(now) < silentSeconds;
     if (following && message.id != m_heard.id) {
-        if (m_otherId != message.id) {
-            m_otherId = message.id;
-            emit this->message(QStringLiteral("another WSJT-X ('%1') heard; following '%2'")
-                                   .arg(shownField(message.id), shownField(m_heard.id)));
+        // Each one named once; a flood of them (new ids, or more than are
+        // kept) summed up once a minute.
+        if (!m_otherIds.contains(message.id)) {
+            if (m_otherIds.size() < otherIdsKept)
+                m_otherIds << message.id;
+            const QString id = QStringLiteral("'%1'").arg(shownField(message.id));
+            m_others->report(QStringLiteral("another WSJT-X (%1) heard; following '%2'").arg(id, shownField(m_heard.id)),
+                             id);
         }
         return;
     }
     if (message.id != m_heard.id || m_heard.closed) {
+        if (message.id != m_heard.id)
+            m_otherIds.clear();
         m_heard = Heard();
         m_heard.id = message.id;
         m_dxGridTyped.clear();
@@ -130,6 +140,8 @@ void WsjtxFollow::take(const QByteArray &datagram, const QString &from, const QD
     case wsjtx::Type::Close:
         m_heard.closed = true;
         emit this->message(QStringLiteral("WSJT-X '%1' closed").arg(shownField(message.id)));
+        if (std::exchange(m_heard.transmitting, false))
+            emit transmittingLost(QStringLiteral("WSJT-X closed while transmitting"));
         break;
     case wsjtx::Type::Status:
         takeStatus(message.status);
@@ -222,8 +234,19 @@ QString WsjtxFollow::line(const QDateTime &now) const
 
 std::optional<qint64> WsjtxFollow::silence(const QDateTime &now) const
 {
-    if (!isListening() || m_heard.closed)
+    // Nothing heard yet is not silence: WSJT-X may not be running yet, and
+    // the summary says so without an alarm.
+    if (!isListening() || m_heard.closed || !m_heard.at.isValid())
         return std::nullopt;
-    const QDateTime since = m_heard.at.isValid() ? m_heard.at : m_listeningSince;
-    return since.secsTo(now);
+    return m_heard.at.secsTo(now);
+}
+
+void WsjtxFollow::checkSilence(const QDateTime &now)
+{
+    const auto quiet = silence(now);
+    if (!m_heard.transmitting || !quiet || *quiet < silentSeconds)
+        return;
+    m_heard.transmitting = false;
+    emit transmittingLost(QStringLiteral("WSJT-X silent for %1 s while transmitting").arg(*quiet));
+    emit changed();
 }

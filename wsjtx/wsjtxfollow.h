@@ -7,6 +7,7 @@
 #include <QDateTime>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <optional>
@@ -59,8 +60,15 @@ public:
     // views; empty when WSJT-X is not followed.
     QString line(const QDateTime &now) const;
     // Seconds since WSJT-X last spoke while followed; nothing when not
-    // listening, or after WSJT-X closed.
+    // listening, before any WSJT-X was heard, or after WSJT-X closed.
     std::optional<qint64> silence(const QDateTime &now) const;
+    // A WSJT-X that said it was transmitting and then fell silent for
+    // silentSeconds: transmittingLost() once, and it is no longer taken as
+    // transmitting.
+    void checkSilence(const QDateTime &now);
+    // Other WSJT-X ids named in the log: a few, so that a flood of new ones
+    // costs no memory.
+    static constexpr int otherIdsKept = 8;
 
     // One datagram as the socket hands it over; the tests and the fuzzer
     // call it directly.
@@ -71,6 +79,8 @@ signals:
     void dxGridHeard(const QString &grid);
     void deGridHeard(const QString &grid);
     void transmittingHeard(bool transmitting);
+    // WSJT-X closed or fell silent while it said it was transmitting.
+    void transmittingLost(const QString &why);
     void periodHeard(int seconds);
     void changed();
     void message(const QString &text);
@@ -83,10 +93,10 @@ private:
     WsjtxSettings m_settings;
     QUdpSocket *m_socket = nullptr;
     MessageThrottle *m_bad;
+    MessageThrottle *m_others;  // another WSJT-X than the one followed
     QTimer *m_settle;
-    QDateTime m_listeningSince;
     Heard m_heard;
-    QString m_otherId;        // another WSJT-X heard meanwhile, said once
+    QStringList m_otherIds;   // other WSJT-X named since the followed one was first heard
     QString m_dxGridTyped;    // the DX grid field as last sent, settling
     QString m_deGridTyped;
     QString m_deGrid;
