@@ -77,7 +77,9 @@ int RigServer::setDial(double hz)
             return notAvailable;
         if (m_station.tuneRefusal(hz / 1e6))
             return invalid;
-        m_station.tune(QString::number(hz / 1e6, 'f', 6));
+        // Read back at once; the radio moves once the dial stood (WSJT-X
+        // sets +55 Hz and back when it connects).
+        m_station.setClientDial(hz);
     }
     m_radioHzAtDial = radioDialHz();
     m_dialHz = hz;

@@ -302,6 +302,18 @@ CommandOutcome CommandHandler::run(const QJsonObject &command)
         m_station.setDopplerSettings(settings);
         return {true, {}};
     }
+    if (name == QLatin1String("transmitLimit")) {
+        // Any time, also while the radio is followed: it is about keys, not frequencies.
+        const auto seconds = numberIn(command, QLatin1String("seconds"), 0, DopplerSettings::longestTransmitLimitSeconds);
+        if (!seconds || *seconds != std::floor(*seconds))
+            return refused(QStringLiteral("transmitLimit takes seconds, 0 (never) to %1")
+                               .arg(DopplerSettings::longestTransmitLimitSeconds));
+        DopplerSettings settings = m_station.dopplerSettings();
+        settings.transmitLimitSeconds = int(*seconds);
+        if (!m_station.setDopplerSettings(settings))
+            return refused(QStringLiteral("doppler.cfg not changed"));
+        return {true, {}};
+    }
     if (name == QLatin1String("followWsjtx")) {
         const auto on = flag(command, QLatin1String("on"));
         if (!on)

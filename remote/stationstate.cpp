@@ -91,6 +91,8 @@ const char *alarmKey(Alarm alarm)
         return "rotatorLimitsUnknown";
     case Alarm::WsjtxSilent:
         return "wsjtxSilent";
+    case Alarm::KeyReleased:
+        return "keyReleased";
     case Alarm::RadioRangesUnknown:
         return "radioRangesUnknown";
     }
@@ -150,6 +152,7 @@ QJsonObject stationState(const TrackingControl &station, bool manualTerminal)
         {QStringLiteral("ptt"), doppler.ptt},
         {QStringLiteral("method"), methodKey(settings.method)},
         {QStringLiteral("skedMHz"), settings.skedMHz},
+        {QStringLiteral("transmitLimitS"), settings.transmitLimitSeconds},
         {QStringLiteral("split"), station.isSplitActive()},
         {QStringLiteral("receiveHz"), sky ? QJsonValue(sky->receiveHz) : QJsonValue(QJsonValue::Null)},
         {QStringLiteral("transmitHz"), sky ? QJsonValue(sky->transmitHz) : QJsonValue(QJsonValue::Null)},

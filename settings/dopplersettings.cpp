@@ -17,6 +17,8 @@ const QString senseKey = QStringLiteral("transverter sense");
 const QString splitKey = QStringLiteral("split");
 const QString holdKey = QStringLiteral("hold transmit");
 const QString periodKey = QStringLiteral("transmit period");
+const QString limitKey = QStringLiteral("transmit limit");
+const QString off = QStringLiteral("off");
 const QString yes = QStringLiteral("yes");
 const QString no = QStringLiteral("no");
 const QString loAboveValue = QStringLiteral("lo - if");
@@ -42,7 +44,7 @@ bool DopplerSettings::operator==(const DopplerSettings &other) const
 {
     return method == other.method && skedMHz == other.skedMHz && transverter == other.transverter
         && split == other.split && holdTransmit == other.holdTransmit
-        && transmitPeriodSeconds == other.transmitPeriodSeconds;
+        && transmitPeriodSeconds == other.transmitPeriodSeconds && transmitLimitSeconds == other.transmitLimitSeconds;
 }
 
 DopplerSettings DopplerSettings::read(const QString &path)
@@ -67,6 +69,13 @@ DopplerSettings DopplerSettings::read(const QString &path)
             const int seconds = value.toInt(&ok);
             if (ok && seconds >= 1 && seconds <= 3600)
                 settings.transmitPeriodSeconds = seconds;
+        } else if (key == limitKey) {
+            bool ok = false;
+            const int seconds = value.toInt(&ok);
+            if (value == off)
+                settings.transmitLimitSeconds = 0;
+            else if (ok && seconds >= 1 && seconds <= longestTransmitLimitSeconds)
+                settings.transmitLimitSeconds = seconds;
         } else if (key == senseKey && (value == loAboveValue || value == loBelowValue)) {
             settings.transverter.loAbove = value == loAboveValue;
         }
@@ -89,5 +98,6 @@ bool DopplerSettings::write(const QString &path) const
                                   {senseKey, transverter.loAbove ? loAboveValue : loBelowValue},
                                   {splitKey, split ? yes : no},
                                   {holdKey, holdTransmit ? yes : no},
-                                  {periodKey, QString::number(transmitPeriodSeconds)}});
+                                  {periodKey, QString::number(transmitPeriodSeconds)},
+                                  {limitKey, transmitLimitSeconds > 0 ? QString::number(transmitLimitSeconds) : off}});
 }

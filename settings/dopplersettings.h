@@ -18,6 +18,10 @@ struct DopplerSettings {
     // frequency per transmit period, meant for its middle.
     bool holdTransmit = false;
     int transmitPeriodSeconds = 60;
+    // A key the station holds (a client's "T 1") is let go after this long:
+    // a Q65-120 period with Tune before it fits. 0: never.
+    int transmitLimitSeconds = 180;
+    static constexpr int longestTransmitLimitSeconds = 3600;
 
     bool operator==(const DopplerSettings &other) const;
     bool operator!=(const DopplerSettings &other) const { return !(*this == other); }

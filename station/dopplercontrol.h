@@ -28,6 +28,10 @@ public:
     // Back after the radio's link was lost: tracking on the same working frequency.
     void resume(double workingMHz, bool pttTicked);
     void resetShifts() { m_lastHome = m_lastDx = 0.0; }
+    // While tracking, a frequency set through the station (tune, a client's
+    // dial) becomes the working frequency; the frequency for the radio with
+    // the last record's shift, in Hz.
+    double retune(double workingMHz);
 
     DopplerShift shift = DopplerShift::Home;
     bool ptt = false;

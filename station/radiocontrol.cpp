@@ -6,6 +6,7 @@
 
 #include <QTimer>
 
+#include <algorithm>
 #include <cmath>
 
 RadioControl::RadioControl(PortSession &port, StationContext &context, QObject *parent)
@@ -14,9 +15,13 @@ RadioControl::RadioControl(PortSession &port, StationContext &context, QObject *
     , m_context(context)
     , m_settings(DopplerSettings::read())
     , m_readoutTimer(new QTimer(this))
+    , m_settle(new QTimer(this))
 {
     m_readoutTimer->setObjectName(QStringLiteral("readoutTimer"));
     connect(m_readoutTimer, &QTimer::timeout, this, &RadioControl::readout);
+    m_settle->setSingleShot(true);
+    m_settle->setInterval(dialSettleMs);
+    connect(m_settle, &QTimer::timeout, this, &RadioControl::settled);
 }
 
 // ---- the link ------------------------------------------------------------------
@@ -62,6 +67,8 @@ void RadioControl::detach()
     // the station is gone: the link's close puts it back to one VFO, once.
     m_split = Split();
     m_transceiver = nullptr;
+    m_keyHeld = false;
+    m_clientDialHz.reset();
     m_context.health.clear(Alarm::RadioSilent, false);
     m_context.health.clear(Alarm::RadioRangesUnknown, false);
     m_unansweredReadouts = 0;
@@ -87,8 +94,51 @@ bool RadioControl::key(bool on, const std::optional<TrackingRecord> &record)
         methodStep(*record);
     if (on)
         m_transceiver->setPtt(true);
+    if (on && !m_keyHeld) {
+        m_keyedAt = m_context.now();
+        m_keyedFor.start();
+        m_context.health.clear(Alarm::KeyReleased);
+    }
+    m_keyHeld = on;
     emit changed();
     return true;
+}
+
+bool RadioControl::checkKeying()
+{
+    const int limit = m_settings.transmitLimitSeconds;
+    if (!m_keyHeld || limit <= 0)
+        return false;
+    // The station's clock may be a demo's or a test's; the monotonic one
+    // still counts when the wall clock is set back.
+    const qint64 heldMs = qMax(m_keyedFor.elapsed(), m_keyedAt.msecsTo(m_context.now()));
+    if (heldMs < limit * 1000LL)
+        return false;
+    release(QStringLiteral("transmitting for %1 s, the transmit time limit").arg(heldMs / 1000));
+    return true;
+}
+
+void RadioControl::keyerGone(const QString &why)
+{
+    if (m_keyHeld) {
+        release(why);
+    } else if (!m_statusReported && m_doppler.transmitting) {
+        m_doppler.transmitting = false;
+        m_context.log(why + QStringLiteral(": the radio taken as receiving"));
+        emit changed();
+    }
+}
+
+// The radio unkeyed by the station itself, said once as an alarm.
+void RadioControl::release(const QString &why)
+{
+    if (!m_keyHeld || !key(false, m_lastRecord)) {
+        m_keyHeld = false;
+        return;
+    }
+    m_context.health.clear(Alarm::KeyReleased, false);  // each release is said
+    m_context.health.raise(Alarm::KeyReleased, why + QStringLiteral(": the radio unkeyed"));
+    emit changed();
 }
 
 void RadioControl::start()
@@ -140,24 +190,77 @@ void RadioControl::resume()
 
 bool RadioControl::setSettings(const DopplerSettings &settings)
 {
-    if (const auto refusal = skedRefusal(settings)) {
+    DopplerSettings unlimited = settings;
+    unlimited.transmitLimitSeconds = m_settings.transmitLimitSeconds;
+    const bool onlyLimit = unlimited == m_settings;
+    unlimited.skedMHz = m_settings.skedMHz;
+    const bool onlySked = unlimited == m_settings;
+    if (const auto refusal = onlyLimit ? std::nullopt : skedRefusal(settings)) {
         m_context.log(*refusal);
         return false;
     }
-    const bool newSked = settings.skedMHz != m_settings.skedMHz;
+    const double skedBefore = m_skedInForceMHz.value_or(m_settings.skedMHz);
     m_settings = settings;
     if (!m_settings.write())
         m_context.log(QStringLiteral("%1 cannot be written").arg(DopplerSettings::defaultPath()));
+    if (onlyLimit)
+        return true;
+    m_context.health.clear(Alarm::SkedOutOfRange, false);
+    // A new sked while the method works waits until it stood: a client that
+    // sets its dial and sets it back at once moves nothing.
+    if (onlySked && m_methodSky && settings.method != DopplerMethod::Specified) {
+        if (settings.skedMHz == skedBefore) {
+            m_skedInForceMHz.reset();
+        } else {
+            m_skedInForceMHz = skedBefore;
+            m_settle->start();
+        }
+        return true;
+    }
+    m_skedInForceMHz.reset();
     if (!settings.split || settings.method == DopplerMethod::Specified)
         endSplit();
+    const double offset = m_dial.offsetHz;
+    restartMethod();
+    if (settings.skedMHz == skedBefore)
+        m_dial.offsetHz = offset;  // the operator's tuning was an offset to this sked
+    return true;
+}
+
+// Nothing of the method's last frequencies carried into the next step.
+void RadioControl::restartMethod()
+{
     m_methodSky.reset();
     m_heldTransmitHz.reset();
     // What was written before is no guide to the next readout.
-    const double offset = newSked ? 0.0 : m_dial.offsetHz;
     m_dial = Dial();
-    m_dial.offsetHz = offset;
-    m_context.health.clear(Alarm::SkedOutOfRange, false);
-    return true;
+}
+
+void RadioControl::setClientDial(double hz)
+{
+    m_clientDialHz = hz;
+    m_settle->start();
+}
+
+// A dial or sked that stood: it reaches the radio now rather than at the next repetition.
+void RadioControl::settled()
+{
+    if (m_skedInForceMHz) {
+        m_skedInForceMHz.reset();
+        restartMethod();
+        if (m_port.automatic && m_lastRecord && m_settings.method != DopplerMethod::Specified)
+            methodStep(*m_lastRecord);
+    }
+    if (const auto hz = std::exchange(m_clientDialHz, std::nullopt); hz && m_transceiver) {
+        // Set back where it was: nothing to write, nothing to say.
+        const bool tracked = m_doppler.tracking() && m_settings.method == DopplerMethod::Specified;
+        const bool unmoved = tracked ? std::fabs(*hz - m_doppler.workingMHz() * 1e6) < 1
+                                     : m_shownFrequency
+                && std::fabs(*hz - m_shownFrequency->mhz * 1e6) < m_transceiver->tuningStepHz() / 2;
+        if (!unmoved)
+            retune(*hz, QStringLiteral("a rigctl client"));
+    }
+    emit changed();
 }
 
 QString RadioControl::trouble() const
@@ -261,7 +364,7 @@ bool RadioControl::sendFrequency(double hz, const QString &refusal)
     // (the 32-bit conversion would wrap it to some other frequency).
     const double truncated = std::trunc(hz);
     const bool finite = std::isfinite(truncated) && std::fabs(truncated) < 1e15;
-    const bool fits = finite
+    const bool fits = finite && reaches(truncated)
         && (m_transceiver ? m_transceiver->canCarry(qint64(truncated)) : cat::frameCanCarry(qint64(truncated)));
     if (!fits) {
         if (!refusal.isEmpty())
@@ -277,6 +380,7 @@ bool RadioControl::sendFrequency(double hz, const QString &refusal)
 
 void RadioControl::step(const TrackingRecord &record)
 {
+    m_lastRecord = record;
     if (!m_port.automatic)
         return;
     if (m_settings.method != DopplerMethod::Specified) {
@@ -311,9 +415,10 @@ void RadioControl::methodStep(const TrackingRecord &record)
     }
     const DopplerSettings &settings = m_settings;
     m_context.health.clear(Alarm::BandMismatch, false);  // the method scales the shifts to the sked
-    const double skedHz = settings.skedMHz * 1e6 + m_dial.offsetHz;
+    const double skedMHz = m_skedInForceMHz.value_or(settings.skedMHz);
+    const double skedHz = skedMHz * 1e6 + m_dial.offsetHz;
     const double age = recordAgeSeconds(record);
-    const double scale = bandScale(settings.skedMHz * 1e6, record.frequency);
+    const double scale = bandScale(skedMHz * 1e6, record.frequency);
     const auto skyIn = [&](double seconds) {
         const Shifts shifts = shiftsAhead(record.dopplerHome, record.dopplerHomeRate, record.dopplerDx,
                                           record.relativeSpeed, age + seconds);
@@ -439,16 +544,18 @@ void RadioControl::checkBand(const TrackingRecord &record)
                        .arg(radioMHz, 0, 'f', 3));
 }
 
-// Why the radio cannot be on the sked's frequency; nothing while it can, or
-// while no radio is there to say.
+// Why the radio cannot be on the sked's frequency; nothing while it can.
+// With no radio open, what no radio reaches is refused.
 std::optional<QString> RadioControl::skedRefusal(const DopplerSettings &settings) const
 {
-    if (settings.method == DopplerMethod::Specified || !m_transceiver)
+    if (settings.method == DopplerMethod::Specified)
         return std::nullopt;
-    if (!m_transceiver->rangesKnown())
+    if (m_transceiver && !m_transceiver->rangesKnown())
         return rangesUnknownText();
+    // The same check for every door the sked comes through, with or without a radio open.
     const auto radioHz = settings.transverter.radioHz(settings.skedMHz * 1e6);
-    if (radioHz && std::isfinite(*radioHz) && m_transceiver->canCarry(qint64(std::round(*radioHz))))
+    if (radioHz && reaches(std::round(*radioHz))
+        && (!m_transceiver || m_transceiver->canCarry(qint64(std::round(*radioHz)))))
         return std::nullopt;
     return QStringLiteral("the radio cannot be set to %1 MHz for the sked frequency %2 MHz")
         .arg((radioHz ? *radioHz : 0) / 1e6, 0, 'f', 6)
@@ -512,7 +619,8 @@ bool RadioControl::sendSplit(const SkyFrequencies &sky, bool transmitWritable)
     const Transverter &transverter = m_settings.transverter;
     const auto receive = transverter.radioHz(sky.receiveHz);
     const auto transmit = transverter.radioHz(sky.transmitHz);
-    if (!receive || !transmit || !m_transceiver->canCarry(qint64(std::round(*receive)))
+    if (!receive || !transmit || !reaches(std::round(*receive)) || !reaches(std::round(*transmit))
+        || !m_transceiver->canCarry(qint64(std::round(*receive)))
         || !m_transceiver->canCarry(qint64(std::round(*transmit))))
         return false;
     if (!m_split.active) {
@@ -560,7 +668,44 @@ void RadioControl::tune(const QString &mhzText)
         m_context.log(QStringLiteral("Frequency error"));
         return;
     }
-    sendFrequency(mhz * 1000000.0, QStringLiteral("Frequency error"));
+    retune(mhz * 1000000.0, QStringLiteral("tune"));
+}
+
+// A frequency set through a door: while the radio's own frequency is
+// tracked it becomes the one tracked from, or the next repetition would
+// take the radio back.
+void RadioControl::retune(double hz, const QString &door)
+{
+    if (!m_doppler.tracking() || m_settings.method != DopplerMethod::Specified) {
+        sendFrequency(hz, QStringLiteral("Frequency error"));
+        return;
+    }
+    if (tuneRefusal(hz / 1e6)) {
+        m_context.log(QStringLiteral("Frequency error"));
+        return;
+    }
+    const double before = m_doppler.workingMHz();
+    const double radioHz = m_doppler.retune(std::trunc(hz) / 1e6);
+    if (!sendFrequency(radioHz, QStringLiteral("Frequency error"))) {
+        m_doppler.retune(before);
+        return;
+    }
+    m_context.log(QStringLiteral("Track frequency from %1 MHz, set by %2")
+                      .arg(m_doppler.workingMHz(), 0, 'f', 6)
+                      .arg(door));
+    emit changed();
+}
+
+// Whether the radio reaches a frequency: within one of its ranges (100 kHz
+// up to what the frame carries before it has said any).
+bool RadioControl::reaches(double radioHz) const
+{
+    if (!std::isfinite(radioHz))
+        return false;
+    const auto ranges = m_transceiver ? m_transceiver->frequencyRanges()
+                                      : QList<std::pair<double, double>> {{100e3, 4294967295.0}};
+    return std::any_of(ranges.begin(), ranges.end(),
+                       [radioHz](const auto &range) { return radioHz >= range.first && radioHz <= range.second; });
 }
 
 // Why the radio cannot be tuned there; nothing when it can.
@@ -574,7 +719,7 @@ std::optional<QString> RadioControl::tuneRefusal(double mhz) const
     // would carry it as 0 Hz.
     constexpr double lowestHz = 100000;
     const double hz = std::trunc(mhz * 1e6);
-    if (!std::isfinite(hz) || hz < lowestHz || hz > 4294967295.0 || !m_transceiver->canCarry(qint64(hz)))
+    if (!std::isfinite(hz) || hz < lowestHz || hz > 4294967295.0 || !reaches(hz) || !m_transceiver->canCarry(qint64(hz)))
         return QStringLiteral("the radio cannot be set to %1 MHz").arg(mhz, 0, 'f', 6);
     return std::nullopt;
 }

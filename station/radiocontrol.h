@@ -62,6 +62,19 @@ public:
     // before the key goes down, the receive one after it comes up. False
     // when the link cannot key.
     bool key(bool on, const std::optional<TrackingRecord> &record);
+    // Once a second: a key held past the transmit time limit is let go, with
+    // an alarm. True when that changed anything shown.
+    bool checkKeying();
+    // The program whose "transmitting" the station heard is gone (closed, or
+    // silent): a key the station holds is let go, with an alarm, and a
+    // transmit state taken from it dropped.
+    void keyerGone(const QString &why);
+    bool keyHeld() const { return m_keyHeld; }
+    // A client's dial (rigctl "F") under the radio's own frequency: taken once
+    // it has stood for dialSettleMs, so that a dial set and set back at once
+    // (WSJT-X's probe when it connects) moves nothing.
+    void setClientDial(double hz);
+    static constexpr int dialSettleMs = 1000;
     void resetShifts() { m_doppler.resetShifts(); }
     void tune(const QString &mhzText);
     std::optional<QString> tuneRefusal(double mhz) const;
@@ -85,6 +98,11 @@ signals:
 
 private:
     void methodStep(const TrackingRecord &record);
+    void release(const QString &why);
+    void retune(double hz, const QString &door);
+    void settled();
+    void restartMethod();
+    bool reaches(double radioHz) const;
     bool sendSplit(const SkyFrequencies &sky, bool transmitWritable);
     void leaveMethod();
     void endSplit();
@@ -134,6 +152,16 @@ private:
     Dial m_dial;
     RadioFollowCheck m_follow;
     std::optional<quint32> m_heldTransmitHz;  // one VFO, held while transmitting
+    std::optional<TrackingRecord> m_lastRecord;
+    // A key the station holds for a client, since when by the station's clock
+    // and by the monotonic one (whichever says longer counts).
+    bool m_keyHeld = false;
+    QDateTime m_keyedAt;
+    QElapsedTimer m_keyedFor;
+    // A dial or sked set lately waits here until it has stood for dialSettleMs.
+    QTimer *m_settle;
+    std::optional<double> m_clientDialHz;
+    std::optional<double> m_skedInForceMHz;  // the sked the method keeps meanwhile
     // Taken up again when a lost radio is back.
     struct Resume {
         bool tracking = false;

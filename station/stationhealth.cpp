@@ -30,6 +30,8 @@ QString endText(Alarm alarm)
         return QStringLiteral("rotator's limits known");
     case Alarm::WsjtxSilent:
         return QStringLiteral("WSJT-X heard again");
+    case Alarm::KeyReleased:
+        return QStringLiteral("radio keyed again");
     case Alarm::RadioRangesUnknown:
         return QStringLiteral("radio's ranges known");
     }

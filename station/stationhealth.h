@@ -23,9 +23,10 @@ enum class Alarm {
     SkedOutOfRange,      // the method's frequency is one the radio cannot take
     RotatorLimitsUnknown, // positions held back until the rotator's range is known
     WsjtxSilent,          // followed, and nothing heard from WSJT-X for a while
+    KeyReleased,          // the station unkeyed the radio itself: its keyer gone, or keyed too long
     RadioRangesUnknown    // no frequency sent: the radio's daemon never said where it tunes
 };
-inline constexpr int alarmCount = 13;
+inline constexpr int alarmCount = 14;
 
 class StationHealth
 {

@@ -73,6 +73,8 @@ public:
     void setFrequencyTracking(bool on) { m_radio.setFrequencyTracking(on); }
     void setPtt(bool on) { m_radio.setPtt(on); }
     void tune(const QString &mhzText) { m_radio.tune(mhzText); }
+    // A rigctl client's dial under the radio's own frequency, taken once it stood.
+    void setClientDial(double hz) { m_radio.setClientDial(hz); }
     void park(double azimuth, double elevation)
     {
         endExternal(QStringLiteral("parking"));

@@ -55,6 +55,7 @@ void TrackingControl::shareWithOtherPrograms()
         setDopplerSettings(doppler);
     });
     connect(&m_wsjtx, &WsjtxFollow::transmittingHeard, &m_radio, &RadioControl::setTransmittingHeard);
+    connect(&m_wsjtx, &WsjtxFollow::transmittingLost, &m_radio, &RadioControl::keyerGone);
     m_wsjtx.apply(WsjtxSettings::read());
 }
 
@@ -78,6 +79,8 @@ bool TrackingControl::checkSharing()
 {
     if (m_external && m_external->heard.secsTo(now()) >= externalSilentSeconds)
         endExternal(QStringLiteral("the client silent for %1 s").arg(externalSilentSeconds));
+    const bool released = m_radio.checkKeying();
+    m_wsjtx.checkSilence(now());
     const auto silence = m_wsjtx.silence(now());
     if (silence && *silence >= WsjtxFollow::silentSeconds) {
         const WsjtxSettings &settings = m_wsjtx.settings();
@@ -85,9 +88,10 @@ bool TrackingControl::checkSharing()
                                       QStringLiteral("WSJT-X silent for %1 s: nothing heard on %2:%3")
                                           .arg(*silence)
                                           .arg(settings.address)
-                                          .arg(settings.port));
+                                          .arg(settings.port))
+            || released;
     }
-    return m_context.health.clear(Alarm::WsjtxSilent);
+    return m_context.health.clear(Alarm::WsjtxSilent) || released;
 }
 
 bool TrackingControl::key(bool on)
