@@ -97,7 +97,8 @@ int main(int argc, char *argv[])
     const QCommandLineOption sourceOption(
         QStringLiteral("source"),
         QStringLiteral("Radio source for the Source line: %1, or J2000 right ascension and declination "
-                       "such as \"23h23m24s +58d48m54s\" or \"350.85 58.815\" (degrees). Default: none (0, 0).")
+                       "such as \"23h23m24s +58d48m54s\" or \"350.85 58.815\" (degrees). Default: none, and the "
+                       "Source line holds \"---\" for its azimuth and elevation.")
             .arg(radiosource::names().join(QStringLiteral(", "))),
         QStringLiteral("source"));
     const QCommandLineOption refractionOption(
@@ -155,7 +156,8 @@ int main(int argc, char *argv[])
 
     const bool once = parser.isSet(onceOption);
     QString what = QStringLiteral("the Moon and the Sun as seen from %1").arg(parser.value(locatorOption));
-    what += sky.source ? QStringLiteral(", the Source %1").arg(sky.source->name) : QStringLiteral(", the Source line 0, 0");
+    what += sky.source ? QStringLiteral(", the Source %1").arg(sky.source->name)
+                       : QStringLiteral(", the Source line without a position");
     what += QStringLiteral(", the own-echo Doppler");
     if (parser.isSet(dxOption))
         what += QStringLiteral(" and the DX Doppler for %1").arg(parser.value(dxOption));

@@ -214,6 +214,7 @@ SkySnapshot computeSky(const GeoPosition &home, const GeoPosition &dx, double fr
 
     if (options.source) {
         const HorizontalPlace place = radioSourcePlace(*options.source, home, sky.utc);
+        sky.sourceKnown = true;
         sky.sourceAzimuth = place.azimuth;
         sky.sourceElevation = place.elevation;
     }
@@ -291,7 +292,10 @@ QByteArray formatTrackingFile(const SkySnapshot &sky, bool transmitting)
     QByteArray file;
     file += place(sky.moonAzimuth, sky.moonElevation, "Moon");
     file += place(sky.sunAzimuth, sky.sunElevation, "Sun");
-    file += place(sky.sourceAzimuth, sky.sourceElevation, "Source");
+    if (sky.sourceKnown)
+        file += place(sky.sourceAzimuth, sky.sourceElevation, "Source");
+    else
+        file += time + ",  ---,  ---,Source\n";  // the fields stay where readers count them
     file += fortranInteger(std::floor(sky.frequencyMHz), 5) + ',' + doppler(sky.dxDopplerHz) + ','
         + fortranFixed(sky.dxRateHzPerMin, 8, 2) + ',' + doppler(sky.selfDopplerHz) + ','
         + fortranFixed(sky.selfRateHzPerMin, 8, 2) + ",Doppler, " + (transmitting ? 'T' : 'R') + '\n';

@@ -19,7 +19,8 @@ struct SkySnapshot {
     double moonElevation = 0;
     double sunAzimuth = 0;
     double sunElevation = 0;
-    double sourceAzimuth = 0;      // 0, 0 when no radio source was chosen
+    bool sourceKnown = false;      // a radio source was chosen; otherwise the Source has no place
+    double sourceAzimuth = 0;      // 0, 0 when none was chosen
     double sourceElevation = 0;
     double selfDopplerHz = 0;      // own echo: station -> Moon -> station
     double selfRateHzPerMin = 0;
@@ -54,7 +55,9 @@ HorizontalPlace radioSourcePlace(const RadioSource &source, const GeoPosition &s
 double refractionDeg(double elevation);
 
 // The four-line tracking data file for sky, LF line ends, " T" at the end of
-// the last line while transmitting and " R" otherwise.
+// the last line while transmitting and " R" otherwise. Without a radio
+// source the Source line keeps its place and its fields, but they hold
+// "  ---", which no reader takes for a position.
 QByteArray formatTrackingFile(const SkySnapshot &sky, bool transmitting);
 
 // Fortran Fw.d and Iw edit descriptors: right-aligned in width characters,

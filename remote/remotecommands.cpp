@@ -260,6 +260,8 @@ CommandOutcome CommandHandler::run(const QJsonObject &command)
             m_station.setTarget(TrackingTarget::Moon);
         else if (target == QLatin1String("sun"))
             m_station.setTarget(TrackingTarget::Sun);
+        else if (target == QLatin1String("source") && !m_station.targetRefusal(TrackingTarget::Source).isEmpty())
+            return refused(m_station.targetRefusal(TrackingTarget::Source));
         else if (target == QLatin1String("source"))
             m_station.setTarget(TrackingTarget::Source);
         else

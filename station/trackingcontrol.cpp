@@ -186,6 +186,11 @@ void TrackingControl::enterElevationOffset(const QString &text)
 
 void TrackingControl::setTarget(TrackingTarget target)
 {
+    if (const QString refusal = m_feed.targetRefusal(target); !refusal.isEmpty()) {
+        logMessage(refusal);
+        emit changed();  // the views put back the target in force
+        return;
+    }
     endExternal(QStringLiteral("a target chosen"));
     m_target = target;
     m_rotator.targetChanged();

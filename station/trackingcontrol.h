@@ -65,7 +65,9 @@ public:
     void setAuto(StationPort port, bool automatic);
     void sendManual(StationPort port, const QString &line);
 
+    // A target the source cannot place is refused, with the reason in the log.
     void setTarget(TrackingTarget target);
+    QString targetRefusal(TrackingTarget target) const { return m_feed.targetRefusal(target); }
     void setDopplerShift(DopplerShift shift) { m_radio.setShift(shift); }
     // An offset typed by the operator; "debug" in the elevation switches debug mode on.
     void enterAzimuthOffset(const QString &text) { m_rotator.enterOffset(RotatorAxis::Azimuth, text); }

@@ -60,8 +60,22 @@ QString TrackingFeed::dataFolder() const
     return folder == QLatin1String("error") ? QStringLiteral("C:/") : folder;
 }
 
+QString TrackingFeed::targetRefusal(TrackingTarget target) const
+{
+    const auto *sky = dynamic_cast<const SkyTrackingSource *>(m_source.get());
+    if (target == TrackingTarget::Source && sky && !sky->placesSource())
+        return QStringLiteral("Source refused: no radio source is chosen for the sky computed here "
+                              "(\"Tracking source...\")");
+    return {};
+}
+
 bool TrackingFeed::read(TrackingTarget target, TrackingRecord &record)
 {
+    // Another target's last place is not this one's.
+    if (target != m_lastTarget) {
+        m_lastTarget = target;
+        m_lastRecordTime = {};
+    }
     bool clean = true;
     const auto log = [this, &clean](const QString &text) {
         clean = false;

@@ -34,6 +34,9 @@ public:
     void setSource(std::unique_ptr<TrackingSource> source) { m_source = std::move(source); }
     const TrackingSource *source() const { return m_source.get(); }
 
+    // Why the target cannot be followed from the source chosen (the built-in
+    // sky's Source with no radio source set), or empty.
+    QString targetRefusal(TrackingTarget target) const;
     // This repetition's record; false when there is none to act on.
     bool read(TrackingTarget target, TrackingRecord &record);
     // The target's direction at another time, where the source computes it.
@@ -53,6 +56,7 @@ private:
     std::optional<QString> m_dataPath;  // none until the operator first chose (or cancelled)
     std::unique_ptr<TrackingSource> m_source;
     TrackingRecord m_lastRecord;
+    TrackingTarget m_lastTarget = TrackingTarget::Moon;  // whose place the last record gives
     QDateTime m_lastRecordTime;
     QDateTime m_lastRecordClock;  // the sky's time at that read
 };

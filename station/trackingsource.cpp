@@ -10,7 +10,20 @@
 bool FileTrackingSource::read(TrackingTarget target, TrackingRecord &record,
                               const std::function<void(const QString &)> &log)
 {
-    return readTrackingData(m_path, target, record, log);
+    // The reader takes a field that does not convert as 0; for the target's
+    // place that would aim at the northern horizon, so the antenna holds.
+    const QString name = QString::fromLatin1(targetName(target));
+    const QStringList placeErrors {QStringLiteral("azimuth %1 error").arg(name),
+                                   QStringLiteral("elevation %1 error").arg(name)};
+    bool placed = true;
+    const bool read = readTrackingData(m_path, target, record, [&](const QString &message) {
+        if (placeErrors.contains(message))
+            placed = false;
+        log(message);
+    });
+    if (read && !placed)
+        log(QStringLiteral("holding: the file gives no %1 position").arg(name));
+    return read && placed;
 }
 
 QString FileTrackingSource::problem() const
@@ -28,26 +41,33 @@ SkyTrackingSource::SkyTrackingSource(const GeoPosition &home, const std::optiona
 {
 }
 
-Direction targetPlace(const SkySnapshot &sky, TrackingTarget target)
+std::optional<Direction> targetPlace(const SkySnapshot &sky, TrackingTarget target)
 {
     switch (target) {
     case TrackingTarget::Sun:
-        return {sky.sunAzimuth, sky.sunElevation};
+        return Direction {sky.sunAzimuth, sky.sunElevation};
     case TrackingTarget::Source:
-        return {sky.sourceAzimuth, sky.sourceElevation};
+        if (!sky.sourceKnown)
+            return std::nullopt;
+        return Direction {sky.sourceAzimuth, sky.sourceElevation};
     case TrackingTarget::Moon:
         break;
     }
-    return {sky.moonAzimuth, sky.moonElevation};
+    return Direction {sky.moonAzimuth, sky.moonElevation};
 }
 
-bool SkyTrackingSource::read(TrackingTarget target, TrackingRecord &record, const std::function<void(const QString &)> &)
+bool SkyTrackingSource::read(TrackingTarget target, TrackingRecord &record,
+                             const std::function<void(const QString &)> &log)
 {
     // Full precision: the file form would round positions to 0.1 degree.
     const SkySnapshot sky = computeSky(m_home, m_dx, m_frequencyMHz, m_now(), m_options);
-    const Direction place = targetPlace(sky, target);
-    record.azimuth = place.azimuth;
-    record.elevation = place.elevation;
+    const std::optional<Direction> place = targetPlace(sky, target);
+    if (!place) {
+        log(noRadioSource());
+        return false;
+    }
+    record.azimuth = place->azimuth;
+    record.elevation = place->elevation;
     record.frequency = sky.frequencyMHz;
     if (target == TrackingTarget::Source && m_options.source) {
         // The Doppler fields are the Moon echo's shifts. A radio source sends
@@ -64,6 +84,11 @@ bool SkyTrackingSource::read(TrackingTarget target, TrackingRecord &record, cons
     record.dopplerHome = sky.selfDopplerHz;
     record.dopplerHomeRate = sky.selfRateHzPerMin;
     return true;
+}
+
+QString SkyTrackingSource::noRadioSource()
+{
+    return QStringLiteral("holding: no radio source is chosen for the Source (\"Tracking source...\")");
 }
 
 bool SkyTrackingSource::readAt(TrackingTarget target, const QDateTime &utc, TrackingRecord &record)

@@ -11,8 +11,8 @@
 #include <functional>
 #include <optional>
 
-// Where the sky puts the target.
-Direction targetPlace(const SkySnapshot &sky, TrackingTarget target);
+// Where the sky puts the target; nothing for a Source the sky does not place.
+std::optional<Direction> targetPlace(const SkySnapshot &sky, TrackingTarget target);
 
 // Where each repetition's tracking record comes from.
 class TrackingSource
@@ -68,6 +68,9 @@ public:
     QString problem() const override { return {}; }
     bool looksAhead() const override { return true; }
     bool readAt(TrackingTarget target, const QDateTime &utc, TrackingRecord &record) override;
+    // Without a radio source the Source has no place: it is not steered to.
+    bool placesSource() const { return m_options.source.has_value(); }
+    static QString noRadioSource();
     // A clock of its own for tests and demos; the system clock otherwise.
     void setClock(std::function<QDateTime()> now) { m_now = std::move(now); }
 

@@ -88,7 +88,8 @@ void TestEphemerisProgram::onceAtAGivenTime()
     const QStringList lines = QString::fromUtf8(run.out).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     QCOMPARE(lines.size(), 1 + said.size());
     const QString start = QStringLiteral("vestrel-ephemeris: writing %1 once, for 2026-12-07 04:30:48 UTC: the Moon "
-                                         "and the Sun as seen from JO70FD, the Source line 0, 0, the own-echo Doppler")
+                                         "and the Sun as seen from JO70FD, the Source line without a position, the own-echo "
+                                         "Doppler")
                               .arg(out);
     QVERIFY2(lines.first().startsWith(start), qPrintable(lines.first()));
     QVERIFY2(lines.first().endsWith(transmitting ? "marked transmitting" : "marked receiving"),
@@ -137,13 +138,17 @@ void TestEphemerisProgram::radioSourceReadBack()
     FileTrackingSource file(out);
     TrackingRecord record;
     QStringList logged;
-    QVERIFY(file.read(TrackingTarget::Source, record, [&](const QString &line) { logged << line; }));
-    QCOMPARE(logged, QStringList());
+    const bool read = file.read(TrackingTarget::Source, record, [&](const QString &line) { logged << line; });
     if (source.isEmpty()) {
-        QCOMPARE(record.azimuth, 0.0);
-        QCOMPARE(record.elevation, 0.0);
+        // No place written, none read: the station holds instead of aiming at 0, 0.
+        QVERIFY(!read);
+        QCOMPARE(logged, (QStringList {"azimuth Source error", "elevation Source error",
+                                       "holding: the file gives no Source position"}));
+        QVERIFY(contentsOf(out).contains(",  ---,  ---,Source\n"));
         return;
     }
+    QVERIFY(read);
+    QCOMPARE(logged, QStringList());
     const HorizontalPlace place = radioSourcePlace(*options.source, home, utc);
     const double lift = refraction ? refractionDeg(place.elevation) : 0.0;
     QVERIFY2(place.elevation > 5.0, "a source in sight, where refraction is small but not nothing");
