@@ -21,6 +21,7 @@ const QString autoBKey = QStringLiteral("port b auto");
 const QString deviceBKey = QStringLiteral("port b device");
 const QString targetKey = QStringLiteral("target");
 const QString trackKey = QStringLiteral("track frequency");
+const QString dataFileKey = QStringLiteral("data file");
 const QString network = QStringLiteral("network");
 const QString linked = QStringLiteral("hamlib");
 const QString radioModelKey = QStringLiteral("hamlib radio model");
@@ -58,7 +59,7 @@ bool NetworkSettings::Resume::operator==(const Resume &other) const
 {
     return openA == other.openA && autoA == other.autoA && deviceA == other.deviceA && openB == other.openB
         && autoB == other.autoB && deviceB == other.deviceB && target == other.target
-        && trackFrequency == other.trackFrequency;
+        && trackFrequency == other.trackFrequency && dataFile == other.dataFile;
 }
 
 bool NetworkSettings::operator==(const NetworkSettings &other) const
@@ -116,6 +117,8 @@ NetworkSettings NetworkSettings::read(const QString &path)
             settings.resume.target = value;
         else if (key == trackKey)
             readSwitch(value, settings.resume.trackFrequency);
+        else if (key == dataFileKey)
+            settings.resume.dataFile = value.trimmed().left(4096);
     }
     return settings;
 }
@@ -143,5 +146,6 @@ bool NetworkSettings::write(const QString &path) const
                                   {autoBKey, keyvalue::onOff(resume.autoB)},
                                   {deviceBKey, resume.deviceB},
                                   {targetKey, resume.target},
-                                  {trackKey, keyvalue::onOff(resume.trackFrequency)}});
+                                  {trackKey, keyvalue::onOff(resume.trackFrequency)},
+                                  {dataFileKey, resume.dataFile}});
 }

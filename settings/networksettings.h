@@ -42,6 +42,7 @@ struct NetworkSettings {
         QString deviceB;
         QString target = QStringLiteral("moon");  // moon, sun or source
         bool trackFrequency = false;
+        QString dataFile;  // the tracking data file the window had open; empty: none
         bool operator==(const Resume &other) const;
     };
     bool resumeAtStart = true;

@@ -6,7 +6,10 @@
 
 #include "serial/serialenumerator.h"
 #include "sim/ptypeer.h"
+#include "settings/settingsfile.h"
+#include "ui/hamlibmodeldialog.h"
 #include "ui/parkingdialog.h"
+#include "ui/skyplot.h"
 #include "ui/roundingdialog.h"
 #include "ui/timersettingdialog.h"
 
@@ -21,6 +24,8 @@
 #include <QRadioButton>
 #include <QSignalSpy>
 #include <QStatusBar>
+#include <QStyle>
+#include <QStyleOptionFrame>
 #include <QTimer>
 #include <QtTest>
 
@@ -404,6 +409,210 @@ private slots:
         selectDataFile(window, QString());
         QCOMPARE(child<QLabel>(window, "labelFileAddress")->text(), QStringLiteral("Opened file: no file"));
         QCOMPARE(readFile(dir.file("store.cfg")).split('\n').value(0), "filename: '" + dir.path().toLocal8Bit() + "'");
+    }
+
+    // Offsets as store.cfg gives them or as a calibration applies them (the
+    // demo's -1.18943/+0.679644 on the Sun): shown to the hundredth of a
+    // degree the rotator commands carry, whole within the 45 pixel field at
+    // the window's smallest size and at a large one; what the fields show is
+    // what is in force and what store.cfg keeps.
+    void offsetsFitTheirFields_data()
+    {
+        QTest::addColumn<bool>("applied");  // by a calibration; otherwise stored
+        QTest::addColumn<double>("azimuth");
+        QTest::addColumn<double>("elevation");
+        QTest::addColumn<QString>("azimuthText");
+        QTest::addColumn<QString>("elevationText");
+        QTest::addColumn<QSize>("size");  // the window's; empty: the least it takes
+        QTest::newRow("applied, smallest") << true << -1.18943 << 0.679644 << "-1.19" << "0.68" << QSize();
+        QTest::newRow("applied, large") << true << -1.18943 << 0.679644 << "-1.19" << "0.68" << QSize(1400, 900);
+        QTest::newRow("stored, smallest") << false << -1.18943 << 0.679644 << "-1.19" << "0.68" << QSize();
+        QTest::newRow("stored, large") << false << -1.18943 << 0.679644 << "-1.19" << "0.68" << QSize(1400, 900);
+        QTest::newRow("a half up, a minus zero") << false << -3.005 << -0.004 << "-3.01" << "0" << QSize();
+        QTest::newRow("whole and tenths") << true << 2.0 << -0.5 << "2" << "-0.5" << QSize();
+        QTest::newRow("tens, smallest") << false << -9.876 << 45.0 << "-9.88" << "45" << QSize();
+    }
+    void offsetsFitTheirFields()
+    {
+        QFETCH(bool, applied);
+        QFETCH(double, azimuth);
+        QFETCH(double, elevation);
+        QFETCH(QString, azimuthText);
+        QFETCH(QString, elevationText);
+        QFETCH(QSize, size);
+        WorkDir dir;
+        if (!applied)
+            writeFile(dir.file("store.cfg"), "filename: 'C:/'\nrepetition time: '2'\nelevation offset: '"
+                                                 + QByteArray::number(elevation) + "'\nazimut offset: '"
+                                                 + QByteArray::number(azimuth)
+                                                 + "'\nmessage delay: '200'\nazimuth rounding: '0.1'\n"
+                                                   "elevation rounding: '0.1'\nazimuth parking: '90'\n"
+                                                   "elevation parking: '10'\n");
+        {
+            Qt_Vestrel window;
+            if (applied)
+                window.station().addOffsets(azimuth, elevation);  // as the calibration's Apply does
+            window.resize(size.isEmpty() ? window.minimumSizeHint() : size);
+            window.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&window));
+            for (const auto &[name, text] : {std::pair {"lineAzimutOffset", azimuthText},
+                                             std::pair {"lineElevationOffset", elevationText}}) {
+                auto *field = child<QLineEdit>(window, name);
+                QCOMPARE(field->text(), text);
+                QCOMPARE(field->width(), 45);
+                // The text's room: the style's contents less the line edit's own two pixels a side.
+                QStyleOptionFrame option;
+                option.initFrom(field);
+                option.rect = field->rect();
+                option.lineWidth = field->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, field);
+                const int room = field->style()->subElementRect(QStyle::SE_LineEditContents, &option, field).width()
+                    - field->textMargins().left() - field->textMargins().right() - 4;
+                QVERIFY2(field->fontMetrics().horizontalAdvance(text) <= room,
+                         qPrintable(QStringLiteral("%1 is %2 px, the field has %3")
+                                        .arg(text)
+                                        .arg(field->fontMetrics().horizontalAdvance(text))
+                                        .arg(room)));
+            }
+            // Offsets are taken at single precision, as store.cfg keeps them.
+            QCOMPARE(float(window.station().azimuthOffset()), azimuthText.toFloat());
+            QCOMPARE(float(window.station().elevationOffset()), elevationText.toFloat());
+            if (applied)
+                QCOMPARE(SettingsFile().readAzimutOffset(), azimuthText.toFloat());
+        }
+        const QList<QByteArray> lines = readFile(dir.file("store.cfg")).split('\n');
+        QCOMPARE(lines.value(2), "elevation offset: '" + elevationText.toLatin1() + "'");
+        QCOMPARE(lines.value(3), "azimut offset: '" + azimuthText.toLatin1() + "'");
+    }
+
+    // An offset typed with more decimals is taken to the hundredth and shown
+    // so; one that is no number stays as typed, the old offset in force.
+    void typedOffsetsShownInForce_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<float>("inForce");
+        QTest::newRow("hundredths") << "0.679644" << "0.68" << 0.68f;
+        QTest::newRow("plus sign") << "+1.5" << "1.5" << 1.5f;
+        QTest::newRow("no number") << "abc" << "abc" << 0.0f;
+    }
+    void typedOffsetsShownInForce()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, shown);
+        QFETCH(float, inForce);
+        WorkDir dir;
+        Qt_Vestrel window;
+        enter(child<QLineEdit>(window, "lineAzimutOffset"), typed);
+        QCOMPARE(child<QLineEdit>(window, "lineAzimutOffset")->text(), shown);
+        QCOMPARE(float(window.station().azimuthOffset()), inForce);
+    }
+
+    // Picked from the list as the operator picks it (the key moves the
+    // choice, as the mouse does: the index changes and the entry is
+    // activated), the type opens Hamlib's model list once; picked again
+    // after it closed, once again.
+    void hamlibModelListOpensOnce_data()
+    {
+        QTest::addColumn<QString>("combo");
+        QTest::addColumn<QString>("type");
+        QTest::newRow("radio") << "comboTransceiver" << "Hamlib radio";
+        QTest::newRow("rotator") << "comboRotator" << "Hamlib rotator";
+    }
+    void hamlibModelListOpensOnce()
+    {
+        QFETCH(QString, combo);
+        QFETCH(QString, type);
+        WorkDir dir;
+        Qt_Vestrel window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        auto *list = window.findChild<QComboBox *>(combo);
+        list->setCurrentIndex(list->findText(type) - 1);  // the daemon, just above
+        QTest::keyClick(list, Qt::Key_Down);
+        QCOMPARE(list->currentText(), type);
+        QTRY_VERIFY(!window.findChildren<HamlibModelDialog *>().isEmpty());
+        QCoreApplication::processEvents();
+        QCOMPARE(window.findChildren<HamlibModelDialog *>().size(), 1);
+
+        window.findChild<HamlibModelDialog *>()->reject();
+        QTRY_VERIFY(window.findChildren<HamlibModelDialog *>().isEmpty());
+        QTest::keyClick(list, Qt::Key_Up);
+        QTest::keyClick(list, Qt::Key_Down);
+        QTRY_VERIFY(!window.findChildren<HamlibModelDialog *>().isEmpty());
+        QCOMPARE(window.findChildren<HamlibModelDialog *>().size(), 1);
+    }
+
+    // Resumed at start, the window opens the data file it had, and its target
+    // shows where the file puts it; a file gone since is said, and no place
+    // is shown or drawn for a target nobody read: not on the panel, not on
+    // the sky plot (no mark at north on the horizon).
+    void resumeReopensTheDataFile_data()
+    {
+        QTest::addColumn<bool>("fileKept");
+        QTest::newRow("file there") << true;
+        QTest::newRow("file gone") << false;
+    }
+    void resumeReopensTheDataFile()
+    {
+        QFETCH(bool, fileKept);
+        WorkDir dir;
+        const QString data = dir.file("azel.dat");
+        writeFile(data, "12:00:00,227.8,30.5,Moon\n12:00:00,100.9,10.2,Sun\n12:00:00,  ---,  ---,Source\n"
+                        "432,-345.0,12.5,-612.0,-3.5,Doppler, R\n");
+        {
+            Qt_Vestrel window;
+            selectDataFile(window, data);
+            action(window, "actionRotSun")->trigger();
+        }
+        if (!fileKept)
+            QVERIFY(QFile::remove(data));
+        Qt_Vestrel window;
+        window.resize(900, 700);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QVERIFY(action(window, "actionRotSun")->isChecked());
+        window.timerTimeout();  // a repetition reads the file
+        auto *target = child<QLabel>(window, "labelPanelTarget");
+        if (fileKept) {
+            QCOMPARE(child<QLabel>(window, "labelFileAddress")->text(), QStringLiteral("Opened file: %1").arg(data));
+            QTRY_COMPARE(target->text(), QStringLiteral("Sun: az 100.90, el 10.20"));
+            return;
+        }
+        QCOMPARE(child<QLabel>(window, "labelFileAddress")->text(), QStringLiteral("Opened file: no file"));
+        QVERIFY(logLines(window).contains(QStringLiteral("data file not reopened: %1 is no longer there").arg(data)));
+        QTRY_COMPARE(target->text(), QStringLiteral("Sun: ---"));
+        // Nothing in the target's or the antenna's colours at north on the horizon.
+        auto *plot = window.findChild<SkyPlot *>();
+        const QImage image = plot->grab().toImage();
+        const int labelRoom = plot->fontMetrics().height() + 4;
+        const double radius = std::max(10.0, std::min(plot->width(), plot->height()) / 2.0 - labelRoom);
+        const QPoint north(plot->width() / 2, int(plot->height() / 2.0 - radius));
+        for (int y = north.y() - 10; y <= north.y() + 10; ++y)
+            for (int x = north.x() - 10; x <= north.x() + 10; ++x) {
+                const QColor c = image.pixelColor(x, y);
+                QVERIFY2(c.saturation() < 60, qPrintable(QStringLiteral("a mark at %1,%2: %3")
+                                                             .arg(x)
+                                                             .arg(y)
+                                                             .arg(c.name())));
+            }
+    }
+
+    // Chosen in the menu where the sky computed here has no radio source,
+    // the Source is refused with the reason and the target in force stays
+    // ticked.
+    void sourceRefusedInTheMenu()
+    {
+        WorkDir dir;
+        writeFile(dir.file("source.cfg"), "tracking source: 'built-in'\nhome locator: 'JO70FD'\n");
+        Qt_Vestrel window;
+        QVERIFY(window.station().sourceSettings().builtIn);
+        action(window, "actionRotSun")->trigger();
+        action(window, "actionRotSource")->trigger();
+        QVERIFY(!action(window, "actionRotSource")->isChecked());
+        QVERIFY(action(window, "actionRotSun")->isChecked());
+        QCOMPARE(window.station().target(), TrackingTarget::Sun);
+        QCOMPARE(logLines(window).last(), QStringLiteral("Source refused: no radio source is chosen for the sky "
+                                                         "computed here (\"Tracking source...\")"));
     }
 };
 

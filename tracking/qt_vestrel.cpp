@@ -2,6 +2,7 @@
 #include "tracking/qt_vestrel.h"
 
 #include "linkedhamlib/hamlibmodels.h"
+#include "links/showntext.h"
 #include "settings/numbers.h"
 #include "settings/settingsfile.h"
 #include "startup/firststart.h"
@@ -38,6 +39,18 @@ const QString unknownPosition = QStringLiteral("Antenna: az ---.--, el ---.--");
 QString frequencyText(double mhz)
 {
     return numbers::fixed(mhz, 5, 9);
+}
+
+// An offset to the hundredth of a degree the rotator commands carry, without
+// trailing zeros: -1.18943 -> "-1.19", 1.5 -> "1.5", 0.004 -> "0".
+QString offsetText(double degrees)
+{
+    QString text = QString::number(degrees, 'f', 2);
+    while (text.endsWith(QLatin1Char('0')))
+        text.chop(1);
+    if (text.endsWith(QLatin1Char('.')))
+        text.chop(1);
+    return text == QLatin1String("-0") ? QStringLiteral("0") : text;
 }
 
 } // namespace
@@ -83,10 +96,10 @@ Qt_Vestrel::Qt_Vestrel(QWidget *parent)
 
     portA = {StationPort::A, false, false, ui->comboRotator, {}, ui->comboSerialNameA, ui->labelSerialStatusA,
              ui->lineSerialSendA, ui->buttonOpenSerialA, ui->buttonSerialSendA, nullptr, ui->radioSerialAManual,
-             ui->radioSerialAAuto};
+             ui->radioSerialAAuto, {}};
     portB = {StationPort::B, false, false, ui->comboTransceiver, {}, ui->comboSerialNameB, ui->labelSerialStatusB,
              ui->lineSerialSendB, ui->buttonOpenSerialB, ui->buttonSerialSendB, nullptr, ui->radioSerialBManual,
-             ui->radioSerialBAuto};
+             ui->radioSerialBAuto, {}};
 
     serialSettings = new serialSettingsDialog(this);
     timerSettings = new timerSettingdialog(this);
@@ -131,12 +144,11 @@ Qt_Vestrel::Qt_Vestrel(QWidget *parent)
     }
 
     // The offset fields show the offsets in force, also those a calibration applied.
-    const auto showOffsets = [this] {
-        ui->lineElevationOffset->setText(numbers::general(m_station->elevationOffset()));
-        ui->lineAzimutOffset->setText(numbers::general(m_station->azimuthOffset()));
-    };
     showOffsets();
-    connect(m_station, &TrackingControl::offsetsChanged, this, showOffsets);
+    connect(m_station, &TrackingControl::offsetsChanged, this, [this] {
+        showOffsets();
+        m_station->saveOffsets();  // store.cfg keeps what the fields show
+    });
 
     ui->comboTransceiver->clear();
     ui->comboTransceiver->addItem(QStringLiteral("Yaesu FT-817"));
@@ -240,10 +252,17 @@ void Qt_Vestrel::on_actionOpen_data_file_activated()
     const QString path
         = QFileDialog::getOpenFileName(this, tr("Open data file"), m_station->dataFolder(), tr("All files (*.*)"));
     m_station->setDataFile(path);
-    if (!path.isEmpty() && QFileInfo::exists(path))
-        ui->labelFileAddress->setText(QStringLiteral("Opened file: %1").arg(path));
-    else
-        ui->labelFileAddress->setText(QStringLiteral("Opened file: no file"));
+    showDataFile(path);
+    rememberSession();
+}
+
+void Qt_Vestrel::showDataFile(const QString &path)
+{
+    const bool exists = !path.isEmpty() && QFileInfo::exists(path);
+    // A name that would break network.cfg's lines is not kept for the next start.
+    m_dataFile = exists && !path.contains(QLatin1Char('\n')) && !path.contains(QLatin1Char('\r')) ? path : QString();
+    ui->labelFileAddress->setText(exists ? QStringLiteral("Opened file: %1").arg(path)
+                                         : QStringLiteral("Opened file: no file"));
 }
 
 // ---- offsets, targets, tracking --------------------------------------------
@@ -252,13 +271,32 @@ void Qt_Vestrel::on_lineElevationOffset_editingFinished()
 {
     const QString text = ui->lineElevationOffset->text();
     m_station->enterElevationOffset(text);
-    if (text == QLatin1String("debug"))
-        ui->lineElevationOffset->setText(numbers::general(m_station->elevationOffset()));
+    if (text == QLatin1String("debug") || numbers::toSingle(text))
+        showOffsets();
 }
 
 void Qt_Vestrel::on_lineAzimutOffset_editingFinished()
 {
-    m_station->enterAzimuthOffset(ui->lineAzimutOffset->text());
+    const QString text = ui->lineAzimutOffset->text();
+    m_station->enterAzimuthOffset(text);
+    if (numbers::toSingle(text))
+        showOffsets();
+}
+
+// The offsets in force are the hundredths the fields show, so that what
+// the operator reads is what steers and what store.cfg keeps. The field
+// starts at its first character: a text wider than the field keeps its sign
+// in sight.
+void Qt_Vestrel::showOffsets()
+{
+    const QString elevation = offsetText(m_station->elevationOffset());
+    const QString azimuth = offsetText(m_station->azimuthOffset());
+    m_station->enterElevationOffset(elevation);
+    m_station->enterAzimuthOffset(azimuth);
+    ui->lineElevationOffset->setText(elevation);
+    ui->lineElevationOffset->setCursorPosition(0);
+    ui->lineAzimutOffset->setText(azimuth);
+    ui->lineAzimutOffset->setCursorPosition(0);
 }
 
 void Qt_Vestrel::timerTimeout()
@@ -276,6 +314,11 @@ void Qt_Vestrel::chooseTarget(QAction *chosen, TrackingTarget target, bool check
         chosen->setChecked(true);  // exactly one target stays chosen
     }
     m_station->setTarget(target);
+    // A target the station refused leaves the one in force ticked.
+    const TrackingTarget inForce = m_station->target();
+    ui->actionRotMoon->setChecked(inForce == TrackingTarget::Moon);
+    ui->actionRotSun->setChecked(inForce == TrackingTarget::Sun);
+    ui->actionRotSource->setChecked(inForce == TrackingTarget::Source);
 }
 
 void Qt_Vestrel::on_actionRotSun_triggered(bool checked)
@@ -417,6 +460,7 @@ void Qt_Vestrel::rememberSession()
     // Unticked only by the operator: a radio being waited for keeps it.
     if (m_station->isDopplerRunning() || !resume.openB)
         resume.trackFrequency = m_station->doppler().tracking();
+    resume.dataFile = m_dataFile;
     m_station->setNetworkSettings(settings);
 }
 
@@ -425,6 +469,16 @@ void Qt_Vestrel::resumeSession()
     const NetworkSettings settings = m_station->networkSettings();
     const NetworkSettings::Resume &resume = settings.resume;
     if (settings.resumeAtStart) {
+        // The file first, so that the target and the ports find their data.
+        if (!resume.dataFile.isEmpty()) {
+            if (QFileInfo::exists(resume.dataFile)) {
+                m_station->setDataFile(resume.dataFile);
+                showDataFile(resume.dataFile);
+            } else {
+                m_station->say(QStringLiteral("data file not reopened: %1 is no longer there")
+                                   .arg(shownText(resume.dataFile.left(256).toUtf8())));
+            }
+        }
         const bool sun = resume.target == QLatin1String("sun");
         const bool source = resume.target == QLatin1String("source");
         QAction *target = sun ? ui->actionRotSun : source ? ui->actionRotSource : ui->actionRotMoon;
@@ -523,10 +577,16 @@ void Qt_Vestrel::showTransport(SerialPortRecord &record)
 
 void Qt_Vestrel::chooseHamlibModel(SerialPortRecord &record)
 {
+    // One choice of the type fires both the index change and the activation.
+    if (record.modelChooser) {
+        record.modelChooser->raise();
+        return;
+    }
     const bool rotator = record.port == StationPort::A;
     const NetworkSettings settings = m_station->networkSettings();
     auto *dialog = new HamlibModelDialog(rotator, rotator ? settings.hamlibRotator : settings.hamlibRadio, this);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
+    record.modelChooser = dialog;
     connect(dialog, &QDialog::accepted, this, [this, dialog, rotator] {
         NetworkSettings chosen = m_station->networkSettings();
         (rotator ? chosen.hamlibRotator : chosen.hamlibRadio) = dialog->device();

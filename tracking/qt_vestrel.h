@@ -4,7 +4,9 @@
 #include "station/trackingcontrol.h"
 
 #include <QByteArray>
+#include <QDialog>
 #include <QMainWindow>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 
@@ -44,6 +46,7 @@ struct SerialPortRecord {
     SerialParameters *parameters = nullptr;
     QRadioButton *manualRadio = nullptr;
     QRadioButton *autoRadio = nullptr;
+    QPointer<QDialog> modelChooser;  // Hamlib's model list while it is open
 };
 
 class Qt_Vestrel : public QMainWindow
@@ -121,6 +124,9 @@ private:
     void resumeSession();
     void showPort(SerialPortRecord &record);
     void showDoppler();
+    // The offsets in force in their fields, to the hundredth of a degree.
+    void showOffsets();
+    void showDataFile(const QString &path);
 
     QStringList portList;
     SerialPortRecord portA;
@@ -138,4 +144,5 @@ private:
     bool m_shownDopplerRunning = false;
     bool m_shownTracking = false;
     bool m_sessionKept = false;  // from the first resume on; not while the window closes
+    QString m_dataFile;  // the tracking data file chosen, kept for the next start
 };

@@ -19,13 +19,15 @@ SkyPlot::SkyPlot(QWidget *parent)
 // plot is drawn again only when something on it moved.
 void SkyPlot::setAntenna(double presentAz, double presentEl, double commandedAz, double commandedEl)
 {
-    if (presentAz == m_presentAz && presentEl == m_presentEl && commandedAz == m_commandedAz
-        && commandedEl == m_commandedEl)
+    setAntenna(Direction {presentAz, presentEl}, Direction {commandedAz, commandedEl});
+}
+
+void SkyPlot::setAntenna(const std::optional<Direction> &present, const std::optional<Direction> &commanded)
+{
+    if (same(present, m_present) && same(commanded, m_commanded))
         return;
-    m_presentAz = presentAz;
-    m_presentEl = presentEl;
-    m_commandedAz = commandedAz;
-    m_commandedEl = commandedEl;
+    m_present = present;
+    m_commanded = commanded;
     update();
 }
 
@@ -96,15 +98,22 @@ void SkyPlot::paintEvent(QPaintEvent *)
     }
 
     // The antenna: a line from where it points to where it is going.
-    const QPointF present = project(m_presentAz, m_presentEl, centre, radius);
-    const QPointF commanded = project(m_commandedAz, m_commandedEl, centre, radius);
     const QColor antenna(30, 110, 220);
-    painter.setPen(QPen(antenna, 1, Qt::DashLine));
-    painter.drawLine(present, commanded);
-    painter.setPen(QPen(antenna, 2));
-    painter.setBrush(Qt::NoBrush);
-    painter.drawLine(commanded + QPointF(-6, -6), commanded + QPointF(6, 6));
-    painter.drawLine(commanded + QPointF(-6, 6), commanded + QPointF(6, -6));
-    painter.setBrush(antenna);
-    painter.drawEllipse(present, 5, 5);
+    if (m_present && m_commanded) {
+        painter.setPen(QPen(antenna, 1, Qt::DashLine));
+        painter.drawLine(project(m_present->azimuth, m_present->elevation, centre, radius),
+                         project(m_commanded->azimuth, m_commanded->elevation, centre, radius));
+    }
+    if (m_commanded) {
+        const QPointF commanded = project(m_commanded->azimuth, m_commanded->elevation, centre, radius);
+        painter.setPen(QPen(antenna, 2));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawLine(commanded + QPointF(-6, -6), commanded + QPointF(6, 6));
+        painter.drawLine(commanded + QPointF(-6, 6), commanded + QPointF(6, -6));
+    }
+    if (m_present) {
+        painter.setPen(QPen(antenna, 2));
+        painter.setBrush(antenna);
+        painter.drawEllipse(project(m_present->azimuth, m_present->elevation, centre, radius), 5, 5);
+    }
 }

@@ -1,9 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "station/direction.h"
+
 #include <QPointF>
 #include <QString>
 #include <QWidget>
+
+#include <optional>
 
 // The sky seen from the station, as a polar plot: the horizon is the outer
 // circle, the zenith its centre, north up and east to the right (as a sky
@@ -17,6 +21,8 @@ public:
     explicit SkyPlot(QWidget *parent = nullptr);
 
     void setAntenna(double presentAz, double presentEl, double commandedAz, double commandedEl);
+    // What is not known is not drawn: no mark stands for a direction nobody gave.
+    void setAntenna(const std::optional<Direction> &present, const std::optional<Direction> &commanded);
     // An empty name draws no target.
     void setTarget(const QString &name, double azimuth, double elevation);
 
@@ -32,8 +38,14 @@ protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
-    double m_presentAz = 0, m_presentEl = 0;
-    double m_commandedAz = 0, m_commandedEl = 0;
+    static bool same(const std::optional<Direction> &a, const std::optional<Direction> &b)
+    {
+        return a.has_value() == b.has_value()
+            && (!a || (a->azimuth == b->azimuth && a->elevation == b->elevation));
+    }
+
+    std::optional<Direction> m_present;
+    std::optional<Direction> m_commanded;
     QString m_targetName;
     double m_targetAz = 0, m_targetEl = 0;
 };

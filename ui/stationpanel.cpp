@@ -113,6 +113,10 @@ void StationPanel::refresh()
                                                    ? QStringLiteral(", stale")
                                                    : QString()));
         m_ui->labelPanelHorizon->setText(record.elevation < 0 ? QStringLiteral("below horizon") : QString());
+    } else {
+        // Nothing read for this target (yet): no place is shown for it.
+        m_ui->labelPanelTarget->setText(QStringLiteral("%1: ---").arg(name));
+        m_ui->labelPanelHorizon->setText(QString());
     }
     const auto axis = [](const std::optional<double> &value) {
         return value ? degrees(*value) : QStringLiteral("---");
@@ -141,10 +145,13 @@ void StationPanel::refresh()
                                           ? QString()
                                           : QStringLiteral("Rotator: %1").arg(m_station.pointingNote()));
     m_ui->skyPlot->setTarget(read.isValid() ? name : QString(), record.azimuth, record.elevation);
-    const double commandedAz = pointing.commandedAzimuth.value_or(0.0);
-    const double commandedEl = pointing.commandedElevation.value_or(0.0);
-    m_ui->skyPlot->setAntenna(pointing.actualAzimuth.value_or(commandedAz),
-                              pointing.actualElevation.value_or(commandedEl), commandedAz, commandedEl);
+    const auto direction = [](const std::optional<double> &azimuth, const std::optional<double> &elevation) {
+        return azimuth && elevation ? std::optional(Direction {*azimuth, *elevation}) : std::nullopt;
+    };
+    const auto commanded = direction(pointing.commandedAzimuth, pointing.commandedElevation);
+    const auto actual = direction(pointing.actualAzimuth, pointing.actualElevation);
+    // A rotator that does not say where it is: the antenna is where it was sent.
+    m_ui->skyPlot->setAntenna(actual ? actual : commanded, commanded);
     refreshPasses(now);
 }
 
