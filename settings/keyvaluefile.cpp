@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "settings/keyvaluefile.h"
 
+#include "settings/savefile.h"
+
 #include <QFile>
-#include <QSaveFile>
 
 namespace keyvalue {
 
@@ -14,6 +15,8 @@ constexpr int maxLines = 64;
 
 Entries read(const QString &path)
 {
+    // Read once at start, as store.cfg is: the time to clear what a killed save left.
+    savefile::removeLeftovers(path);
     Entries entries;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
@@ -32,14 +35,10 @@ Entries read(const QString &path)
 
 bool write(const QString &path, const Entries &entries)
 {
-    QSaveFile file(path);
-    // As store.cfg: a folder that takes no new file still lets this one be rewritten.
-    file.setDirectWriteFallback(true);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
+    QByteArray content;
     for (const auto &[key, value] : entries)
-        file.write(key.toUtf8() + ": '" + value.toUtf8() + "'\n");
-    return file.commit();
+        content += key.toUtf8() + ": '" + value.toUtf8() + "'\n";
+    return savefile::write(path, content).isEmpty();
 }
 
 std::optional<quint16> port(const QString &value)

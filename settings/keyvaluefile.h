@@ -9,8 +9,9 @@
 
 // The small settings files beside store.cfg: one "key: 'value'" line each,
 // any order. Reading never reports: a missing file, an unreadable or
-// overlong line gives nothing for it. Writing goes through a save file, so a
-// crash never leaves half a file.
+// overlong line gives nothing for it. Writing goes as store.cfg's does (see
+// savefile), so a crash never leaves half a file, and what a crash left
+// beside the file is cleared when it is read.
 namespace keyvalue {
 
 using Entries = QList<QPair<QString, QString>>;

@@ -2,18 +2,11 @@
 #include "settings/settingsfile.h"
 
 #include "settings/numbers.h"
+#include "settings/savefile.h"
 
-#include <QDir>
 #include <QFileInfo>
 #include <QList>
-#include <QRandomGenerator>
 #include <QStringList>
-
-#include <cerrno>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -95,120 +88,19 @@ QByteArray fileContent(const QList<RawLine> &lines)
     return content;
 }
 
-// The temporary file a save writes carries a name of our own, so that
-// clearing leftovers at start never takes one of the operator's files
-// ("store.cfg.backup", "store.cfg.old").
-const QString temporaryInfix = QStringLiteral(".vestrel-tmp-");
-constexpr int temporaryTail = 6;
-
-bool writeAll(int fd, const QByteArray &bytes)
-{
-    qint64 done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += n;
-    }
-    return true;
-}
-
-// Creates a fresh temporary file beside target, with the permissions given
-// (the umask applies to a new store, as to any new file). -1 with errno set
-// when none can be made.
-int createTemporary(const QString &target, mode_t permissions, QByteArray &name)
-{
-    static const char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        QString tail;
-        for (int i = 0; i < temporaryTail; ++i)
-            tail += QLatin1Char(letters[QRandomGenerator::global()->bounded(int(sizeof letters) - 1)]);
-        name = QFile::encodeName(target + temporaryInfix + tail);
-        const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, permissions);
-        if (fd >= 0 || errno != EEXIST)
-            return fd;
-    }
-    return -1;
-}
-
-// Where the folder takes no new file but the file itself is writable.
-QString rewriteInPlace(const QString &path, const QByteArray &content)
-{
-    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-    if (fd < 0)
-        return qt_error_string(errno);
-    const bool written = writeAll(fd, content) && ::fdatasync(fd) == 0;
-    const int error = errno;
-    ::close(fd);
-    return written ? QString() : qt_error_string(error);
-}
-
-// A linked store is saved where the link leads; the link stays.
-QString savedPath(const QString &path)
-{
-    const QFileInfo info(path);
-    return info.exists() ? info.canonicalFilePath() : path;
-}
-
-// Through a temporary file and a rename, so that a failed or interrupted
-// write leaves the old file in place instead of a part or none. Where the
-// folder takes no new file but the file itself is writable, it is rewritten
-// in place. Empty on success, otherwise why it failed.
-QString save(const QString &path, const QList<RawLine> &lines)
-{
-    const QByteArray content = fileContent(lines);
-    const QString target = savedPath(path);
-    struct stat existing {};
-    const bool exists = ::stat(QFile::encodeName(target).constData(), &existing) == 0;
-    const mode_t permissions = exists ? (existing.st_mode & 07777) : 0666;
-
-    QByteArray temporary;
-    const int fd = createTemporary(target, permissions, temporary);
-    if (fd < 0)
-        return exists && errno == EACCES ? rewriteInPlace(target, content) : qt_error_string(errno);
-    // The umask may have narrowed the permissions of the file being replaced.
-    bool saved = (!exists || ::fchmod(fd, permissions) == 0) && writeAll(fd, content) && ::fdatasync(fd) == 0;
-    int error = errno;
-    if (::close(fd) != 0 && saved) {
-        saved = false;
-        error = errno;
-    }
-    if (saved && ::rename(temporary.constData(), QFile::encodeName(target).constData()) != 0) {
-        saved = false;
-        error = errno;
-    }
-    if (saved)
-        return {};
-    ::unlink(temporary.constData());
-    return qt_error_string(error);
-}
-
-// A run killed between making its temporary file and the rename leaves
-// that file behind.
-void removeLeftovers(const QString &path)
-{
-    const QFileInfo info(savedPath(path));
-    const QString pattern = info.fileName() + temporaryInfix + QString(temporaryTail, QLatin1Char('?'));
-    const QFileInfoList found = info.dir().entryInfoList({pattern}, QDir::Files | QDir::Hidden | QDir::System);
-    for (const QFileInfo &leftover : found)
-        QFile::remove(leftover.filePath());
-}
-
 } // namespace
 
 SettingsFile::SettingsFile(const QString &path)
     : m_file(path)
 {
-    removeLeftovers(path);
+    savefile::removeLeftovers(path);
     m_existedAtStart = m_file.exists();
     if (m_existedAtStart)
         return;
     QList<RawLine> lines;
     for (quint16 i = 0; i < lineCount; ++i)
         lines << rawOf(lineFor(i, QLatin1String(defaultValues[i])));
-    save(path, lines);
+    savefile::write(path, fileContent(lines));
 }
 
 SettingsFile::~SettingsFile() = default;
@@ -246,7 +138,7 @@ void SettingsFile::writeLine(const QString &text, quint16 n)
     if (n < lineCount)
         lines[n] = rawOf(text);
 
-    const QString failure = save(m_file.fileName(), lines);
+    const QString failure = savefile::write(m_file.fileName(), fileContent(lines));
     if (!failure.isEmpty())
         reportFailure(failure);
 }
