@@ -16,7 +16,7 @@ CalibrationRun::CalibrationRun(TrackingControl &station, LevelSource &source, co
     , m_settings(settings)
     , m_scan(settings.scan)
 {
-    m_timer.setInterval(200);
+    m_timer.setInterval(tickMs);
     connect(&m_timer, &QTimer::timeout, this, &CalibrationRun::tick);
     connect(&source, &LevelSource::level, this, &CalibrationRun::heard);
     connect(&source, &LevelSource::failed, this, [this](const QString &reason) {
@@ -50,18 +50,23 @@ bool CalibrationRun::start()
         m_failure = QStringLiteral("the station is not tracking");
         return false;
     }
+    if (const QString refusal = skyRefusal(); !refusal.isEmpty()) {
+        m_failure = refusal;
+        return false;
+    }
     m_failure.clear();
     m_done = false;
     // The antenna is taken to be where tracking sent it; every move from here is timed.
     m_operatorTarget = m_station.target();
-    // Another target: its position comes with the next repetition.
-    const bool anotherTarget = m_operatorTarget != m_settings.target;
-    if (anotherTarget)
+    // Its position comes with the next repetition: the last record may be
+    // of another target, even where the operator's is the run's, chosen
+    // since.
+    if (m_operatorTarget != m_settings.target)
         m_station.setTarget(m_settings.target);
+    m_recordBefore = m_station.lastRecordTime();
     m_running = true;
     m_phase = Phase::Waiting;
     m_phaseClock.start();
-    m_waitMs = anotherTarget ? 1000 * qint64(m_station.times().repetitionTime) + 500 : 0;
     m_sinceLevel.start();
     const QString kind
         = m_settings.kind == Kind::CrossScan ? QStringLiteral("cross-scan") : QStringLiteral("Sun noise");
@@ -76,6 +81,111 @@ bool CalibrationRun::start()
 void CalibrationRun::abort()
 {
     end(QStringLiteral("stopped by the operator"));
+}
+
+double CalibrationRun::scanDepthDeg(const Settings &settings)
+{
+    const int half = qMax(1, int(std::lround(settings.scan.halfSpanBeams / settings.scan.stepBeams)));
+    return half * settings.scan.stepBeams * settings.scan.beamwidthDeg;
+}
+
+double CalibrationRun::estimatedSeconds(const Settings &settings, double repetitionSeconds, double turnDeg,
+                                        const Direction &target)
+{
+    const double speed = qMax(0.01, settings.slewDegPerSecond);
+    // Moving, settling and listening each end at a tick.
+    const auto point = [&](double moveDeg, double listenSeconds) {
+        return moveDeg / speed + settings.settleSeconds + listenSeconds + 3 * tickMs / 1000.0;
+    };
+    const double scale = crossscan::azimuthScale(target.elevation);
+    double seconds = repetitionSeconds + 0.5 + turnDeg / speed;
+    if (settings.kind == Kind::SunNoise) {
+        const double away = settings.coldSky
+            ? qMax(std::abs(wrap180(settings.coldSky->azimuth - target.azimuth)),
+                   std::abs(settings.coldSky->elevation - target.elevation))
+            : settings.coldSkyBeams * settings.scan.beamwidthDeg * scale;
+        return seconds + 2 * settings.noiseRounds * point(away, settings.noiseSeconds);
+    }
+    const CrossScan scan(settings.scan);
+    const double step = settings.scan.stepBeams * settings.scan.beamwidthDeg * scale;
+    const double span = scanDepthDeg(settings) * scale;
+    // The first cut starts from the target, each next one from the far end of the last.
+    for (int cut = 0; cut < settings.scan.cuts; ++cut)
+        seconds += point(cut == 0 ? span : 2 * span, settings.dwellSeconds)
+            + (scan.points() - 1) * point(step, settings.dwellSeconds);
+    return seconds;
+}
+
+// The lowest the antenna is sent, the target's elevation now and until the
+// run's end, with the operator's offset and a cross-scan's elevation cut
+// below it, against the horizon and the rotator's mask and stops there.
+QString CalibrationRun::skyRefusal() const
+{
+    const QString name = targetName();
+    const std::optional<Direction> now = m_station.targetDirection(m_settings.target);
+    if (!now)
+        return QStringLiteral("the station cannot tell where the %1 is").arg(name);
+    const auto lowest = [this](double azimuth) { return qMax(0.0, m_station.planner().lowestElevation(azimuth)); };
+    const auto horizon = [&lowest](double azimuth) {
+        const double there = lowest(azimuth);
+        return there > 0 ? QStringLiteral("the horizon mask (%1° at azimuth %2°)")
+                               .arg(there, 0, 'f', 1)
+                               .arg(azimuth, 0, 'f', 1)
+                         : QStringLiteral("the horizon");
+    };
+    if (now->elevation < lowest(now->azimuth))
+        return QStringLiteral("the %1 is below %2: elevation %3°")
+            .arg(name, horizon(now->azimuth))
+            .arg(now->elevation, 0, 'f', 2);
+    const double depth = m_settings.kind == Kind::CrossScan ? scanDepthDeg(m_settings) : 0.0;
+    const double below = depth - m_station.elevationOffset();  // the lowest aim under the target
+    if (now->elevation - below < lowest(now->azimuth))
+        return QStringLiteral("the %1 is too low for a cross-scan: at %2° up, the elevation cut would go to %3°, "
+                              "below %4")
+            .arg(name)
+            .arg(now->elevation, 0, 'f', 2)
+            .arg(now->elevation - below, 0, 'f', 2)
+            .arg(horizon(now->azimuth));
+    if (m_settings.kind == Kind::SunNoise && m_settings.coldSky
+        && m_settings.coldSky->elevation < lowest(m_settings.coldSky->azimuth))
+        return QStringLiteral("the cold sky chosen is below %1").arg(horizon(m_settings.coldSky->azimuth));
+
+    // The first turn: from where the antenna was last sent, else nothing known to wait for.
+    const Pointing &pointing = m_station.pointing();
+    double turn = 0;
+    if (pointing.commandedAzimuth && pointing.commandedElevation)
+        turn = qMax(std::abs(wrap180(now->azimuth + m_station.azimuthOffset() - *pointing.commandedAzimuth)),
+                    std::abs(now->elevation + m_station.elevationOffset() - *pointing.commandedElevation));
+    const double seconds = estimatedSeconds(m_settings, m_station.times().repetitionTime, turn, *now);
+    const QDateTime start = m_station.now().toUTC();
+    const QDateTime end = start.addMSecs(qint64(1000 * seconds));
+    const QString takes = QStringLiteral("the run takes about %1 min, to %2 UTC")
+                              .arg(std::ceil(seconds / 60))
+                              .arg(end.toString(QStringLiteral("HH:mm")));
+    if (!m_station.sourceLooksAhead()) {
+        const double fall = fastestSettingDegPerSecond * seconds;
+        if (now->elevation - below - fall < lowest(now->azimuth))
+            return QStringLiteral("the %1 may set before the run can end: %2 is %3° above %4 and %5, in which a "
+                                  "setting target sinks up to %6° (the tracking data gives no pass ahead)")
+                .arg(name, depth > 0 ? QStringLiteral("the elevation cut's lowest point") : QStringLiteral("it"))
+                .arg(now->elevation - below - lowest(now->azimuth), 0, 'f', 2)
+                .arg(horizon(now->azimuth), takes)
+                .arg(fall, 0, 'f', 2);
+        return {};
+    }
+    // Along the pass ahead, every half minute and at the end.
+    constexpr double everySeconds = 30;
+    for (double t = everySeconds;; t += everySeconds) {
+        const double at = qMin(t, seconds);
+        const QDateTime when = start.addMSecs(qint64(1000 * at));
+        const std::optional<Direction> then = m_station.targetDirection(m_settings.target, when);
+        if (then && then->elevation - below < lowest(then->azimuth))
+            return QStringLiteral("the %1 sets before the run can end: %2 below %3 at %4 UTC, and %5")
+                .arg(name, depth > 0 ? QStringLiteral("the elevation cut goes") : QStringLiteral("it goes"),
+                     horizon(then->azimuth), when.toString(QStringLiteral("HH:mm")), takes);
+        if (at >= seconds)
+            return {};
+    }
 }
 
 QString CalibrationRun::targetName() const
@@ -133,7 +243,11 @@ void CalibrationRun::tick()
         return;
     const PortSession &rotator = m_station.portSession(StationPort::A);
     if (!rotator.open || !rotator.automatic) {
-        end(QStringLiteral("the rotator's port A left Auto"));
+        // The operator has the rotator now: the station sends it nothing.
+        end(rotator.open ? QStringLiteral("the rotator's port A left Auto: the antenna stays where it is; Auto takes "
+                                          "it back to the %1")
+                               .arg(QString::fromLatin1(::targetName(m_operatorTarget)))
+                         : QStringLiteral("the rotator's port A closed"));
         return;
     }
     if (m_sinceLevel.elapsed() > 1000 * m_settings.silentLevelSeconds) {
@@ -149,8 +263,14 @@ void CalibrationRun::tick()
     const qint64 inPhase = m_phaseClock.elapsed();
     switch (m_phase) {
     case Phase::Waiting:
-        if (inPhase < m_waitMs)
+        if (const QDateTime read = m_station.lastRecordTime();
+            !read.isValid() || (m_recordBefore.isValid() && read <= m_recordBefore)) {
+            if (inPhase > 1000 * qint64(m_settings.pointTimeoutSeconds))
+                end(QStringLiteral("no position of the %1 came in %2 s")
+                        .arg(targetName())
+                        .arg(m_settings.pointTimeoutSeconds));
             return;
+        }
         if (set) {
             end(QStringLiteral("the %1 is below the horizon or its mask").arg(targetName()));
             return;
@@ -294,7 +414,10 @@ void CalibrationRun::end(const QString &failure)
                           .arg(targetName())
                           .arg(m_y->db, 0, 'f', 2)
                           .arg(m_y->errorDb, 0, 'f', 2)
-                          .arg(expected ? QStringLiteral(", %1 dB expected").arg(*expected, 0, 'f', 1) : QString()));
+                          .arg(expected ? QStringLiteral(", %1 dB expected at %2 MHz")
+                                              .arg(*expected, 0, 'f', 1)
+                                              .arg(m_settings.station.frequencyMHz, 0, 'f', 3)
+                                        : QString()));
     }
     if (failure.isEmpty()) {
         QFile file(defaultPath());
@@ -334,7 +457,7 @@ QString CalibrationRun::csvHeader()
 {
     return QStringLiteral("time (UTC),target,measurement,frequency (MHz),Y (dB),Y error (dB),Y expected (dB),"
                           "azimuth offset (deg),elevation offset (deg),beam in azimuth (deg),beam in elevation (deg),"
-                          "flux at 10.7 cm (SFU)");
+                          "flux at 10.7 cm (SFU),frequency from");
 }
 
 QString CalibrationRun::record() const
@@ -364,7 +487,8 @@ QString CalibrationRun::record() const
                         scan ? number(m_scan.correction().elevation, 3) : QString(),
                         azimuthFit && scan ? number(azimuthFit->halfPowerWidthDeg, 2) : QString(),
                         elevationFit && scan ? number(elevationFit->halfPowerWidthDeg, 2) : QString(),
-                        m_settings.flux107Sfu > 0 ? QString::number(m_settings.flux107Sfu, 'f', 0) : QString()}
+                        m_settings.flux107Sfu > 0 ? QString::number(m_settings.flux107Sfu, 'f', 0) : QString(),
+                        QString(m_settings.frequencyFrom).remove(QLatin1Char(','))}
         .join(',');
 }
 
@@ -393,9 +517,10 @@ QString CalibrationRun::status() const
         .arg(doing);
 }
 
+// A run ended early stays where it was stopped.
 double CalibrationRun::progress() const
 {
-    if (m_done)
+    if (succeeded())
         return 1.0;
     if (m_settings.kind == Kind::SunNoise)
         return double(m_point) / double(2 * qMax(1, m_settings.noiseRounds));

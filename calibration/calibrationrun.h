@@ -51,7 +51,10 @@ public:
         double flux107Sfu = 0;  // the day's 10.7 cm flux; 0: no Y expected on the Sun
         QString sourceName;  // the Source target's radio source, for its expected Y
         double year = 0;  // the date as a decimal year, for a fading source's flux
+        // Where station.frequencyMHz came from, in words ("the sked frequency").
+        QString frequencyFrom;
     };
+    static constexpr int tickMs = 200;
     // At the source's ceiling, or the same level on a fine meter, this many
     // times running: the detector is at its end.
     static constexpr int saturatedRepeats = 10;
@@ -59,7 +62,9 @@ public:
     CalibrationRun(TrackingControl &station, LevelSource &source, const Settings &settings, QObject *parent = nullptr);
     ~CalibrationRun() override;
 
-    // False, with the reason in failure(), when the station cannot calibrate now.
+    // False, with the reason in failure(), when the station cannot calibrate
+    // now: among them a target below the horizon or mask now, or before the
+    // run can end. Nothing is sent to the rotator then.
     bool start();
     void abort();
 
@@ -75,6 +80,19 @@ public:
     std::optional<double> expectedYDb() const;
     // The line this run adds to calibration.csv (empty until it succeeds).
     QString record() const;
+
+    // About how long a run of these settings takes, in seconds: the wait for
+    // another target's position, the turn from where the antenna was sent
+    // (turnDeg), and each point's move, settling and listening, each phase
+    // rounded up to the run's tick. Rather long than short: it decides
+    // whether the target is still up at the end.
+    static double estimatedSeconds(const Settings &settings, double repetitionSeconds, double turnDeg,
+                                   const Direction &target);
+    // How far below the target a cross-scan's elevation cut reaches.
+    static double scanDepthDeg(const Settings &settings);
+    // How fast a target may sink where the source gives no pass ahead: the
+    // sky's turn, 15.04 degrees an hour, all of it in elevation.
+    static constexpr double fastestSettingDegPerSecond = 15.041 / 3600;
 
     static QString csvHeader();
     static QString defaultPath() { return QStringLiteral("calibration.csv"); }
@@ -94,6 +112,7 @@ private:
     void aim(const Direction &offset);
     void end(const QString &failure);
     Direction offsetNow() const;
+    QString skyRefusal() const;
     QString targetName() const;
 
     TrackingControl &m_station;
@@ -105,7 +124,7 @@ private:
     bool m_done = false;
     QString m_failure;
     Phase m_phase = Phase::Waiting;
-    qint64 m_waitMs = 0;  // for the position of a target the run chose
+    QDateTime m_recordBefore;  // the last record's time at the start: the target's position comes after
     int m_point = 0;  // within the cut, or the Sun-noise half (on, off, on, ...)
     Direction m_aim;
     QElapsedTimer m_phaseClock;

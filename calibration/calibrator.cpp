@@ -10,6 +10,8 @@
 #include <QFile>
 #include <QMediaDevices>
 
+#include <cmath>
+
 namespace {
 
 // The longest line of the history shown; calibration.csv is ours, but a
@@ -74,6 +76,26 @@ LevelSource *Calibrator::sourceNamed(const QString &name)
     return m_strength.get();
 }
 
+Calibrator::Frequency Calibrator::workingFrequency() const
+{
+    const DopplerSettings doppler = m_station.dopplerSettings();
+    if (doppler.method != DopplerMethod::Specified)
+        return {doppler.skedMHz, QStringLiteral("the sked frequency")};
+    const double recorded = m_station.lastRecord().frequency;
+    // A field the file could not give is read as 0.
+    if (m_station.lastRecordTime().isValid() && std::isfinite(recorded) && recorded > 0)
+        return {recorded, m_station.sourceSettings().builtIn ? QStringLiteral("the built-in sky's")
+                                                              : QStringLiteral("the tracking file's")};
+    if (const auto radio = m_station.shownFrequency(); radio && radio->mhz > 0)
+        return {doppler.transverter.skyHz(radio->mhz * 1e6) / 1e6, QStringLiteral("the radio's")};
+    return {m_station.sourceSettings().frequencyMHz, QStringLiteral("Tracking source...'s")};
+}
+
+QString Calibrator::frequencyText(const Frequency &frequency)
+{
+    return QStringLiteral("%1 MHz, %2").arg(frequency.mhz, 0, 'f', 3).arg(frequency.from);
+}
+
 bool Calibrator::start(const CalibrationRun::Settings &settings, const QString &sourceName, QString *why)
 {
     if (isRunning()) {
@@ -87,7 +109,9 @@ bool Calibrator::start(const CalibrationRun::Settings &settings, const QString &
         return false;
     }
     CalibrationRun::Settings run = settings;
-    run.station.frequencyMHz = m_station.sourceSettings().frequencyMHz;
+    const Frequency frequency = workingFrequency();
+    run.station.frequencyMHz = frequency.mhz;
+    run.frequencyFrom = frequency.from;
     if (const auto radio = radiosource::fromText(m_station.sourceSettings().radioSource))
         run.sourceName = radio->name;
     const QDate today = m_station.now().date();
@@ -151,10 +175,14 @@ QString Calibrator::resultText() const
             .arg(m_run->scan().fit(CutAxis::Elevation)->halfPowerWidthDeg, 0, 'f', 2);
     }
     const auto expected = m_run->expectedYDb();
+    const CalibrationRun::Settings &settings = m_run->settings();
     return QStringLiteral("Y = %1 ± %2 dB%3")
         .arg(m_run->yFactor()->db, 0, 'f', 2)
         .arg(m_run->yFactor()->errorDb, 0, 'f', 2)
-        .arg(expected ? QStringLiteral(", %1 dB expected").arg(*expected, 0, 'f', 1) : QString());
+        .arg(expected ? QStringLiteral(", %1 dB expected at %2")
+                            .arg(*expected, 0, 'f', 1)
+                            .arg(frequencyText({settings.station.frequencyMHz, settings.frequencyFrom}))
+                      : QString());
 }
 
 // The newest first; only the file's last 64 kB are read, and a line cut
@@ -167,17 +195,19 @@ void Calibrator::readHistory()
         constexpr qint64 tail = 64 * 1024;
         if (file.size() > tail)
             file.seek(file.size() - tail);
-        QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-        lines.removeAll(CalibrationRun::csvHeader());
+        const QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
         for (qsizetype i = lines.size() - 1; i >= 0 && history.size() < historyLines; --i) {
             const QStringList f = lines.at(i).split(QLatin1Char(','));
-            if (f.size() < 12)
+            // A header, of this version or an older one, is no calibration.
+            if (f.size() < 12 || f.at(0) == QLatin1String("time (UTC)"))
                 continue;
-            const QString what = f.at(2) == QLatin1String("cross-scan")
-                ? QStringLiteral("offsets %1/%2°, beam %3°").arg(f.at(7), f.at(8), f.at(10))
-                : QStringLiteral("Y %1 ± %2 dB").arg(f.at(4), f.at(5));
-            history.append(QStringLiteral("%1  %2 %3 at %4 MHz: %5")
-                               .arg(f.at(0), f.at(1), f.at(2), f.at(3), what)
+            const bool scan = f.at(2) == QLatin1String("cross-scan");
+            const QString what = scan ? QStringLiteral("offsets %1/%2°, beam %3°").arg(f.at(7), f.at(8), f.at(10))
+                                      : QStringLiteral("Y %1 ± %2 dB").arg(f.at(4), f.at(5));
+            // The column of where the frequency came from is newer than the file may be.
+            const QString from = f.size() > 12 && !f.at(12).isEmpty() ? QStringLiteral(", ") + f.at(12) : QString();
+            history.append(QStringLiteral("%1  %2 %3 at %4 MHz%5: %6")
+                               .arg(f.at(0), f.at(1), scan ? f.at(2) : QStringLiteral("noise"), f.at(3), from, what)
                                .left(shownLineLength));
         }
     }

@@ -28,12 +28,26 @@ public:
     explicit Calibrator(TrackingControl &station, QObject *parent = nullptr);
     ~Calibrator() override;
 
+    TrackingControl &station() const { return m_station; }
+
     // A level source besides the radio's S-meter (the demo's simulated receiver); not owned.
     void addLevelSource(LevelSource *source);
     // The sources offered now: the added ones, the machine's sound inputs,
     // then the radio's S-meter where port B is a radio through Hamlib.
     QStringList sourceNames() const;
     static QString strengthName() { return QStringLiteral("radio's S-meter through Hamlib"); }
+
+    // The frequency the station works on, for the Y expected: the sked
+    // frequency under a Doppler method, else the tracking data's, else the
+    // radio's (through the transverter), else "Tracking source..."'s; with
+    // where it came from, in words ("the tracking file's").
+    struct Frequency {
+        double mhz = 0;
+        QString from;
+    };
+    Frequency workingFrequency() const;
+    // "1296.000 MHz, the tracking file's"
+    static QString frequencyText(const Frequency &frequency);
 
     // False, with the reason in why, when it cannot start now.
     bool start(const CalibrationRun::Settings &settings, const QString &sourceName, QString *why);

@@ -203,12 +203,18 @@ QJsonObject calibrationState(const Calibrator &calibrator)
     QJsonArray history;
     for (const QString &line : calibrator.history())
         history.append(shown(line));
+    // The band the Y expected is worked out for: the run's while one runs.
+    const CalibrationRun *run = calibrator.run();
+    const Calibrator::Frequency frequency = run && calibrator.isRunning()
+        ? Calibrator::Frequency {run->settings().station.frequencyMHz, run->settings().frequencyFrom}
+        : calibrator.workingFrequency();
     QJsonObject state {{QStringLiteral("sources"), sources},
                        {QStringLiteral("running"), calibrator.isRunning()},
                        {QStringLiteral("canApply"), calibrator.canApply()},
                        {QStringLiteral("result"), calibrator.resultText()},
-                       {QStringLiteral("history"), history}};
-    const CalibrationRun *run = calibrator.run();
+                       {QStringLiteral("history"), history},
+                       {QStringLiteral("frequency"), QJsonObject {{QStringLiteral("mhz"), frequency.mhz},
+                                                                  {QStringLiteral("from"), frequency.from}}}};
     if (!run)
         return state;
     const bool scan = run->settings().kind == CalibrationRun::Kind::CrossScan;

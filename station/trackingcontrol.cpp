@@ -151,6 +151,11 @@ void TrackingControl::setTrackingSource(std::unique_ptr<TrackingSource> source)
     sourceChanged();
 }
 
+std::optional<Direction> TrackingControl::targetDirection(TrackingTarget target, const QDateTime &utc)
+{
+    return utc.isValid() ? m_feed.directionAt(target, utc) : m_feed.peek(target);
+}
+
 // The planner looks ahead only along a sky computed here.
 void TrackingControl::sourceChanged()
 {

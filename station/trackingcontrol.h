@@ -179,6 +179,11 @@ public:
     DopplerSettings dopplerSettings() const { return m_radio.settings(); }
     RotatorGeometry rotatorGeometry() const { return m_rotator.planner().geometry(); }
     const PointingPlanner &planner() const { return m_rotator.planner(); }
+    // Where the source puts a target now, or at utc where it computes the
+    // pass ahead (sourceLooksAhead()); read quietly, the last record kept: a
+    // calibration looks at its target before it turns to it.
+    std::optional<Direction> targetDirection(TrackingTarget target, const QDateTime &utc = {});
+    bool sourceLooksAhead() const { return m_feed.looksAhead(); }
     const WsjtxFollow &wsjtx() const { return m_wsjtx; }
     // The radio's link while port B is open.
     const TransceiverLink *transceiver() const { return m_radio.link(); }

@@ -104,6 +104,14 @@ std::optional<Direction> TrackingFeed::directionAt(TrackingTarget target, const 
     return Direction {record.azimuth, record.elevation};
 }
 
+std::optional<Direction> TrackingFeed::peek(TrackingTarget target)
+{
+    TrackingRecord record;
+    if (!m_source || !m_source->read(target, record, [](const QString &) {}))
+        return std::nullopt;
+    return Direction {record.azimuth, record.elevation};
+}
+
 // Whole seconds of the clock, so that a view's age steps with its clock
 // rather than between two of its ticks.
 std::optional<qint64> TrackingFeed::dataAgeSeconds() const

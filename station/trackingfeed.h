@@ -42,6 +42,9 @@ public:
     // The target's direction at another time, where the source computes it.
     bool looksAhead() const { return m_source && m_source->looksAhead(); }
     std::optional<Direction> directionAt(TrackingTarget target, const QDateTime &utc);
+    // The target's direction now, read without a word in the log or an
+    // alarm, the last record kept.
+    std::optional<Direction> peek(TrackingTarget target);
 
     const TrackingRecord &lastRecord() const { return m_lastRecord; }
     QDateTime lastRecordTime() const { return m_lastRecordTime; }

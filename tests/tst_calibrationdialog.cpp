@@ -6,6 +6,7 @@
 #include "calibration/calibrationrun.h"
 #include "calibration/calibrator.h"
 #include "fixedsource.h"
+#include "movingsky.h"
 #include "settings/settingsfile.h"
 #include "sim/simreceiver.h"
 #include "sim/simrotator.h"
@@ -20,7 +21,9 @@
 #include <QLineEdit>
 #include <QLabel>
 #include <QListWidget>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QToolTip>
 #include <QtTest>
 
 using namespace windowtesting;
@@ -50,6 +53,35 @@ struct StillSun {
     TrackingRecord record;
     SimRotator rotator;
     SimReceiver receiver;
+};
+
+// The station at store.cfg's defaults, its clock fixed at 2026-12-07 16:30
+// UTC, after sunset: the Sun 1.2 degrees down and sinking, the Moon at
+// 200/30, the tracking file's frequency 1296 MHz; the controller on port A
+// in Auto on the Moon.
+struct AfterSunset {
+    AfterSunset()
+    {
+        const QDateTime hour(QDate(2026, 12, 7), QTime(16, 30), Qt::UTC);
+        station.setTimes(2, 200);
+        station.setClock([hour] { return hour; });
+        auto sky = std::make_unique<MovingSky>(hour, true, 1296.0);
+        sky->place(TrackingTarget::Moon, {{200, 30}, 0});
+        sky->place(TrackingTarget::Sun, {{235, -1.2}, -0.15});
+        station.setTrackingSource(std::move(sky));
+        station.setAuto(StationPort::A, true);
+    }
+    bool tracking()
+    {
+        return station.open(StationPort::A, rotator.slavePath(), {}, false)
+            && QTest::qWaitFor([&] { return rotator.elevation() == std::optional<double>(30); });
+    }
+
+    WorkDir dir;
+    SimRotator rotator;
+    TrackingControl station;
+    SimReceiver receiver {[] { return std::optional<Direction>(); }, [] { return std::optional<Direction>(); },
+                          SimReceiver::Sky()};
 };
 
 } // namespace
@@ -98,6 +130,8 @@ private slots:
         QVERIFY(child<QPushButton>(dialog, "buttonCalibrationStop")->isEnabled());
         child<QPushButton>(dialog, "buttonCalibrationStop")->click();
         QCOMPARE(child<QLabel>(dialog, "labelCalibrationStatus")->text(), QStringLiteral("ended: stopped by the operator"));
+        // Stopped in the first cut: the bar stays there, short of full.
+        QVERIFY(child<QProgressBar>(dialog, "progressCalibration")->value() < 1000 / 3);
         QVERIFY(!child<QPushButton>(dialog, "buttonCalibrationApply")->isEnabled());
         QCOMPARE(station.target(), TrackingTarget::Moon);
         QCOMPARE(station.scanOffset().azimuth, 0.0);
@@ -126,6 +160,121 @@ private slots:
         SettingsFile store;
         QCOMPARE(store.readAzimutOffset(), 0.5f);
         QCOMPARE(store.readElevationOffset(), -0.25f);
+    }
+
+    // Start on a Sun that has set is refused in the dialog, with the
+    // reason, before anything turns: the Moon stays the target.
+    void sunDownRefused()
+    {
+        AfterSunset s;
+        QVERIFY(s.tracking());
+        Calibrator calibrator(s.station);
+        CalibrationDialog dialog(calibrator);
+        dialog.addLevelSource(&s.receiver);
+        dialog.show();
+        QCOMPARE(child<QComboBox>(dialog, "comboCalibrationTarget")->currentText(), QStringLiteral("Sun"));
+        child<QPushButton>(dialog, "buttonCalibrationStart")->click();
+        QCOMPARE(child<QLabel>(dialog, "labelCalibrationStatus")->text(),
+                 QStringLiteral("Cannot calibrate: the Sun is below the horizon: elevation -1.20°"));
+        QVERIFY(!calibrator.isRunning());
+        QVERIFY(child<QPushButton>(dialog, "buttonCalibrationStart")->isEnabled());
+        QCOMPARE(child<QProgressBar>(dialog, "progressCalibration")->value(), 0);
+        QCOMPARE(s.station.target(), TrackingTarget::Moon);
+        s.station.repetition();
+        QCOMPARE(s.station.pointing().commandedElevation, std::optional<double>(30));
+        s.station.closeAll();
+    }
+
+    // The dialog says which band the Y expected is for: the tracking file's
+    // 1296 MHz, not "Tracking source..."'s 432.065. The level source it
+    // offers is not said to be missing once it is there.
+    void bandAndSourceShown()
+    {
+        AfterSunset s;
+        QVERIFY(s.tracking());
+        Calibrator calibrator(s.station);
+        CalibrationDialog dialog(calibrator);
+        auto *status = child<QLabel>(dialog, "labelCalibrationStatus");
+        QVERIFY(status->text().startsWith(QLatin1String("No level source")));
+        dialog.addLevelSource(&s.receiver);
+        QCOMPARE(child<QComboBox>(dialog, "comboLevelSource")->currentText(), QStringLiteral("simulated receiver"));
+        QVERIFY2(!status->text().contains(QLatin1String("No level source")), qPrintable(status->text()));
+        QCOMPARE(child<QLabel>(dialog, "labelCalibrationFrequency")->text(),
+                 QStringLiteral("The Y expected at 1296.000 MHz, the tracking file's"));
+        s.station.closeAll();
+    }
+
+    // A key that would take a box out of its range is refused at the box
+    // with the range, as the other dialogs say it: "35" for the beam would
+    // otherwise be 3.0 without a word, a factor of ten in every step.
+    void spinBoxRefusalSaid_data()
+    {
+        QTest::addColumn<QString>("box");
+        QTest::addColumn<QString>("keys");
+        QTest::addColumn<double>("value");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("beamwidth 35") << "spinBeamwidth" << "35" << 3.0 << "35 is refused: from 0.5 to 30.0";
+        QTest::newRow("system noise 99999") << "spinSystemKelvin" << "99999" << 999.0 << "9999 is refused: from 10 to 5,000";
+        QTest::newRow("step 0.55") << "spinStep" << "0.55" << 0.5 << "0.55 is refused: from 0.10 to 0.50";
+        QTest::newRow("flux 1500") << "spinFlux" << "1500" << 150.0 << "1500 is refused: from 0 to 1,000";
+        QTest::newRow("dwell 12.5 taken") << "spinDwell" << "12.5" << 12.5 << QString();
+    }
+    void spinBoxRefusalSaid()
+    {
+        QFETCH(QString, box);
+        QFETCH(QString, keys);
+        QFETCH(double, value);
+        QFETCH(QString, said);
+        WorkDir dir;
+        TrackingControl station;
+        Calibrator calibrator(station);
+        CalibrationDialog dialog(calibrator);
+        dialog.show();
+        auto *spin = child<QDoubleSpinBox>(dialog, qPrintable(box));
+        spin->setFocus();
+        spin->selectAll();
+        QTest::keyClicks(spin, keys);
+        spin->interpretText();
+        QCOMPARE(spin->value(), value);
+        if (said.isEmpty())
+            QVERIFY2(!QToolTip::isVisible() || !QToolTip::text().contains("refused"), qPrintable(QToolTip::text()));
+        else
+            QCOMPARE(QToolTip::text(), "<p>" + said + "</p>");
+        QToolTip::hideText();
+    }
+
+    // Each line of calibration.csv in words: the measurement named once
+    // ("Sun noise", not "Sun Sun noise"), and where its frequency came
+    // from where the line says; a header, this one or an older, is no line.
+    void historyLine_data()
+    {
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<QString>("shown");  // empty: none
+        QTest::newRow("Sun noise, an older line") << QByteArray("2026-12-02T10:00:00Z,Sun,Sun noise,1296.000,13.52,0.03,13.0,,,,,100")
+                                                  << "2026-12-02T10:00:00Z  Sun noise at 1296.000 MHz: Y 13.52 ± 0.03 dB";
+        QTest::newRow("Moon noise, the band's source")
+            << QByteArray("2026-12-03T10:00:00Z,Moon,Sun noise,1296.000,0.41,0.02,0.40,,,,,,the tracking file's")
+            << "2026-12-03T10:00:00Z  Moon noise at 1296.000 MHz, the tracking file's: Y 0.41 ± 0.02 dB";
+        QTest::newRow("cross-scan on a sked")
+            << QByteArray("2026-12-04T10:00:00Z,Sun,cross-scan,432.065,14.10,,13.0,0.412,-0.300,2.10,2.08,100,the sked frequency")
+            << "2026-12-04T10:00:00Z  Sun cross-scan at 432.065 MHz, the sked frequency: offsets 0.412/-0.300°, beam 2.08°";
+        QTest::newRow("an older header") << QByteArray("time (UTC),target,measurement,frequency (MHz),Y (dB),Y error (dB),"
+                                                       "Y expected (dB),azimuth offset (deg),elevation offset (deg),beam in "
+                                                       "azimuth (deg),beam in elevation (deg),flux at 10.7 cm (SFU)")
+                                         << "";
+    }
+    void historyLine()
+    {
+        QFETCH(QByteArray, line);
+        QFETCH(QString, shown);
+        WorkDir dir;
+        QFile csv(CalibrationRun::defaultPath());
+        QVERIFY(csv.open(QIODevice::WriteOnly));
+        csv.write(CalibrationRun::csvHeader().toUtf8() + '\n' + line + '\n');
+        csv.close();
+        TrackingControl station;
+        Calibrator calibrator(station);
+        QCOMPARE(calibrator.history(), shown.isEmpty() ? QStringList() : QStringList {shown});
     }
 
     // calibration.csv as another program or a crash may leave it: lines cut

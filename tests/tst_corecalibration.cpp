@@ -7,6 +7,7 @@
 #include "calibration/bandpower.h"
 #include "calibration/beamfit.h"
 #include "calibration/calibrationrun.h"
+#include "calibration/calibrator.h"
 #include "calibration/crossscan.h"
 #include "calibration/hamlibstrength.h"
 #include "calibration/soundcardlevel.h"
@@ -15,6 +16,7 @@
 #include "fixedsource.h"
 #include "hamlib/hamliblinks.h"
 #include "hamlibtesting.h"
+#include "movingsky.h"
 #include "settings/settingsfile.h"
 #include "sim/simreceiver.h"
 #include "sim/simrotator.h"
@@ -108,6 +110,35 @@ struct ScanStation : DefaultStation {
     TrackingRecord record;
     SimRotator rotator;
     SimReceiver receiver;
+};
+
+// The station at store.cfg's defaults, its clock fixed at 10:00 UTC, on a
+// sky where the Moon stands still at 200/30 and the Sun where a case puts
+// it; the simulated controller on port A in Auto follows the Moon.
+struct SkyStation : DefaultStation {
+    SkyStation(bool looksAhead, const MovingSky::Body &sun, double maskDeg = 0)
+    {
+        station.setClock([] { return hour(); });
+        auto sky = std::make_unique<MovingSky>(hour(), looksAhead);
+        sky->place(TrackingTarget::Moon, {{200, 30}, 0});
+        sky->place(TrackingTarget::Sun, sun);
+        station.setTrackingSource(std::move(sky));
+        if (maskDeg > 0) {
+            RotatorGeometry geometry;
+            geometry.horizonMask = {{0, maskDeg}, {180, maskDeg}};
+            station.setRotatorGeometry(geometry);
+        }
+        rotator.setLimits();
+        rotator.setSlewRates(0, 0);
+        station.setAuto(StationPort::A, true);
+        opened = station.open(StationPort::A, rotator.slavePath(), {}, false);
+    }
+    static QDateTime hour() { return QDateTime(QDate(2026, 12, 7), QTime(10, 0), Qt::UTC); }
+
+    SimRotator rotator;
+    bool opened = false;
+    SimReceiver receiver {[] { return std::optional<Direction>(); }, [] { return std::optional<Direction>(); },
+                          SimReceiver::Sky()};
 };
 
 } // namespace
@@ -520,6 +551,120 @@ private slots:
         meter.start();
         QTRY_COMPARE(failed.size(), 1);
         QCOMPARE(failed.at(0).at(0).toString(), QStringLiteral("the radio's port closed"));
+    }
+
+    // A target that is down now, or goes down before the run can end, is
+    // refused before the antenna is sent anywhere, with the reason; at the
+    // operator's settings (a 2 deg beam, steps of 0.2 beam, 2 s at each of 27
+    // points a cut, three cuts: at least 81 * (1 + 2) s, some four minutes
+    // or more; the README's five). A cross-scan's elevation cut reaches
+    // 13 steps of 0.4 deg, 5.2 deg, below the target. A sky that gives no
+    // pass ahead (a tracking file) is taken to sink as fast as the sky
+    // turns, 15 deg an hour.
+    void targetDownRefused_data()
+    {
+        QTest::addColumn<bool>("sunNoise");
+        QTest::addColumn<bool>("looksAhead");
+        QTest::addColumn<double>("sunElevation");
+        QTest::addColumn<double>("degPerMinute");
+        QTest::addColumn<double>("mask");
+        QTest::addColumn<QString>("refusal");  // empty: it starts
+        QTest::newRow("after sunset") << false << true << -1.2 << -0.2 << 0.0
+                                      << "the Sun is below the horizon: elevation -1.20°";
+        QTest::newRow("behind the mask") << true << true << 8.0 << 0.2 << 12.0
+                                         << "the Sun is below the horizon mask (12.0° at azimuth 220.0°): elevation 8.00°";
+        QTest::newRow("the elevation cut under the horizon")
+            << false << true << 4.0 << 0.2 << 0.0
+            << "the Sun is too low for a cross-scan: at 4.00° up, the elevation cut would go to -1.20°, below the horizon";
+        QTest::newRow("Sun noise as low, rising") << true << true << 4.0 << 0.2 << 0.0 << "";
+        // 6 - 5.2 - 0.25 t = 0 at 3.2 min, 10:03:12: less than the run.
+        QTest::newRow("setting before the end") << false << true << 6.0 << -0.25 << 0.0
+                                                << "the Sun sets before the run can end: the elevation cut goes below "
+                                                   "the horizon at 10:03 UTC, and the run takes about ";
+        // 9 - 5.2 - 0.25 t = 0 at 15.2 min: three times the run.
+        QTest::newRow("setting after the end") << false << true << 9.0 << -0.25 << 0.0 << "";
+        QTest::newRow("rising from low") << false << true << 5.5 << 0.25 << 0.0 << "";
+        // 0.8 deg above the horizon, and the sky turns 1 deg in four minutes.
+        QTest::newRow("a file, low") << false << false << 6.0 << 0.0 << 0.0 << "the Sun may set before the run can end";
+        // 3.8 deg above: ten minutes' turn is 2.5 deg.
+        QTest::newRow("a file, high enough") << false << false << 9.0 << 0.0 << 0.0 << "";
+    }
+    void targetDownRefused()
+    {
+        QFETCH(bool, sunNoise);
+        QFETCH(bool, looksAhead);
+        QFETCH(double, sunElevation);
+        QFETCH(double, degPerMinute);
+        QFETCH(double, mask);
+        QFETCH(QString, refusal);
+        SkyStation s(looksAhead, {{220, sunElevation}, degPerMinute}, mask);
+        QVERIFY(s.opened);
+        QTRY_VERIFY_WITH_TIMEOUT(s.rotator.elevation() == std::optional<double>(30), 10000);
+        CalibrationRun::Settings settings;
+        if (sunNoise)
+            settings.kind = CalibrationRun::Kind::SunNoise;
+        CalibrationRun run(s.station, s.receiver, settings);
+        QCOMPARE(run.start(), refusal.isEmpty());
+        QCOMPARE(run.failure().left(refusal.size()), refusal);
+        if (refusal.isEmpty()) {
+            QCOMPARE(s.station.target(), TrackingTarget::Sun);
+            run.abort();
+            return;
+        }
+        // Nothing turned toward it: the Moon is still the target, the antenna on it.
+        QCOMPARE(s.station.target(), TrackingTarget::Moon);
+        QCOMPARE(run.progress(), 0.0);
+        s.station.repetition();
+        QCOMPARE(s.station.pointing().commandedElevation, std::optional<double>(30));
+        QCOMPARE(s.count(QStringLiteral("calibration started")), 0);
+    }
+
+    // The Y expected is worked out for the band the station works on: the
+    // tracking file's 1296 MHz while "Tracking source..." still says
+    // 432.065, or the sked frequency under a Doppler method. Written out:
+    // the quiet Sun's 100 SFU at 10.7 cm is 73.116 SFU at 1296 MHz and
+    // 72.929 at 432.065 (T f^2 along 140077 f^-2.1 + 10880 K); a 2 deg beam,
+    // 9101.6 (16 ln2 / w^2), has 38.757 m^2 at 23 cm and 348.71 m^2 at 69 cm;
+    // the disk diluted to 0.97605; over 100 K, 1 + 10262.5 * 0.97605 / 100 is
+    // 20.05 dB at 1296 MHz and 1 + 92098.6 * 0.97605 / 100, 29.54 dB, at 432.
+    void yExpectedOnTheStationsBand_data()
+    {
+        QTest::addColumn<QString>("method");
+        QTest::addColumn<double>("mhz");
+        QTest::addColumn<QString>("from");
+        QTest::addColumn<double>("expectedDb");
+        QTest::newRow("a 1296 MHz tracking file") << "" << 1296.0 << "the tracking file's" << 20.050;
+        QTest::newRow("a 432 MHz sked") << "sked" << 432.065 << "the sked frequency" << 29.542;
+    }
+    void yExpectedOnTheStationsBand()
+    {
+        QFETCH(QString, method);
+        QFETCH(double, mhz);
+        QFETCH(QString, from);
+        QFETCH(double, expectedDb);
+        SkyStation s(true, {{220, 30}, 0});
+        QVERIFY(s.opened);
+        QCOMPARE(s.station.sourceSettings().frequencyMHz, 432.065);  // "Tracking source..." as it comes
+        if (!method.isEmpty()) {
+            DopplerSettings doppler = s.station.dopplerSettings();
+            doppler.method = DopplerMethod::OwnEcho;
+            doppler.skedMHz = 432.065;
+            QVERIFY(s.station.setDopplerSettings(doppler));
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(s.station.lastRecordTime().isValid(), 10000);
+        Calibrator calibrator(s.station);
+        calibrator.addLevelSource(&s.receiver);
+        QCOMPARE(calibrator.workingFrequency().mhz, mhz);
+        QCOMPARE(calibrator.workingFrequency().from, from);
+        CalibrationRun::Settings settings;
+        settings.kind = CalibrationRun::Kind::SunNoise;
+        settings.flux107Sfu = 100;
+        QString why;
+        QVERIFY2(calibrator.start(settings, s.receiver.name(), &why), qPrintable(why));
+        const auto expected = calibrator.run()->expectedYDb();
+        QVERIFY(expected);
+        QVERIFY2(std::abs(*expected - expectedDb) < 0.002, qPrintable(QString::number(*expected, 'f', 4)));
+        calibrator.abort();
     }
 
     // However the run ends early, it says why once and the antenna tracks on.

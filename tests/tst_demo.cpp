@@ -245,10 +245,21 @@ private slots:
     // on the real speed's clock: the scan finds the simulated antenna's
     // hidden pointing error through the tracking file's Sun (given to a
     // tenth of a degree), and Apply puts its opposite into the window's
-    // offsets and store.cfg.
+    // offsets and store.cfg. The antenna is on the Sun before and after,
+    // with the Moon up or down: the rotator refuses nothing. On 24 December
+    // 2026 the Moon is full (at 01:28 UTC), opposite the Sun and down by day.
+    void demoCalibratesOnTheSun_data()
+    {
+        QTest::addColumn<QDateTime>("start");
+        QTest::addColumn<bool>("moonUp");
+        QTest::newRow("the Moon up") << sunUp() << true;
+        QTest::newRow("the Moon down") << QDateTime(QDate(2026, 12, 24), QTime(10, 30), Qt::UTC) << false;
+    }
     void demoCalibratesOnTheSun()
     {
-        DemoRun run(1.0, sunUp(), true);
+        QFETCH(QDateTime, start);
+        QFETCH(bool, moonUp);
+        DemoRun run(1.0, start, true);
         QVERIFY2(run.started, qPrintable(run.station.errorString()));
         // Steps of half a beam heard half a second each, a rotator ten
         // times as fast: a minute's scan instead of the operator's five
@@ -265,6 +276,12 @@ private slots:
         SettingsFile store;
         QCOMPARE(store.readAzimutOffset(), float(azimuth));
         QVERIFY2(run.log().contains(QLatin1String("calibration applied")), qPrintable(run.log()));
+        QCOMPARE(run.window->station().target(), TrackingTarget::Sun);
+        const SkySnapshot sky = run.station.ephemeris().lastSky();
+        QVERIFY(sky.sunElevation > 10);
+        QCOMPARE(sky.moonElevation > 0, moonUp);
+        QTRY_VERIFY_WITH_TIMEOUT(std::fabs(run.station.rotator().commandedElevation() - sky.sunElevation) < 1.5, 20000);
+        QCOMPARE(run.station.rotator().refusedCount(), 0);
     }
 
     void startWritesTheTrackingFileOnce()

@@ -110,6 +110,51 @@ private slots:
         QCOMPARE(s.station->scanOffset().azimuth, 0.0);
     }
 
+    // The system temperature typed on the page is the one the Y expected
+    // is worked out with (it was always 100 K), and the page says the band
+    // it is for.
+    void pageSendsTheSystemTemperature_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<double>("kelvin");
+        QTest::newRow("60 K typed") << "60" << 60.0;
+        QTest::newRow("left as it comes") << "" << 100.0;
+    }
+    void pageSendsTheSystemTemperature()
+    {
+        QFETCH(QString, typed);
+        QFETCH(double, kelvin);
+        if (Browser::program().isEmpty())
+            QSKIP("chromium is not installed (scripts/deps.sh installs it)");
+        RemoteStation s;
+        SimReceiver receiver([] { return std::optional<Direction>(); }, [] { return std::optional<Direction>(); },
+                             SimReceiver::Sky());
+        Calibrator calibrator(*s.station);
+        calibrator.addLevelSource(&receiver);
+        s.server->setCalibrator(&calibrator);
+        QVERIFY(s.station->open(StationPort::A, s.rotator.slavePath(), {}, false));
+        QTRY_VERIFY_WITH_TIMEOUT(s.station->pointing().commandedAzimuth.has_value(), settleMs);
+
+        Browser browser;
+        const QUrl pageUrl = browser.start(QStringLiteral("http://127.0.0.1:%1/").arg(s.server->port()));
+        QVERIFY2(pageUrl.isValid() && !pageUrl.isEmpty(), browser.error().constData());
+        DevTools page(pageUrl);
+        QVERIFY(page.waitConnected());
+        QTRY_COMPARE_WITH_TIMEOUT(page.evaluate("document.getElementById('calSource').value"),
+                                  QJsonValue("simulated receiver"), settleMs);
+        QTRY_COMPARE_WITH_TIMEOUT(page.text("calFrequency"), QString("The Y expected at 432.065 MHz, Tracking source...'s"),
+                                  settleMs);
+        if (!typed.isEmpty())
+            QCOMPARE(page.evaluate(QStringLiteral("document.getElementById('calTsys').value = '%1'; true").arg(typed)),
+                     QJsonValue(true));
+        QCOMPARE(page.evaluate("document.getElementById('calKind').value = 'sunNoise';"
+                               "document.getElementById('calStart').click(); true"),
+                 QJsonValue(true));
+        QTRY_VERIFY2_WITH_TIMEOUT(calibrator.isRunning(), qPrintable(page.text("answer")), settleMs);
+        QCOMPARE(calibrator.run()->settings().station.systemKelvin, kelvin);
+        calibrator.abort();
+    }
+
     void pageSaysWhatItKnows()
     {
         if (Browser::program().isEmpty())

@@ -5,9 +5,20 @@
 #include "calibration/calibrator.h"
 #include "calibration/levelsource.h"
 #include "station/trackingcontrol.h"
+#include "ui/spinboxrefusal.h"
 #include "ui_CalibrationDialog.h"
 
 #include <QMessageBox>
+
+namespace {
+
+QString noSourceText()
+{
+    return QObject::tr("No level source: connect the receiver's audio to a sound card, or open port B on a radio "
+                       "through Hamlib (rigctld or linked in) to read its S-meter");
+}
+
+} // namespace
 
 CalibrationDialog::CalibrationDialog(Calibrator &calibrator, QWidget *parent)
     : QDialog(parent)
@@ -23,6 +34,13 @@ CalibrationDialog::CalibrationDialog(Calibrator &calibrator, QWidget *parent)
     connect(&calibrator, &Calibrator::progressed, this, &CalibrationDialog::progressed);
     connect(&calibrator, &Calibrator::levelHeard, this, &CalibrationDialog::levelHeard);
     connect(&calibrator, &Calibrator::historyChanged, this, &CalibrationDialog::showHistory);
+    // The band may change while the dialog is open; a run shows the one it took.
+    connect(&calibrator.station(), &TrackingControl::changed, this, [this] {
+        if (isVisible() && !m_calibrator.isRunning())
+            showFrequency();
+    });
+    // A value out of a box's range is refused at the box, in words.
+    sayRefusedKeys(this);
     refresh();
 }
 
@@ -49,9 +67,11 @@ void CalibrationDialog::refresh()
     if (!m_calibrator.isRunning())
         m_ui->buttonCalibrationStart->setEnabled(m_ui->comboLevelSource->count() > 0);
     if (m_ui->comboLevelSource->count() == 0)
-        m_ui->labelCalibrationStatus->setText(
-            tr("No level source: connect the receiver's audio to a sound card, or open port B on a radio "
-               "through Hamlib (rigctld or linked in) to read its S-meter"));
+        m_ui->labelCalibrationStatus->setText(noSourceText());
+    else if (m_ui->labelCalibrationStatus->text() == noSourceText())
+        m_ui->labelCalibrationStatus->clear();
+    if (!m_calibrator.isRunning())
+        showFrequency();
     m_calibrator.readHistory();
     showHistory();
 }
@@ -79,8 +99,17 @@ void CalibrationDialog::start()
     }
 }
 
+void CalibrationDialog::showFrequency()
+{
+    Calibrator::Frequency frequency = m_calibrator.workingFrequency();
+    if (const CalibrationRun *run = m_calibrator.run(); run && m_calibrator.isRunning())
+        frequency = {run->settings().station.frequencyMHz, run->settings().frequencyFrom};
+    m_ui->labelCalibrationFrequency->setText(tr("The Y expected at %1").arg(Calibrator::frequencyText(frequency)));
+}
+
 void CalibrationDialog::started()
 {
+    showFrequency();
     m_ui->plotCalibration->clear();
     m_plottedCut = -1;
     m_ui->labelCalibrationResult->clear();

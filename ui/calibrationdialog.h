@@ -35,6 +35,8 @@ private:
     void progressed();
     void apply();
     void showHistory();
+    // The frequency the Y expected is worked out for, and where it comes from.
+    void showFrequency();
     void started();
     void levelHeard(double acrossDeg, double level);
 

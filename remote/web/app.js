@@ -173,6 +173,7 @@ function renderCalibration(c) {
   $('calProgress').value = typeof c.progress === 'number' ? c.progress : 0;
   $('calStatus').textContent = c.sources.length ? (c.status || '') : 'No level source: a sound card with the receiver\'s audio, or port B on a radio through Hamlib';
   $('calResult').textContent = c.result;
+  $('calFrequency').textContent = c.frequency ? 'The Y expected at ' + c.frequency.mhz.toFixed(3) + ' MHz, ' + c.frequency.from : '';
   $('calHistory').replaceChildren(...c.history.map((line) => { const li = document.createElement('li'); li.textContent = line; return li; }));
   drawLevels(c.points || []);
 }
@@ -281,8 +282,9 @@ function wire() {
   $('calibrationForm').onsubmit = (e) => {
     e.preventDefault();
     const command = { cmd: 'calibrate', target: $('calTarget').value, kind: $('calKind').value, source: $('calSource').value };
-    const beam = number('calBeam'); const flux = number('calFlux');
+    const beam = number('calBeam'); const flux = number('calFlux'); const tsys = number('calTsys');
     if (beam !== undefined) command.beamwidth = beam;
+    if (tsys !== undefined) command.systemKelvin = tsys;
     if (flux !== undefined) command.flux = flux;
     send(command);
   };
