@@ -685,7 +685,7 @@ void RadioControl::retune(double hz, const QString &door)
         return;
     }
     const double before = m_doppler.workingMHz();
-    const double radioHz = m_doppler.retune(std::trunc(hz) / 1e6);
+    const double radioHz = m_doppler.retune(std::round(hz) / 1e6);
     if (!sendFrequency(radioHz, QStringLiteral("Frequency error"))) {
         m_doppler.retune(before);
         return;

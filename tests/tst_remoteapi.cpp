@@ -131,6 +131,15 @@ private slots:
         // What the 5-byte frame cannot carry, or would carry as 0 Hz, is refused with the reason.
         QTest::newRow("tune 1000 MHz") << open << R"({"cmd":"tune","mhz":1000})" << false << "ports.B.open" << "true";
         QTest::newRow("tune 1 Hz") << open << R"({"cmd":"tune","mhz":1e-6})" << false << "ports.B.open" << "true";
+        // Under "Track the radio's frequency" a tune becomes the frequency tracked from.
+        QTest::newRow("tune while tracked") << (open + QStringList {R"({"cmd":"frequencyTracking","on":true})"})
+                                            << R"({"cmd":"tune","mhz":432.1})" << true << "radio.workingMHz" << "432.1";
+        QTest::newRow("sked 1 Hz") << none << R"({"cmd":"dopplerMethod","method":"own echo","skedMHz":1e-6})" << false
+                                   << "radio.skedMHz" << "432.065";
+        QTest::newRow("transmit limit off") << open << R"({"cmd":"transmitLimit","seconds":0})" << true
+                                            << "radio.transmitLimitS" << "0";
+        QTest::newRow("transmit limit of 1.5 s") << none << R"({"cmd":"transmitLimit","seconds":1.5})" << false
+                                                 << "radio.transmitLimitS" << "180";
         QTest::newRow("tune port B closed") << none << R"({"cmd":"tune","mhz":432.1})" << false << "ports.B.open"
                                             << "false";
         QTest::newRow("manual line refused") << none << R"({"cmd":"manual","port":"A","line":"&* AZ=10"})" << false
@@ -149,8 +158,12 @@ private slots:
         RemoteStation s;
         Client client(s.url());
         QVERIFY(client.waitForState());
-        for (const QString &step : before)
+        for (const QString &step : before) {
+            // "Track frequency" is taken once the radio's frequency is read.
+            if (step.contains(QLatin1String("frequencyTracking")))
+                QVERIFY(QTest::qWaitFor([&] { return at(client.state, "radio.known").toBool(); }, settleMs));
             QCOMPARE(client.send(remotetesting::command(qPrintable(step))).value("ok"), true);
+        }
         if (before.size() == 2)
             QVERIFY(QTest::qWaitFor([&] { return at(client.state, "radio.known").toBool(); }, settleMs));
         const QJsonObject reply = client.send(remotetesting::command(qPrintable(command)));

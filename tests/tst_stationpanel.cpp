@@ -152,6 +152,8 @@ private slots:
         dialog->findChild<QLineEdit *>("lineLocalOscillator")->setText(QStringLiteral("1152"));
         dialog->findChild<QCheckBox *>("checkHoldTransmit")->setChecked(true);
         dialog->findChild<QSpinBox *>("spinTransmitPeriod")->setValue(120);
+        QCOMPARE(dialog->findChild<QSpinBox *>("spinTransmitLimit")->text(), QStringLiteral("180 s"));
+        dialog->findChild<QSpinBox *>("spinTransmitLimit")->setValue(0);
         ok->click();
         QVERIFY(!dialog->isVisible());
         const DopplerSettings settings = station.dopplerSettings();
@@ -159,6 +161,7 @@ private slots:
         QCOMPARE(settings.transverter.localOscillatorHz, 1152e6);
         QVERIFY(settings.holdTransmit);
         QCOMPARE(settings.transmitPeriodSeconds, 120);
+        QCOMPARE(settings.transmitLimitSeconds, 0);  // "never"
         QCOMPARE(DopplerSettings::read(), settings);
         panel.refresh();
         QCOMPARE(panel.findChild<QLabel *>("labelPanelMethod")->text(),

@@ -75,6 +75,7 @@ void DopplerMethodDialog::show(const DopplerSettings &settings)
     m_ui->checkSplit->setChecked(settings.split);
     m_ui->checkHoldTransmit->setChecked(settings.holdTransmit);
     m_ui->spinTransmitPeriod->setValue(settings.transmitPeriodSeconds);
+    m_ui->spinTransmitLimit->setValue(settings.transmitLimitSeconds);
     m_ui->labelMethodProblem->clear();
     QDialog::show();
 }
@@ -104,6 +105,7 @@ std::optional<DopplerSettings> DopplerMethodDialog::parsed(QString &problem) con
     settings.split = m_ui->checkSplit->isChecked();
     settings.holdTransmit = m_ui->checkHoldTransmit->isChecked();
     settings.transmitPeriodSeconds = m_ui->spinTransmitPeriod->value();
+    settings.transmitLimitSeconds = m_ui->spinTransmitLimit->value();
     if (!sked || *sked <= 0)
         problem = tr("The sked frequency is not one in MHz");
     else if (!lo)
