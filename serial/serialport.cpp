@@ -221,8 +221,6 @@ void SerialPort::close()
         drainHeld(3000);
     }
     closeDevice();
-    delete m_writeNotifier;
-    m_writeNotifier = nullptr;
     delete m_hold;
     m_hold = nullptr;
     delete m_port;
@@ -232,15 +230,19 @@ void SerialPort::close()
 
 // The descriptor is given up under the lock, so no writer on another thread
 // can use its number after the close, when it may already name another file.
+// Writes are refused from then on and the write watch goes with it: a port
+// lost and not yet closed by its owner would otherwise arm it again on that
+// number with each write.
 void SerialPort::closeDevice()
 {
     {
         QMutexLocker lock(&m_bufferMutex);
+        m_acceptingWrites = false;
         m_fd = -1;
         m_outgoing.clear();
     }
-    if (m_writeNotifier)
-        m_writeNotifier->setEnabled(false);
+    delete m_writeNotifier;
+    m_writeNotifier = nullptr;
     if (m_port->isOpen())
         m_port->close();
 }

@@ -71,7 +71,7 @@ public:
     qint64 read(char *data, qint64 maxSize);
     QByteArray readAll();
     // Any thread. Hands the bytes over for sending, in call order; returns the
-    // count handed over, or -1 when the port is not open.
+    // count handed over, or -1 when the port is not open or its device is lost.
     qint64 write(const char *data, qint64 size);
     qint64 write(const QByteArray &data) { return write(data.constData(), data.size()); }
     // Any thread. Discards what has been received and not yet read, and what

@@ -5,6 +5,8 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QSignalSpy>
+#include <QSocketNotifier>
+#include <QTemporaryFile>
 #include <QThread>
 #include <QTimer>
 #include <QtTest>
@@ -89,6 +91,7 @@ private slots:
     void writeJustBeforeCloseArrives_data();
     void writeJustBeforeCloseArrives();
     void hangUpReportedOnceWithoutBusyLoop();
+    void lostPortArmsNothingOnAReusedDescriptor();
     void flushDiscardsUnread();
     void flushesDuringAFloodAreNoHangUp();
 };
@@ -430,6 +433,60 @@ void TestSerialPort::hangUpReportedOnceWithoutBusyLoop()
     port.close();
     QVERIFY(!port.isOpen());
     QCOMPARE(lost.count(), 1);
+}
+
+// The descriptors this process has open on a path.
+QList<int> descriptorsOn(const QString &path)
+{
+    QList<int> found;
+    const QDir fds(QStringLiteral("/proc/self/fd"));
+    for (const QString &entry : fds.entryList(QDir::Files | QDir::System))
+        if (QFile::symLinkTarget(fds.filePath(entry)) == path)
+            found << entry.toInt();
+    return found;
+}
+
+// A lost port left open (its owner has not closed it yet) refuses writes and
+// watches no descriptor: the number it had may name another file by then,
+// which it must neither write to nor wait on.
+void TestSerialPort::lostPortArmsNothingOnAReusedDescriptor()
+{
+    PtyPeer peer;
+    SerialPort port(peer.slavePath());
+    const QList<int> before = descriptorsOn(peer.slavePath());
+    QVERIFY(port.open(QIODevice::ReadWrite));
+    QList<int> opened = descriptorsOn(peer.slavePath());
+    for (int fd : before)
+        opened.removeAll(fd);
+    QCOMPARE(opened.size(), 1);
+    const int portFd = opened.first();
+    QSignalSpy lost(&port, &SerialPort::connectionLost);
+    peer.hangUp();
+    QVERIFY(lost.wait(3000));
+
+    // Another file takes the number the port had.
+    QTemporaryFile other;
+    QVERIFY(other.open());
+    QList<int> held;
+    int reused = -1;
+    for (int i = 0; i < 64 && reused != portFd; ++i) {
+        reused = ::open(QFile::encodeName(other.fileName()).constData(), O_WRONLY | O_CLOEXEC);
+        held << reused;
+    }
+    QCOMPARE(reused, portFd);
+
+    QTest::failOnWarning(QRegularExpression(QStringLiteral(".")));
+    for (int i = 0; i < 5; ++i)
+        QCOMPARE(port.write("FA;"), qint64(-1));
+    QCoreApplication::sendPostedEvents(&port);
+    for (QSocketNotifier *notifier : port.findChildren<QSocketNotifier *>())
+        QVERIFY2(!notifier->isEnabled(), qPrintable(QString::number(notifier->socket())));
+    QCoreApplication::processEvents();
+    QCOMPARE(QFileInfo(other.fileName()).size(), qint64(0));
+    QCOMPARE(lost.count(), 1);
+    for (int fd : std::as_const(held))
+        ::close(fd);
+    port.close();
 }
 
 void TestSerialPort::flushDiscardsUnread()
