@@ -7,6 +7,7 @@
 #include "defaultstation.h"
 #include "fixedsource.h"
 #include "hamlibtesting.h"
+#include "links/transceiverlink.h"
 #include "sim/simtransceiver.h"
 #include "wsjtxtesting.h"
 #include "wsjtx/wsjtxfollow.h"
@@ -25,6 +26,27 @@ using namespace wsjtxtesting;
 namespace {
 
 const QDateTime t0 = QDateTime(QDate(2026, 12, 9), QTime(21, 0), Qt::UTC);
+
+// A radio that reads out its frequency but never its transmit state, as
+// some daemons' radios: WSJT-X's "transmitting" stands in for it.
+class StatuslessRadio : public TransceiverLink
+{
+public:
+    QString target() const override { return QStringLiteral("radio"); }
+    QByteArray manualCommand(const QString &) const override { return {}; }
+    void write(const QByteArray &) override {}
+    void close() override {}
+    void requestFrequency() override { emit frequencyReceived(432.065); }
+    bool requestReadout() override
+    {
+        emit frequencyReceived(432.065);
+        return true;
+    }
+    void setFrequency(quint32 hz) override { sent << hz; }
+    bool canCarry(qint64 hz) const override { return hz >= 0 && hz < 1000000000; }
+
+    QList<quint32> sent;
+};
 
 } // namespace
 
@@ -268,6 +290,57 @@ private slots:
         QTRY_VERIFY(s.station.wsjtx().heard().at.isValid());
         clock = clock.addSecs(WsjtxFollow::silentSeconds);
         QTRY_VERIFY(s.station.health().active(Alarm::WsjtxSilent));
+    }
+
+    // On a radio that cannot say it transmits, WSJT-X's word stands in for
+    // it; a WSJT-X that closes or falls silent mid-transmission leaves the
+    // station receiving again, on the receive frequency, and says so.
+    void transmittingEndsWithWsjtx_data()
+    {
+        QTest::addColumn<bool>("closes");  // or falls silent
+        QTest::addColumn<QString>("said");
+        QTest::newRow("closed") << true << QStringLiteral("WSJT-X closed while transmitting: the radio taken as receiving");
+        QTest::newRow("silent") << false
+                                << QStringLiteral("WSJT-X silent for 30 s while transmitting: the radio taken as receiving");
+    }
+    void transmittingEndsWithWsjtx()
+    {
+        QFETCH(bool, closes);
+        QFETCH(QString, said);
+        DefaultStation s;
+        QDateTime clock = t0;
+        s.station.setClock([&clock] { return clock; });
+        TrackingRecord record;
+        record.frequency = 432.065;
+        record.dopplerHome = 1000;
+        s.station.setTrackingSource(std::make_unique<FixedSource>(&record));
+        auto *radio = new StatuslessRadio;
+        s.station.setAuto(StationPort::B, true);
+        s.station.openWith(StationPort::B, radio, radio->target());
+        QTRY_VERIFY(s.station.isFrequencyKnown());
+        s.station.setPtt(true);
+        s.station.setFrequencyTracking(true);  // working 432.064 MHz
+        WsjtxSettings settings;
+        settings.follow = true;
+        settings.port = hamlibtesting::freePort();
+        QVERIFY(s.station.setWsjtxSettings(settings));
+        QUdpSocket wsjtx;
+        StatusFields f;
+        f.dialHz = 432065000;
+        f.transmitting = true;
+        f.dxGrid = f.deGrid = nullptr;
+        wsjtx.writeDatagram(status(f), QHostAddress::LocalHost, settings.port);
+        QTRY_VERIFY(s.station.doppler().transmitting);
+        s.station.repetition();
+        QCOMPARE(radio->sent.constLast(), 432063000u);  // transmitting: the shift taken off
+        if (closes)
+            wsjtx.writeDatagram(closing(), QHostAddress::LocalHost, settings.port);
+        else
+            clock = t0.addSecs(WsjtxFollow::silentSeconds);
+        QTRY_VERIFY(!s.station.doppler().transmitting);
+        QCOMPARE(s.count(said), 1);
+        s.station.repetition();
+        QCOMPARE(radio->sent.constLast(), 432065000u);
     }
 
     // Damaged datagrams are said at most once a minute, however many come.
