@@ -707,6 +707,13 @@ private slots:
         QCOMPARE(s.station.scanOffset().azimuth, 0.0);
         if (fault != "set" && fault != "manual")
             QTRY_VERIFY(s.backOnTarget());
+        if (fault == "manual") {
+            // The operator has the rotator: nothing goes to it until Auto is back, which takes it to the target.
+            QVERIFY2(run.failure().endsWith(QLatin1String("the antenna stays where it is; Auto takes it back to the Sun")),
+                     qPrintable(run.failure()));
+            s.station.setAuto(StationPort::A, true);
+            QTRY_VERIFY_WITH_TIMEOUT(s.backOnTarget(), 10000);
+        }
         QVERIFY(!QFile::exists(CalibrationRun::defaultPath()));
     }
 };
