@@ -74,7 +74,7 @@ DopplerSettings DopplerSettings::read(const QString &path)
             const int seconds = value.toInt(&ok);
             if (value == off)
                 settings.transmitLimitSeconds = 0;
-            else if (ok && seconds >= 1 && seconds <= longestTransmitLimitSeconds)
+            else if (ok && seconds >= 0 && seconds <= longestTransmitLimitSeconds)
                 settings.transmitLimitSeconds = seconds;
         } else if (key == senseKey && (value == loAboveValue || value == loBelowValue)) {
             settings.transverter.loAbove = value == loAboveValue;

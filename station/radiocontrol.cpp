@@ -69,6 +69,7 @@ void RadioControl::detach()
     m_transceiver = nullptr;
     m_keyHeld = false;
     m_clientDialHz.reset();
+    m_context.health.clear(Alarm::KeyReleased, false);
     m_context.health.clear(Alarm::RadioSilent, false);
     m_context.health.clear(Alarm::RadioRangesUnknown, false);
     m_unansweredReadouts = 0;

@@ -158,13 +158,14 @@ private slots:
         settings.split = true;
         settings.holdTransmit = true;
         settings.transmitPeriodSeconds = 120;
+        settings.transmitLimitSeconds = 0;  // kept as 'off'
         QVERIFY(settings.write(path));
         QCOMPARE(DopplerSettings::read(path), settings);
         // What cannot be read keeps its default.
         QFile file(path);
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write("method: 'sideways'\nsked frequency: '-3'\nsplit: 'maybe'\ntransverter lo: '1296'\n"
-                   "transmit period: '0'\nhold transmit: 'always'\n");
+                   "transmit period: '0'\nhold transmit: 'always'\ntransmit limit: 'forever'\n");
         file.close();
         DopplerSettings expected;
         expected.transverter.localOscillatorHz = 1296e6;
