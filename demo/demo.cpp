@@ -13,14 +13,18 @@
 #include "tracking/qt_vestrel.h"
 #include "ui/calibrationdialog.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QTextStream>
 
-void joinDemo(Qt_Vestrel &window, DemoStation &station)
+void joinDemo(Qt_Vestrel &window, DemoStation &station, bool sun)
 {
     station.shareClock(window.station());
     station.hearTargetOf(window.station());
     window.findChild<CalibrationDialog *>()->addLevelSource(&station.receiver());
+    // As the operator chooses it: "Rotator - Sun" in the window's menu.
+    if (auto *sunAction = window.findChild<QAction *>(QStringLiteral("actionRotSun")); sun && sunAction)
+        sunAction->trigger();
 }
 
 int runDemo(QApplication &application, bool automatic, std::optional<double> rate, bool sun)
@@ -57,7 +61,7 @@ int runDemo(QApplication &application, bool automatic, std::optional<double> rat
     int code = 0;
     {
         Qt_Vestrel window;
-        joinDemo(window, station);
+        joinDemo(window, station, sun);
         window.show();
         StationSimulator simulator(station, &window);
         // Closing the main window ends the demo, whatever the simulator does.

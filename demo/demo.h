@@ -18,4 +18,6 @@ int runDemo(QApplication &application, bool automatic, std::optional<double> rat
 
 // The main window's station on the demo station: its clock, and the
 // simulated receiver hearing the target it tracks, offered to "Calibrate...".
-void joinDemo(Qt_Vestrel &window, DemoStation &station);
+// sun: the window tracks the Sun rather than the Moon, which may be down,
+// so that the antenna stays on a target that is up after a calibration.
+void joinDemo(Qt_Vestrel &window, DemoStation &station, bool sun = false);

@@ -18,8 +18,6 @@
 #include <QRadioButton>
 #include <QTimer>
 
-#include <algorithm>
-
 namespace {
 
 constexpr int pollMs = 50;
@@ -154,21 +152,6 @@ void DemoAutopilot::addCalibrationSteps()
         return !widget<QLineEdit>(w, "lineAzimutOffset")->text().isEmpty()
             && widget<QLineEdit>(w, "lineAzimutOffset")->text() != QLatin1String("0");
     };
-    // The Sun as the window's target from the start, as the operator would:
-    // the Moon may be down, and a run gives the antenna back to the
-    // window's target when it ends.
-    const auto sunAction = [&w] { return widget<QAction>(w, "actionRotSun"); };
-    const Step trackTheSun {QStringLiteral("track the Sun"), always,
-                            [sunAction] {
-                                if (!sunAction()->isChecked())
-                                    sunAction()->trigger();
-                            },
-                            [sunAction] { return sunAction()->isChecked(); }};
-    // Before Auto on either port: the first record read is the Sun's.
-    const auto firstAuto = std::find_if(m_steps.begin(), m_steps.end(), [](const Step &step) {
-        return step.what == QLatin1String("Auto on port B");
-    });
-    m_steps.insert(firstAuto, trackTheSun);
     // A whole cross-scan at the operator's settings: three cuts of 27 points.
     constexpr int scanTimeoutMs = 15 * 60 * 1000;
     const std::vector<Step> steps = {

@@ -15,9 +15,8 @@ class Qt_Vestrel;
 // widgets, one at a time with a pause between them so they can be watched:
 // pick the simulated ports, open both, choose the tracking data file, switch
 // both ports to Auto, tick "Track frequency" and "PTT". Asked to calibrate,
-// it tracks the Sun rather than the Moon, then opens "Calibrate...", runs a
-// cross-scan on the Sun with the simulated receiver and applies the offsets
-// it finds.
+// it then opens "Calibrate...", runs a cross-scan on the Sun with the
+// simulated receiver and applies the offsets it finds.
 class DemoAutopilot : public QObject
 {
     Q_OBJECT

@@ -44,7 +44,7 @@ struct DemoRun {
             return;
         SettingsFile().writeRepetitionTime(1);  // quicker than the operator's 2 s
         window = std::make_unique<Qt_Vestrel>();
-        joinDemo(*window, station);
+        joinDemo(*window, station, calibrate);
         simulator = std::make_unique<StationSimulator>(station, window.get());
         autopilot = std::make_unique<DemoAutopilot>(*window, station, calibrate);
     }
