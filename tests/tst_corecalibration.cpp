@@ -20,6 +20,7 @@
 #include "settings/settingsfile.h"
 #include "sim/simreceiver.h"
 #include "sim/simrotator.h"
+#include "sim/simtransceiver.h"
 
 #include <QtTest>
 
@@ -665,6 +666,38 @@ private slots:
         QVERIFY(expected);
         QVERIFY2(std::abs(*expected - expectedDb) < 0.002, qPrintable(QString::number(*expected, 'f', 4)));
         calibrator.abort();
+    }
+
+    // With no tracking record read yet, the band is the radio's, on the sky
+    // through the transverter: 144.1 MHz behind a 1152 MHz oscillator below
+    // it is 1296.1 MHz on the sky.
+    void bandFromTheRadio_data()
+    {
+        QTest::addColumn<quint32>("radioHz");
+        QTest::addColumn<double>("loMHz");  // 0: no transverter
+        QTest::addColumn<double>("skyMHz");
+        QTest::newRow("the radio on 432.1") << quint32(432100000) << 0.0 << 432.1;
+        QTest::newRow("144.1 behind a 1152 MHz oscillator") << quint32(144100000) << 1152.0 << 1296.1;
+    }
+    void bandFromTheRadio()
+    {
+        QFETCH(quint32, radioHz);
+        QFETCH(double, loMHz);
+        QFETCH(double, skyMHz);
+        DefaultStation s;
+        SimTransceiver radio;
+        radio.setFrequency(radioHz);
+        DopplerSettings doppler = s.station.dopplerSettings();
+        doppler.transverter = {loMHz > 0, loMHz * 1e6, false};
+        QVERIFY(s.station.setDopplerSettings(doppler));
+        s.station.setAuto(StationPort::B, true);
+        QVERIFY(s.station.open(StationPort::B, radio.slavePath(), {}, false));
+        QTRY_VERIFY(s.station.isFrequencyKnown());
+        Calibrator calibrator(s.station);
+        QVERIFY2(std::abs(calibrator.workingFrequency().mhz - skyMHz) < 1e-6,
+                 qPrintable(QString::number(calibrator.workingFrequency().mhz, 'f', 6)));
+        QCOMPARE(calibrator.workingFrequency().from, QStringLiteral("the radio's"));
+        s.station.closeAll();
     }
 
     // However the run ends early, it says why once and the antenna tracks on.
