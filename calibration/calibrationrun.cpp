@@ -126,12 +126,14 @@ QString CalibrationRun::skyRefusal() const
     if (!now)
         return QStringLiteral("the station cannot tell where the %1 is").arg(name);
     const auto lowest = [this](double azimuth) { return qMax(0.0, m_station.planner().lowestElevation(azimuth)); };
-    const auto horizon = [&lowest](double azimuth) {
+    const RotatorGeometry geometry = m_station.rotatorGeometry();
+    const auto horizon = [&lowest, &geometry](double azimuth) {
         const double there = lowest(azimuth);
-        return there > 0 ? QStringLiteral("the horizon mask (%1° at azimuth %2°)")
-                               .arg(there, 0, 'f', 1)
-                               .arg(azimuth, 0, 'f', 1)
-                         : QStringLiteral("the horizon");
+        if (there <= 0)
+            return QStringLiteral("the horizon");
+        if (geometry.horizonMask.isEmpty() || geometry.maskElevation(azimuth) < there)
+            return QStringLiteral("the rotator's elevation stop (%1°)").arg(there, 0, 'f', 1);
+        return QStringLiteral("the horizon mask (%1° at azimuth %2°)").arg(there, 0, 'f', 1).arg(azimuth, 0, 'f', 1);
     };
     if (now->elevation < lowest(now->azimuth))
         return QStringLiteral("the %1 is below %2: elevation %3°")
