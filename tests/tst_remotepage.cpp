@@ -127,6 +127,7 @@ private slots:
         if (Browser::program().isEmpty())
             QSKIP("chromium is not installed (scripts/deps.sh installs it)");
         RemoteStation s;
+        s.station->setTimes(2, 200);  // store.cfg's
         SimReceiver receiver([] { return std::optional<Direction>(); }, [] { return std::optional<Direction>(); },
                              SimReceiver::Sky());
         Calibrator calibrator(*s.station);
