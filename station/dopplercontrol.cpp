@@ -32,11 +32,10 @@ std::optional<double> DopplerControl::correctedHz(const TrackingRecord &record) 
     return m_workingMHz * 1000000.0 + (transmitting && ptt ? -value : value);
 }
 
-double DopplerControl::retune(double workingMHz)
+double DopplerControl::lastShiftHz() const
 {
-    m_workingMHz = workingMHz;
     const double value = shift == DopplerShift::Home ? m_lastHome : m_lastDx;
-    return m_workingMHz * 1000000.0 + (transmitting && ptt ? -value : value);
+    return transmitting && ptt ? -value : value;
 }
 
 void DopplerControl::stop()

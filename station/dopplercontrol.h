@@ -28,10 +28,12 @@ public:
     // Back after the radio's link was lost: tracking on the same working frequency.
     void resume(double workingMHz, bool pttTicked);
     void resetShifts() { m_lastHome = m_lastDx = 0.0; }
-    // While tracking, a frequency set through the station (tune, a client's
-    // dial) becomes the working frequency; the frequency for the radio with
-    // the last record's shift, in Hz.
-    double retune(double workingMHz);
+    // A frequency set through the station while tracking: the working
+    // frequency it gives.
+    void setWorking(double mhz) { m_workingMHz = mhz; }
+    // The last record's shift as a write now adds it, in Hz: taken off
+    // while transmitting with "PTT" ticked.
+    double lastShiftHz() const;
 
     DopplerShift shift = DopplerShift::Home;
     bool ptt = false;

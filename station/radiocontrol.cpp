@@ -259,7 +259,7 @@ void RadioControl::settled()
                                      : m_shownFrequency
                 && std::fabs(*hz - m_shownFrequency->mhz * 1e6) < m_transceiver->tuningStepHz() / 2;
         if (!unmoved)
-            retune(*hz, QStringLiteral("a rigctl client"));
+            retune(*hz, QStringLiteral("a rigctl client"), true);
     }
     emit changed();
 }
@@ -669,13 +669,15 @@ void RadioControl::tune(const QString &mhzText)
         m_context.log(QStringLiteral("Frequency error"));
         return;
     }
-    retune(mhz * 1000000.0, QStringLiteral("tune"));
+    retune(mhz * 1000000.0, QStringLiteral("tune"), false);
 }
 
 // A frequency set through a door: while the radio's own frequency is
 // tracked it becomes the one tracked from, or the next repetition would
-// take the radio back.
-void RadioControl::retune(double hz, const QString &door)
+// take the radio back. A tune puts the radio there, as ticking "Track
+// frequency" on it would; a client's dial is Doppler-free, as its "f" reads
+// the working frequency, and the radio goes there with the shift.
+void RadioControl::retune(double hz, const QString &door, bool dial)
 {
     if (!m_doppler.tracking() || m_settings.method != DopplerMethod::Specified) {
         sendFrequency(hz, QStringLiteral("Frequency error"));
@@ -685,14 +687,16 @@ void RadioControl::retune(double hz, const QString &door)
         m_context.log(QStringLiteral("Frequency error"));
         return;
     }
+    const double shiftHz = m_doppler.lastShiftHz();
+    const double radioHz = dial ? std::round(hz) + shiftHz : std::round(hz);
     const double before = m_doppler.workingMHz();
-    const double radioHz = m_doppler.retune(std::round(hz) / 1e6);
+    m_doppler.setWorking(dial ? std::round(hz) / 1e6 : (radioHz - shiftHz) / 1e6);
     if (!sendFrequency(radioHz, QStringLiteral("Frequency error"))) {
-        m_doppler.retune(before);
+        m_doppler.setWorking(before);
         return;
     }
-    m_context.log(QStringLiteral("Track frequency from %1 MHz, set by %2")
-                      .arg(m_doppler.workingMHz(), 0, 'f', 6)
+    m_context.log(QStringLiteral("%1 MHz set by %2: Track frequency follows from there")
+                      .arg(std::round(hz) / 1e6, 0, 'f', 6)
                       .arg(door));
     emit changed();
 }

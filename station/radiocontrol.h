@@ -99,7 +99,7 @@ signals:
 private:
     void methodStep(const TrackingRecord &record);
     void release(const QString &why);
-    void retune(double hz, const QString &door);
+    void retune(double hz, const QString &door, bool dial);
     void settled();
     void restartMethod();
     bool reaches(double radioHz) const;
