@@ -12,6 +12,7 @@ namespace {
 constexpr double unbounded = std::numeric_limits<double>::infinity();
 constexpr double historySeconds = 60;   // the target's motion is taken over this much of its track
 constexpr double rateSeconds = 30;      // and over this much of the pass ahead
+constexpr double partRateSeconds = 1800;  // a pass known in part goes on at its rate over its last half hour
 constexpr double aheadStepSeconds = 180;
 constexpr double windowSeconds = 600;     // the lead looks this far at most
 constexpr double windowStepSeconds = 5;
@@ -97,6 +98,11 @@ double PointingPlanner::lowestElevation(double azimuth) const
     if (!m_geometry.horizonMask.isEmpty())
         lowest = std::max(lowest, m_geometry.maskElevation(azimuth));
     return lowest;
+}
+
+void PointingPlanner::placed(const Direction &position)
+{
+    m_last = position;
 }
 
 void PointingPlanner::answered(double seconds)
@@ -265,14 +271,14 @@ QList<PointingPlanner::Candidate> PointingPlanner::candidates(const Direction &t
 }
 
 // The turn (and side) that keeps the target longest without an unwind: over
-// the pass ahead where the source knows it, else as far as the target's
+// the pass ahead where the source knows it (while it is still being
+// computed, the part known and its rate), else as far as the target's
 // present motion carries it. Among equals, the one nearest the antenna.
 std::optional<PointingPlanner::Candidate> PointingPlanner::chooseWrap(const Situation &situation,
                                                                       const Direction &target, QString &note,
                                                                       bool &settled) const
 {
     settled = false;
-    m_passPending = false;
     const QList<Candidate> options = candidates(target);
     note.clear();
     if (options.isEmpty())
@@ -331,13 +337,12 @@ std::optional<PointingPlanner::Candidate> PointingPlanner::chooseWrap(const Situ
         // Until the samples reach the set (or as far as the source or the span goes) the choice is a first guess.
         const bool whole = set || m_passEnds || first + double(m_pass.size()) * aheadStepSeconds > aheadSpanSeconds;
         pending = !whole;
-        m_passPending = pending;
         known = whole && !track.empty();
         settled = known;
     }
     const QDateTime start = situation.now;
-    if (known) {
-        needed = track.back().seconds;
+    // Where each turn meets a stop along the pass known so far.
+    const auto follow = [&] {
         for (qsizetype i = 0; i < options.size(); ++i) {
             const Candidate &c = options.at(i);
             for (const Point &p : track) {
@@ -348,6 +353,29 @@ std::optional<PointingPlanner::Candidate> PointingPlanner::chooseWrap(const Situ
                     break;
                 }
             }
+        }
+    };
+    if (known) {
+        needed = track.back().seconds;
+        follow();
+    } else if (pending && track.size() > 1) {
+        // Part of the pass computed: the antenna is aimed now rather than
+        // after the rest. A turn that keeps the target through that part is
+        // carried on at the target's rate at its end; the choice is made
+        // again once the pass is whole.
+        follow();
+        const Point &end = track.back();
+        const Point *from = &track.front();
+        for (const Point &p : track)
+            if (end.seconds - p.seconds >= partRateSeconds)
+                from = &p;
+        const double r = (end.turned - from->turned) / std::max(1.0, end.seconds - from->seconds);
+        needed = std::max(needed, end.seconds);
+        for (qsizetype i = 0; i < options.size(); ++i) {
+            if (keeps.at(i) < unbounded || std::fabs(r) <= 1e-6)
+                continue;
+            const double az = options.at(i).azimuth + end.turned;
+            keeps[i] = end.seconds + std::max(0.0, (r > 0 ? azStops->second - az : azStops->first - az) / r);
         }
     } else {
         const Direction r = rate(situation);
@@ -473,20 +501,6 @@ PointingPlanner::Command PointingPlanner::plan(const Situation &situation)
             // A first choice made before the motion was known is no unwind when it changes.
             const bool midPass = m_chosen && m_settled && !below && !stale;
             pick = chooseWrap(situation, trueWant, m_passNote, m_settled);
-            // The antenna somewhere already and the new target's pass still
-            // being looked at: a first guess sent now may be a turn away from
-            // the choice a few repetitions later (a whole turn swung for
-            // nothing). It waits, a little.
-            constexpr qint64 longestWaitSeconds = 30;
-            if (pick && !m_settled && m_passPending && m_last && situation.now.isValid()) {
-                if (!m_waitingSince.isValid())
-                    m_waitingSince = situation.now;
-                if (m_waitingSince.secsTo(situation.now) < longestWaitSeconds) {
-                    command.note = QStringLiteral("choosing the cable wrap for the pass");
-                    return command;
-                }
-            }
-            m_waitingSince = QDateTime();
             if (pick && midPass)
                 ++m_unwinds;
             m_chosen = pick.has_value();

@@ -59,6 +59,8 @@ public:
     double lowestElevation(double azimuth) const;
 
     Command plan(const Situation &situation);
+    // The antenna sent here other than by a plan (parked): the turn nearest it is taken next.
+    void placed(const Direction &position);
     // The rotator answered a command after this long: part of its lag.
     void answered(double seconds);
     // A new target or a new start: the pass and its wrap are chosen again.
@@ -103,8 +105,6 @@ private:
     std::optional<Direction> m_last;  // the last position planned, in the rotator's terms
     bool m_chosen = false;  // a wrap is chosen for this pass
     bool m_settled = false; // and it was chosen knowing where the target goes
-    mutable bool m_passPending = false;  // the last choice was made before the pass ahead was whole
-    QDateTime m_waitingSince;  // holding the antenna until the choice is made
     QDateTime m_chosenAt;
     bool m_flipped = false;
     QString m_passNote;     // said while following: when the wrap runs out

@@ -105,8 +105,10 @@ void RotatorControl::steer(const TrackingRecord &record, bool transmitting)
         if (planned.move)
             if (const auto axis = m_steering.plan(planned.position.azimuth, planned.position.elevation,
                                                   planned.azimuthBand.value_or(m_azimuthRounding),
-                                                  planned.elevationBand.value_or(m_elevationRounding), raiseFirst))
+                                                  planned.elevationBand.value_or(m_elevationRounding), raiseFirst)) {
+                endParking();  // the park position is no longer what the antenna is sent to
                 command(*axis, planned.position.azimuth, planned.position.elevation);
+            }
     } else if (!m_port.automatic) {
         m_pointingNote.clear();
     }
@@ -213,6 +215,21 @@ void RotatorControl::park(double azimuth, double elevation)
     m_settings.writeElevationParking(elevation);
     command(RotatorAxis::Both, azimuth, elevation);
     m_steering.parkingStarted(m_rotator && m_rotator->movesBothAxes());
+    // Tracking goes on from the park, not from where it last sent the antenna.
+    m_steering.takeAsSent(azimuth, elevation);
+    m_planner.placed({azimuth, elevation});
+}
+
+void RotatorControl::endParking()
+{
+    m_parkEndsWhenTaken = false;
+    m_steering.parkingEnded();
+}
+
+void RotatorControl::automaticAgain()
+{
+    endParking();
+    m_steering.resetLastValues();
 }
 
 void RotatorControl::received(const QByteArray &bytes)
@@ -234,10 +251,8 @@ void RotatorControl::received(const QByteArray &bytes)
     answered();
     // Parking from a client ends once the rotator has taken (or refused) it.
     const auto endParkingTaken = [this] {
-        if (!m_parkEndsWhenTaken || !m_steering.parkingActive())
-            return;
-        m_parkEndsWhenTaken = false;
-        m_steering.parkingEnded();
+        if (m_parkEndsWhenTaken && m_steering.parkingActive())
+            endParking();
     };
     if (reply.kind == RotatorReply::Accepted) {
         m_context.health.success(StationHealth::Source::Rotator);

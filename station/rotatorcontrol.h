@@ -80,7 +80,10 @@ public:
     void park(double azimuth, double elevation);
     // Parking that ends by itself once the rotator has taken the position.
     void parkUntilTaken(double azimuth, double elevation);
-    void endParking() { m_steering.parkingEnded(); }
+    void endParking();
+    // Port A back in Auto: a park is over, and both axes go again, the
+    // antenna having perhaps been moved meanwhile.
+    void automaticAgain();
 
     // An offset as the operator typed it; a bad one is said, and the old one kept.
     void enterOffset(RotatorAxis axis, const QString &text);

@@ -31,7 +31,20 @@ public:
                                     bool elevationFirst = false);
 
     void parkingStarted(bool oneCommandMovesBoth);
-    void parkingEnded() { m_parkingActive = false; }
+    // Its elevation step, if still to go, no longer goes either.
+    void parkingEnded()
+    {
+        m_parkingActive = false;
+        m_parkingElevationPending = false;
+    }
+    // A position sent outside the cycle (a park): the dead band starts from it.
+    void takeAsSent(double azimuth, double elevation)
+    {
+        m_lastAzimuth = azimuth;
+        m_lastElevation = elevation;
+        m_azimuthAwaitingAnswer = false;
+        m_elevationNext = false;
+    }
 
     // The waiting command was answered. True when parking's elevation step
     // is to go now.
