@@ -78,7 +78,7 @@ QByteArray RotServer::answer(const Line &line)
         if (m_station.externalAim())
             result = m_station.aimExternal(azimuth, elevation);
     } else if (name == "park") {
-        m_station.park(m_station.azimuthParking(), m_station.elevationParking());
+        result = m_station.parkExternal();
     } else if (name == "move") {
         // A step of 1 to 10 degrees by the speed (1 to 100) each time it is asked.
         const auto way = direction(arguments.at(0).toInt());

@@ -138,6 +138,9 @@ public:
     // while parking or in Manual, -11 without a rotator.
     static constexpr int externalSilentSeconds = 60;
     int aimExternal(double azimuth, double elevation);
+    // A rotctl client's park: the parking position becomes its aim, sent as
+    // a park that ends once the rotator has taken it; the codes as above.
+    int parkExternal();
     std::optional<std::pair<double, double>> externalAim() const;
     // A source made elsewhere (tests, demos); the settings choose again at the next change.
     void setTrackingSource(std::unique_ptr<TrackingSource> source);

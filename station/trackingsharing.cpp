@@ -128,6 +128,26 @@ int TrackingControl::aimExternal(double azimuth, double elevation)
     return 0;
 }
 
+int TrackingControl::parkExternal()
+{
+    if (!m_portA.link)
+        return -11;
+    if (!m_portA.automatic)
+        return -9;
+    const double azimuth = m_rotator.azimuthParking();
+    const double elevation = m_rotator.elevationParking();
+    if (!m_external) {
+        logMessage(QStringLiteral("antenna parked by a rotctl client: tracking the target paused"));
+        m_rotator.setSky({});
+        m_rotator.targetChanged();
+    }
+    m_external = External {azimuth, elevation, now()};
+    m_rotator.forgetPending();  // its answer would be taken for the park's
+    m_rotator.parkUntilTaken(azimuth, elevation);
+    emit changed();
+    return 0;
+}
+
 std::optional<std::pair<double, double>> TrackingControl::externalAim() const
 {
     if (!m_external)
