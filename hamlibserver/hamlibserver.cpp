@@ -1,17 +1,46 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "hamlibserver/hamlibserver.h"
 
-#include <QElapsedTimer>
+#include "links/messagethrottle.h"
+
 #include <QTcpServer>
 #include <QTcpSocket>
 
 #include <cctype>
-#include <memory>
+
+namespace {
+
+// A flood that goes on is summed up once a minute, as the links' are.
+constexpr int sustainedFloodMs = 60 * 1000;
+
+} // namespace
 
 HamlibServer::HamlibServer(const QString &kind, QObject *parent)
     : QObject(parent)
     , m_kind(kind)
+    , m_comings(new MessageThrottle(kind + QStringLiteral(" clients: %1 more connected or gone, first: %2"), this))
+    , m_faults(new MessageThrottle(kind + QStringLiteral(" clients: %1 more closed, first: %2"), this))
 {
+    for (MessageThrottle *throttle : {m_comings, m_faults}) {
+        throttle->setSustainedPeriod(sustainedFloodMs);
+        connect(throttle, &MessageThrottle::message, this, &HamlibServer::message);
+    }
+}
+
+HamlibServer::~HamlibServer()
+{
+    // The sockets go with this object; nothing of theirs may call back into
+    // a server half destroyed.
+    for (const auto &[id, client] : m_clients)
+        client.socket->disconnect(this);
+}
+
+void HamlibServer::setComingsPeriods(int ms, int sustainedMs)
+{
+    for (MessageThrottle *throttle : {m_comings, m_faults}) {
+        throttle->setPeriod(ms);
+        throttle->setSustainedPeriod(sustainedMs);
+    }
 }
 
 bool HamlibServer::listen(bool on, const QString &address, quint16 port)
@@ -21,6 +50,12 @@ bool HamlibServer::listen(bool on, const QString &address, quint16 port)
         return true;
     delete m_server;
     m_server = nullptr;
+    // The clients of the old address end with it, each as a client that went.
+    while (!m_clients.empty()) {
+        const ClientId id = m_clients.begin()->first;
+        m_clients.begin()->second.socket->abort();
+        gone(id);
+    }
     m_where = where;
     if (!on)
         return true;
@@ -41,16 +76,18 @@ quint16 HamlibServer::port() const
     return m_server ? m_server->serverPort() : 0;
 }
 
-int HamlibServer::clients() const
+QString HamlibServer::peer(ClientId client) const
 {
-    return m_server ? int(m_server->findChildren<QTcpSocket *>().size()) : 0;
+    const auto found = m_clients.find(client);
+    return found == m_clients.end() ? QString() : found->second.peer;
 }
 
 void HamlibServer::accept()
 {
     while (QTcpSocket *socket = m_server->nextPendingConnection()) {
+        socket->setParent(this);
         const QString peer = QStringLiteral("%1:%2").arg(socket->peerAddress().toString()).arg(socket->peerPort());
-        if (clients() > mostClients) {
+        if (clients() >= mostClients) {
             if (!m_refusing)
                 emit message(QStringLiteral("%1 client %2 refused: %3 clients already").arg(m_kind, peer).arg(mostClients));
             m_refusing = true;
@@ -59,65 +96,129 @@ void HamlibServer::accept()
             continue;
         }
         m_refusing = false;
-        emit message(QStringLiteral("%1 client %2 connected").arg(m_kind, peer));
+        const ClientId id = ++m_lastClient;
+        Client &client = m_clients[id];
+        client.socket = socket;
+        client.peer = peer;
+        client.second.start();
+        const QString text = QStringLiteral("%1 client %2 connected").arg(m_kind, peer);
+        m_comings->report(text, text);
         socket->setReadBufferSize(longestLine * 4);
-        // Lines in the current second, against a client that floods.
-        struct Pace {
-            QElapsedTimer second;
-            int lines = 0;
-        };
-        auto pace = std::make_shared<Pace>();
-        pace->second.start();
-        connect(socket, &QTcpSocket::readyRead, this, [this, socket, pace, peer] {
-            while (socket->state() == QAbstractSocket::ConnectedState) {
-                if (!socket->canReadLine()) {
-                    if (socket->bytesAvailable() > longestLine) {
-                        emit message(QStringLiteral("%1 client %2 closed: a line longer than %3 bytes")
-                                         .arg(m_kind, peer)
-                                         .arg(longestLine));
-                        socket->abort();
-                    }
-                    return;
-                }
-                const QByteArray line = socket->readLine(longestLine + 1);
-                if (pace->second.elapsed() > 1000) {
-                    pace->second.restart();
-                    pace->lines = 0;
-                }
-                if (++pace->lines > mostLinesPerSecond) {
-                    emit message(QStringLiteral("%1 client %2 closed: more than %3 commands a second")
-                                     .arg(m_kind, peer)
-                                     .arg(mostLinesPerSecond));
-                    socket->abort();
-                    return;
-                }
-                const QByteArray trimmed = line.trimmed();
-                if (trimmed == "q" || trimmed == "Q" || trimmed == "\\quit") {
-                    socket->disconnectFromHost();
-                    return;
-                }
-                socket->write(answer(trimmed));
-                if (socket->bytesToWrite() > mostUnread) {
-                    emit message(QStringLiteral("%1 client %2 closed: it stopped reading").arg(m_kind, peer));
-                    socket->abort();
-                    return;
-                }
-            }
-        });
-        connect(socket, &QTcpSocket::disconnected, this, [this, socket, peer] {
-            emit message(QStringLiteral("%1 client %2 gone").arg(m_kind, peer));
-            socket->deleteLater();
-        });
+        // Answers a client leaves unread wait in the system only this long
+        // before they count against mostUnread.
+        socket->setSocketOption(QAbstractSocket::SendBufferSizeSocketOption, sendBuffer);
+        connect(socket, &QTcpSocket::readyRead, this, [this, id] { take(id); });
+        connect(socket, &QTcpSocket::disconnected, this, [this, id] { gone(id); });
     }
+}
+
+// The client's lines in order, each answered before the next is read; a
+// line whose answer is held waits with those behind it.
+void HamlibServer::take(ClientId id)
+{
+    for (;;) {
+        const auto found = m_clients.find(id);
+        if (found == m_clients.end())
+            return;
+        Client &client = found->second;
+        QTcpSocket *socket = client.socket;
+        if (client.held || socket->state() != QAbstractSocket::ConnectedState)
+            return;
+        const QByteArray head = socket->peek(longestLine + 2);
+        const qsizetype end = head.indexOf('\n');
+        QByteArray text = end < 0 ? head : head.left(end);
+        if (text.endsWith('\r'))
+            text.chop(1);
+        // Closed before any of it runs: its pieces are no commands.
+        if (text.size() > longestLine)
+            return drop(id, QStringLiteral("a line longer than %1 bytes").arg(longestLine));
+        if (end < 0)
+            return;
+        socket->skip(end + 1);
+        if (client.second.elapsed() > 1000) {
+            client.second.restart();
+            client.lines = 0;
+        }
+        if (++client.lines > mostLinesPerSecond)
+            return drop(id, QStringLiteral("more than %1 commands a second").arg(mostLinesPerSecond));
+        const QByteArray line = text.trimmed();
+        if (line == "q" || line == "Q" || line == "\\quit") {
+            send(id, farewell());
+            socket->disconnectFromHost();
+            return;
+        }
+        m_current = id;
+        m_holding = false;
+        const QByteArray answered = answer(line);
+        m_current = 0;
+        if (std::exchange(m_holding, false)) {
+            const auto still = m_clients.find(id);
+            if (still != m_clients.end())
+                still->second.held = true;
+            return;
+        }
+        send(id, answered);
+    }
+}
+
+void HamlibServer::answerHeld(ClientId id, const QByteArray &answer)
+{
+    const auto found = m_clients.find(id);
+    if (found == m_clients.end() || !found->second.held)
+        return;
+    found->second.held = false;
+    send(id, answer);
+    take(id);
+}
+
+void HamlibServer::send(ClientId id, const QByteArray &answer)
+{
+    const auto found = m_clients.find(id);
+    if (found == m_clients.end() || answer.isEmpty())
+        return;
+    QTcpSocket *socket = found->second.socket;
+    socket->write(answer);
+    if (socket->bytesToWrite() > mostUnread)
+        drop(id, QStringLiteral("it stopped reading"));
+}
+
+void HamlibServer::drop(ClientId id, const QString &why)
+{
+    const auto found = m_clients.find(id);
+    if (found == m_clients.end())
+        return;
+    const QString text = QStringLiteral("%1 client %2 closed: %3").arg(m_kind, found->second.peer, why);
+    m_faults->report(text, text);
+    found->second.socket->abort();
+    gone(id);
+}
+
+void HamlibServer::gone(ClientId id)
+{
+    const auto found = m_clients.find(id);
+    if (found == m_clients.end())
+        return;
+    const Client client = found->second;
+    m_clients.erase(found);
+    client.socket->disconnect(this);
+    client.socket->deleteLater();
+    const QString text = QStringLiteral("%1 client %2 gone").arg(m_kind, client.peer);
+    m_comings->report(text, text);
+    clientGone(id, client.peer);
 }
 
 QByteArray HamlibServer::answer(const QByteArray &text)
 {
     const Line line = parse(text, commands());
+    if (line.empty)
+        return {};
     if (!line.command)
         return QByteArrayLiteral("RPRT -11\n");
-    if (qstrcmp(line.command->longName, "dump_state") == 0)
-        return dumpState();
+    if (qstrcmp(line.command->longName, "dump_state") == 0) {
+        if (!line.separator)
+            return dumpState(std::nullopt);
+        return "dump_state:" + QByteArray(1, *line.separator) + dumpState(line.separator) + "RPRT 0\n";
+    }
     if (line.arguments.size() < line.command->arguments)
         return reply(line, invalid, {});
     return answer(line);
@@ -143,8 +244,11 @@ HamlibServer::Line HamlibServer::parse(const QByteArray &line, const QList<Comma
         if (!rest.isEmpty())
             words += rest.split(' ');
     }
-    if (words.isEmpty())
+    // Nothing to run, or a comment: the daemons say nothing to it.
+    if (words.isEmpty() || words.first().isEmpty() || words.first().startsWith('#')) {
+        parsed.empty = true;
         return parsed;
+    }
     for (const Command &command : commands) {
         const QByteArray &name = words.first();
         if (longForm ? name == command.longName : (name.size() == 1 && name.at(0) == command.shortName)) {
@@ -199,11 +303,21 @@ QByteArray HamlibServer::rigState(const QList<std::pair<double, double>> &ranges
     return lines.join('\n') + '\n';
 }
 
-QByteArray HamlibServer::rotatorState(std::pair<double, double> azimuth, std::pair<double, double> elevation)
+QByteArray HamlibServer::rotatorState(std::pair<double, double> azimuth, std::pair<double, double> elevation,
+                                      std::optional<char> separator)
 {
-    return "1\n1\nmin_az=" + QByteArray::number(azimuth.first, 'f', 6) + "\nmax_az="
-        + QByteArray::number(azimuth.second, 'f', 6) + "\nmin_el=" + QByteArray::number(elevation.first, 'f', 6)
-        + "\nmax_el=" + QByteArray::number(elevation.second, 'f', 6) + "\nsouth_zero=0\nrot_type=AzEl\ndone\n";
+    const auto degrees = [](double value) { return QByteArray::number(value, 'f', 6); };
+    if (!separator)
+        return "1\n1\nmin_az=" + degrees(azimuth.first) + "\nmax_az=" + degrees(azimuth.second) + "\nmin_el="
+            + degrees(elevation.first) + "\nmax_el=" + degrees(elevation.second) + "\nsouth_zero=0\nrot_type=AzEl\ndone\n";
+    // rotctld labels each value in the extended response.
+    const QByteArrayList records {"rotctld Protocol Ver: 1", "Rotor Model: 1",
+                                  "Minimum Azimuth: " + degrees(azimuth.first),
+                                  "Maximum Azimuth: " + degrees(azimuth.second),
+                                  "Minimum Elevation: " + degrees(elevation.first),
+                                  "Maximum Elevation: " + degrees(elevation.second),
+                                  "South Zero: 0", "rot_type=AzEl", "done"};
+    return records.join(*separator) + *separator;
 }
 
 // What rigctld answers that a station's radio has: the frequencies, mode,

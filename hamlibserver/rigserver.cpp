@@ -4,10 +4,14 @@
 #include "links/transceiverlink.h"
 #include "station/trackingcontrol.h"
 
+#include <QTimer>
+
 #include <cmath>
 
 namespace {
 
+// The VFO names rigctld takes for "V"; others it refuses.
+const QByteArrayList vfoNames {"VFOA", "VFOB", "VFOC", "currVFO", "Main", "Sub", "RX", "MainA", "MainB", "SubA", "SubB"};
 
 std::optional<double> hertz(const QByteArray &text)
 {
@@ -116,7 +120,15 @@ QByteArray RigServer::answer(const Line &line)
     } else if (name == "get_ptt") {
         values << (m_station.doppler().transmitting ? "1" : "0");
     } else if (name == "set_ptt") {
-        result = m_station.key(arguments.at(0) != "0") ? ok : notAvailable;
+        const bool on = arguments.at(0) != "0";
+        if (m_station.key(on)) {
+            m_keyer = on ? currentClient() : 0;
+            awaitKey(line, on);
+            return {};
+        }
+        result = notAvailable;
+    } else if (name == "set_vfo") {
+        result = vfoNames.contains(arguments.at(0)) ? ok : invalid;
     } else if (name == "get_split_vfo") {
         const bool split = m_station.isSplitActive();
         values << (split ? "1" : "0") << (split ? "VFOB" : "VFOA");
@@ -136,12 +148,56 @@ QByteArray RigServer::answer(const Line &line)
         if (!line.separator)
             return QByteArrayLiteral("0\nRPRT 0\n");
     }
-    // set_vfo and set_split_vfo are taken and change nothing: the station
+    // A VFO and set_split_vfo are taken and change nothing: the station
     // keeps one VFO, and split is its method's.
     return reply(line, result, values);
 }
 
-QByteArray RigServer::dumpState() const
+// The client is answered once the radio says it is keyed (or unkeyed), as
+// rigctld answers once its radio has taken the command: a program that
+// starts its audio at "RPRT 0" sends none into a radio still receiving.
+void RigServer::awaitKey(const Line &line, bool on)
+{
+    holdAnswer();
+    const ClientId client = currentClient();
+    auto *wait = new QTimer(this);
+    wait->setSingleShot(true);
+    connect(m_station.transceiver(), &TransceiverLink::statusReceived, wait, [this, wait, client, line, on](bool keyed) {
+        if (keyed != on || !wait->isActive())
+            return;
+        wait->stop();
+        wait->deleteLater();
+        answerHeld(client, reply(line, ok, {}));
+    });
+    connect(wait, &QTimer::timeout, this, [this, wait, client, line, on] {
+        wait->deleteLater();
+        const QString who = peer(client);
+        if (who.isEmpty())
+            return;  // gone meanwhile, and dealt with then
+        emit message(QStringLiteral("rigctl client %1: the radio did not say it %2 within %3 s")
+                         .arg(who, on ? QStringLiteral("keyed") : QStringLiteral("unkeyed"))
+                         .arg(keyConfirmMs / 1000));
+        // A key the client was told failed would have no keyer.
+        if (on && m_keyer == client) {
+            m_keyer = 0;
+            m_station.key(false);
+        }
+        answerHeld(client, reply(line, timedOut, {}));
+    });
+    wait->start(keyConfirmMs);
+    // Asked now rather than at the next readout, which a radio in Manual never has.
+    m_station.readout();
+}
+
+void RigServer::clientGone(ClientId client, const QString &peer)
+{
+    if (client != m_keyer)
+        return;
+    m_keyer = 0;
+    emit keyerGone(QStringLiteral("rigctl client %1 gone while keyed").arg(peer));
+}
+
+QByteArray RigServer::dumpState(std::optional<char>) const
 {
     const TransceiverLink *link = m_station.transceiver();
     const auto ranges = link ? link->frequencyRanges() : QList<std::pair<double, double>> {{100e3, 4294967295.0}};

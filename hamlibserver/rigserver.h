@@ -27,12 +27,25 @@ public:
 
     using HamlibServer::answer;
 
+    // How long "T" waits for the radio to say it took the key before the
+    // client is answered RPRT -5 (and a key it asked for let go).
+    static constexpr int keyConfirmMs = 2000;
+
+signals:
+    // The client that keyed the radio is gone with the key still set by it:
+    // why, as the log says it.
+    void keyerGone(const QString &why);
+
 protected:
     const QList<Command> &commands() const override;
-    QByteArray dumpState() const override;
+    QByteArray dumpState(std::optional<char> separator) const override;
     QByteArray answer(const Line &line) override;
+    QByteArray farewell() const override { return QByteArrayLiteral("RPRT 0\n"); }
+    void clientGone(ClientId client, const QString &peer) override;
 
 private:
+    void awaitKey(const Line &line, bool on);
+
     double dialHz() const;
     std::optional<double> radioDialHz() const;
     int setDial(double hz);
@@ -43,4 +56,5 @@ private:
     std::optional<double> m_transmitHz;     // a client's "I", read back by "i"
     QByteArray m_mode = "USB";
     QByteArray m_passband = "2400";
+    ClientId m_keyer = 0;  // the client whose key is set, 0 when none
 };

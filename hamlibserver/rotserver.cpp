@@ -38,6 +38,34 @@ std::optional<std::pair<double, double>> direction(int code)
     }
 }
 
+// Whether the planner would hold the antenna short of a position, as it does
+// with a target out of reach when the geometry says hold rather than nearest.
+bool heldShort(const PointingPlanner &planner, double azimuth, double elevation)
+{
+    const RotatorGeometry &geometry = planner.geometry();
+    if (geometry.outOfReach != RotatorGeometry::OutOfReach::Hold)
+        return false;
+    const bool overTheTop = geometry.elevationRange == RotatorGeometry::ElevationRange::From0To180;
+    const auto elevationStops = planner.elevationStops();
+    if (elevation < planner.lowestElevation(azimuth)
+        || (elevationStops && !overTheTop && elevation > elevationStops->second))
+        return true;
+    const auto azimuthStops = planner.azimuthStops();
+    if (!azimuthStops)
+        return false;
+    for (const bool flipped : {false, true}) {
+        if (flipped && !overTheTop)
+            break;
+        const double base = std::fmod(std::fmod(azimuth + (flipped ? 180.0 : 0.0), 360.0) + 360.0, 360.0);
+        for (int turn = -2; turn <= 2; ++turn) {
+            const double turned = base + 360.0 * turn;
+            if (turned >= azimuthStops->first - 1e-9 && turned <= azimuthStops->second + 1e-9)
+                return false;
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 RotServer::RotServer(TrackingControl &station, QObject *parent)
@@ -72,7 +100,12 @@ QByteArray RotServer::answer(const Line &line)
     } else if (name == "set_pos") {
         const auto az = degrees(arguments.at(0), -360, 720);
         const auto el = degrees(arguments.at(1), -90, 180);
-        result = az && el ? m_station.aimExternal(*az, *el) : invalid;
+        // One the antenna would not be turned to is refused, as rotctld
+        // refuses one beyond its rotator's limits.
+        if (!az || !el || heldShort(m_station.planner(), *az, *el))
+            result = invalid;
+        else
+            result = m_station.aimExternal(*az, *el);
     } else if (name == "stop") {
         // Held where it is, still the client's.
         if (m_station.externalAim())
@@ -98,9 +131,9 @@ QByteArray RotServer::answer(const Line &line)
 
 // What Hamlib's NET rotctl backend reads at connect: the range the rotator
 // geometry gives, or a whole turn and the sky above the horizon.
-QByteArray RotServer::dumpState() const
+QByteArray RotServer::dumpState(std::optional<char> separator) const
 {
     const auto az = m_station.planner().azimuthStops().value_or(std::pair(0.0, 360.0));
     const auto el = m_station.planner().elevationStops().value_or(std::pair(0.0, 90.0));
-    return rotatorState(az, el);
+    return rotatorState(az, el, separator);
 }

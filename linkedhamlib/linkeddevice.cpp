@@ -110,7 +110,7 @@ const QList<HamlibServer::Command> &LinkedRig::commands() const
 }
 
 // The radio's receive ranges and its finest step, from the model's own table.
-QByteArray LinkedRig::dumpState() const
+QByteArray LinkedRig::dumpState(std::optional<char>) const
 {
     QList<std::pair<double, double>> ranges;
     double step = 0;
@@ -228,12 +228,12 @@ const QList<HamlibServer::Command> &LinkedRotator::commands() const
     return rotatorCommands;
 }
 
-QByteArray LinkedRotator::dumpState() const
+QByteArray LinkedRotator::dumpState(std::optional<char> separator) const
 {
     if (!m_rot)
-        return rotatorState({0, 360}, {0, 90});
+        return rotatorState({0, 360}, {0, 90}, separator);
     const rot_state &state = m_rot->state;
-    return rotatorState({state.min_az, state.max_az}, {state.min_el, state.max_el});
+    return rotatorState({state.min_az, state.max_az}, {state.min_el, state.max_el}, separator);
 }
 
 QByteArray LinkedRotator::answer(const Line &line)

@@ -49,7 +49,7 @@ public:
 
 protected:
     const QList<Command> &commands() const override;
-    QByteArray dumpState() const override;
+    QByteArray dumpState(std::optional<char> separator) const override;
     QByteArray answer(const Line &line) override;
 
 private:
@@ -69,7 +69,7 @@ public:
 
 protected:
     const QList<Command> &commands() const override;
-    QByteArray dumpState() const override;
+    QByteArray dumpState(std::optional<char> separator) const override;
     QByteArray answer(const Line &line) override;
 
 private:

@@ -12,6 +12,7 @@ void TrackingControl::shareWithOtherPrograms()
     m_servers = ServerSettings::read();
     for (HamlibServer *server : std::initializer_list<HamlibServer *> {&m_rigServer, &m_rotServer})
         connect(server, &HamlibServer::message, this, &TrackingControl::logMessage);
+    connect(&m_rigServer, &RigServer::keyerGone, &m_radio, &RadioControl::keyerGone);
     m_rigServer.apply(m_servers);
     m_rotServer.apply(m_servers);
     m_wsjtx.setClock([this] { return m_context.now(); });

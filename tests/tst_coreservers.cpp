@@ -9,12 +9,18 @@
 #include "defaultstation.h"
 #include "fixedsource.h"
 #include "hamlibtesting.h"
+#include "links/messagethrottle.h"
 #include "sim/simrotator.h"
 #include "sim/simtransceiver.h"
 
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTcpSocket>
 #include <QtTest>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -76,6 +82,55 @@ QByteArray ServedStation::rigctl(const QStringList &command)
     return client(QStringLiteral("rigctl"), settings.rigPort, command);
 }
 
+// One line to a server on a fresh connection and what comes back within
+// the window a daemon takes for its answer, "(closed)" when it hangs up: a
+// line the daemons answer with silence can only be seen by waiting.
+QByteArray exchange(quint16 port, const QByteArray &line)
+{
+    constexpr int answerWindowMs = 400;
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    if (!socket.waitForConnected(3000))
+        return "(no connection)";
+    socket.write(line + '\n');
+    QByteArray answer;
+    const bool closed = QTest::qWaitFor([&] {
+        answer += socket.readAll();
+        return socket.state() == QAbstractSocket::UnconnectedState;
+    }, answerWindowMs);
+    return answer + socket.readAll() + (closed ? "(closed)" : "");
+}
+
+// What a client can compare of two \dump_state answers from different radios:
+// the first line and the end; or every value's label, the numbers left out.
+QByteArray shape(const QByteArray &answer, const QByteArray &how)
+{
+    if (how == "ends") {
+        const QByteArrayList lines = answer.split('\n');
+        return lines.size() < 4 ? answer : lines.mid(0, 2).join('\n') + "..." + lines.mid(lines.size() - 3).join('\n');
+    }
+    if (how == "labels")
+        return QString::fromLatin1(answer).replace(QRegularExpression(QStringLiteral("-?[0-9.]+")), QStringLiteral("#")).toLatin1();
+    return answer;
+}
+
+// A client connection whose receive buffer is set before it connects (the
+// system then leaves it at that size), taken over by a QTcpSocket.
+bool connectWithReceiveBuffer(QTcpSocket &socket, quint16 port, int bytes)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return false;
+    }
+    return socket.setSocketDescriptor(fd);
+}
+
 } // namespace
 
 class tst_CoreServers : public QObject
@@ -103,7 +158,9 @@ private slots:
                                                                 << QByteArray("432100055\n") << 0u << false;
         QTest::newRow("F then f, the radio's own: the radio at its step")
             << specified << QStringList {"F", "432100055", "f"} << QByteArray("432100055\n") << 432100060u << false;
-        QTest::newRow("T 1 keys the radio") << own << QStringList {"T", "1", "t"} << QByteArray("1\n") << 0u << true;
+        // Keyed while rigctl stays ("t" reads it back once the radio said so), let go when it leaves.
+        QTest::newRow("T 1 keys the radio while rigctl stays") << own << QStringList {"T", "1", "t"} << QByteArray("1\n")
+                                                               << 0u << false;
         QTest::newRow("T 1 then T 0") << own << QStringList {"T", "1", "T", "0"} << QByteArray() << 0u << false;
         QTest::newRow("s") << own << QStringList {"s"} << QByteArray("0\nVFOA\n") << 0u << false;
         QTest::newRow("M then m") << own << QStringList {"M", "PKTUSB", "3000", "m"} << QByteArray("PKTUSB\n3000\n")
@@ -158,10 +215,14 @@ private slots:
         QCOMPARE(client(QStringLiteral("rigctl"), settings.rigPort, {"F", "432100000", "f"}), QByteArray("432100000\n"));
         // Receive 805 Hz up, at the next repetition.
         QTRY_COMPARE_WITH_TIMEOUT(rigctld.ask("f").value(0).toDouble(), 432100805.0, 5000);
-        QCOMPARE(client(QStringLiteral("rigctl"), settings.rigPort, {"T", "1"}), QByteArray());
-        QTRY_COMPARE(rigctld.ask("t").value(0), QByteArray("1"));
+        // The key is the client's for as long as it stays connected.
+        QTcpSocket keyer;
+        keyer.connectToHost(QHostAddress::LocalHost, settings.rigPort);
+        QVERIFY(keyer.waitForConnected(3000));
+        QCOMPARE(ask(keyer, "T 1"), QByteArray("RPRT 0\n"));
+        QCOMPARE(rigctld.ask("t").value(0), QByteArray("1"));
         QCOMPARE(rigctld.ask("f").value(0).toDouble(), 432100000.0);  // transmitting on the sked
-        QCOMPARE(client(QStringLiteral("rigctl"), settings.rigPort, {"T", "0"}), QByteArray());
+        QCOMPARE(ask(keyer, "T 0"), QByteArray("RPRT 0\n"));
         QTRY_COMPARE(rigctld.ask("t").value(0), QByteArray("0"));
         QTRY_COMPARE(rigctld.ask("f").value(0).toDouble(), 432100805.0);
     }
@@ -371,6 +432,272 @@ private slots:
         QTRY_COMPARE(closed.state(), QAbstractSocket::UnconnectedState);
         QCOMPARE(ask(good, "f"), QByteArray("432065000\n"));
         QCOMPARE(s.count(QStringLiteral("rigctl client 127.0.0.1:%1 %2").arg(badPort).arg(flood.isEmpty() ? "refused" : "closed")), 1);
+    }
+
+    // A client that keyed the radio and is gone, however it went, leaves it
+    // unkeyed, said in the log and as an alarm; one that let go first, or
+    // another client going, changes nothing.
+    void keyLetGoWithItsClient_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<bool>("released");
+        QTest::newRow("rigctl killed") << "rigctl killed" << true;
+        QTest::newRow("closed") << "closed" << true;
+        QTest::newRow("reset") << "reset" << true;
+        QTest::newRow("closed by the server for a long line") << "long line" << true;
+        QTest::newRow("T 0 first") << "T 0 first" << false;
+        QTest::newRow("another client goes") << "another goes" << false;
+    }
+    void keyLetGoWithItsClient()
+    {
+        QFETCH(QString, how);
+        QFETCH(bool, released);
+        ServedStation s(DopplerMethod::OwnEcho);
+        QVERIFY(s.opened && s.listening);
+        QTRY_VERIFY(s.s().isFrequencyKnown());
+        QProcess rigctl;
+        QTcpSocket keyer, other;
+        quint16 peerPort = 0;
+        if (how == "rigctl killed") {
+            // Hamlib's client, interactive, keying from its standard input.
+            rigctl.start(QStringLiteral("rigctl"), {"-m", "2", "-r", QStringLiteral("127.0.0.1:%1").arg(s.settings.rigPort)});
+            QVERIFY(rigctl.waitForStarted(5000));
+            rigctl.write("T 1\n");
+            QTRY_COMPARE(s.s().rigServer().clients(), 1);
+            const QRegularExpression connected(QStringLiteral("rigctl client 127.0.0.1:(\\d+) connected"));
+            for (const QString &line : std::as_const(s.log))
+                if (const auto match = connected.match(line); match.hasMatch())
+                    peerPort = quint16(match.captured(1).toUInt());
+        } else {
+            keyer.connectToHost(QHostAddress::LocalHost, s.settings.rigPort);
+            QVERIFY(keyer.waitForConnected(3000));
+            QCOMPARE(ask(keyer, "T 1"), QByteArray("RPRT 0\n"));
+            peerPort = keyer.localPort();
+        }
+        QTRY_VERIFY(s.radio.transmitting());
+        QVERIFY(peerPort);
+        if (how == "rigctl killed") {
+            rigctl.kill();
+        } else if (how == "closed") {
+            keyer.disconnectFromHost();
+        } else if (how == "reset") {
+            const linger now {1, 0};
+            ::setsockopt(int(keyer.socketDescriptor()), SOL_SOCKET, SO_LINGER, &now, sizeof now);
+            keyer.abort();
+        } else if (how == "long line") {
+            keyer.write(QByteArray(HamlibServer::longestLine + 1, 'f') + '\n');
+        } else if (how == "T 0 first") {
+            QCOMPARE(ask(keyer, "T 0"), QByteArray("RPRT 0\n"));
+            keyer.disconnectFromHost();
+        } else {
+            other.connectToHost(QHostAddress::LocalHost, s.settings.rigPort);
+            QVERIFY(other.waitForConnected(3000));
+            QTRY_COMPARE(s.s().rigServer().clients(), 2);
+            other.disconnectFromHost();
+        }
+        QTRY_COMPARE(s.s().rigServer().clients(), how == "another goes" ? 1 : 0);
+        const QString said = QStringLiteral("rigctl client 127.0.0.1:%1 gone while keyed: the radio unkeyed").arg(peerPort);
+        QTRY_COMPARE(s.radio.transmitting(), how == "another goes");
+        QCOMPARE(s.count(said), released ? 1 : 0);
+        QCOMPARE(s.s().health().active(Alarm::KeyReleased), released);
+        if (released)
+            QCOMPARE(s.s().health().why(Alarm::KeyReleased), said);
+    }
+
+    // "T" is answered once the radio says it took the key; a radio that
+    // never says so is let go, and the client told the command timed out.
+    void keyAnsweredOnceKeyed_data()
+    {
+        QTest::addColumn<bool>("radioAnswers");
+        QTest::addColumn<QByteArray>("answer");
+        QTest::newRow("the radio keys") << true << QByteArray("RPRT 0\n");
+        QTest::newRow("the radio silent") << false << QByteArray("RPRT -5\n");
+    }
+    void keyAnsweredOnceKeyed()
+    {
+        QFETCH(bool, radioAnswers);
+        QFETCH(QByteArray, answer);
+        ServedStation s(DopplerMethod::OwnEcho);
+        // Bytes at a real line's pace, and a transmit frequency to write
+        // before the key, as with the radio the fault was found on.
+        s.radio.setLineTiming(true);
+        s.record.frequency = 432.065;
+        s.record.dopplerHome = 1000;
+        QVERIFY(s.opened && s.listening);
+        QTRY_VERIFY(s.s().isFrequencyKnown());
+        s.s().setFrequencyTracking(true);
+        s.s().repetition();
+        QTRY_COMPARE(s.radio.frequency(), 432066000u);
+        s.radio.setSilent(!radioAnswers);
+        s.radio.clearFrames();
+        QTcpSocket wsjtx;
+        wsjtx.connectToHost(QHostAddress::LocalHost, s.settings.rigPort);
+        QVERIFY(wsjtx.waitForConnected(3000));
+        const QByteArray answered = ask(wsjtx, "T 1");
+        // At once, not eventually: the radio keyed before the answer left.
+        const bool keyedThen = s.radio.transmitting();
+        QCOMPARE(answered, answer);
+        QCOMPARE(keyedThen, radioAnswers);
+        // The key let go, for a radio that never said it took it.
+        QCOMPARE(s.s().doppler().transmitting, radioAnswers);
+    }
+
+    // A line over 256 bytes closes its client before any of it runs; one of
+    // 256 is answered.
+    void longLineRunsNothing_data()
+    {
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<QByteArray>("answer");
+        QTest::newRow("f, 255 spaces, T 1") << "f" + QByteArray(255, ' ') + "T 1" << QByteArray("(closed)");
+        QTest::newRow("T 1 and 300 spaces") << "T 1" + QByteArray(300, ' ') << QByteArray("(closed)");
+        QTest::newRow("f and 255 spaces: 256 bytes") << "f" + QByteArray(255, ' ') << QByteArray("432065000\n");
+    }
+    void longLineRunsNothing()
+    {
+        QFETCH(QByteArray, line);
+        QFETCH(QByteArray, answer);
+        ServedStation s(DopplerMethod::OwnEcho);
+        QVERIFY(s.listening);
+        QCOMPARE(exchange(s.settings.rigPort, line), answer);
+        QVERIFY(!s.s().doppler().transmitting);
+    }
+
+    // A client that sends and never reads is closed once its answers fill
+    // what the system holds for it and mostUnread more; the others are
+    // answered on. Its receive buffer is made small (4 KiB) so that this
+    // takes seconds rather than the minutes a loopback's grown buffer would.
+    void clientThatStopsReadingClosed()
+    {
+        ServedStation s(DopplerMethod::OwnEcho);
+        QVERIFY(s.listening);
+        QTcpSocket deaf, good;
+        QVERIFY(connectWithReceiveBuffer(deaf, s.settings.rigPort, 4096));
+        deaf.setReadBufferSize(4096);  // or Qt would read it all for the client
+        good.connectToHost(QHostAddress::LocalHost, s.settings.rigPort);
+        QVERIFY(good.waitForConnected(3000));
+        const quint16 deafPort = deaf.localPort();
+        // Within the 200 commands a second, so only the unread answers count.
+        QTimer pace;
+        QObject::connect(&pace, &QTimer::timeout, &deaf, [&deaf] { deaf.write(QByteArray("\\dump_state\n").repeated(50)); });
+        pace.start(300);
+        const QString closed = QStringLiteral("rigctl client 127.0.0.1:%1 closed: it stopped reading").arg(deafPort);
+        QTRY_COMPARE_WITH_TIMEOUT(s.count(closed), 1, 30000);
+        pace.stop();
+        QCOMPARE(ask(good, "f"), QByteArray("432065000\n"));
+    }
+
+    // rotctld refuses a position beyond its rotator's limits (RPRT -1); one
+    // the rotator geometry holds the antenna short of is refused alike,
+    // while "nearest" carries it as far as it goes.
+    void positionHeldShortRefused_data()
+    {
+        QTest::addColumn<bool>("hold");
+        QTest::addColumn<QByteArray>("position");
+        QTest::addColumn<QByteArray>("answer");
+        QTest::newRow("hold, below the mask") << true << QByteArray("P 100 5") << QByteArray("RPRT -1\n");
+        QTest::newRow("hold, beyond the elevation stop") << true << QByteArray("P 100 95") << QByteArray("RPRT -1\n");
+        QTest::newRow("hold, within") << true << QByteArray("P 100 20") << QByteArray("RPRT 0\n");
+        QTest::newRow("nearest, below the mask") << false << QByteArray("P 100 5") << QByteArray("RPRT 0\n");
+    }
+    void positionHeldShortRefused()
+    {
+        QFETCH(bool, hold);
+        QFETCH(QByteArray, position);
+        QFETCH(QByteArray, answer);
+        DefaultStation s;
+        SimRotator rotator;
+        RotatorGeometry geometry;
+        geometry.elevationRange = RotatorGeometry::ElevationRange::From0To90;
+        geometry.horizonMask = {{0, 10}, {360, 10}};
+        geometry.outOfReach = hold ? RotatorGeometry::OutOfReach::Hold : RotatorGeometry::OutOfReach::Nearest;
+        s.station.setRotatorGeometry(geometry);
+        ServerSettings settings;
+        settings.rotServer = true;
+        settings.rotPort = hamlibtesting::freePort();
+        QVERIFY(s.station.setServerSettings(settings));
+        s.station.setAuto(StationPort::A, true);
+        QVERIFY(s.station.open(StationPort::A, rotator.slavePath(), {}, false));
+        QTcpSocket gpredict;
+        gpredict.connectToHost(QHostAddress::LocalHost, settings.rotPort);
+        QVERIFY(gpredict.waitForConnected(3000));
+        QCOMPARE(ask(gpredict, position), answer);
+        QCOMPARE(s.station.externalAim().has_value(), answer == "RPRT 0\n");
+    }
+
+    // The same line to rigctld -m 1 or rotctld -m 1 and to the station's
+    // server, each fresh: the answers alike wherever a client could tell.
+    void answersAsTheDaemons_data()
+    {
+        QTest::addColumn<bool>("rotator");
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<QByteArray>("compared");  // "exact", or a \dump_state's "ends" or "labels"
+        for (const bool rotator : {false, true}) {
+            const char *kind = rotator ? "rotctld " : "rigctld ";
+            for (const char *line : {"", "+", ";", "\\", "q", "Q"})
+                QTest::newRow(QByteArray(kind + QByteArray(*line ? line : "an empty line")).constData())
+                    << rotator << QByteArray(line) << QByteArray("exact");
+        }
+        for (const char *vfo : {"V VFOZ", "V VFOB", "V Main", "V MEM", "+V VFOZ"})
+            QTest::newRow((QByteArray("rigctld ") + vfo).constData()) << false << QByteArray(vfo) << QByteArray("exact");
+        // After \chk_vfo, as Hamlib's own client and WSJT-X ask: rigctld then ends its state with "done".
+        QTest::newRow("rigctld +\\dump_state") << false << QByteArray("\\chk_vfo\n+\\dump_state") << QByteArray("ends");
+        QTest::newRow("rigctld ;\\dump_state") << false << QByteArray("\\chk_vfo\n;\\dump_state") << QByteArray("ends");
+        QTest::newRow("rotctld \\dump_state") << true << QByteArray("\\dump_state") << QByteArray("labels");
+        QTest::newRow("rotctld +\\dump_state") << true << QByteArray("+\\dump_state") << QByteArray("labels");
+        QTest::newRow("rotctld ;\\dump_state") << true << QByteArray(";\\dump_state") << QByteArray("labels");
+        QTest::newRow("rotctld +p") << true << QByteArray("+p") << QByteArray("exact");
+    }
+    void answersAsTheDaemons()
+    {
+        QFETCH(bool, rotator);
+        QFETCH(QByteArray, line);
+        QFETCH(QByteArray, compared);
+        // A fresh daemon for each line: rigctld keeps an extended response's
+        // separator from one line to the next.
+        hamlibtesting::Daemon daemon(rotator ? QStringLiteral("rotctld") : QStringLiteral("rigctld"),
+                                     {QStringLiteral("-m"), QStringLiteral("1")});
+        QVERIFY(daemon.start());
+        ServedStation s(DopplerMethod::OwnEcho);
+        QVERIFY(s.listening);
+        s.settings.rotServer = true;
+        s.settings.rotPort = hamlibtesting::freePort();
+        QVERIFY(s.s().setServerSettings(s.settings));
+        const QByteArray theirs = exchange(daemon.port(), line);
+        const QByteArray ours = exchange(rotator ? s.settings.rotPort : s.settings.rigPort, line);
+        QCOMPARE(shape(ours, compared), shape(theirs, compared));
+    }
+
+    // A client that connects and goes in a loop is said once, then summed
+    // up each second (the default), every coming and going counted.
+    void comingsAndGoingsSummedUp()
+    {
+        ServedStation s(DopplerMethod::OwnEcho);
+        QVERIFY(s.listening);
+        constexpr int rounds = 200;
+        for (int i = 0; i < rounds; ++i) {
+            QTcpSocket looping;
+            looping.connectToHost(QHostAddress::LocalHost, s.settings.rigPort);
+            QVERIFY(looping.waitForConnected(3000));
+            QTRY_COMPARE(s.s().rigServer().clients(), 1);
+            looping.disconnectFromHost();
+            QTRY_COMPARE(s.s().rigServer().clients(), 0);
+        }
+        const QRegularExpression summary(QStringLiteral("^rigctl clients: (\\d+) more connected or gone, first: "));
+        const auto counted = [&] {
+            int said = 0, total = 0;
+            for (const QString &line : std::as_const(s.log)) {
+                if (const auto match = summary.match(line); match.hasMatch()) {
+                    ++said;
+                    total += match.captured(1).toInt();
+                } else if (line.startsWith(QStringLiteral("rigctl client "))) {
+                    ++said;
+                    ++total;
+                }
+            }
+            return std::pair(said, total);
+        };
+        QTRY_COMPARE(counted().second, 2 * rounds);
+        QVERIFY2(counted().first <= 1 + MessageThrottle::periodsBeforeSustained, qPrintable(s.all()));
     }
 };
 
