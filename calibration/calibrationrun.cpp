@@ -499,7 +499,7 @@ QString CalibrationRun::status() const
     if (m_done)
         return m_failure.isEmpty() ? QStringLiteral("done") : QStringLiteral("ended: ") + m_failure;
     if (!m_running)
-        return QStringLiteral("not started");
+        return m_failure.isEmpty() ? QStringLiteral("not started") : QStringLiteral("not started: ") + m_failure;
     if (m_phase == Phase::Waiting)
         return QStringLiteral("waiting for the %1's position").arg(targetName());
     const QString doing = m_phase == Phase::Moving ? QStringLiteral("moving")

@@ -79,6 +79,8 @@ private slots:
         QCOMPARE(reply.value("error").toString().left(error.size()), error);
         QCOMPARE(api.s.station->target(), TrackingTarget::Moon);
         QCOMPARE(at(client.state, "calibration.running"), QJsonValue(false));
+        QTRY_VERIFY_WITH_TIMEOUT(at(client.state, "calibration.status").toString().startsWith("not started: " + error),
+                                 settleMs);
         api.s.station->repetition();
         QCOMPARE(api.s.station->pointing().commandedElevation, std::optional<double>(30));
     }
