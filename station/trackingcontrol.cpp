@@ -317,12 +317,8 @@ void TrackingControl::setAutoReconnect(bool on)
 void TrackingControl::opened(StationPort port)
 {
     PortSession &record = session(port);
-    if (port == StationPort::A) {
+    if (port == StationPort::A)
         m_rotator.attach(static_cast<RotatorLink *>(record.link));  // the cycle below may command it
-        // A new start before that cycle: after it, its azimuth would go again
-        // and the elevation a repetition late.
-        resetLastValues();
-    }
     if (record.automatic && !m_trackingActive)
         setTrackingActive(true);
     if (port == StationPort::B)
@@ -331,7 +327,9 @@ void TrackingControl::opened(StationPort port)
         m_rotator.startPolling();
     emit changed();
 
-    if (port == StationPort::B && m_portB.automatic)
+    if (port == StationPort::A)
+        resetLastValues();
+    else if (m_portB.automatic)
         m_radio.start();
     if (record.isReconnecting()) {
         record.reconnected();

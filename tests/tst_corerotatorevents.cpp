@@ -64,11 +64,8 @@ struct EventStation : DefaultStation {
         geometry.elevationRange = RotatorGeometry::ElevationRange::From0To90;
         station.setRotatorGeometry(geometry);
     }
-    bool start()
-    {
-        station.setAuto(StationPort::A, true);
-        return station.open(StationPort::A, rotator.slavePath(), {}, false);
-    }
+    // Port A opened in Manual; then Auto starts tracking, as the operator does.
+    bool open() { return station.open(StationPort::A, rotator.slavePath(), {}, false); }
     // Both axes of the rotator on this position (in any turn).
     bool at(const Direction &aim) const
     {
@@ -115,8 +112,9 @@ private slots:
         QFETCH(int, after);
         EventStation s;
         s.station.setTarget(TrackingTarget(before));
+        QVERIFY(s.open());
         auto happened = s.mark();
-        QVERIFY(s.start());
+        s.station.setAuto(StationPort::A, true);
         if (Event(event) != Event::Start) {
             QTRY_VERIFY_WITH_TIMEOUT(s.at(targetAt(TrackingTarget(before), s.now)), 40000);
             QTRY_VERIFY(s.station.steering().pending.isEmpty());
