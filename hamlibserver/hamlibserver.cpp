@@ -308,8 +308,9 @@ QByteArray HamlibServer::rotatorState(std::pair<double, double> azimuth, std::pa
 {
     const auto degrees = [](double value) { return QByteArray::number(value, 'f', 6); };
     if (!separator)
-        return "1\n1\nmin_az=" + degrees(azimuth.first) + "\nmax_az=" + degrees(azimuth.second) + "\nmin_el="
-            + degrees(elevation.first) + "\nmax_el=" + degrees(elevation.second) + "\nsouth_zero=0\nrot_type=AzEl\ndone\n";
+        return "1\n1\nmin_az=" + degrees(azimuth.first) + "\nmax_az=" + degrees(azimuth.second)
+            + "\nmin_el=" + degrees(elevation.first) + "\nmax_el=" + degrees(elevation.second)
+            + "\nsouth_zero=0\nrot_type=AzEl\ndone\n";
     // rotctld labels each value in the extended response.
     const QByteArrayList records {"rotctld Protocol Ver: 1", "Rotor Model: 1",
                                   "Minimum Azimuth: " + degrees(azimuth.first),

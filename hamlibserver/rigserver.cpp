@@ -11,7 +11,8 @@
 namespace {
 
 // The VFO names rigctld takes for "V"; others it refuses.
-const QByteArrayList vfoNames {"VFOA", "VFOB", "VFOC", "currVFO", "Main", "Sub", "RX", "MainA", "MainB", "SubA", "SubB"};
+const QByteArrayList vfoNames {"VFOA", "VFOB", "VFOC", "currVFO", "Main", "Sub",
+                               "RX", "MainA", "MainB", "SubA", "SubB"};
 
 std::optional<double> hertz(const QByteArray &text)
 {
@@ -162,13 +163,14 @@ void RigServer::awaitKey(const Line &line, bool on)
     const ClientId client = currentClient();
     auto *wait = new QTimer(this);
     wait->setSingleShot(true);
-    connect(m_station.transceiver(), &TransceiverLink::statusReceived, wait, [this, wait, client, line, on](bool keyed) {
+    const auto said = [this, wait, client, line, on](bool keyed) {
         if (keyed != on || !wait->isActive())
             return;
         wait->stop();
         wait->deleteLater();
         answerHeld(client, reply(line, ok, {}));
-    });
+    };
+    connect(m_station.transceiver(), &TransceiverLink::statusReceived, wait, said);
     connect(wait, &QTimer::timeout, this, [this, wait, client, line, on] {
         wait->deleteLater();
         const QString who = peer(client);

@@ -159,8 +159,8 @@ private slots:
         QTest::newRow("F then f, the radio's own: the radio at its step")
             << specified << QStringList {"F", "432100055", "f"} << QByteArray("432100055\n") << 432100060u << false;
         // Keyed while rigctl stays ("t" reads it back once the radio said so), let go when it leaves.
-        QTest::newRow("T 1 keys the radio while rigctl stays") << own << QStringList {"T", "1", "t"} << QByteArray("1\n")
-                                                               << 0u << false;
+        QTest::newRow("T 1 keys the radio while rigctl stays")
+            << own << QStringList {"T", "1", "t"} << QByteArray("1\n") << 0u << false;
         QTest::newRow("T 1 then T 0") << own << QStringList {"T", "1", "T", "0"} << QByteArray() << 0u << false;
         QTest::newRow("s") << own << QStringList {"s"} << QByteArray("0\nVFOA\n") << 0u << false;
         QTest::newRow("M then m") << own << QStringList {"M", "PKTUSB", "3000", "m"} << QByteArray("PKTUSB\n3000\n")
@@ -460,7 +460,8 @@ private slots:
         quint16 peerPort = 0;
         if (how == "rigctl killed") {
             // Hamlib's client, interactive, keying from its standard input.
-            rigctl.start(QStringLiteral("rigctl"), {"-m", "2", "-r", QStringLiteral("127.0.0.1:%1").arg(s.settings.rigPort)});
+            const QString server = QStringLiteral("127.0.0.1:%1").arg(s.settings.rigPort);
+            rigctl.start(QStringLiteral("rigctl"), {"-m", "2", "-r", server});
             QVERIFY(rigctl.waitForStarted(5000));
             rigctl.write("T 1\n");
             QTRY_COMPARE(s.s().rigServer().clients(), 1);
@@ -496,7 +497,8 @@ private slots:
             other.disconnectFromHost();
         }
         QTRY_COMPARE(s.s().rigServer().clients(), how == "another goes" ? 1 : 0);
-        const QString said = QStringLiteral("rigctl client 127.0.0.1:%1 gone while keyed: the radio unkeyed").arg(peerPort);
+        const QString said
+            = QStringLiteral("rigctl client 127.0.0.1:%1 gone while keyed: the radio unkeyed").arg(peerPort);
         QTRY_COMPARE(s.radio.transmitting(), how == "another goes");
         QCOMPARE(s.count(said), released ? 1 : 0);
         QCOMPARE(s.s().health().active(Alarm::KeyReleased), released);
@@ -578,7 +580,8 @@ private slots:
         const quint16 deafPort = deaf.localPort();
         // Within the 200 commands a second, so only the unread answers count.
         QTimer pace;
-        QObject::connect(&pace, &QTimer::timeout, &deaf, [&deaf] { deaf.write(QByteArray("\\dump_state\n").repeated(50)); });
+        QObject::connect(&pace, &QTimer::timeout, &deaf,
+                         [&deaf] { deaf.write(QByteArray("\\dump_state\n").repeated(50)); });
         pace.start(300);
         const QString closed = QStringLiteral("rigctl client 127.0.0.1:%1 closed: it stopped reading").arg(deafPort);
         QTRY_COMPARE_WITH_TIMEOUT(s.count(closed), 1, 30000);
@@ -638,7 +641,8 @@ private slots:
                     << rotator << QByteArray(line) << QByteArray("exact");
         }
         for (const char *vfo : {"V VFOZ", "V VFOB", "V Main", "V MEM", "+V VFOZ"})
-            QTest::newRow((QByteArray("rigctld ") + vfo).constData()) << false << QByteArray(vfo) << QByteArray("exact");
+            QTest::newRow((QByteArray("rigctld ") + vfo).constData())
+                << false << QByteArray(vfo) << QByteArray("exact");
         // After \chk_vfo, as Hamlib's own client and WSJT-X ask: rigctld then ends its state with "done".
         QTest::newRow("rigctld +\\dump_state") << false << QByteArray("\\chk_vfo\n+\\dump_state") << QByteArray("ends");
         QTest::newRow("rigctld ;\\dump_state") << false << QByteArray("\\chk_vfo\n;\\dump_state") << QByteArray("ends");
