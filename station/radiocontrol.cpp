@@ -254,10 +254,11 @@ void RadioControl::settled()
     }
     if (const auto hz = std::exchange(m_clientDialHz, std::nullopt); hz && m_transceiver) {
         // Set back where it was: nothing to write, nothing to say.
-        const bool tracked = m_doppler.tracking() && m_settings.method == DopplerMethod::Specified;
-        const bool unmoved = tracked ? std::fabs(*hz - m_doppler.workingMHz() * 1e6) < 1
-                                     : m_shownFrequency
-                && std::fabs(*hz - m_shownFrequency->mhz * 1e6) < m_transceiver->tuningStepHz() / 2;
+        bool unmoved = false;
+        if (m_doppler.tracking() && m_settings.method == DopplerMethod::Specified)
+            unmoved = std::fabs(*hz - m_doppler.workingMHz() * 1e6) < 1;
+        else if (m_shownFrequency)
+            unmoved = std::fabs(*hz - m_shownFrequency->mhz * 1e6) < m_transceiver->tuningStepHz() / 2;
         if (!unmoved)
             retune(*hz, QStringLiteral("a rigctl client"), true);
     }

@@ -9,9 +9,9 @@
 #include "hamlibtesting.h"
 #include "links/transceiverlink.h"
 #include "sim/simtransceiver.h"
-#include "wsjtxtesting.h"
 #include "wsjtx/wsjtxfollow.h"
 #include "wsjtx/wsjtxmessage.h"
+#include "wsjtxtesting.h"
 
 #include <QDataStream>
 #include <QNetworkInterface>
