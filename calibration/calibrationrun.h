@@ -84,8 +84,8 @@ public:
     // About how long a run of these settings takes, in seconds: the wait for
     // another target's position, the turn from where the antenna was sent
     // (turnDeg), and each point's move, settling and listening, each phase
-    // rounded up to the run's tick. Rather long than short: it decides
-    // whether the target is still up at the end.
+    // rounded up to the run's tick, and a margin. Rather long than short: it
+    // decides whether the target is still up at the end.
     static double estimatedSeconds(const Settings &settings, double repetitionSeconds, double turnDeg,
                                    const Direction &target);
     // How far below the target a cross-scan's elevation cut reaches.
