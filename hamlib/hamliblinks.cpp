@@ -212,13 +212,16 @@ void RigctldLink::queueFrequencyQuery(bool thenStatus)
     request.lapses = true;
     request.onLine = [this, thenStatus](const QByteArray &line) {
         if (const auto report = hamlib::parseReport(line)) {
-            emit answered();
+            if (!hamlib::radioSilent(*report))
+                emit answered();
             reportError("f", *report);
             return Answer::Done;
         }
         const auto hz = hamlib::parseFrequency(line);
         if (!hz || !m_limits.contains(*hz))
             return Answer::Bad;
+        // The radio answered now, whatever becomes of the transmit state's query.
+        emit answered();
         clearError("f");
         // Tuned elsewhere (by hand, by another program): the next frequency goes whatever it is.
         if (m_lastSentHz && std::fabs(*hz - *m_lastSentHz) >= m_limits.stepHz && !m_client->hasPending(setFrequencyKey))
@@ -243,12 +246,23 @@ void RigctldLink::queueFrequencyQuery(bool thenStatus)
             emit frequencyReceived(*m_readoutMhz);
         m_readoutMhz.reset();
     };
-    status.onLine = [this, showFrequency](const QByteArray &line) {
+    // A frequency held while the radio stopped answering is no news of it:
+    // shown seconds later, it would pass for an answer given after the silence began.
+    const auto dropFrequency = [this] {
+        if (m_readoutMhz)
+            emit debugMessage(QStringLiteral("--frequency read before %1 stopped answering not shown").arg(target()));
+        m_readoutMhz.reset();
+    };
+    status.onLine = [this, showFrequency, dropFrequency](const QByteArray &line) {
         if (const auto report = hamlib::parseReport(line)) {
-            emit answered();
-            // A radio without a transmit-state readout still shows its frequency.
             if (*report != 0)
                 emit debugMessage(QStringLiteral("--no transmit state from %1: %2").arg(target(), reportText(*report)));
+            if (hamlib::radioSilent(*report)) {
+                dropFrequency();
+                return Answer::Done;
+            }
+            emit answered();
+            // A radio without a transmit-state readout still shows its frequency.
             showFrequency();
             return Answer::Done;
         }
@@ -259,7 +273,7 @@ void RigctldLink::queueFrequencyQuery(bool thenStatus)
         showFrequency();
         return Answer::Done;
     };
-    status.onFailed = showFrequency;
+    status.onFailed = dropFrequency;
     m_client->send(status);
 }
 

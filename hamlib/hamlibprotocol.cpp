@@ -303,6 +303,13 @@ void LineReader::clear()
     m_discarding = false;
 }
 
+bool radioSilent(int code)
+{
+    constexpr int timedOut = -5;  // RIG_ETIMEOUT
+    constexpr int ioError = -6;   // RIG_EIO
+    return code == timedOut || code == ioError;
+}
+
 QString errorText(int code)
 {
     // Hamlib's rig_errcode_e, by the absolute value of the code.

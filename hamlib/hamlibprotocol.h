@@ -119,6 +119,10 @@ private:
     bool m_discarding = false;  // within the rest of a cut line
 };
 
+// Whether a return code says the radio gave no answer (Hamlib's time-out,
+// or its line failing): a report, but none from the radio.
+bool radioSilent(int code);
+
 // Hamlib's name for a (negative) return code, for the log: -1 "invalid parameter".
 QString errorText(int code);
 

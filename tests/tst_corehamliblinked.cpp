@@ -171,6 +171,42 @@ private slots:
             QVERIFY2(mhz == 144.1 || mhz == 145.5, qPrintable(QString::number(mhz, 'f', 6)));
     }
 
+    // A radio that hangs just after it gave its frequency, while Hamlib
+    // waits for its transmit state: "not answering" within three of the
+    // link's readouts (one a second) of its last answer, and not cleared
+    // when the station gives up that query or Hamlib's own time-out comes
+    // back; the frequency read before is no answer after. Said again, once,
+    // when it answers.
+    void hungRadioStaysNotAnswering()
+    {
+        WatchedFt817 w;
+        QVERIFY(w.s.station.open(StationPort::B, w.radio.slavePath(), {}, false));
+        QTRY_VERIFY_WITH_TIMEOUT(w.s.station.isFrequencyKnown(), 10000);
+
+        QElapsedTimer sinceHang;
+        connect(&w.radio, &SimTransceiver::frameReceived, this, [&](const QByteArray &frame) {
+            if (frame.endsWith(char(0xF7)) && !sinceHang.isValid()) {  // read the transmit state
+                w.radio.setSilent(true);
+                sinceHang.start();
+            }
+        });
+        bool cleared = false;
+        connect(&w.s.station, &TrackingControl::changed, this, [&] {
+            cleared = cleared || (sinceHang.isValid() && w.s.count(QStringLiteral("radio not answering")) > 0
+                                  && !w.s.station.health().active(Alarm::RadioSilent));
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(w.s.station.health().active(Alarm::RadioSilent), 15000);
+        QVERIFY2(sinceHang.elapsed() < 5000, qPrintable(QString::number(sinceHang.elapsed())));
+        // The query of the transmit state given up.
+        const QString target = w.s.station.transceiver()->target();
+        QTRY_VERIFY_WITH_TIMEOUT(w.s.count(QStringLiteral("no answer from %1 to t").arg(target)) > 0, 15000);
+        QVERIFY2(!cleared && w.s.count(QStringLiteral("radio answering again")) == 0, qPrintable(w.s.all()));
+
+        w.radio.setSilent(false);
+        QTRY_VERIFY_WITH_TIMEOUT(!w.s.station.health().active(Alarm::RadioSilent), 30000);
+        QCOMPARE(w.s.count(QStringLiteral("radio answering again")), 1);
+    }
+
     // Bad replies on the radio's line reach Hamlib, not us: whatever its
     // backend makes of them, no frequency the radio was never on is shown,
     // the line is not taken for lost, the loop keeps turning, and the radio

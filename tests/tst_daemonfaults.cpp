@@ -182,6 +182,56 @@ private slots:
         QVERIFY2(recoveredMs < 1000, qPrintable(QStringLiteral("%1 ms to the next good answer").arg(recoveredMs)));
     }
 
+    // What counts as the radio's answer to a readout: a value or a refusal
+    // from the radio, never the daemon saying the radio timed out or its
+    // line failed, nor a frequency held while the transmit state went
+    // unanswered.
+    void readoutAnswers_data()
+    {
+        QTest::addColumn<QByteArray>("f");
+        QTest::addColumn<QByteArray>("t");
+        QTest::addColumn<bool>("answered");
+        QTest::addColumn<bool>("shown");  // the frequency
+        QTest::newRow("both read") << QByteArray("432065000\n") << QByteArray("0\n") << true << true;
+        QTest::newRow("no transmit state on this radio")
+            << QByteArray("432065000\n") << QByteArray("RPRT -11\n") << true << true;
+        QTest::newRow("f refused") << QByteArray("RPRT -1\n") << QByteArray("0\n") << true << false;
+        QTest::newRow("f timed out") << QByteArray("RPRT -5\n") << QByteArray("0\n") << false << false;
+        QTest::newRow("f IO error") << QByteArray("RPRT -6\n") << QByteArray("0\n") << false << false;
+        QTest::newRow("t timed out") << QByteArray("432065000\n") << QByteArray("RPRT -5\n") << true << false;
+        QTest::newRow("t never answered") << QByteArray("432065000\n") << QByteArray() << true << false;
+    }
+    void readoutAnswers()
+    {
+        QFETCH(QByteArray, f);
+        QFETCH(QByteArray, t);
+        QFETCH(bool, answered);
+        QFETCH(bool, shown);
+        FakeDaemon daemon;
+        daemon.answer = [&](const QByteArray &line) {
+            if (line == "\\dump_state")
+                return rigDump;
+            if (line == "f" || line == "t")
+                return line == "f" ? f : t;
+            return goodAnswer(line);
+        };
+        RigctldLink link({QStringLiteral("127.0.0.1"), daemon.port()});
+        QSignalSpy answers(&link, &TransceiverLink::answered);
+        QSignalSpy frequencies(&link, &TransceiverLink::frequencyReceived);
+        QSignalSpy opened(&link, &DeviceLink::opened);
+        link.open();
+        QVERIFY(opened.wait(5000));
+        QTRY_VERIFY(link.rangesKnown());
+        // A command behind the readout marks its end: one on the wire at a
+        // time. It may wait out the answer time-out, so it does not lapse.
+        link.setCommandLifetime(2 * HamlibClient::defaultAnswerTimeoutMs);
+        QVERIFY(link.requestReadout());
+        link.setFrequency(432065010);
+        QTRY_VERIFY_WITH_TIMEOUT(daemon.lines.contains("F 432065010"), 2 * HamlibClient::defaultAnswerTimeoutMs);
+        QCOMPARE(!answers.isEmpty(), answered);
+        QCOMPARE(!frequencies.isEmpty(), shown);
+    }
+
     // A daemon that talks out of turn every 100 ms for 12 s: said at once,
     // summed up each second for the first few, then once a minute, rather
     // than a line every second all night.
