@@ -232,6 +232,35 @@ private slots:
         QCOMPARE(!frequencies.isEmpty(), shown);
     }
 
+    // rotctld's limits however its "\dump_state" ends: positions go once
+    // the answer is in, whole or not; only a cut one is said.
+    void rotatorLimits_data()
+    {
+        QTest::addColumn<QByteArray>("dump");
+        QTest::addColumn<bool>("travel");   // the rotator's own limits known
+        QTest::addColumn<bool>("problem");  // "rotator's limits unknown" said
+        QTest::newRow("whole") << rotDump << true << false;
+        QTest::newRow("no such command") << QByteArray("RPRT -4\n") << false << false;
+        QTest::newRow("cut after the azimuth") << rotDump.left(rotDump.indexOf("min_el")) << false << true;
+    }
+    void rotatorLimits()
+    {
+        QFETCH(QByteArray, dump);
+        QFETCH(bool, travel);
+        QFETCH(bool, problem);
+        FakeDaemon daemon;
+        daemon.answer = [&](const QByteArray &line) { return line == "\\dump_state" ? dump : goodAnswer(line); };
+        RotctldLink link({QStringLiteral("127.0.0.1"), daemon.port()});
+        QSignalSpy learned(&link, &RotatorLink::limitsLearned);
+        link.open();
+        // Three tries, each ended by a pause of 2 s.
+        QVERIFY(learned.wait(10000));
+        QVERIFY(link.ready());
+        QCOMPARE(link.travel().has_value(), travel);
+        QCOMPARE(!link.limitsProblem().isEmpty(), problem);
+        QCOMPARE(int(daemon.lines.count("\\dump_state")), problem ? 3 : 1);
+    }
+
     // A daemon that talks out of turn every 100 ms for 12 s: said at once,
     // summed up each second for the first few, then once a minute, rather
     // than a line every second all night.
