@@ -107,10 +107,20 @@ void SideBySide::place(QWidget &first, QWidget &second)
     const QMargins secondKnown = frameMargins(second);
     const QMargins firstFrame = plannedFrame(firstKnown, first.fontMetrics().height());
     const QMargins secondFrame = plannedFrame(secondKnown, second.fontMetrics().height());
-    const QSize secondWanted = second.size().expandedTo(second.sizeHint());
-    const SideBySide placed
-        = fit(screen->availableGeometry(), first.size().grownBy(firstFrame), secondWanted.grownBy(secondFrame),
-              second.minimumSizeHint().grownBy(secondFrame));
+    QSize secondWanted = second.size().expandedTo(second.sizeHint());
+    const auto fitted = [&] {
+        return fit(screen->availableGeometry(), first.size().grownBy(firstFrame), secondWanted.grownBy(secondFrame),
+                   second.minimumSizeHint().grownBy(secondFrame));
+    };
+    SideBySide placed = fitted();
+    // Narrowed, a window whose text wraps needs more height for it.
+    if (second.hasHeightForWidth()) {
+        const int height = second.heightForWidth(placed.second.size().shrunkBy(secondFrame).width());
+        if (height > secondWanted.height()) {
+            secondWanted.setHeight(height);
+            placed = fitted();
+        }
+    }
     // move() places the frame, resize() sizes what is inside it.
     first.resize(placed.first.size().shrunkBy(firstFrame));
     first.move(placed.first.topLeft());

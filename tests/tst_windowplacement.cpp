@@ -100,6 +100,10 @@ private slots:
         QTRY_VERIFY2(available.contains(run.simulator->frameGeometry()), qPrintable(describe(*run.simulator)));
         QVERIFY2(!run.window->frameGeometry().intersects(run.simulator->frameGeometry()),
                  qPrintable(describe(*run.window) + QStringLiteral(", ") + describe(*run.simulator)));
+        // Narrowed to fit, the simulator is as tall as its wrapped text needs.
+        if (run.simulator->hasHeightForWidth())
+            QVERIFY2(run.simulator->height() >= run.simulator->heightForWidth(run.simulator->width()),
+                     qPrintable(describe(*run.simulator)));
         // Everything the operator uses in the simulator is on the screen.
         for (const char *name : {"buttonCableB", "checkRadioGarbage", "buttonPtt"}) {
             auto *widget = run.sim<QWidget>(name);
