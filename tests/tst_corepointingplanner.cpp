@@ -388,7 +388,8 @@ private slots:
         QTest::addColumn<QString>("mask");
         QTest::addColumn<QString>("problem");
         const QString dash = QString(QChar(0x2014));
-        QTest::newRow("sound") << "0:5 90:12.5 360:3" << QString();
+        QTest::newRow("sound") << "0:5 90:12.5 359:3" << QString();
+        QTest::newRow("0 and 360: one azimuth") << "0:5 90:12.5 360:3" << "points 1 and 3: both at azimuth 0";
         QTest::newRow("elevation text") << "0:5 45:2 90:x" << "point 3: '90:x' " + dash + " elevation is not a number";
         QTest::newRow("no elevation") << "10:5 20" << "point 2: '20' " + dash + " not azimuth:elevation";
         QTest::newRow("two colons") << "10:5:3" << "point 1: '10:5:3' " + dash + " not azimuth:elevation";
