@@ -19,7 +19,7 @@ HamlibServer::HamlibServer(const QString &kind, QObject *parent)
     : QObject(parent)
     , m_kind(kind)
     , m_comings(new MessageThrottle(kind + QStringLiteral(" clients: %1 more connected or gone, first: %2"), this))
-    , m_faults(new MessageThrottle(kind + QStringLiteral(" clients: %1 more closed, first: %2"), this))
+    , m_faults(new MessageThrottle(kind + QStringLiteral(" clients: %1 more closed or refused, first: %2"), this))
 {
     for (MessageThrottle *throttle : {m_comings, m_faults}) {
         throttle->setSustainedPeriod(sustainedFloodMs);
@@ -88,8 +88,12 @@ void HamlibServer::accept()
         socket->setParent(this);
         const QString peer = QStringLiteral("%1:%2").arg(socket->peerAddress().toString()).arg(socket->peerPort());
         if (clients() >= mostClients) {
-            if (!m_refusing)
-                emit message(QStringLiteral("%1 client %2 refused: %3 clients already").arg(m_kind, peer).arg(mostClients));
+            // Said once a streak, and a reconnecting loop's streaks summed up.
+            if (!m_refusing) {
+                const QString text
+                    = QStringLiteral("%1 client %2 refused: %3 clients already").arg(m_kind, peer).arg(mostClients);
+                m_faults->report(text, text);
+            }
             m_refusing = true;
             socket->abort();
             socket->deleteLater();
