@@ -550,7 +550,7 @@ private slots:
         SimRotator rotator;
         RotatorGeometry geometry;
         geometry.elevationRange = RotatorGeometry::ElevationRange::From0To90;
-        geometry.horizonMask = {{0, 10}, {360, 10}};
+        geometry.horizonMask = {{0, 10}, {180, 10}};
         geometry.outOfReach = hold ? RotatorGeometry::OutOfReach::Hold : RotatorGeometry::OutOfReach::Nearest;
         s.station.setRotatorGeometry(geometry);
         ServerSettings settings;
