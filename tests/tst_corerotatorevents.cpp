@@ -116,7 +116,7 @@ private slots:
         auto happened = s.mark();
         s.station.setAuto(StationPort::A, true);
         if (Event(event) != Event::Start) {
-            QTRY_VERIFY_WITH_TIMEOUT(s.at(targetAt(TrackingTarget(before), s.now)), 40000);
+            QTRY_VERIFY_WITH_TIMEOUT(s.at(targetAt(TrackingTarget(before), s.now)), 3 * cycleMs + slackMs);
             QTRY_VERIFY(s.station.steering().pending.isEmpty());
             const Direction parking {s.station.azimuthParking(), s.station.elevationParking()};
             switch (Event(event)) {
