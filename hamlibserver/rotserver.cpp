@@ -121,7 +121,8 @@ QByteArray RotServer::answer(const Line &line)
         } else {
             const double step = std::clamp(std::round(*speed / 10), 1.0, 10.0);
             const auto from = m_station.externalAim().value_or(std::pair(azimuth, elevation));
-            result = m_station.aimExternal(from.first + way->first * step, from.second + way->second * step);
+            const double az = from.first + way->first * step, el = from.second + way->second * step;
+            result = heldShort(m_station.planner(), az, el) ? invalid : m_station.aimExternal(az, el);
         }
     } else if (name == "get_info") {
         values << "Vestrel station rotator";

@@ -540,6 +540,8 @@ private slots:
         QTest::newRow("hold, beyond the elevation stop") << true << QByteArray("P 100 95") << QByteArray("RPRT -1\n");
         QTest::newRow("hold, within") << true << QByteArray("P 100 20") << QByteArray("RPRT 0\n");
         QTest::newRow("nearest, below the mask") << false << QByteArray("P 100 5") << QByteArray("RPRT 0\n");
+        // From where the antenna was sent (0, 0 on a rotator not yet moved): down into the mask.
+        QTest::newRow("hold, moved down") << true << QByteArray("M 4 50") << QByteArray("RPRT -1\n");
     }
     void positionHeldShortRefused()
     {
