@@ -199,12 +199,16 @@ void RemoteStationWindow::showState()
         m_ui->spinOffsetEl->setValue(at(state, QStringLiteral("offsets.el")).toDouble());
     }
 
-    const double commandedAz = at(state, QStringLiteral("commanded.az")).toDouble();
-    const double commandedEl = at(state, QStringLiteral("commanded.el")).toDouble();
     m_ui->skyPlot->setTarget(record.isObject() ? target : QString(), at(state, QStringLiteral("record.az")).toDouble(),
                              at(state, QStringLiteral("record.el")).toDouble());
-    m_ui->skyPlot->setAntenna(actualAz.toDouble(commandedAz), actualEl.toDouble(commandedEl), commandedAz,
-                              commandedEl);
+    // What the station does not know is not drawn (at north on the horizon).
+    const auto direction = [](const QJsonValue &az, const QJsonValue &el) {
+        return az.isDouble() && el.isDouble() ? std::optional(Direction {az.toDouble(), el.toDouble()}) : std::nullopt;
+    };
+    const auto commanded
+        = direction(at(state, QStringLiteral("commanded.az")), at(state, QStringLiteral("commanded.el")));
+    const auto actual = direction(actualAz, actualEl);
+    m_ui->skyPlot->setAntenna(actual ? actual : commanded, commanded);
     showPort("A");
     showPort("B");
     showRadio();
