@@ -236,6 +236,13 @@ private slots:
         QVERIFY2(dialog->findChild<QLabel *>("labelGeometryProblem")->text().endsWith(
                      QStringLiteral("point 2: '250' \u2014 not azimuth:elevation")),
                  qPrintable(dialog->findChild<QLabel *>("labelGeometryProblem")->text()));
+        // Two elevations at one azimuth, north written as 0 and as 360.
+        dialog->findChild<QLineEdit *>("lineHorizonMask")->setText(QStringLiteral("0:5 200:5 360:7"));
+        ok->click();
+        QVERIFY(dialog->isVisible());
+        QVERIFY2(dialog->findChild<QLabel *>("labelGeometryProblem")->text().endsWith(
+                     QStringLiteral("points 1 and 3: both at azimuth 0")),
+                 qPrintable(dialog->findChild<QLabel *>("labelGeometryProblem")->text()));
         dialog->findChild<QLineEdit *>("lineHorizonMask")->setText(QStringLiteral("200:5 250:5"));
         ok->click();
         QVERIFY(!dialog->isVisible());
