@@ -124,6 +124,17 @@ private:
             }
             m_active[size_t(i)] = active;
         }
+        // Parking is said only while the park is what the rotator was sent last.
+        const Pointing &sent = m_station.pointing();
+        const auto elsewhere = [](std::optional<double> degrees, double park) {
+            return !degrees || std::fabs(*degrees - park) > 0.005;
+        };
+        if (m_station.steering().parkingActive()
+            && (elsewhere(sent.commandedAzimuth, m_station.azimuthParking())
+                || elsewhere(sent.commandedElevation, m_station.elevationParking())))
+            violate(QStringLiteral("parking said with %1 %2 sent last")
+                        .arg(sent.commandedAzimuth.value_or(-1))
+                        .arg(sent.commandedElevation.value_or(-1)));
         // The fault's alarm clears after it, within a minute.
         if (m_clearDue) {
             if (!m_station.health().active(*m_clearDue))
