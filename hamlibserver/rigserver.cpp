@@ -7,6 +7,7 @@
 #include <QTimer>
 
 #include <cmath>
+#include <memory>
 
 namespace {
 
@@ -163,14 +164,28 @@ void RigServer::awaitKey(const Line &line, bool on)
     const ClientId client = currentClient();
     auto *wait = new QTimer(this);
     wait->setSingleShot(true);
-    const auto said = [this, wait, client, line, on](bool keyed) {
-        if (keyed != on || !wait->isActive())
+    const auto taken = [this, wait, client, line] {
+        if (!wait->isActive())
             return;
         wait->stop();
         wait->deleteLater();
         answerHeld(client, reply(line, ok, {}));
     };
-    connect(m_station.transceiver(), &TransceiverLink::statusReceived, wait, said);
+    // A radio that never says whether it transmits has taken the key once a
+    // readout asked after it is answered: the second, where one asked before
+    // it may still have been on its way.
+    const auto saysItsState = std::make_shared<bool>(false);
+    const auto readouts = std::make_shared<int>(0);
+    const TransceiverLink *link = m_station.transceiver();
+    connect(link, &TransceiverLink::statusReceived, wait, [taken, saysItsState, on](bool keyed) {
+        *saysItsState = true;
+        if (keyed == on)
+            taken();
+    });
+    connect(link, &TransceiverLink::frequencyReceived, wait, [taken, saysItsState, readouts] {
+        if (!*saysItsState && ++*readouts >= 2)
+            taken();
+    });
     connect(wait, &QTimer::timeout, this, [this, wait, client, line, on] {
         wait->deleteLater();
         const QString who = peer(client);
@@ -187,8 +202,9 @@ void RigServer::awaitKey(const Line &line, bool on)
         answerHeld(client, reply(line, timedOut, {}));
     });
     wait->start(keyConfirmMs);
-    // Asked now rather than at the next readout, which a radio in Manual never has.
-    m_station.readout();
+    // Asked now rather than at the next readout, which a radio in Manual never
+    // has; once this answer is held, for a link that answers at once.
+    QMetaObject::invokeMethod(this, [this] { m_station.readout(); }, Qt::QueuedConnection);
 }
 
 void RigServer::clientGone(ClientId client, const QString &peer)

@@ -10,6 +10,7 @@
 #include "fixedsource.h"
 #include "hamlibtesting.h"
 #include "links/messagethrottle.h"
+#include "links/transceiverlink.h"
 #include "sim/simrotator.h"
 #include "sim/simtransceiver.h"
 
@@ -49,6 +50,29 @@ struct ServedStation : DefaultStation {
     ServerSettings settings;
     bool opened = false;
     bool listening = false;
+};
+
+// A radio that reads out its frequency but never its transmit state, as some
+// daemons' radios, and takes the key.
+class StatelessRadio : public TransceiverLink
+{
+public:
+    QString target() const override { return QStringLiteral("radio"); }
+    QByteArray manualCommand(const QString &) const override { return {}; }
+    void write(const QByteArray &) override {}
+    void close() override {}
+    void requestFrequency() override { emit frequencyReceived(432.065); }
+    bool requestReadout() override
+    {
+        emit frequencyReceived(432.065);
+        return true;
+    }
+    void setFrequency(quint32) override {}
+    bool canCarry(qint64 hz) const override { return hz > 0 && hz < 1000000000; }
+    bool canKey() const override { return true; }
+    void setPtt(bool on) override { keyed = on; }
+
+    bool keyed = false;
 };
 
 // A Hamlib client program (rigctl, rotctl) in model 2 against a server; its
@@ -526,6 +550,28 @@ private slots:
         QCOMPARE(answered, answer);
         QCOMPARE(keyedThen, radioAnswers);
         QCOMPARE(s.s().doppler().transmitting, radioAnswers);
+    }
+
+    // A radio that cannot say it transmits is taken to have keyed once a
+    // readout asked after the key is answered: never refused for its silence.
+    void keyAnsweredByARadioThatCannotSay()
+    {
+        DefaultStation s;
+        auto *radio = new StatelessRadio;
+        s.station.setAuto(StationPort::B, true);
+        s.station.openWith(StationPort::B, radio, radio->target());
+        QTRY_VERIFY(s.station.isFrequencyKnown());
+        ServerSettings settings;
+        settings.rigServer = true;
+        settings.rigPort = hamlibtesting::freePort();
+        QVERIFY(s.station.setServerSettings(settings));
+        QTcpSocket wsjtx;
+        wsjtx.connectToHost(QHostAddress::LocalHost, settings.rigPort);
+        QVERIFY(wsjtx.waitForConnected(3000));
+        QCOMPARE(ask(wsjtx, "T 1"), QByteArray("RPRT 0\n"));
+        QVERIFY(radio->keyed);
+        QCOMPARE(ask(wsjtx, "T 0"), QByteArray("RPRT 0\n"));
+        QVERIFY(!radio->keyed);
     }
 
     // rotctld refuses a position beyond its rotator's limits (RPRT -1); one
