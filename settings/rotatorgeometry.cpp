@@ -4,6 +4,7 @@
 #include "settings/keyvaluefile.h"
 
 #include <QFile>
+#include <QHash>
 #include <QStringList>
 
 #include <algorithm>
@@ -161,6 +162,7 @@ std::optional<QList<QPair<double, double>>> RotatorGeometry::parseMask(const QSt
         points.append({az == 360 ? 0.0 : az, pair.at(1).toDouble()});
     }
     std::sort(points.begin(), points.end());
+    points.erase(std::unique(points.begin(), points.end()), points.end());
     return points;
 }
 
@@ -193,17 +195,47 @@ QString RotatorGeometry::maskProblem(const QString &text)
             return QStringLiteral("point %1: '%2' \u2014 %3").arg(i + 1).arg(shown, why);
         }
     }
-    // One azimuth, two elevations: no line between them says which holds (360 is 0).
+    // One azimuth, two elevations: no line between them says which holds (360
+    // is 0). The same point twice, as "360:5" closing a mask that opens with
+    // "0:5", says nothing twice and is taken.
+    const auto point = [&parts](qsizetype k) {
+        const QStringList pair = parts.at(k).split(QLatin1Char(':'));
+        const double az = pair.at(0).toDouble();
+        return QPair<double, double>(az == 360 ? 0.0 : az, pair.at(1).toDouble());
+    };
     for (qsizetype i = 0; i < parts.size(); ++i)
         for (qsizetype j = 0; j < i; ++j) {
-            const auto azimuth = [&parts](qsizetype k) {
-                const double az = parts.at(k).section(QLatin1Char(':'), 0, 0).toDouble();
-                return az == 360 ? 0.0 : az;
-            };
-            if (azimuth(i) == azimuth(j))
-                return QStringLiteral("points %1 and %2: both at azimuth %3").arg(j + 1).arg(i + 1).arg(azimuth(i));
+            const auto a = point(j);
+            const auto b = point(i);
+            if (a.first == b.first && a.second != b.second)
+                return QStringLiteral("points %1 and %2: both at azimuth %3").arg(j + 1).arg(i + 1).arg(a.first);
         }
     return QString();
+}
+
+std::optional<QList<QPair<double, double>>> RotatorGeometry::parseStoredMask(const QString &text)
+{
+    if (const auto mask = parseMask(text))
+        return mask;
+    // A mask kept before two elevations at one azimuth were refused: the
+    // higher holds there, so the antenna is never sent lower than the
+    // operator once allowed, and the rest of the mask is not lost.
+    QStringList kept;
+    QHash<double, double> highest;
+    QList<double> order;
+    for (const QString &part : text.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+        if (!maskProblem(part).isEmpty())
+            return std::nullopt;
+        const QStringList pair = part.split(QLatin1Char(':'));
+        const double az = pair.at(0).toDouble() == 360 ? 0.0 : pair.at(0).toDouble();
+        const double el = pair.at(1).toDouble();
+        if (!highest.contains(az))
+            order.append(az);
+        highest[az] = std::max(highest.value(az, el), el);
+    }
+    for (double az : order)
+        kept << numberText(az) + QLatin1Char(':') + numberText(highest.value(az));
+    return parseMask(kept.join(QLatin1Char(' ')));
 }
 
 RotatorGeometry RotatorGeometry::read(const QString &path)
@@ -226,7 +258,7 @@ RotatorGeometry RotatorGeometry::read(const QString &path)
             if (const auto second = number(value, 0, 59); second && *second == std::floor(*second))
                 (key == quietFromKey ? g.quietFrom : g.quietTo) = int(*second);
         } else if (key == maskKey) {
-            if (const auto mask = parseMask(value))
+            if (const auto mask = parseStoredMask(value))
                 g.horizonMask = *mask;
         } else if ((key == leadKey || key == quietKey || key == transmitKey) && (value == yes || value == no)) {
             (key == leadKey ? g.lead : key == quietKey ? g.quietSeconds : g.stillWhileTransmitting) = value == yes;

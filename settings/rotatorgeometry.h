@@ -55,6 +55,9 @@ struct RotatorGeometry {
     // Why parseMask() refuses the text ("point 3: '90:x' — elevation is not
     // a number"), or an empty string when it takes it.
     static QString maskProblem(const QString &text);
+    // A mask as geometry.cfg keeps it: what parseMask() takes, or one kept by
+    // an older version with two elevations at one azimuth, the higher taken.
+    static std::optional<QList<QPair<double, double>>> parseStoredMask(const QString &text);
 
     static QString defaultPath() { return QStringLiteral("geometry.cfg"); }
     static RotatorGeometry read(const QString &path = defaultPath());

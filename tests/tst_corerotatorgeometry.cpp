@@ -52,7 +52,8 @@ private slots:
         QTest::newRow("0:5 0:7") << "0:5 0:7" << "points 1 and 2: both at azimuth 0";
         QTest::newRow("north twice") << "0:5 90:3 360:7" << "points 1 and 3: both at azimuth 0";
         QTest::newRow("written two ways") << "90:5 180:2 90.0:7" << "points 1 and 3: both at azimuth 90";
-        QTest::newRow("the same point twice") << "45:3 45:3" << "points 1 and 2: both at azimuth 45";
+        QTest::newRow("the same point twice") << "45:3 45:3" << "";
+        QTest::newRow("closed at 360 as opened") << "0:5 90:3 360:5" << "";
         QTest::newRow("a tenth apart") << "0:5 0.1:7" << "";
         QTest::newRow("one point") << "360:4" << "";
     }
@@ -62,6 +63,31 @@ private slots:
         QFETCH(QString, problem);
         QCOMPARE(RotatorGeometry::maskProblem(mask), problem);
         QCOMPARE(RotatorGeometry::parseMask(mask).has_value(), problem.isEmpty());
+    }
+
+    // A mask that geometry.cfg kept before such masks were refused is not
+    // lost at the upgrade: the higher elevation holds at the doubled azimuth,
+    // so the antenna goes no lower than the operator once allowed.
+    void storedMaskKept_data()
+    {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<QString>("read");
+        QTest::newRow("north twice") << "0:5 90:3 360:7" << "0:7 90:3";
+        QTest::newRow("one azimuth twice") << "90:5 180:2 90:7" << "90:7 180:2";
+        QTest::newRow("closed at 360") << "0:5 90:3 360:5" << "0:5 90:3";
+        QTest::newRow("a point not a number") << "0:5 90:x" << "";
+    }
+    void storedMaskKept()
+    {
+        QFETCH(QString, stored);
+        QFETCH(QString, read);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("geometry.cfg"));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("horizon mask: '" + stored.toUtf8() + "'\n");
+        file.close();
+        QCOMPARE(RotatorGeometry::read(path).maskText(), read);
     }
     // A target moving west through north on a 0..450 rotator: the upper turn
     // is taken, the commands beyond 360 go as written, and none is refused by
