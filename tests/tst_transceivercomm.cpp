@@ -75,6 +75,8 @@ private slots:
     void tracingOffKeepsValuesAndFaults();
     void setFrequencyRefusesWhatTheFrameCannotCarry();
     void overflowDiscardsQueueAndStartsAfresh();
+    void overflowKeepsTheKeyAsLastAsked_data();
+    void overflowKeepsTheKeyAsLastAsked();
     void pausesBetweenFrames();
     void destructionWritesEverythingQueued();
     void destructionDoesNotWaitForReply();
@@ -313,6 +315,35 @@ void TestTransceiverComm::overflowDiscardsQueueAndStartsAfresh()
     QCOMPARE(m_log->errors, QStringList());
     QTRY_VERIFY(m_link->queuedFrames().isEmpty());
     QCOMPARE(m_radio->frames().size(), 2);
+}
+
+// A silent radio fills the queue; the overflow must not drop the unkey
+// queued behind it, or the radio stays keyed while the station says receive.
+void TestTransceiverComm::overflowKeepsTheKeyAsLastAsked_data()
+{
+    QTest::addColumn<QList<int>>("keying");  // 1 key, 0 unkey, in the order queued
+    QTest::addColumn<QList<QByteArray>>("left");
+    const QByteArray query = cat::requestFrequencyFrame();
+    QTest::newRow("unkey waiting") << QList<int> {0} << QList<QByteArray> {cat::pttFrame(false), query};
+    QTest::newRow("key waiting") << QList<int> {1} << QList<QByteArray> {cat::pttFrame(true), query};
+    QTest::newRow("key, then unkey") << QList<int> {1, 0} << QList<QByteArray> {cat::pttFrame(false), query};
+    QTest::newRow("no key asked") << QList<int> {} << QList<QByteArray> {query};
+}
+
+void TestTransceiverComm::overflowKeepsTheKeyAsLastAsked()
+{
+    QFETCH(QList<int>, keying);
+    QFETCH(QList<QByteArray>, left);
+    m_radio->setSilent(true);
+    m_link->requestFrequency();  // written, and its reply never comes
+    QTRY_COMPARE(m_radio->frames().size(), 1);
+    for (int on : keying)
+        m_link->setPtt(on == 1);
+    while (m_link->queuedFrames().size() < TransceiverComm::maxQueuedCommands)
+        m_link->requestTxStatus();
+    m_link->requestFrequency();
+    QCOMPARE(m_link->queuedFrames(), left);
+    QCOMPARE(m_log->lines.count("--command queue overflowed"), 1);
 }
 
 void TestTransceiverComm::pausesBetweenFrames()

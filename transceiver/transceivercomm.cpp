@@ -167,7 +167,25 @@ void TransceiverComm::queueCommand(const QByteArray &frame, bool awaitingReply, 
             std::lock_guard stateLock(m_stateMutex);
             full = int(commandQueue.size()) >= maxQueuedCommands;
         }
+        std::unique_ptr<CatCommand> keying;
         if (full) {
+            // The radio's key as last asked survives the overflow: an unkey
+            // dropped here would leave the radio transmitting while the
+            // station believes it receives.
+            {
+                std::lock_guard stateLock(m_stateMutex);
+                for (auto it = commandQueue.rbegin(); it != commandQueue.rend(); ++it) {
+                    const QByteArray &data = (*it)->data;
+                    const bool ptt = data.size() == cat::frameSize
+                        && (quint8(data.back()) == cat::pttOnCommand.opcode
+                            || quint8(data.back()) == cat::pttOffCommand.opcode);
+                    if (ptt) {
+                        if (!(*it)->sent)
+                            keying = std::make_unique<CatCommand>(**it);
+                        break;
+                    }
+                }
+            }
             // Also how the link recovers from a reply that never came.
             clearQueue();
             port->flush();
@@ -175,6 +193,8 @@ void TransceiverComm::queueCommand(const QByteArray &frame, bool awaitingReply, 
             emit debugMessage(QStringLiteral("--command queue overflowed"));
         }
         std::lock_guard stateLock(m_stateMutex);
+        if (keying)
+            commandQueue.push_back(std::move(keying));
         commandQueue.push_back(std::move(command));
     }
     wakeWorker();

@@ -69,7 +69,8 @@ public:
     // Appends a frame and returns at once; called on the link's thread, like
     // the command operations below. The command after maxQueuedCommands
     // discards every queued one (a query waiting for its reply included),
-    // flushes the port and becomes the only entry.
+    // flushes the port and becomes the only entry, after the last key or
+    // unkey frame if that one was not yet written.
     void queueCommand(const QByteArray &frame, bool awaitingReply, int delayMs, qint8 requestState);
     void clearQueue();
 
