@@ -568,8 +568,8 @@ void RemoteServer::textMessage(QWebSocket *socket, const QString &text)
     }
 
     // A token bucket: a burst for a page's first clicks, a steady rate after.
-    client.allowance = qMin<double>(commandBurst,
-                                    client.allowance + client.lastCommand.restart() * commandsPerSecond / 1000.0);
+    const qint64 sinceLastMs = client.lastCommand.restart();
+    client.allowance = qMin<double>(commandBurst, client.allowance + sinceLastMs * commandsPerSecond / 1000.0);
     if (client.allowance < 1.0) {
         // A client that keeps on without pausing is not one a person drives.
         if (++client.refusedInARow > commandBurst)
@@ -578,16 +578,10 @@ void RemoteServer::textMessage(QWebSocket *socket, const QString &text)
             reply(socket, id, false, QStringLiteral("too many commands; wait"));
         return;
     }
-    // And one for the whole station: many clients within their own rates
-    // still move one rotator and one radio.
-    m_stationAllowance = qMin<double>(stationCommandBurst, m_stationAllowance
-                                                               + m_lastStationCommand.restart()
-                                                                   * stationCommandsPerSecond / 1000.0);
-    if (m_stationAllowance < 1.0) {
+    if (!withinBudget(client, sinceLastMs)) {
         reply(socket, id, false, QStringLiteral("the station is busy with other clients' commands; wait"));
         return;
     }
-    m_stationAllowance -= 1.0;
     client.allowance -= 1.0;
     client.refusedInARow = 0;
 
@@ -603,6 +597,28 @@ void RemoteServer::textMessage(QWebSocket *socket, const QString &text)
     const remote::CommandOutcome outcome = m_commands.run(command);
     reply(socket, id, outcome.ok, outcome.error);
     schedulePush();
+}
+
+// Many clients within their own rates still move one rotator and one radio:
+// the station has a budget of its own. Spent, it is shared out, each client
+// that commands the station at an equal part of its rate, so a client that
+// sends a few commands goes on while those that send many are refused. What
+// is let through past the budget is owed by it, so the total stays near its rate.
+bool RemoteServer::withinBudget(Client &client, qint64 sinceLastMs)
+{
+    m_stationAllowance = qMin<double>(stationCommandBurst, m_stationAllowance
+                                                               + m_lastStationCommand.restart()
+                                                                   * stationCommandsPerSecond / 1000.0);
+    int commanding = 0;
+    for (auto it = m_clients.cbegin(); it != m_clients.cend(); ++it)
+        commanding += it->authenticated && it->lastCommand.elapsed() < commandingForMs;
+    const double sharePerSecond = double(stationCommandsPerSecond) / qMax(1, commanding);
+    client.share = qMin<double>(fairShareBurst, client.share + sinceLastMs * sharePerSecond / 1000.0);
+    if (m_stationAllowance < 1.0 && client.share < 1.0)
+        return false;
+    m_stationAllowance = qMax<double>(-stationCommandBurst, m_stationAllowance - 1.0);
+    client.share = qMax(0.0, client.share - 1.0);
+    return true;
 }
 
 // A wrong token costs its address a wait once it has given a few: while it

@@ -55,6 +55,11 @@ public:
     static constexpr int commandBurst = 40;
     static constexpr int stationCommandsPerSecond = 50;
     static constexpr int stationCommandBurst = 100;
+    // Once the station's budget is spent, each client that commands it may
+    // still go at its share of the station's rate: the busy ones wait, not
+    // the quiet one. A client counts as commanding for a while after its last.
+    static constexpr int fairShareBurst = 10;
+    static constexpr int commandingForMs = 5000;
     static constexpr int heartbeatMs = 400;
     static constexpr qint64 maxUnwrittenBytes = 1024 * 1024;
 
@@ -98,6 +103,7 @@ private:
     struct Client {
         bool authenticated = false;
         double allowance = commandBurst;  // token bucket
+        double share = fairShareBurst;    // another, at its share of the station's rate
         QElapsedTimer lastCommand;
         int refusedInARow = 0;
         QTimer *authTimer = nullptr;
@@ -119,6 +125,7 @@ private:
     void followFrames(Upgrade &upgrade);
     void webSocketConnection();
     bool makeRoomForClient();
+    bool withinBudget(Client &client, qint64 sinceLastMs);
     void textMessage(QWebSocket *socket, const QString &text);
     void tokenGiven(QWebSocket *socket, Client &client, const QJsonValue &id, const QString &token);
     void releaseWaiting(Upgrade &upgrade);

@@ -1,0 +1,138 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The remote view under load from other clients: those that send many
+// commands take the station's budget from each other, not from the operator
+// who sends a few, and a flood of connections without the token neither
+// closes the operator's nor keeps what it cost. Real WebSocket clients at
+// the rates that were seen to crowd the operator out.
+
+#include "remotetesting.h"
+
+#include <QElapsedTimer>
+#include <QTimer>
+
+#include <sys/resource.h>
+
+using namespace remotetesting;
+
+namespace {
+
+const QString token(40, QLatin1Char('t'));
+
+// A client past its token that sends pings at a steady rate, within its
+// own limit, and counts how they are answered.
+class Pinger : public QObject
+{
+public:
+    Pinger(const QUrl &url, int perSecond)
+    {
+        connect(&socket, &QWebSocket::textMessageReceived, this, [this](const QString &text) {
+            const QJsonObject message = QJsonDocument::fromJson(text.toUtf8()).object();
+            if (message.value(QLatin1String("type")) == QLatin1String("state"))
+                stated = true;
+            if (message.value(QLatin1String("type")) != QLatin1String("reply") || !message.contains(QLatin1String("id")))
+                return;
+            if (message.value(QLatin1String("ok")).toBool())
+                ++answered;
+            else
+                refusals << message.value(QLatin1String("error")).toString();
+        });
+        connect(&socket, &QWebSocket::disconnected, this, [this] { closed = true; });
+        // Precise: a coarse timer may fire early and take the client over its own limit.
+        timer.setTimerType(Qt::PreciseTimer);
+        timer.setInterval(1000 / perSecond);
+        connect(&timer, &QTimer::timeout, this, [this] {
+            socket.sendTextMessage(QStringLiteral(R"({"cmd":"ping","id":%1})").arg(++sent));
+        });
+        socket.open(url);
+    }
+    ~Pinger() override { socket.abort(); }
+    QWebSocket socket;
+    QTimer timer;
+    bool stated = false;
+    bool closed = false;
+    int sent = 0;
+    int answered = 0;
+    QStringList refusals;
+};
+
+} // namespace
+
+class tst_RemoteLoad : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        // Some hundred connections and their server ends in this one process.
+        rlimit limit {};
+        if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+            limit.rlim_cur = limit.rlim_max;
+            ::setrlimit(RLIMIT_NOFILE, &limit);
+        }
+    }
+
+    // Ten clients at 19 pings a second each (within their own 20) ask the
+    // station for more than it takes; the operator's target command once a
+    // second is never the one refused, theirs are.
+    void fairShare_data()
+    {
+        QTest::addColumn<int>("busy");
+        QTest::addColumn<int>("perSecond");
+        QTest::newRow("ten clients at 19 a second") << 10 << 19;
+        QTest::newRow("thirty clients at 19 a second") << 30 << 19;
+    }
+    void fairShare()
+    {
+        QFETCH(int, busy);
+        QFETCH(int, perSecond);
+        RemoteStation s;
+        s.station->setTimes(2, 200);  // the operator's repetition and readout
+        std::vector<std::unique_ptr<Pinger>> others;
+        for (int i = 0; i < busy; ++i)
+            others.push_back(std::make_unique<Pinger>(s.url(), perSecond));
+        QTRY_VERIFY_WITH_TIMEOUT(std::all_of(others.cbegin(), others.cend(), [](const auto &p) { return p->stated; }),
+                                 settleMs);
+        Client operatorClient(s.url());
+        QVERIFY(operatorClient.waitForState());
+        for (const auto &other : others)
+            other->timer.start();
+
+        constexpr int commands = 20;
+        QStringList refused;
+        QElapsedTimer paced;
+        paced.start();
+        for (int i = 0; i < commands; ++i) {
+            const QJsonObject reply = operatorClient.send(
+                QJsonObject {{"cmd", "target"}, {"target", i % 2 ? "moon" : "sun"}});
+            if (!reply.value("ok").toBool())
+                refused << QString::number(i) + QStringLiteral(": ") + reply.value("error").toString(QStringLiteral("no reply"));
+            QTest::qWait(int(qMax<qint64>(0, (i + 1) * 1000 - paced.elapsed())));
+        }
+        for (const auto &other : others)
+            other->timer.stop();
+        QVERIFY2(refused.isEmpty(), qPrintable(refused.join('\n')));
+
+        int sent = 0;
+        int answered = 0;
+        int busyRefusals = 0;
+        for (const auto &other : others) {
+            QVERIFY(!other->closed);
+            sent += other->sent;
+            answered += other->answered;
+            for (const QString &refusal : std::as_const(other->refusals))
+                QCOMPARE(refusal, QStringLiteral("the station is busy with other clients' commands; wait"));
+            busyRefusals += int(other->refusals.size());
+        }
+        QVERIFY2(busyRefusals > 0, qPrintable(QStringLiteral("%1 pings sent, %2 answered").arg(sent).arg(answered)));
+        // What was let through stays near the station's rate, the operator's
+        // share included: its burst and each client's first few beyond it.
+        const double seconds = paced.elapsed() / 1000.0;
+        const double bursts = RemoteServer::stationCommandBurst + RemoteServer::fairShareBurst * (busy + 1);
+        QVERIFY2(answered + commands <= (RemoteServer::stationCommandsPerSecond * seconds + bursts) * 1.1,
+                 qPrintable(QStringLiteral("%1 answered in %2 s").arg(answered).arg(seconds)));
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_RemoteLoad)
+#include "tst_remoteload.moc"
