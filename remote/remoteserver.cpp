@@ -213,16 +213,27 @@ void RemoteServer::httpConnection(QTcpServer *listener)
 
 // The oldest connection gives way to the newest: a browser's idle spare
 // connections and a flood's held ones go first, the page's requests are
-// answered long before they are the oldest.
+// answered long before they are the oldest. Past the overall bound it is the
+// oldest of the address that holds the most, so that many flooding hosts
+// take their own places rather than the operator's one request.
 void RemoteServer::makeRoomForRequest(const QString &address)
 {
     const auto oldest = [this](const QString &from) {
+        QHash<QString, int> held;
+        if (from.isEmpty()) {
+            for (const Pending &pending : std::as_const(m_pending))
+                ++held[pending.address];
+        }
         QTcpSocket *found = nullptr;
-        quint64 order = 0;
+        const Pending *chosen = nullptr;
         for (auto it = m_pending.cbegin(); it != m_pending.cend(); ++it) {
-            if ((from.isEmpty() || it->address == from) && (!found || it->order < order)) {
+            if (!from.isEmpty() && it->address != from)
+                continue;
+            const int most = chosen ? held.value(chosen->address) : 0;
+            const int here = held.value(it->address);
+            if (!chosen || here > most || (here == most && it->order < chosen->order)) {
                 found = it.key();
-                order = it->order;
+                chosen = &*it;
             }
         }
         return found;
@@ -481,29 +492,40 @@ void RemoteServer::webSocketConnection()
 }
 
 // Connections still without their token hold at most the slots not
-// reserved; past that, or when every slot is taken, the oldest of them
-// gives way to the newcomer. False: every slot holds a client past its token.
+// reserved; past that, or when every slot is taken, one of them gives way
+// to the newcomer: the oldest of the address that holds the most, so that a
+// flood from a few hosts takes its own places, not the operator's one
+// connection whose token is on its way. False: every slot holds a client
+// past its token.
 bool RemoteServer::makeRoomForClient()
 {
-    QWebSocket *oldest = nullptr;
-    quint64 order = 0;
+    QHash<QString, int> held;
     int waiting = 0;
     for (auto it = m_clients.cbegin(); it != m_clients.cend(); ++it) {
-        if (it->authenticated)
-            continue;
-        ++waiting;
-        if (!oldest || it->order < order) {
-            oldest = it.key();
-            order = it->order;
+        if (!it->authenticated) {
+            ++held[it->address];
+            ++waiting;
         }
     }
     if (waiting < maxClients - reservedForAuthenticated && m_clients.size() < maxClients)
         return true;
+    QWebSocket *oldest = nullptr;
+    const Client *chosen = nullptr;
+    for (auto it = m_clients.cbegin(); it != m_clients.cend(); ++it) {
+        if (it->authenticated)
+            continue;
+        const int most = chosen ? held.value(chosen->address) : 0;
+        const int here = held.value(it->address);
+        if (!chosen || here > most || (here == most && it->order < chosen->order)) {
+            oldest = it.key();
+            chosen = &*it;
+        }
+    }
     if (!oldest)
         return false;
     say(m_guard.connectionRefused(m_clients.value(oldest).address,
                                   QStringLiteral("the slots for clients without their token were taken, and its "
-                                                 "connection was the oldest of them")));
+                                                 "address held the most of them")));
     drop(oldest, QWebSocketProtocol::CloseCodePolicyViolated, QStringLiteral("too many clients without a token"));
     return true;
 }

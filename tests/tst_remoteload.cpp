@@ -55,6 +55,43 @@ public:
     QStringList refusals;
 };
 
+QHostAddress host(int n)
+{
+    return QHostAddress(QStringLiteral("127.0.0.%1").arg(n));
+}
+
+// Hosts without the token that each keep as many WebSockets open as they
+// may, opening one again as soon as one is closed: the slots of those yet
+// to give their token change hands without pause.
+class Churner : public QObject
+{
+public:
+    Churner(quint16 port, int hosts, int each)
+    {
+        for (int h = 0; h < hosts; ++h)
+            for (int i = 0; i < each; ++i)
+                m_slots.push_back({host(2 + h), nullptr});
+        connect(&m_timer, &QTimer::timeout, this, [this, port] {
+            for (Slot &slot : m_slots) {
+                if (slot.socket && !slot.socket->closed)
+                    continue;
+                slot.socket = std::make_unique<RawWebSocket>(port, slot.from);
+                ++opened;
+            }
+        });
+        m_timer.start(10);
+    }
+    int opened = 0;
+
+private:
+    struct Slot {
+        QHostAddress from;
+        std::unique_ptr<RawWebSocket> socket;
+    };
+    std::vector<Slot> m_slots;
+    QTimer m_timer;
+};
+
 } // namespace
 
 class tst_RemoteLoad : public QObject
@@ -131,6 +168,50 @@ private slots:
         const double bursts = RemoteServer::stationCommandBurst + RemoteServer::fairShareBurst * (busy + 1);
         QVERIFY2(answered + commands <= (RemoteServer::stationCommandsPerSecond * seconds + bursts) * 1.1,
                  qPrintable(QStringLiteral("%1 answered in %2 s").arg(answered).arg(seconds)));
+    }
+
+    // While twenty other hosts churn connections without the token, the
+    // operator's connection waits for its token, however late it comes
+    // within the time given, and is let in every time.
+    void operatorAmidChurn_data()
+    {
+        QTest::addColumn<int>("tokenAfterMs");
+        QTest::addColumn<int>("tries");
+        QTest::newRow("the token at once") << 0 << 30;
+        QTest::newRow("the token a second later") << 1000 << 10;
+    }
+    void operatorAmidChurn()
+    {
+        QFETCH(int, tokenAfterMs);
+        QFETCH(int, tries);
+        RemoteStation s(RemoteSettings(), token);
+        s.station->setTimes(2, 200);  // the operator's repetition and readout
+        const quint16 port = s.server->port();
+        Churner churn(port, 20, RemoteServer::waitingForTokenPerAddress);
+        QTRY_VERIFY_WITH_TIMEOUT(churn.opened > 20 * RemoteServer::waitingForTokenPerAddress, settleMs);
+        QStringList lost;
+        for (int i = 0; i < tries; ++i) {
+            RawWebSocket operatorClient(port, QHostAddress::LocalHost);
+            if (!operatorClient.waitAnswered() || !operatorClient.upgraded()) {
+                lost << QStringLiteral("%1: answered %2").arg(i).arg(QString::fromLatin1(operatorClient.status));
+                continue;
+            }
+            [[maybe_unused]] const bool greeted = QTest::qWaitFor(
+                [&] { return !operatorClient.message("hello").isEmpty() || operatorClient.closed; }, settleMs);
+            if (tokenAfterMs > 0)
+                QTest::qWait(tokenAfterMs);
+            operatorClient.sendText(QStringLiteral(R"({"cmd":"hello","token":"%1"})").arg(token).toLatin1());
+            [[maybe_unused]] const bool answered = QTest::qWaitFor(
+                [&] { return !operatorClient.message("state").isEmpty() || operatorClient.closed; }, settleMs);
+            if (operatorClient.message("state").isEmpty())
+                lost << QStringLiteral("%1: closed (%2) %3")
+                            .arg(i)
+                            .arg(operatorClient.closeCode)
+                            .arg(QString::fromUtf8(operatorClient.closeReason));
+        }
+        QVERIFY2(lost.isEmpty(), qPrintable(lost.join('\n')));
+        QVERIFY2(churn.opened > 2 * 20 * RemoteServer::waitingForTokenPerAddress,
+                 qPrintable(QString::number(churn.opened)));
     }
 };
 
