@@ -13,6 +13,13 @@ let socket = null;
 let state = null;
 let nextId = 1;
 let retryMs = 500;
+// The station speaks at least every 400 ms: after five of those missed the
+// page says so, and a link silent this long is given up for a new one.
+const silentMs = 2000;
+const abandonMs = 8000;
+let heardAt = Date.now(); // the last word from the station, by this browser's clock
+let attemptAt = 0;        // the last connection begun
+let closedText = '';      // what the header says while the connection is closed
 const trail = [];
 let run = null;      // the station's run, and the last of its log lines shown:
 let lastLine = 0;    // lines sent again after a reconnection are not shown twice
@@ -20,10 +27,29 @@ let lastLine = 0;    // lines sent again after a reconnection are not shown twic
 function fixed(x, digits) { return typeof x === 'number' ? x.toFixed(digits) : '-'; }
 function signed(x, digits) { return typeof x === 'number' ? (x < 0 ? '\u2212' : '+') + Math.abs(x).toFixed(digits) : '-'; }
 function methodName(key) { const m = methods.find(([k]) => k === key); return m ? m[1] : key; }
-function position(p) { return p ? 'az ' + fixed(p.az, 1) + '\u00b0  el ' + fixed(p.el, 1) + '\u00b0' : '-'; }
+// An axis nobody has sent yet shows a bare dash, not a dash in degrees.
+function angle(x) { return typeof x === 'number' ? x.toFixed(1) + '\u00b0' : '-'; }
+function position(p) { return p ? 'az ' + angle(p.az) + '  el ' + angle(p.el) : '-'; }
+const targetNames = { moon: 'the Moon', sun: 'the Sun', source: 'the source' };
 
+function silentFor() { return Math.floor((Date.now() - heardAt) / 1000); }
+function isSilent() { return !closedText && socket && Date.now() - heardAt >= silentMs; }
+
+function setConnection(text, ok) {
+  $('connection').textContent = text;
+  $('connection').className = ok ? 'ok' : 'bad';
+}
+
+// A click that cannot reach the station says so rather than nothing.
 function send(command) {
-  if (!socket || socket.readyState !== WebSocket.OPEN) return;
+  if (!socket || socket.readyState !== WebSocket.OPEN || !$('login').hidden) {
+    $('answer').textContent = 'not sent: not connected to the station';
+    return;
+  }
+  if (isSilent()) {
+    $('answer').textContent = 'not sent: no word from the station for ' + silentFor() + ' s';
+    return;
+  }
   command.id = nextId++;
   socket.send(JSON.stringify(command));
 }
@@ -34,10 +60,17 @@ function token() {
   return localStorage.getItem('vestrelToken') || '';
 }
 
+function showLogin(text) {
+  $('login').hidden = false;
+  setConnection(text, false);
+}
+
 function connect() {
   const scheme = location.protocol === 'https:' ? 'wss://' : 'ws://';
+  attemptAt = Date.now();
   socket = new WebSocket(scheme + location.host + '/api');
   socket.onmessage = (event) => {
+    heardAt = Date.now();
     let message;
     try { message = JSON.parse(event.data); } catch (e) { return; }
     if (message.type === 'hello') {
@@ -45,15 +78,15 @@ function connect() {
       if (message.version !== 1) { $('connection').textContent = 'station speaks API ' + message.version; return; }
       if (message.token) {
         const t = token();
-        if (!t) { $('login').hidden = false; return; }
+        if (!t) { showLogin('waiting for the token'); return; }
         send({ cmd: 'hello', token: t });
       }
     } else if (message.type === 'state') {
       retryMs = 500;
+      closedText = '';
       $('login').hidden = true;
       document.body.classList.remove('stale');
-      $('connection').textContent = 'connected';
-      $('connection').className = 'ok';
+      setConnection('connected', true);
       render(message);
     } else if (message.type === 'log') {
       if (typeof message.n === 'number') { if (message.n <= lastLine) return; lastLine = message.n; }
@@ -70,18 +103,54 @@ function connect() {
   };
   socket.onclose = (event) => {
     // What is still shown is the station as it was at its last state.
-    if (!document.body.classList.contains('stale'))
-      $('connection').textContent = state ? 'disconnected since ' + state.time.slice(11, 19) + ' UTC' : 'disconnected';
+    if (!closedText)
+      closedText = state ? 'disconnected since ' + state.time.slice(11, 19) + ' UTC' : 'disconnected';
     document.body.classList.add('stale');
-    $('connection').className = 'bad';
+    setConnection(closedText, false);
     if (event.reason === 'wrong token' || event.reason === 'no token') {
       localStorage.removeItem('vestrelToken');
-      $('login').hidden = false;
+      showLogin(event.reason === 'wrong token' ? 'wrong token: type it again' : 'waiting for the token');
       return;
     }
     setTimeout(connect, retryMs);
     retryMs = Math.min(retryMs * 2, 5000);
   };
+}
+
+// A station stopped, or a link that stalls, closes nothing: only its silence tells.
+function watchSilence() {
+  if (!socket || !$('login').hidden) return;
+  const now = Date.now();
+  if (isSilent()) {
+    setConnection('no word from the station for ' + silentFor() + ' s', false);
+    document.body.classList.add('stale');
+  }
+  // Given up for a new connection; one still trying to connect is too.
+  const open = socket.readyState === WebSocket.OPEN || socket.readyState === WebSocket.CONNECTING;
+  if (open && now - heardAt >= abandonMs && now - attemptAt >= abandonMs) {
+    const old = socket;
+    old.onmessage = old.onclose = null;
+    old.close();
+    connect();
+  }
+}
+
+// What the antenna and the radio do, from each port's state: one port may
+// track while the other is held.
+function trackingText(s) {
+  const a = s.ports.A, b = s.ports.B;
+  let antenna;
+  if (!a.open && !a.connecting) antenna = 'rotator closed';
+  else if (s.parking.active) antenna = 'parking at ' + position(s.parking);
+  else if (s.external) antenna = 'aimed by a rotctl client';
+  else if (s.calibration && s.calibration.running) antenna = 'calibrating';
+  else if (a.auto && s.tracking) antenna = 'tracking ' + (targetNames[s.target] || s.target);
+  else antenna = 'left where it is (port A Manual)';
+  let radio;
+  if (!b.open && !b.connecting) radio = 'closed';
+  else if (b.auto) radio = s.radio.frequencyTracking ? 'Doppler corrected' : 'read (Track frequency off)';
+  else radio = 'not read (port B Manual)';
+  return 'antenna ' + antenna + '; radio ' + radio;
 }
 
 function portText(p) {
@@ -117,7 +186,7 @@ function render(s) {
   $('offsets').textContent = 'az ' + signed(s.offsets.az, 2) + '\u00b0, el ' + signed(s.offsets.el, 2) + '\u00b0';
   $('commanded').textContent = position(s.commanded);
   $('actual').textContent = position(s.actual);
-  $('tracking').textContent = (s.tracking ? 'on' : 'off') + (s.parking.active ? ', parking' : '');
+  $('tracking').textContent = trackingText(s);
   const r = s.radio;
   $('frequency').textContent = (r.mhz === null ? '-' : fixed(r.mhz, 6) + ' MHz') + (r.transmitting ? ' TX' : '');
   $('doppler').textContent = methodName(r.method) + (r.frequencyTracking ? ', tracking' : '') +
@@ -138,8 +207,11 @@ function render(s) {
   setOn($('targetMoon'), s.target === 'moon');
   setOn($('targetSun'), s.target === 'sun');
   setOn($('targetSource'), s.target === 'source');
-  setOn($('trackingButton'), s.tracking, 'Stop tracking', 'Start tracking');
+  // Stop only where both ports track; otherwise the button puts both in Auto.
+  const bothAuto = s.ports.A.auto && s.ports.B.auto;
+  setOn($('trackingButton'), bothAuto, 'Stop tracking', 'Start tracking');
   setOn($('frequencyTracking'), r.frequencyTracking);
+  setOn($('ptt'), !!r.ptt);
   $('frequencyTracking').disabled = !r.known;
   $('method').value = r.method;
   $('method').disabled = r.dopplerRunning;
@@ -178,19 +250,50 @@ function renderCalibration(c) {
   drawLevels(c.points || []);
 }
 
-// The levels against the offset across the sky, a colour for each cut.
+// Round steps for an axis: about four ticks over the range.
+function ticks(lo, hi) {
+  const raw = (hi - lo) / 4 || 1;
+  const p = Math.pow(10, Math.floor(Math.log10(raw)));
+  const step = [1, 2, 5, 10].map((m) => m * p).find((v) => v >= raw);
+  const out = [];
+  for (let v = Math.ceil(lo / step) * step; v <= hi + step / 1e6; v += step) out.push(Math.abs(v) < step / 1e6 ? 0 : v);
+  return out;
+}
+
+// The levels against the offset across the sky, a colour for each cut, on
+// axes that say what they are.
 function drawLevels(points) {
   const canvas = $('calPlot');
   const g = canvas.getContext('2d');
   const w = canvas.width, h = canvas.height;
+  const left = 44, right = 8, top = 8, bottom = 30;
   g.clearRect(0, 0, w, h);
-  if (!points.length) return;
   const across = points.map((p) => p[1]), levels = points.map((p) => p[2]);
-  const x0 = Math.min(...across), x1 = Math.max(...across), y0 = Math.min(...levels), y1 = Math.max(...levels);
-  const x = (v) => 8 + (w - 16) * (x1 > x0 ? (v - x0) / (x1 - x0) : 0.5);
-  const y = (v) => h - 8 - (h - 16) * (y1 > y0 ? (v - y0) / (y1 - y0) : 0.5);
+  let x0 = points.length ? Math.min(...across) : -1, x1 = points.length ? Math.max(...across) : 1;
+  let y0 = points.length ? Math.min(...levels) : 0, y1 = points.length ? Math.max(...levels) : 1;
+  if (x1 - x0 < 1e-9) { x0 -= 1; x1 += 1; }
+  if (y1 - y0 < 1e-9) { y0 -= 1; y1 += 1; }
+  const x = (v) => left + (w - left - right) * (v - x0) / (x1 - x0);
+  const y = (v) => h - bottom - (h - top - bottom) * (v - y0) / (y1 - y0);
   g.strokeStyle = '#30363d';
-  g.beginPath(); g.moveTo(x(0), 0); g.lineTo(x(0), h); g.stroke();
+  g.fillStyle = '#8b98a5';
+  g.font = '11px sans-serif';
+  g.beginPath(); g.moveTo(left, top); g.lineTo(left, h - bottom); g.lineTo(w - right, h - bottom); g.stroke();
+  g.textAlign = 'center'; g.textBaseline = 'top';
+  for (const v of ticks(x0, x1)) {
+    g.beginPath(); g.moveTo(x(v), h - bottom); g.lineTo(x(v), h - bottom + 4); g.stroke();
+    g.fillText(String(+v.toFixed(2)), x(v), h - bottom + 5);
+  }
+  g.textBaseline = 'bottom';
+  g.fillText('degrees across the sky from the target', left + (w - left - right) / 2, h);
+  g.textAlign = 'right'; g.textBaseline = 'middle';
+  for (const v of ticks(y0, y1)) {
+    g.beginPath(); g.moveTo(left - 4, y(v)); g.lineTo(left, y(v)); g.stroke();
+    g.fillText(String(+v.toFixed(2)), left - 6, y(v));
+  }
+  g.save(); g.translate(10, top + (h - top - bottom) / 2); g.rotate(-Math.PI / 2);
+  g.textAlign = 'center'; g.fillText('level', 0, 0); g.restore();
+  if (x0 < 0 && x1 > 0) { g.beginPath(); g.moveTo(x(0), top); g.lineTo(x(0), h - bottom); g.stroke(); }
   const colours = ['#f0c000', '#58a6ff', '#3fb950'];
   for (const [cut, a, level] of points) {
     g.fillStyle = colours[cut % colours.length];
@@ -257,7 +360,8 @@ function wire() {
   $('targetMoon').onclick = () => send({ cmd: 'target', target: 'moon' });
   $('targetSun').onclick = () => send({ cmd: 'target', target: 'sun' });
   $('targetSource').onclick = () => send({ cmd: 'target', target: 'source' });
-  $('trackingButton').onclick = () => state && send({ cmd: 'tracking', on: !state.tracking });
+  $('trackingButton').onclick = () => state && send({ cmd: 'tracking', on: !(state.ports.A.auto && state.ports.B.auto) });
+  $('ptt').onclick = () => state && send({ cmd: 'ptt', on: !state.radio.ptt });
   $('frequencyTracking').onclick = () => state && send({ cmd: 'frequencyTracking', on: !state.radio.frequencyTracking });
   $('followWsjtx').onclick = () => state && state.wsjtx && send({ cmd: 'followWsjtx', on: !state.wsjtx.follow });
   $('method').onchange = () => send({ cmd: 'dopplerMethod', method: $('method').value });
@@ -300,10 +404,13 @@ function wire() {
     e.preventDefault();
     localStorage.setItem('vestrelToken', $('token').value.trim());
     $('login').hidden = true;
-    if (socket) socket.onclose = null;
+    heardAt = Date.now();
+    setConnection('connecting', false);
+    if (socket) socket.onmessage = socket.onclose = null;
     connect();
   };
 }
 
 wire();
 connect();
+setInterval(watchSilence, 250);
