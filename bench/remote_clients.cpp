@@ -42,6 +42,7 @@
 #include <memory>
 #include <vector>
 
+#include <csignal>
 #include <unistd.h>
 
 using namespace bench;
@@ -268,6 +269,56 @@ void browserFigure(TrackingControl &station, int changes)
         QStringLiteral("bound p99 100 ms"));
 }
 
+// The page's notice that the station has fallen silent: this process, the
+// station's, stopped with SIGSTOP as a hung service leaves it (a stalled link
+// looks the same to the page), timed from the stop to the notice's arrival
+// in the page on the wall clock both share. A shell started first sends SIGCONT.
+void silenceFigure(TrackingControl &station)
+{
+    const QString figure = QStringLiteral("web page's notice after the station stops answering");
+    const QString bound = QStringLiteral("bound 3 s");
+    if (browsertesting::Browser::program().isEmpty()) {
+        row(figure, QStringLiteral("not measured: chromium is not installed"), bound);
+        return;
+    }
+    browsertesting::Browser browser;
+    const auto *server = station.findChild<RemoteServer *>();
+    const QUrl pageUrl = browser.start(QStringLiteral("http://127.0.0.1:%1/").arg(server->port()));
+    browsertesting::DevTools page(pageUrl);
+    const auto connected = [&] {
+        for (int tries = 0; tries < 100; ++tries) {
+            if (page.evaluate(QStringLiteral("document.getElementById('connection').textContent === 'connected'"))
+                    .toBool())
+                return true;
+            idle(100);
+        }
+        return false;
+    };
+    if (pageUrl.isEmpty() || !page.waitConnected() || !connected()) {
+        row(figure, QStringLiteral("not measured: the page did not connect"), bound);
+        return;
+    }
+    page.evaluate(QStringLiteral(
+        "window.silentAt = 0; const c = document.getElementById('connection');"
+        "new MutationObserver(() => { if (!window.silentAt && c.textContent.startsWith('no word')) "
+        "window.silentAt = Date.now(); }).observe(c, {childList: true, characterData: true, subtree: true}); true"));
+    constexpr int stoppedS = 6;
+    if (!QProcess::startDetached(QStringLiteral("/bin/sh"),
+                                 {QStringLiteral("-c"), QStringLiteral("sleep %1; kill -CONT %2").arg(stoppedS).arg(getpid())})) {
+        row(figure, QStringLiteral("not measured: no shell to wake the station"), bound);
+        return;
+    }
+    const qint64 stopped = QDateTime::currentMSecsSinceEpoch();
+    ::kill(getpid(), SIGSTOP);
+    const double said = page.evaluate(QStringLiteral("window.silentAt")).toDouble();
+    if (said <= 0) {
+        row(figure, QStringLiteral("not measured: nothing said in %1 s").arg(stoppedS), bound);
+        return;
+    }
+    row(figure, QStringLiteral("%1 s (stopped for %2 s)").arg((said - double(stopped)) / 1000, 0, 'f', 2).arg(stoppedS),
+        bound);
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -402,6 +453,7 @@ int main(int argc, char *argv[])
             .arg(commandSeconds, 0, 'f', 0),
         QStringLiteral("bound 100 ms; 1 write a second"));
     browserFigure(station, quick ? 20 : 200);
+    silenceFigure(station);
     row(QStringLiteral("%1 connected clients, running station, CPU beyond none").arg(clientsMeasured),
         QStringLiteral("%1 % of a core (%2 % with none, %3 s each)")
             .arg((served - alone) * 100, 0, 'f', 2)
