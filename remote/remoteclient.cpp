@@ -29,6 +29,7 @@ RemoteClient::RemoteClient(QObject *parent)
     , m_socket(new QWebSocket(QString(), QWebSocketProtocol::VersionLatest, this))
     , m_retry(new QTimer(this))
     , m_answer(new QTimer(this))
+    , m_quiet(new QTimer(this))
 {
     m_socket->setMaxAllowedIncomingFrameSize(maxMessageBytes);
     m_socket->setMaxAllowedIncomingMessageSize(maxMessageBytes);
@@ -36,8 +37,13 @@ RemoteClient::RemoteClient(QObject *parent)
     m_answer->setSingleShot(true);
     m_answer->setInterval(silenceTimeoutMs);
     connect(m_retry, &QTimer::timeout, this, &RemoteClient::attempt);
-    connect(m_answer, &QTimer::timeout, this,
-            [this] { fail(Status::Lost, QStringLiteral("the station fell silent")); });
+    m_quiet->setTimerType(Qt::PreciseTimer);  // a coarse second may end early and say one twice
+    connect(m_answer, &QTimer::timeout, this, [this] {
+        fail(Status::Lost, m_status == Status::Silent
+                               ? QStringLiteral("no word from the station for %1 s").arg(silenceTimeoutMs / 1000)
+                               : QStringLiteral("the station does not answer"));
+    });
+    connect(m_quiet, &QTimer::timeout, this, &RemoteClient::quiet);
     connect(m_socket, &QWebSocket::connected, this, [this] { m_reached = true; });
     connect(m_socket, &QWebSocket::textMessageReceived, this, &RemoteClient::message);
     connect(m_socket, &QWebSocket::binaryMessageReceived, this,
@@ -74,10 +80,18 @@ int RemoteClient::retryDelayMs() const
     return m_retry->interval();
 }
 
+void RemoteClient::quiet()
+{
+    m_quiet->start(1000);
+    setStatus(Status::Silent, QStringLiteral("no word from the station for %1 s")
+                                  .arg(qRound(double(m_sinceState.elapsed()) / 1000)));
+}
+
 void RemoteClient::attempt()
 {
     m_socket->abort();
     m_reached = false;
+    m_quiet->stop();
     m_answer->start();
     m_socket->open(m_url);
 }
@@ -127,6 +141,8 @@ void RemoteClient::message(const QString &text)
     } else if (type == QLatin1String("state")) {
         m_state = message;
         m_answer->start();
+        m_quiet->start(staleAfterMs);
+        m_sinceState.start();
         m_retryMs = firstRetryMs;
         if (m_status != Status::Connected)
             setStatus(Status::Connected);
@@ -156,15 +172,16 @@ void RemoteClient::disconnected()
 {
     if (m_status == Status::Refused || m_status == Status::Idle || m_retry->isActive())
         return;
+    const bool wasIn = m_status == Status::Connected || m_status == Status::Silent;
     // Only this answer would not change; a station that makes this address wait
     // after wrong tokens, or makes room for others, is tried again.
     if (m_socket->closeCode() == policyViolation && m_socket->closeReason() == QLatin1String("wrong token")
-        && m_status != Status::Connected && !m_token.isEmpty())
+        && !wasIn && !m_token.isEmpty())
         return fail(Status::Refused, QStringLiteral("the station refused the token"));
     const QString reason = shownText(m_socket->closeReason().toUtf8());
-    QString problem = m_status == Status::Connected ? QStringLiteral("the station went away")
-                      : m_reached                   ? QStringLiteral("the connection broke")
-                                                    : QStringLiteral("the station cannot be reached");
+    QString problem = wasIn       ? QStringLiteral("the station went away")
+                      : m_reached ? QStringLiteral("the connection broke")
+                                  : QStringLiteral("the station cannot be reached");
     if (m_socket->error() != QAbstractSocket::UnknownSocketError && !m_socket->errorString().isEmpty())
         problem += QStringLiteral(": %1").arg(shownText(m_socket->errorString().toUtf8()));
     else if (!reason.isEmpty())
@@ -177,6 +194,7 @@ void RemoteClient::disconnected()
 void RemoteClient::fail(Status status, const QString &problem)
 {
     m_answer->stop();
+    m_quiet->stop();
     m_pending.clear();
     if (status == Status::Lost) {
         m_retry->start(m_retryMs);

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QJsonObject>
 #include <QObject>
@@ -26,6 +27,7 @@ public:
         Idle,        // not opened yet
         Connecting,  // the first attempt, before the first state
         Connected,   // the state flows
+        Silent,      // still connected, but no state for staleAfterMs: what is known is as it was
         Lost,        // went away or never answered: tried again later
         Refused,     // the station said no for good (token, version)
     };
@@ -35,9 +37,14 @@ public:
     static constexpr int maxLogLines = 1000;
     static constexpr int firstRetryMs = 1000;
     static constexpr int lastRetryMs = 30000;
-    // The station pushes its state at least every 400 ms: this long without
-    // one (from opening, or since the last) counts as a lost connection,
-    // which a network that drops silently would never report.
+    // The station pushes its state at least every 400 ms. After a few beats
+    // missed the client says so (a stopped or swamped station keeps its
+    // connection open), and counts the seconds while it lasts.
+    static constexpr int staleAfterMs = 3000;
+    // This long without a state (from opening, or since the last) counts as
+    // a lost connection, which a network that drops silently would never
+    // report: a fresh one is tried. A station that was only stopped answers
+    // that one once it runs again.
     static constexpr int silenceTimeoutMs = 10000;
 
     explicit RemoteClient(QObject *parent = nullptr);
@@ -48,6 +55,7 @@ public:
 
     QUrl url() const { return m_url; }
     Status status() const { return m_status; }
+    // Connected with the state flowing: commands go, what is shown is now.
     bool isConnected() const { return m_status == Status::Connected; }
     // Why the connection is lost or refused, worded for the operator.
     QString problem() const { return m_problem; }
@@ -70,6 +78,7 @@ signals:
 
 private:
     void attempt();
+    void quiet();
     void message(const QString &text);
     void disconnected();
     void fail(Status status, const QString &problem);
@@ -78,6 +87,8 @@ private:
     QWebSocket *m_socket;
     QTimer *m_retry;
     QTimer *m_answer;
+    QTimer *m_quiet;                // from staleAfterMs, then every second
+    QElapsedTimer m_sinceState;
     QUrl m_url;
     QString m_token;
     Status m_status = Status::Idle;

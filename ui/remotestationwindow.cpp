@@ -3,14 +3,20 @@
 
 #include "links/showntext.h"
 #include "remote/remoteclient.h"
+#include "station/dopplermethod.h"
 #include "ui/spinboxrefusal.h"
 #include "ui_RemoteStationWindow.h"
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDateTime>
 #include <QJsonArray>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
+
+#include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -50,6 +56,36 @@ QString portName(const char *port)
     return QString::fromLatin1(port);
 }
 
+// The API's key behind each entry of a list the form fills in this order.
+const char *const shiftKeys[] = {"home", "dx"};
+const char *const calibrationTargetKeys[] = {"sun", "moon", "source"};
+const char *const calibrationKindKeys[] = {"crossScan", "sunNoise"};
+
+template<std::size_t n>
+void keyItems(QComboBox *combo, const char *const (&keys)[n])
+{
+    for (std::size_t i = 0; i < n && int(i) < combo->count(); ++i)
+        combo->setItemData(int(i), QString::fromLatin1(keys[i]));
+}
+
+QString key(const QComboBox *combo)
+{
+    return combo->currentData().toString();
+}
+
+void showKey(QComboBox *combo, const QString &key)
+{
+    if (const int index = combo->findData(key); index >= 0)
+        combo->setCurrentIndex(index);
+}
+
+// "12:31:05 UTC" from the station's ISO time; empty when it is none.
+QString clock(const QJsonValue &time)
+{
+    const QDateTime at = QDateTime::fromString(time.toString(), Qt::ISODateWithMs);
+    return at.isValid() ? at.toUTC().toString(QStringLiteral("HH:mm:ss 'UTC'")) : QString();
+}
+
 } // namespace
 
 RemoteStationWindow::RemoteStationWindow(RemoteClient &client, QWidget *parent)
@@ -82,6 +118,8 @@ RemoteStationWindow::RemoteStationWindow(RemoteClient &client, QWidget *parent)
             [this] { command(QStringLiteral("target"), {{QStringLiteral("target"), QStringLiteral("moon")}}); });
     connect(m_ui->buttonSun, &QPushButton::clicked, this,
             [this] { command(QStringLiteral("target"), {{QStringLiteral("target"), QStringLiteral("sun")}}); });
+    connect(m_ui->buttonSource, &QPushButton::clicked, this,
+            [this] { command(QStringLiteral("target"), {{QStringLiteral("target"), QStringLiteral("source")}}); });
     connect(m_ui->checkTracking, &QCheckBox::clicked, this,
             [this](bool on) { command(QStringLiteral("tracking"), {{QStringLiteral("on"), on}}); });
     connect(m_ui->checkTrackFrequency, &QCheckBox::clicked, this,
@@ -93,6 +131,28 @@ RemoteStationWindow::RemoteStationWindow(RemoteClient &client, QWidget *parent)
     });
     connect(m_ui->buttonTune, &QPushButton::clicked, this,
             [this] { command(QStringLiteral("tune"), {{QStringLiteral("mhz"), m_ui->spinTuneMHz->value()}}); });
+
+    for (const auto &name : dopplerMethodNames)
+        m_ui->comboMethod->addItem(QString::fromLatin1(name.shown), QString::fromLatin1(name.key));
+    keyItems(m_ui->comboShift, shiftKeys);
+    keyItems(m_ui->comboCalibrationTarget, calibrationTargetKeys);
+    keyItems(m_ui->comboCalibrationKind, calibrationKindKeys);
+    // activated: the operator's pick only, not the state shown.
+    connect(m_ui->comboMethod, &QComboBox::activated, this,
+            [this] { command(QStringLiteral("dopplerMethod"), {{QStringLiteral("method"), key(m_ui->comboMethod)}}); });
+    connect(m_ui->buttonSked, &QPushButton::clicked, this, [this] {
+        command(QStringLiteral("dopplerMethod"), {{QStringLiteral("method"), key(m_ui->comboMethod)},
+                                                  {QStringLiteral("skedMHz"), m_ui->spinSkedMHz->value()}});
+    });
+    connect(m_ui->comboShift, &QComboBox::activated, this,
+            [this] { command(QStringLiteral("shift"), {{QStringLiteral("shift"), key(m_ui->comboShift)}}); });
+    connect(m_ui->checkFollowWsjtx, &QCheckBox::clicked, this,
+            [this](bool on) { command(QStringLiteral("followWsjtx"), {{QStringLiteral("on"), on}}); });
+    connect(m_ui->buttonCalibrationStart, &QPushButton::clicked, this, &RemoteStationWindow::startCalibration);
+    connect(m_ui->buttonCalibrationStop, &QPushButton::clicked, this,
+            [this] { command(QStringLiteral("calibrationStop")); });
+    connect(m_ui->buttonCalibrationApply, &QPushButton::clicked, this, &RemoteStationWindow::askToApply);
+    m_ui->groupCalibration->hide();  // until a station says it has calibrations
 
     connect(&client, &RemoteClient::connectionChanged, this, &RemoteStationWindow::showConnection);
     connect(&client, &RemoteClient::stateChanged, this, &RemoteStationWindow::showState);
@@ -116,6 +176,41 @@ void RemoteStationWindow::command(const QString &name, const QJsonObject &fields
         m_ui->labelRefused->setText(QStringLiteral("%1 not sent: not connected").arg(name));
 }
 
+void RemoteStationWindow::startCalibration()
+{
+    command(QStringLiteral("calibrate"), {{QStringLiteral("target"), key(m_ui->comboCalibrationTarget)},
+                                          {QStringLiteral("kind"), key(m_ui->comboCalibrationKind)},
+                                          {QStringLiteral("source"), m_ui->comboCalibrationSource->currentText()},
+                                          {QStringLiteral("beamwidth"), m_ui->spinCalibrationBeamwidth->value()},
+                                          {QStringLiteral("systemKelvin"), m_ui->spinCalibrationKelvin->value()},
+                                          {QStringLiteral("flux"), m_ui->spinCalibrationFlux->value()}});
+}
+
+// As the station's own window does: the offsets change only once the operator says so.
+void RemoteStationWindow::askToApply()
+{
+    const QJsonValue found = at(m_client.state(), QStringLiteral("calibration.found"));
+    if (!found.isObject())
+        return;
+    const auto signedDegrees = [&](const char *axis) {
+        const double value = found.toObject().value(QLatin1String(axis)).toDouble();
+        return QStringLiteral("%1%2°").arg(value < 0 ? QStringLiteral("−") : QStringLiteral("+"))
+            .arg(std::abs(value), 0, 'f', 2);
+    };
+    auto *question = new QMessageBox(
+        QMessageBox::Question, QStringLiteral("Apply the offsets"),
+        QStringLiteral("Add %1 to the azimuth offset and %2 to the elevation offset? They are kept in store.cfg.")
+            .arg(signedDegrees("az"), signedDegrees("el")),
+        QMessageBox::Yes | QMessageBox::No, this);
+    question->setObjectName(QStringLiteral("messageApply"));
+    question->setAttribute(Qt::WA_DeleteOnClose);
+    connect(question, &QMessageBox::finished, this, [this](int answer) {
+        if (answer == QMessageBox::Yes)
+            command(QStringLiteral("calibrationApply"));
+    });
+    question->open();
+}
+
 void RemoteStationWindow::showConnection()
 {
     const QUrl url = m_client.url();
@@ -131,6 +226,10 @@ void RemoteStationWindow::showConnection()
     case RemoteClient::Status::Connected:
         text = QStringLiteral("Connected to %1").arg(url.toDisplayString());
         break;
+    case RemoteClient::Status::Silent:
+        title += QStringLiteral(" (no word from the station)");
+        text = QStringLiteral("Connected to %1, but %2").arg(url.toDisplayString(), m_client.problem());
+        break;
     case RemoteClient::Status::Lost:
         title += QStringLiteral(" (connection lost, retrying)");
         text = QStringLiteral("Connection lost, retrying: %1").arg(m_client.problem());
@@ -140,12 +239,16 @@ void RemoteStationWindow::showConnection()
         text = QStringLiteral("Not connected: %1").arg(m_client.problem());
         break;
     }
+    const bool connected = m_client.isConnected();
+    // The readouts stay, greyed, as the station was when last heard.
+    if (const QString when = clock(m_client.state().value(QLatin1String("time"))); !connected && !when.isEmpty())
+        text += QStringLiteral("; shown as the station was at %1").arg(when);
     setWindowTitle(title);
     m_ui->labelConnection->setText(text);
-    const bool connected = m_client.isConnected();
-    for (QWidget *group : {static_cast<QWidget *>(m_ui->groupPortA), static_cast<QWidget *>(m_ui->groupPortB),
-                           static_cast<QWidget *>(m_ui->groupRadio), static_cast<QWidget *>(m_ui->groupControls)})
-        group->setEnabled(connected);
+    for (QWidget *part : std::initializer_list<QWidget *> {m_ui->groupPortA, m_ui->groupPortB, m_ui->groupRadio,
+                                                           m_ui->groupControls, m_ui->groupCalibration,
+                                                           m_ui->groupStation, m_ui->skyPlot})
+        part->setEnabled(connected);
 }
 
 void RemoteStationWindow::showState()
@@ -190,6 +293,8 @@ void RemoteStationWindow::showState()
     m_ui->checkTracking->setChecked(at(state, QStringLiteral("tracking")).toBool());
     m_ui->buttonMoon->setChecked(target == QLatin1String("Moon"));
     m_ui->buttonSun->setChecked(target == QLatin1String("Sun"));
+    m_ui->buttonSource->setChecked(target == QLatin1String("Source"));
+    m_ui->checkFollowWsjtx->setChecked(at(state, QStringLiteral("wsjtx.follow")).toBool());
     // The fields take the station's values when those change, not on every
     // push, so that what the operator is typing stays until sent.
     const QJsonValue offsets = state.value(QLatin1String("offsets"));
@@ -212,6 +317,7 @@ void RemoteStationWindow::showState()
     showPort("A");
     showPort("B");
     showRadio();
+    showCalibration();
 }
 
 void RemoteStationWindow::showPort(const char *port)
@@ -290,4 +396,83 @@ void RemoteStationWindow::showRadio()
     }
     m_ui->checkTrackFrequency->setChecked(radio.value(QLatin1String("frequencyTracking")).toBool());
     m_ui->checkTrackFrequency->setEnabled(radio.value(QLatin1String("known")).toBool());
+    showKey(m_ui->comboMethod, radio.value(QLatin1String("method")).toString());
+    // The station takes no new method while it follows the radio with one.
+    m_ui->comboMethod->setEnabled(!radio.value(QLatin1String("dopplerRunning")).toBool());
+    showKey(m_ui->comboShift, radio.value(QLatin1String("shift")).toString());
+    const QJsonValue sked = radio.value(QLatin1String("skedMHz"));
+    if (sked != m_shownSkedMHz) {
+        m_shownSkedMHz = sked;
+        if (sked.toDouble() > 0)
+            m_ui->spinSkedMHz->setValue(sked.toDouble());
+    }
+}
+
+void RemoteStationWindow::showCalibration()
+{
+    // Stations without calibrations, and older ones, send none.
+    const QJsonValue value = m_client.state().value(QLatin1String("calibration"));
+    m_ui->groupCalibration->setVisible(value.isObject());
+    if (!value.isObject())
+        return;
+    const QJsonObject calibration = value.toObject();
+    const auto text = [&](const char *key, qsizetype maxChars = 200) {
+        return shownText(calibration.value(QLatin1String(key)).toString().toUtf8(), maxChars);
+    };
+    QStringList sources;
+    for (const QJsonValue &name : calibration.value(QLatin1String("sources")).toArray())
+        sources << shownText(name.toString().toUtf8());
+    auto *combo = m_ui->comboCalibrationSource;
+    QStringList present;
+    for (int i = 0; i < combo->count(); ++i)
+        present << combo->itemText(i);
+    if (present != sources) {
+        const QString chosen = combo->currentText();
+        combo->clear();
+        combo->addItems(sources);
+        combo->setCurrentIndex(std::max(0, int(sources.indexOf(chosen))));
+    }
+    const bool running = calibration.value(QLatin1String("running")).toBool();
+    m_ui->buttonCalibrationStart->setEnabled(!running && !sources.isEmpty());
+    m_ui->buttonCalibrationStop->setEnabled(running);
+    m_ui->buttonCalibrationApply->setEnabled(calibration.value(QLatin1String("canApply")).toBool());
+    m_ui->progressCalibration->setValue(qRound(1000 * std::clamp(calibration.value(QLatin1String("progress")).toDouble(), 0.0, 1.0)));
+    m_ui->labelCalibrationStatus->setText(
+        sources.isEmpty()
+            ? QStringLiteral("No level source: a sound card with the receiver's audio, or port B on a radio through Hamlib")
+            : text("status"));
+    m_ui->labelCalibrationResult->setText(text("result", 500));
+    const QJsonValue mhz = at(calibration, QStringLiteral("frequency.mhz"));
+    m_ui->labelCalibrationFrequency->setText(
+        mhz.isDouble() ? QStringLiteral("The Y expected at %1 MHz, %2")
+                             .arg(mhz.toDouble(), 0, 'f', 3)
+                             .arg(shownText(at(calibration, QStringLiteral("frequency.from")).toString().toUtf8()))
+                       : QString());
+    QStringList history;
+    for (const QJsonValue &line : calibration.value(QLatin1String("history")).toArray())
+        history << shownText(line.toString().toUtf8(), 500);
+    QStringList listed;
+    for (int i = 0; i < m_ui->listCalibrationHistory->count(); ++i)
+        listed << m_ui->listCalibrationHistory->item(i)->text();
+    if (listed != history) {
+        m_ui->listCalibrationHistory->clear();
+        m_ui->listCalibrationHistory->addItems(history);
+    }
+    // The cut under way (even cuts across in azimuth, odd in elevation), as the station's own dialog draws it.
+    const QJsonValue points = calibration.value(QLatin1String("points"));
+    if (points == m_plottedPoints)
+        return;
+    m_plottedPoints = points;
+    const QJsonArray all = points.toArray();
+    const int cut = all.isEmpty() ? -1 : all.last().toArray().at(0).toInt();
+    if (cut < 0) {
+        m_ui->calibrationPlot->clear();
+        return;
+    }
+    m_ui->calibrationPlot->newCut(cut % 2 == 0 ? QStringLiteral("azimuth") : QStringLiteral("elevation"));
+    for (const QJsonValue &point : all) {
+        const QJsonArray p = point.toArray();
+        if (p.size() == 3 && p.at(0).toInt() == cut && p.at(1).isDouble() && p.at(2).isDouble())
+            m_ui->calibrationPlot->add(p.at(1).toDouble(), p.at(2).toDouble());
+    }
 }

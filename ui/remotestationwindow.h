@@ -30,10 +30,15 @@ private:
     void showState();
     void showPort(const char *port);
     void showRadio();
+    void showCalibration();
+    void startCalibration();
+    void askToApply();
     void command(const QString &name, const QJsonObject &fields = {});
 
     RemoteClient &m_client;
     std::unique_ptr<Ui::RemoteStationWindowClass> m_ui;
     QJsonValue m_shownOffsets;
     QJsonValue m_shownTuneMHz;
+    QJsonValue m_shownSkedMHz;
+    QJsonValue m_plottedPoints;
 };
