@@ -61,6 +61,7 @@ void TestBenchPrograms::runsAndPrintsRows_data()
                                             "command to its state, one of 50 clients",
                                             "event loop while 40 commands came",
                                             "state change to the web page in Chromium",
+                                            "web page's notice after the station stops answering",
                                             "50 connected clients, running station, CPU beyond none"};
     QTest::newRow("sharing") << "bench_sharing" << QStringList {"--quick"}
                              << QStringList {"29 rigctl server answer to f and t, 4 clients every 100 ms while tracking",
