@@ -17,6 +17,8 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <cmath>
+
 using namespace remotetesting;
 
 class tst_RemoteApi : public QObject
@@ -167,6 +169,16 @@ private slots:
         }
         if (before.size() == 2)
             QVERIFY(QTest::qWaitFor([&] { return at(client.state, "radio.known").toBool(); }, settleMs));
+        // Tracked: the first repetition's shift on the radio, so that what
+        // follows meets the station as an operator would, not in between.
+        if (before.size() == 3)
+            QVERIFY(QTest::qWaitFor(
+                [&] {
+                    return std::abs(at(client.state, "radio.mhz").toDouble()
+                                    - at(client.state, "radio.workingMHz").toDouble())
+                        > 1e-4;
+                },
+                settleMs));
         const QJsonObject reply = client.send(remotetesting::command(qPrintable(command)));
         QCOMPARE(reply.value("ok").toBool(), ok);
         QCOMPARE(reply.value("error").toString().isEmpty(), ok);
