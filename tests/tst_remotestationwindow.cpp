@@ -73,6 +73,12 @@ private:
     std::vector<std::unique_ptr<QWebSocket>> m_sockets;
 };
 
+// JSON written with single quotes, which a test's text holds more readably.
+QByteArray json(QByteArray text)
+{
+    return text.replace('\'', '"');
+}
+
 // A station that beats as the service does: the hello, then its state
 // every 400 ms, until the test stops it as SIGSTOP would (no state, and new
 // connections wait unanswered) and lets it go on. Keeps the commands it got.
@@ -88,7 +94,8 @@ public:
                 ++connections;
                 connect(socket, &QWebSocket::textMessageReceived, this,
                         [this](const QString &text) { commands << QJsonDocument::fromJson(text.toUtf8()).object(); });
-                socket->sendTextMessage(QStringLiteral("{\"type\":\"hello\",\"version\":1,\"token\":false,\"run\":\"r1\"}"));
+                socket->sendTextMessage(
+                    QString::fromUtf8(json("{'type': 'hello', 'version': 1, 'token': false, 'run': 'r1'}")));
                 socket->sendTextMessage(stateText());
             }
         });
@@ -147,22 +154,23 @@ private:
 // A station's state as the service sends it, its clock fixed.
 QJsonObject stationState()
 {
-    return QJsonDocument::fromJson("{ "
-                                   "\"time\": \"2026-12-07T20:31:05Z\", \"target\": \"moon\", \"tracking\": true, "
-                                   "\"record\": {\"az\": 120, \"el\": 10, \"dopplerHome\": 500, \"dopplerDx\": 0}, "
-                                   "\"commanded\": {\"az\": 120, \"el\": 10}, \"actual\": {\"az\": 119.5, \"el\": 10}, "
-                                   "\"offsets\": {\"az\": 0, \"el\": 0}, \"parking\": {\"az\": 180, \"el\": 0, \"active\": false}, "
-                                   "\"ports\": {\"A\": {\"open\": true, \"auto\": true, \"device\": \"/dev/ttyUSB0\", \"trouble\": \"\"}, "
-                                   "\"B\": {\"open\": true, \"auto\": true, \"device\": \"/dev/ttyUSB1\", \"trouble\": \"\"}}, "
-                                   "\"available\": [\"/dev/ttyUSB0\", \"/dev/ttyUSB1\"], "
-                                   "\"radio\": {\"mhz\": 432.065, \"transmitting\": false, \"known\": true, \"dopplerRunning\": true, "
-                                   "\"frequencyTracking\": true, \"workingMHz\": 432.065, \"shift\": \"home\", \"ptt\": false, "
-                                   "\"method\": \"specified\", \"skedMHz\": 432.065, \"split\": false, \"receiveHz\": null, \"transmitHz\": null}, "
-                                   "\"alarms\": [], \"wsjtx\": {\"follow\": false, \"listening\": false, \"line\": \"\"}, "
-                                   "\"calibration\": {\"sources\": [\"simulated receiver\", \"radio's S-meter through Hamlib\"], \"running\": false, "
-                                   "\"canApply\": false, \"result\": \"\", \"history\": [], "
-                                   "\"frequency\": {\"mhz\": 432.065, \"from\": \"the sked frequency\"}} "
-                                   "}").object();
+    return QJsonDocument::fromJson(json(
+        "{'time': '2026-12-07T20:31:05Z', 'target': 'moon', 'tracking': true,"
+        " 'record': {'az': 120, 'el': 10, 'dopplerHome': 500, 'dopplerDx': 0},"
+        " 'commanded': {'az': 120, 'el': 10}, 'actual': {'az': 119.5, 'el': 10},"
+        " 'offsets': {'az': 0, 'el': 0}, 'parking': {'az': 180, 'el': 0, 'active': false},"
+        " 'ports': {'A': {'open': true, 'auto': true, 'device': '/dev/ttyUSB0', 'trouble': ''},"
+        "           'B': {'open': true, 'auto': true, 'device': '/dev/ttyUSB1', 'trouble': ''}},"
+        " 'available': ['/dev/ttyUSB0', '/dev/ttyUSB1'],"
+        " 'radio': {'mhz': 432.065, 'transmitting': false, 'known': true, 'dopplerRunning': true,"
+        "           'frequencyTracking': true, 'workingMHz': 432.065, 'shift': 'home', 'ptt': false,"
+        "           'method': 'specified', 'skedMHz': 432.065, 'split': false, 'receiveHz': null,"
+        "           'transmitHz': null},"
+        " 'alarms': [], 'wsjtx': {'follow': false, 'listening': false, 'line': ''},"
+        " 'calibration': {'sources': ['simulated receiver', 'sound card'], 'running': false,"
+        "                 'canApply': false, 'result': '', 'history': [],"
+        "                 'frequency': {'mhz': 432.065, 'from': 'the sked frequency'}}}"))
+        .object();
 }
 
 // Picks an entry of a list as the operator does: a click opens it, a
@@ -417,20 +425,21 @@ private slots:
     {
         QTest::addColumn<QByteArray>("longer");  // fields of the state, made long
         const QByteArray words = QByteArray("a reason said at length, ").repeated(8);
-        QTest::newRow("target line") << QByteArray("{\"record\": {\"az\": 359.99, \"el\": 89.99, \"dopplerHome\": "
-                                                   "-1234567, \"dopplerDx\": -7654321}}");
-        QTest::newRow("alarms") << "{\"alarms\": [{\"alarm\": \"rotatorSilent\", \"why\": \"" + words + "\"}, "
-                                                                                                  "{\"alarm\": \"radioSilent\", \"why\": \"" + words + "\"}]}";
-        QTest::newRow("a port in trouble") << "{\"ports\": {\"A\": {\"open\": true, \"device\": \"/dev/" + words
-                + "\", \"trouble\": \"not answering\", \"hamlib\": \"Yaesu FT-817\"}, \"B\": {}}}";
+        QTest::newRow("target line")
+            << json("{'record': {'az': 359.99, 'el': 89.99, 'dopplerHome': -1234567, 'dopplerDx': -7654321}}");
+        QTest::newRow("alarms") << json("{'alarms': [{'alarm': 'rotatorSilent', 'why': '" + words
+                                        + "'}, {'alarm': 'radioSilent', 'why': '" + words + "'}]}");
+        QTest::newRow("a port in trouble") << json("{'ports': {'A': {'open': true, 'device': '/dev/" + words
+                                                   + "', 'trouble': 'not answering', 'hamlib': 'Yaesu FT-817'},"
+                                                     " 'B': {}}}");
         QTest::newRow("a long device name")
-            << QByteArray("{\"available\": [\"/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10KXYZQ-if00-port0\"]}");
-        QTest::newRow("WSJT-X line") << QByteArray("{\"wsjtx\": {\"follow\": true, \"line\": \"WSJT-X: K1JT FN20 · "
-                                                   "Q65-60A · 1296.065 MHz · transmitting · 4 s ago · "
-                                                   "K1JT FN20 · Q65-60A · 1296.065 MHz\"}}");
-        QTest::newRow("calibration") << "{\"calibration\": {\"sources\": [\"simulated receiver\"], \"running\": true, "
-                                        "\"canApply\": false, \"status\": \"" + words + "\", \"result\": \"" + words + "\", \"history\": [\""
-                + words + "\", \"" + words + "\"], \"frequency\": {\"mhz\": 1296.065, \"from\": \"" + words + "\"}}}";
+            << json("{'available': ['/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10KXYZQ-if00-port0']}");
+        QTest::newRow("WSJT-X line") << json("{'wsjtx': {'follow': true, 'line': 'WSJT-X: K1JT FN20 · Q65-60A · "
+                                             "1296.065 MHz · transmitting · 4 s ago · K1JT FN20 · Q65-60A'}}");
+        QTest::newRow("calibration") << json("{'calibration': {'sources': ['simulated receiver'], 'running': true,"
+                                             " 'canApply': false, 'status': '" + words + "', 'result': '" + words
+                                             + "', 'history': ['" + words + "', '" + words
+                                             + "'], 'frequency': {'mhz': 1296.065, 'from': '" + words + "'}}}");
     }
     void controlsStayPut()
     {
@@ -491,23 +500,27 @@ private slots:
         QTest::addColumn<QString>("button");
         QTest::addColumn<QString>("answer");  // to the question Apply asks
         QTest::addColumn<QByteArray>("sent");  // the command, its id aside; empty: none
-        const QByteArray idle = "{\"sources\": [\"simulated receiver\", \"radio's S-meter through Hamlib\"], "
-                                "\"running\": false, \"canApply\": false, \"result\": \"\", \"history\": [\"2026-12-07 20:00 Sun noise: Y 12.3 dB\"], "
-                                "\"frequency\": {\"mhz\": 432.065, \"from\": \"the sked frequency\"}}";
-        const QByteArray running = "{\"sources\": [\"simulated receiver\"], \"running\": true, \"canApply\": false, "
-                                   "\"result\": \"\", \"history\": [], \"frequency\": {\"mhz\": 432.065, \"from\": \"the sked frequency\"}, "
-                                   "\"kind\": \"crossScan\", \"target\": \"sun\", \"status\": \"cut 2 of 3 (elevation), point 7 of 26, listening\", "
-                                   "\"progress\": 0.4, \"points\": [[0, -1.0, 3.0], [0, 0.0, 9.0], [1, -1.0, 2.5]]}";
-        const QByteArray found = "{\"sources\": [\"simulated receiver\"], \"running\": false, \"canApply\": true, "
-                                 "\"result\": \"offsets found\", \"history\": [], \"frequency\": {\"mhz\": 432.065, \"from\": \"the sked frequency\"}, "
-                                 "\"kind\": \"crossScan\", \"target\": \"sun\", \"status\": \"ended\", \"progress\": 1, \"points\": [], "
-                                 "\"found\": {\"az\": -1.19, \"el\": 0.5}}";
+        const QByteArray idle = json("{'sources': ['simulated receiver', 'sound card'], 'running': false,"
+                                     " 'canApply': false, 'result': '',"
+                                     " 'history': ['2026-12-07 20:00 Sun noise: Y 12.3 dB'],"
+                                     " 'frequency': {'mhz': 432.065, 'from': 'the sked frequency'}}");
+        const QByteArray running = json("{'sources': ['simulated receiver'], 'running': true, 'canApply': false,"
+                                        " 'result': '', 'history': [],"
+                                        " 'frequency': {'mhz': 432.065, 'from': 'the sked frequency'},"
+                                        " 'kind': 'crossScan', 'target': 'sun',"
+                                        " 'status': 'cut 2 of 3 (elevation), point 7 of 26, listening',"
+                                        " 'progress': 0.4, 'points': [[0, -1.0, 3.0], [0, 0.0, 9.0], [1, -1.0, 2.5]]}");
+        const QByteArray found = json("{'sources': ['simulated receiver'], 'running': false, 'canApply': true,"
+                                      " 'result': 'offsets found', 'history': [],"
+                                      " 'frequency': {'mhz': 432.065, 'from': 'the sked frequency'},"
+                                      " 'kind': 'crossScan', 'target': 'sun', 'status': 'ended', 'progress': 1,"
+                                      " 'points': [], 'found': {'az': -1.19, 'el': 0.5}}");
         QTest::newRow("start") << idle << "buttonCalibrationStart" << ""
-                               << QByteArray("{\"cmd\": \"calibrate\", \"target\": \"moon\", \"kind\": \"sunNoise\", "
-                                             "\"source\": \"radio's S-meter through Hamlib\", \"beamwidth\": 3.5, \"systemKelvin\": 150, \"flux\": 120}");
-        QTest::newRow("stop") << running << "buttonCalibrationStop" << "" << QByteArray("{\"cmd\": \"calibrationStop\"}");
+                               << json("{'cmd': 'calibrate', 'target': 'moon', 'kind': 'sunNoise',"
+                                       " 'source': 'sound card', 'beamwidth': 3.5, 'systemKelvin': 150, 'flux': 120}");
+        QTest::newRow("stop") << running << "buttonCalibrationStop" << "" << json("{'cmd': 'calibrationStop'}");
         QTest::newRow("apply, yes") << found << "buttonCalibrationApply" << "Yes"
-                                    << QByteArray("{\"cmd\": \"calibrationApply\"}");
+                                    << json("{'cmd': 'calibrationApply'}");
         QTest::newRow("apply, no") << found << "buttonCalibrationApply" << "No" << QByteArray();
         QTest::newRow("start while one runs") << running << "buttonCalibrationStart" << "" << QByteArray();
         QTest::newRow("apply with none found") << idle << "buttonCalibrationApply" << "" << QByteArray();
@@ -532,10 +545,11 @@ private slots:
         QCOMPARE(labelText(window, "labelCalibrationFrequency"), "The Y expected at 432.065 MHz, the sked frequency");
         QCOMPARE(labelText(window, "labelCalibrationResult"), c.value("result").toString());
         QCOMPARE(labelText(window, "labelCalibrationStatus"), c.value("status").toString());
-        QCOMPARE(window.findChild<QListWidget *>("listCalibrationHistory")->count(), c.value("history").toArray().size());
+        QCOMPARE(window.findChild<QListWidget *>("listCalibrationHistory")->count(),
+                 c.value("history").toArray().size());
 
         if (c.value("sources").toArray().size() > 1)
-            QVERIFY(pick(window.findChild<QComboBox *>("comboCalibrationSource"), "radio's S-meter through Hamlib"));
+            QVERIFY(pick(window.findChild<QComboBox *>("comboCalibrationSource"), "sound card"));
         QVERIFY(pick(window.findChild<QComboBox *>("comboCalibrationTarget"), "Moon"));
         QVERIFY(pick(window.findChild<QComboBox *>("comboCalibrationKind"), "Sun noise"));
         window.findChild<QDoubleSpinBox *>("spinCalibrationBeamwidth")->setValue(3.5);
@@ -617,21 +631,21 @@ private slots:
         QTest::addColumn<QString>("problem");
         const auto refused = int(RemoteClient::Status::Refused), lost = int(RemoteClient::Status::Lost),
                    connected = int(RemoteClient::Status::Connected);
-        QTest::newRow("version 2") << QByteArray("{\"type\":\"hello\",\"version\":2,\"token\":false}") << false << refused
+        QTest::newRow("version 2") << QByteArray(R"({"type":"hello","version":2,"token":false})") << false << refused
                                    << "the station speaks protocol version 2; this program speaks version 1";
-        QTest::newRow("version 0") << QByteArray("{\"type\":\"hello\",\"version\":0,\"token\":false}") << false << refused
+        QTest::newRow("version 0") << QByteArray(R"({"type":"hello","version":0,"token":false})") << false << refused
                                    << "protocol version 0";
-        QTest::newRow("no version") << QByteArray("{\"type\":\"hello\",\"token\":false}") << false << refused
+        QTest::newRow("no version") << QByteArray(R"({"type":"hello","token":false})") << false << refused
                                     << "protocol version (none)";
-        QTest::newRow("version as text") << QByteArray("{\"type\":\"hello\",\"version\":\"1\",\"token\":false}") << false
+        QTest::newRow("version as text") << QByteArray(R"({"type":"hello","version":"1","token":false})") << false
                                          << refused << "protocol version (none)";
-        QTest::newRow("a state of version 2") << QByteArray("{\"type\":\"state\",\"version\":2}") << false << refused
+        QTest::newRow("a state of version 2") << QByteArray(R"({"type":"state","version":2})") << false << refused
                                               << "protocol version 2";
-        QTest::newRow("version 1.1") << QByteArray("{\"type\":\"state\",\"version\":1.1}") << false << connected << "";
+        QTest::newRow("version 1.1") << QByteArray(R"({"type":"state","version":1.1})") << false << connected << "";
         QTest::newRow("a JSON array") << QByteArray("[1,2]") << false << lost << "not a JSON object";
         QTest::newRow("not JSON") << QByteArray("{\"type\":") << false << lost << "not a JSON object";
         QTest::newRow("a binary frame") << QByteArray("\x01\x02", 2) << true << lost << "a binary message";
-        QTest::newRow("a 20 kB message") << QByteArray("{\"type\":\"log\",\"text\":\"") + QByteArray(20000, 'x') + "\"}"
+        QTest::newRow("a 20 kB message") << QByteArray(R"({"type":"log","text":")") + QByteArray(20000, 'x') + "\"}"
                                          << false << lost << "the connection broke";
     }
     void received()

@@ -327,10 +327,11 @@ void RemoteStationWindow::showPort(const char *port)
     const QJsonObject record = at(state, QStringLiteral("ports.") + p).toObject();
     const auto flag = [&](const char *key) { return record.value(QLatin1String(key)).toBool(); };
     const QString device = shownText(record.value(QLatin1String("device")).toString().toUtf8());
-    QString text = flag("open")           ? QStringLiteral("open on %1").arg(device)
-                   : flag("connecting")   ? QStringLiteral("connecting to %1").arg(device)
-                   : flag("reconnecting") ? QStringLiteral("waiting for %1 to come back").arg(device)
-                                          : QStringLiteral("closed");
+    QString text = QStringLiteral("Port %1: ").arg(p);
+    text += flag("open")           ? QStringLiteral("open on %1").arg(device)
+            : flag("connecting")   ? QStringLiteral("connecting to %1").arg(device)
+            : flag("reconnecting") ? QStringLiteral("waiting for %1 to come back").arg(device)
+                                   : QStringLiteral("closed");
     text += flag("auto") ? QStringLiteral(", Auto") : QStringLiteral(", Manual");
     if (flag("network"))
         text += QStringLiteral(", through the network daemon");
@@ -436,11 +437,12 @@ void RemoteStationWindow::showCalibration()
     m_ui->buttonCalibrationStart->setEnabled(!running && !sources.isEmpty());
     m_ui->buttonCalibrationStop->setEnabled(running);
     m_ui->buttonCalibrationApply->setEnabled(calibration.value(QLatin1String("canApply")).toBool());
-    m_ui->progressCalibration->setValue(qRound(1000 * std::clamp(calibration.value(QLatin1String("progress")).toDouble(), 0.0, 1.0)));
-    m_ui->labelCalibrationStatus->setText(
-        sources.isEmpty()
-            ? QStringLiteral("No level source: a sound card with the receiver's audio, or port B on a radio through Hamlib")
-            : text("status"));
+    const double progress = calibration.value(QLatin1String("progress")).toDouble();
+    m_ui->progressCalibration->setValue(qRound(1000 * std::clamp(progress, 0.0, 1.0)));
+    m_ui->labelCalibrationStatus->setText(sources.isEmpty() ? QStringLiteral("No level source: a sound card with the "
+                                                                             "receiver's audio, or port B on a radio "
+                                                                             "through Hamlib")
+                                                            : text("status"));
     m_ui->labelCalibrationResult->setText(text("result", 500));
     const QJsonValue mhz = at(calibration, QStringLiteral("frequency.mhz"));
     m_ui->labelCalibrationFrequency->setText(
