@@ -239,6 +239,7 @@ function renderCalibration(c) {
     select.dataset.key = key;
     select.replaceChildren(...c.sources.map((name) => { const o = document.createElement('option'); o.value = o.textContent = name; return o; }));
   }
+  select.hidden = !c.sources.length;  // an empty list is no choice; the status says why
   $('calStart').disabled = c.running || !c.sources.length;
   $('calStop').disabled = !c.running;
   $('calApply').disabled = !c.canApply;
