@@ -3,8 +3,11 @@
 // simulated devices, through the real API; and what the client does with a
 // station that refuses it or says what it should not.
 
+#include "calibration/calibrator.h"
+#include "movingsky.h"
 #include "remote/remoteclient.h"
 #include "remotetesting.h"
+#include "sim/simreceiver.h"
 #include "ui/remotestationwindow.h"
 
 #include <QAbstractItemView>
@@ -570,6 +573,62 @@ private slots:
                                                           : QJsonObject();
         command.remove("id");
         QCOMPARE(command, QJsonDocument::fromJson(sent).object());
+    }
+
+    // Start and Stop on a station that calibrates, at store.cfg's defaults
+    // (a repetition every 2 s, a readout every 200 ms) and its clock fixed:
+    // what the window sends is what the station takes, or refuses with the
+    // reason, which the window shows.
+    void calibrationOnTheStation_data()
+    {
+        QTest::addColumn<double>("sunElevation");
+        QTest::addColumn<bool>("stop");  // once the run goes
+        QTest::addColumn<QString>("refused");
+        QTest::addColumn<QString>("status");
+        QTest::newRow("the Sun down") << -1.2 << false
+                                      << "calibrate refused: the Sun is below the horizon: elevation -1.20°"
+                                      << "not started: the Sun is below the horizon: elevation -1.20°";
+        QTest::newRow("the Sun up, stopped") << 40.0 << true << "" << "ended: stopped by the operator";
+    }
+    void calibrationOnTheStation()
+    {
+        QFETCH(double, sunElevation);
+        QFETCH(bool, stop);
+        QFETCH(QString, refused);
+        QFETCH(QString, status);
+        RemoteStation s;
+        const QDateTime hour(QDate(2026, 12, 7), QTime(16, 30), Qt::UTC);
+        s.station->setTimes(2, 200);
+        s.station->setClock([hour] { return hour; });
+        auto sky = std::make_unique<MovingSky>(hour, false, 1296.0);
+        sky->place(TrackingTarget::Moon, {{200, 30}, 0});
+        sky->place(TrackingTarget::Sun, {{235, sunElevation}, 0});
+        s.station->setTrackingSource(std::move(sky));
+        SimReceiver receiver {[] { return std::optional<Direction>(); }, [] { return std::optional<Direction>(); },
+                              SimReceiver::Sky()};
+        Calibrator calibrator {*s.station};
+        calibrator.addLevelSource(&receiver);
+        s.server->setCalibrator(&calibrator);
+
+        RemoteClient client;
+        RemoteStationWindow window(client);
+        window.show();
+        client.open(s.url());
+        QTRY_VERIFY_WITH_TIMEOUT(client.isConnected(), settleMs);
+        QTest::mouseClick(window.findChild<QPushButton *>("buttonOpenA"), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(s.rotator.elevation(), std::optional<double>(30), settleMs);
+        auto *start = window.findChild<QPushButton *>("buttonCalibrationStart");
+        QTRY_VERIFY_WITH_TIMEOUT(start->isVisible() && start->isEnabled(), settleMs);
+        QTest::mouseClick(start, Qt::LeftButton);
+        if (stop) {
+            auto *stopButton = window.findChild<QPushButton *>("buttonCalibrationStop");
+            QTRY_VERIFY_WITH_TIMEOUT(stopButton->isEnabled(), settleMs);
+            QVERIFY(calibrator.isRunning());
+            QTest::mouseClick(stopButton, Qt::LeftButton);
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(labelText(window, "labelCalibrationStatus"), status, settleMs);
+        QCOMPARE(labelText(window, "labelRefused"), refused);
+        QVERIFY(!calibrator.isRunning());
     }
 
     // The token: the right one lets the window in; a wrong or missing one is
