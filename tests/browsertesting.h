@@ -128,4 +128,31 @@ private:
     QByteArray m_said;
 };
 
+// Chromium showing the page a station serves on a loopback port, its tab
+// reached over DevTools; what Chromium said in error() when it is not.
+class BrowserPage
+{
+public:
+    explicit BrowserPage(quint16 port)
+    {
+        const QUrl url = m_browser.start(QStringLiteral("http://127.0.0.1:%1/").arg(port));
+        if (url.isValid() && !url.isEmpty())
+            m_page = std::make_unique<DevTools>(url);
+        m_open = m_page && m_page->waitConnected();
+    }
+    bool isOpen() const { return m_open; }
+    const char *error()
+    {
+        m_error = m_browser.error();
+        return m_error.constData();
+    }
+    DevTools &page() { return *m_page; }
+
+private:
+    Browser m_browser;  // outlives the page's connection to it
+    std::unique_ptr<DevTools> m_page;
+    QByteArray m_error;
+    bool m_open = false;
+};
+
 } // namespace browsertesting

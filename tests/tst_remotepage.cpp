@@ -116,11 +116,9 @@ private slots:
         QVERIFY(s.station->open(StationPort::A, s.rotator.slavePath(), {}, false));
         QTRY_COMPARE_WITH_TIMEOUT(s.rotator.azimuth(), std::optional<double>(100), settleMs);
 
-        Browser browser;
-        const QUrl pageUrl = browser.start(QStringLiteral("http://127.0.0.1:%1/").arg(s.server->port()));
-        QVERIFY2(pageUrl.isValid() && !pageUrl.isEmpty(), browser.error().constData());
-        DevTools page(pageUrl);
-        QVERIFY(page.waitConnected());
+        BrowserPage browser(s.server->port());
+        QVERIFY2(browser.isOpen(), browser.error());
+        DevTools &page = browser.page();
 
         // The state as it is, then as it changes.
         QTRY_COMPARE_WITH_TIMEOUT(page.text("connection"), QString("connected"), settleMs);
@@ -174,11 +172,9 @@ private slots:
         QVERIFY(s.station->open(StationPort::A, s.rotator.slavePath(), {}, false));
         QTRY_VERIFY_WITH_TIMEOUT(s.station->pointing().commandedAzimuth.has_value(), settleMs);
 
-        Browser browser;
-        const QUrl pageUrl = browser.start(QStringLiteral("http://127.0.0.1:%1/").arg(s.server->port()));
-        QVERIFY2(pageUrl.isValid() && !pageUrl.isEmpty(), browser.error().constData());
-        DevTools page(pageUrl);
-        QVERIFY(page.waitConnected());
+        BrowserPage browser(s.server->port());
+        QVERIFY2(browser.isOpen(), browser.error());
+        DevTools &page = browser.page();
         QTRY_COMPARE_WITH_TIMEOUT(page.evaluate("document.getElementById('calibration').hidden"), QJsonValue(false),
                                   settleMs);
         QTRY_COMPARE_WITH_TIMEOUT(page.evaluate("document.getElementById('calSource').value"),
@@ -225,11 +221,9 @@ private slots:
         QVERIFY(s.station->open(StationPort::A, s.rotator.slavePath(), {}, false));
         QTRY_VERIFY_WITH_TIMEOUT(s.station->pointing().commandedAzimuth.has_value(), settleMs);
 
-        Browser browser;
-        const QUrl pageUrl = browser.start(QStringLiteral("http://127.0.0.1:%1/").arg(s.server->port()));
-        QVERIFY2(pageUrl.isValid() && !pageUrl.isEmpty(), browser.error().constData());
-        DevTools page(pageUrl);
-        QVERIFY(page.waitConnected());
+        BrowserPage browser(s.server->port());
+        QVERIFY2(browser.isOpen(), browser.error());
+        DevTools &page = browser.page();
         QTRY_COMPARE_WITH_TIMEOUT(page.evaluate("document.getElementById('calSource').value"),
                                   QJsonValue("simulated receiver"), settleMs);
         QTRY_COMPARE_WITH_TIMEOUT(page.text("calFrequency"), QString("The Y expected at 432.065 MHz, Tracking source...'s"),
@@ -259,12 +253,10 @@ private slots:
         s.station->say("said before the page came");
         s.station->repetition();
 
-        Browser browser;
         const quint16 port = s.server->port();
-        const QUrl pageUrl = browser.start(QStringLiteral("http://127.0.0.1:%1/").arg(port));
-        QVERIFY2(pageUrl.isValid() && !pageUrl.isEmpty(), browser.error().constData());
-        DevTools page(pageUrl);
-        QVERIFY(page.waitConnected());
+        BrowserPage browser(port);
+        QVERIFY2(browser.isOpen(), browser.error());
+        DevTools &page = browser.page();
         QTRY_COMPARE_WITH_TIMEOUT(page.text("connection"), QString("connected"), settleMs);
         const QString timesSaid = "[...document.querySelectorAll('#log li')]"
                                   ".filter((li) => li.textContent.endsWith('said before the page came')).length";
@@ -312,11 +304,9 @@ private slots:
         s.station->setTimes(2, 200);  // store.cfg's
         QVERIFY(s.listening);
         Relay relay(s.server->port());
-        Browser browser;
-        const QUrl pageUrl = browser.start(QStringLiteral("http://127.0.0.1:%1/").arg(relay.port()));
-        QVERIFY2(pageUrl.isValid() && !pageUrl.isEmpty(), browser.error().constData());
-        DevTools page(pageUrl);
-        QVERIFY(page.waitConnected());
+        BrowserPage browser(relay.port());
+        QVERIFY2(browser.isOpen(), browser.error());
+        DevTools &page = browser.page();
         QTRY_COMPARE_WITH_TIMEOUT(page.text("connection"), QString("connected"), settleMs);
 
         relay.stall();
@@ -371,11 +361,9 @@ private slots:
         s.station->setAuto(StationPort::B, autoB);
         QVERIFY(s.station->open(StationPort::A, s.rotator.slavePath(), {}, false));
         QVERIFY(s.station->open(StationPort::B, s.radio.slavePath(), {}, false));
-        Browser browser;
-        const QUrl pageUrl = browser.start(QStringLiteral("http://127.0.0.1:%1/").arg(s.server->port()));
-        QVERIFY2(pageUrl.isValid() && !pageUrl.isEmpty(), browser.error().constData());
-        DevTools page(pageUrl);
-        QVERIFY(page.waitConnected());
+        BrowserPage browser(s.server->port());
+        QVERIFY2(browser.isOpen(), browser.error());
+        DevTools &page = browser.page();
         QTRY_VERIFY_WITH_TIMEOUT(page.text("portB").startsWith("open"), settleMs);
         if (parked)
             QCOMPARE(page.evaluate("document.getElementById('parkAz').value = '123';"
@@ -397,11 +385,9 @@ private slots:
         if (Browser::program().isEmpty())
             QSKIP("chromium is not installed (scripts/deps.sh installs it)");
         RemoteStation s;
-        Browser browser;
-        const QUrl pageUrl = browser.start(QStringLiteral("http://127.0.0.1:%1/").arg(s.server->port()));
-        QVERIFY2(pageUrl.isValid() && !pageUrl.isEmpty(), browser.error().constData());
-        DevTools page(pageUrl);
-        QVERIFY(page.waitConnected());
+        BrowserPage browser(s.server->port());
+        QVERIFY2(browser.isOpen(), browser.error());
+        DevTools &page = browser.page();
         QTRY_COMPARE_WITH_TIMEOUT(page.text("connection"), QString("connected"), settleMs);
         const bool before = s.station->doppler().ptt;
         QCOMPARE(page.evaluate("document.getElementById('ptt').click(); true"), QJsonValue(true));
@@ -433,11 +419,9 @@ private slots:
         Calibrator calibrator(*s.station);
         calibrator.addLevelSource(&receiver);
         s.server->setCalibrator(&calibrator);
-        Browser browser;
-        const QUrl pageUrl = browser.start(QStringLiteral("http://127.0.0.1:%1/").arg(s.server->port()));
-        QVERIFY2(pageUrl.isValid() && !pageUrl.isEmpty(), browser.error().constData());
-        DevTools page(pageUrl);
-        QVERIFY(page.waitConnected());
+        BrowserPage browser(s.server->port());
+        QVERIFY2(browser.isOpen(), browser.error());
+        DevTools &page = browser.page();
         page.call("Emulation.setDeviceMetricsOverride",
                   {{"width", width}, {"height", height}, {"deviceScaleFactor", mobile ? 2 : 1}, {"mobile", mobile}});
         QTRY_COMPARE_WITH_TIMEOUT(page.text("connection"), QString("connected"), settleMs);
@@ -474,11 +458,9 @@ private slots:
         if (Browser::program().isEmpty())
             QSKIP("chromium is not installed (scripts/deps.sh installs it)");
         RemoteStation s;
-        Browser browser;
-        const QUrl pageUrl = browser.start(QStringLiteral("http://127.0.0.1:%1/").arg(s.server->port()));
-        QVERIFY2(pageUrl.isValid() && !pageUrl.isEmpty(), browser.error().constData());
-        DevTools page(pageUrl);
-        QVERIFY(page.waitConnected());
+        BrowserPage browser(s.server->port());
+        QVERIFY2(browser.isOpen(), browser.error());
+        DevTools &page = browser.page();
         QTRY_COMPARE_WITH_TIMEOUT(page.text("connection"), QString("connected"), settleMs);
         QCOMPARE(page.evaluate(QStringLiteral("position(%1)").arg(sent)), QJsonValue(shown));
     }
@@ -490,11 +472,9 @@ private slots:
         if (Browser::program().isEmpty())
             QSKIP("chromium is not installed (scripts/deps.sh installs it)");
         RemoteStation s({}, QStringLiteral("secret-token-1234567890"));
-        Browser browser;
-        const QUrl pageUrl = browser.start(QStringLiteral("http://127.0.0.1:%1/").arg(s.server->port()));
-        QVERIFY2(pageUrl.isValid() && !pageUrl.isEmpty(), browser.error().constData());
-        DevTools page(pageUrl);
-        QVERIFY(page.waitConnected());
+        BrowserPage browser(s.server->port());
+        QVERIFY2(browser.isOpen(), browser.error());
+        DevTools &page = browser.page();
         QTRY_COMPARE_WITH_TIMEOUT(page.evaluate("getComputedStyle(document.getElementById('login')).display"),
                                   QJsonValue("flex"), settleMs);
         QCOMPARE(page.text("connection"), QString("waiting for the token"));
