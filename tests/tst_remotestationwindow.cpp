@@ -17,6 +17,7 @@
 #include <QDoubleSpinBox>
 #include <QJsonArray>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -206,7 +207,7 @@ private slots:
     // the window, says it was done.
     void controls_data()
     {
-        QTest::addColumn<QString>("spin");  // set before the click, when named
+        QTest::addColumn<QString>("spin");  // a field set before the click, when named
         QTest::addColumn<double>("value");
         QTest::addColumn<QString>("control");
         QTest::addColumn<QString>("item");  // picked from the list named in control
@@ -220,6 +221,8 @@ private slots:
         QTest::newRow("source") << "" << 0.0 << "buttonSource" << "" << "labelTarget" << "Source:";
         QTest::newRow("offsets") << "spinOffsetAz" << 1.5 << "buttonOffsets" << "" << "labelOffsets"
                                  << "Offsets: az 1.50, el 0.00";
+        QTest::newRow("park at a place") << "lineParkAz" << 200.0 << "buttonPark" << "" << "labelOffsets"
+                                         << "parking az 200.00, el ";
         QTest::newRow("Doppler method") << "" << 0.0 << "comboMethod" << "Own echo" << "labelMethod"
                                         << "Doppler method: own echo,";
         QTest::newRow("sked") << "spinSkedMHz" << 432.1 << "buttonSked" << "" << "labelMethod"
@@ -244,8 +247,10 @@ private slots:
         client.open(s.url());
         QTRY_COMPARE_WITH_TIMEOUT(window.windowTitle(), connectedTitle(s.url()), settleMs);
         QVERIFY(!labelText(window, label).contains(expected));
-        if (!spin.isEmpty())
-            window.findChild<QDoubleSpinBox *>(spin)->setValue(value);
+        if (auto *field = window.findChild<QDoubleSpinBox *>(spin))
+            field->setValue(value);
+        else if (auto *line = window.findChild<QLineEdit *>(spin))
+            QTest::keyClicks(line, QString::number(value));
         if (item.isEmpty()) {
             auto *button = window.findChild<QAbstractButton *>(control);
             QVERIFY(button);

@@ -10,6 +10,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateTime>
+#include <QDoubleValidator>
 #include <QJsonArray>
 #include <QLabel>
 #include <QMessageBox>
@@ -79,6 +80,14 @@ void showKey(QComboBox *combo, const QString &key)
         combo->setCurrentIndex(index);
 }
 
+QValidator *parkValidator(double bottom, double top, QObject *parent)
+{
+    auto *validator = new QDoubleValidator(bottom, top, 2, parent);
+    validator->setNotation(QDoubleValidator::StandardNotation);
+    validator->setLocale(QLocale::c());
+    return validator;
+}
+
 // "12:31:05 UTC" from the station's ISO time; empty when it is none.
 QString clock(const QJsonValue &time)
 {
@@ -124,7 +133,23 @@ RemoteStationWindow::RemoteStationWindow(RemoteClient &client, QWidget *parent)
             [this](bool on) { command(QStringLiteral("tracking"), {{QStringLiteral("on"), on}}); });
     connect(m_ui->checkTrackFrequency, &QCheckBox::clicked, this,
             [this](bool on) { command(QStringLiteral("frequencyTracking"), {{QStringLiteral("on"), on}}); });
-    connect(m_ui->buttonPark, &QPushButton::clicked, this, [this] { command(QStringLiteral("park")); });
+    // An empty field keeps the station's parking place on that axis, as on the page.
+    m_ui->lineParkAz->setValidator(parkValidator(-180, 540, m_ui->lineParkAz));
+    m_ui->lineParkEl->setValidator(parkValidator(-90, 180, m_ui->lineParkEl));
+    connect(m_ui->buttonPark, &QPushButton::clicked, this, [this] {
+        QJsonObject fields;
+        for (const auto &[key, field] : {std::pair {"az", m_ui->lineParkAz}, std::pair {"el", m_ui->lineParkEl}}) {
+            if (field->text().isEmpty())
+                continue;
+            if (!field->hasAcceptableInput()) {
+                m_ui->labelRefused->setText(QStringLiteral("park not sent: %1 is not a parking %2")
+                                                .arg(field->text(), QLatin1String(key)));
+                return;
+            }
+            fields.insert(QLatin1String(key), QLocale::c().toDouble(field->text()));
+        }
+        command(QStringLiteral("park"), fields);
+    });
     connect(m_ui->buttonOffsets, &QPushButton::clicked, this, [this] {
         command(QStringLiteral("offsets"), {{QStringLiteral("az"), m_ui->spinOffsetAz->value()},
                                            {QStringLiteral("el"), m_ui->spinOffsetEl->value()}});
@@ -297,6 +322,8 @@ void RemoteStationWindow::showState()
     m_ui->checkFollowWsjtx->setChecked(at(state, QStringLiteral("wsjtx.follow")).toBool());
     // The fields take the station's values when those change, not on every
     // push, so that what the operator is typing stays until sent.
+    m_ui->lineParkAz->setPlaceholderText(degrees(at(state, QStringLiteral("parking.az"))));
+    m_ui->lineParkEl->setPlaceholderText(degrees(at(state, QStringLiteral("parking.el"))));
     const QJsonValue offsets = state.value(QLatin1String("offsets"));
     if (offsets != m_shownOffsets) {
         m_shownOffsets = offsets;
