@@ -47,6 +47,16 @@ std::optional<double> numberIn(const QJsonObject &command, QLatin1String key, do
     return x;
 }
 
+// The text under key, the fallback where it is missing; nothing when it is
+// there but no text (a number, a list, null), which the caller refuses.
+std::optional<QString> textOr(const QJsonObject &command, QLatin1String key, const QString &fallback)
+{
+    if (!command.contains(key))
+        return fallback;
+    const QJsonValue value = command.value(key);
+    return value.isString() ? std::optional<QString>(value.toString()) : std::nullopt;
+}
+
 // Printable ASCII only: a remote line is what a keyboard would type.
 bool typable(const QString &line)
 {
@@ -157,14 +167,14 @@ CommandOutcome CommandHandler::calibrate(const QJsonObject &command)
     if (!m_calibrator)
         return refused(QStringLiteral("this station does not calibrate"));
     CalibrationRun::Settings settings;
-    const QString target = command.value(QLatin1String("target")).toString(QStringLiteral("sun"));
+    const QString target = textOr(command, QLatin1String("target"), QStringLiteral("sun")).value_or(QString());
     if (target == QLatin1String("moon"))
         settings.target = TrackingTarget::Moon;
     else if (target == QLatin1String("source"))
         settings.target = TrackingTarget::Source;
     else if (target != QLatin1String("sun"))
         return refused(QStringLiteral("target must be sun, moon or source"));
-    const QString kind = command.value(QLatin1String("kind")).toString(QStringLiteral("crossScan"));
+    const QString kind = textOr(command, QLatin1String("kind"), QStringLiteral("crossScan")).value_or(QString());
     if (kind != QLatin1String("crossScan") && kind != QLatin1String("sunNoise"))
         return refused(QStringLiteral("kind must be crossScan or sunNoise"));
     settings.kind = kind == QLatin1String("sunNoise") ? CalibrationRun::Kind::SunNoise : CalibrationRun::Kind::CrossScan;
@@ -198,9 +208,11 @@ CommandOutcome CommandHandler::calibrate(const QJsonObject &command)
         settings.coldSky = Direction {*az, *el};
     }
     const QStringList sources = m_calibrator->sourceNames();
-    const QString source = command.value(QLatin1String("source")).toString(sources.value(0));
+    const auto source = textOr(command, QLatin1String("source"), sources.value(0));
+    if (!source)
+        return refused(QStringLiteral("source must be the name of one of the station's level sources"));
     QString why;
-    if (!m_calibrator->start(settings, source, &why))
+    if (!m_calibrator->start(settings, *source, &why))
         return refused(why);
     return {true, {}};
 }

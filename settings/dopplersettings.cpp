@@ -18,6 +18,7 @@ const QString splitKey = QStringLiteral("split");
 const QString holdKey = QStringLiteral("hold transmit");
 const QString periodKey = QStringLiteral("transmit period");
 const QString limitKey = QStringLiteral("transmit limit");
+const QString pttKey = QStringLiteral("ptt");
 const QString off = QStringLiteral("off");
 const QString yes = QStringLiteral("yes");
 const QString no = QStringLiteral("no");
@@ -44,7 +45,8 @@ bool DopplerSettings::operator==(const DopplerSettings &other) const
 {
     return method == other.method && skedMHz == other.skedMHz && transverter == other.transverter
         && split == other.split && holdTransmit == other.holdTransmit
-        && transmitPeriodSeconds == other.transmitPeriodSeconds && transmitLimitSeconds == other.transmitLimitSeconds;
+        && transmitPeriodSeconds == other.transmitPeriodSeconds && transmitLimitSeconds == other.transmitLimitSeconds
+        && ptt == other.ptt;
 }
 
 DopplerSettings DopplerSettings::read(const QString &path)
@@ -61,8 +63,12 @@ DopplerSettings DopplerSettings::read(const QString &path)
         } else if (key == loKey) {
             if (const auto mhz = megahertz(value))
                 settings.transverter.localOscillatorHz = std::round(*mhz * 1e6);
-        } else if ((key == transverterKey || key == splitKey || key == holdKey) && (value == yes || value == no)) {
-            (key == splitKey ? settings.split : key == holdKey ? settings.holdTransmit : settings.transverter.on)
+        } else if ((key == transverterKey || key == splitKey || key == holdKey || key == pttKey)
+                   && (value == yes || value == no)) {
+            (key == splitKey  ? settings.split
+             : key == holdKey ? settings.holdTransmit
+             : key == pttKey  ? settings.ptt
+                              : settings.transverter.on)
                 = value == yes;
         } else if (key == periodKey) {
             bool ok = false;
@@ -99,5 +105,6 @@ bool DopplerSettings::write(const QString &path) const
                                   {splitKey, split ? yes : no},
                                   {holdKey, holdTransmit ? yes : no},
                                   {periodKey, QString::number(transmitPeriodSeconds)},
-                                  {limitKey, transmitLimitSeconds > 0 ? QString::number(transmitLimitSeconds) : off}});
+                                  {limitKey, transmitLimitSeconds > 0 ? QString::number(transmitLimitSeconds) : off},
+                                  {pttKey, ptt ? yes : no}});
 }

@@ -22,6 +22,8 @@ struct DopplerSettings {
     // a Q65-120 period with Tune before it fits. 0: never.
     int transmitLimitSeconds = 180;
     static constexpr int longestTransmitLimitSeconds = 3600;
+    // "PTT": the shift taken off rather than added while transmitting.
+    bool ptt = false;
 
     bool operator==(const DopplerSettings &other) const;
     bool operator!=(const DopplerSettings &other) const { return !(*this == other); }

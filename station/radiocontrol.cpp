@@ -146,6 +146,7 @@ void RadioControl::start()
 {
     m_running = true;
     m_doppler.stop();
+    m_doppler.ptt = m_settings.ptt;
     if (m_transceiver)
         m_transceiver->requestFrequency();
     m_readoutTimer->start(messageDelayMs(m_context.times.messageDelay));
@@ -189,8 +190,21 @@ void RadioControl::resume()
     m_frequencyKnown = true;
 }
 
-bool RadioControl::setSettings(const DopplerSettings &settings)
+void RadioControl::setPtt(bool on)
 {
+    m_doppler.ptt = on;
+    if (m_settings.ptt == on)
+        return;
+    m_settings.ptt = on;
+    if (!m_settings.write())
+        m_context.log(QStringLiteral("%1 cannot be written").arg(DopplerSettings::defaultPath()));
+}
+
+bool RadioControl::setSettings(const DopplerSettings &incoming)
+{
+    // "PTT" is not the method dialog's: it keeps what the operator ticked.
+    DopplerSettings settings = incoming;
+    settings.ptt = m_settings.ptt;
     DopplerSettings unlimited = settings;
     unlimited.transmitLimitSeconds = m_settings.transmitLimitSeconds;
     const bool onlyLimit = unlimited == m_settings;

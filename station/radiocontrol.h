@@ -54,7 +54,9 @@ public:
 
     void setFrequencyTracking(bool on);
     void setShift(DopplerShift shift) { m_doppler.shift = shift; }
-    void setPtt(bool on) { m_doppler.ptt = on; }
+    // "PTT" is the operator's choice, kept in doppler.cfg and ticked again
+    // whenever port B starts following the radio (at a restart too).
+    void setPtt(bool on);
     // Transmitting as another program says (WSJT-X), taken only from a radio
     // that has not reported its own transmit state since it was attached.
     void setTransmittingHeard(bool on);

@@ -18,7 +18,10 @@ RotatorControl::RotatorControl(PortSession &port, StationContext &context, Setti
     , m_settings(settings)
     , m_positionTimer(new QTimer(this))
     , m_answerTimer(new QTimer(this))
+    , m_offsetsTimer(new QTimer(this))
 {
+    m_offsetsTimer->setSingleShot(true);
+    connect(m_offsetsTimer, &QTimer::timeout, this, &RotatorControl::writeOffsets);
     m_azimuthRounding = m_settings.readAzimuthRounding();
     m_elevationRounding = m_settings.readElevationRounding();
     m_azimuthParking = m_settings.readAzimuthParking();
@@ -39,6 +42,12 @@ RotatorControl::RotatorControl(PortSession &port, StationContext &context, Setti
         if (checkHealth())
             emit changed();
     });
+}
+
+RotatorControl::~RotatorControl()
+{
+    if (m_offsetsTimer->isActive())
+        writeOffsets();
 }
 
 // ---- the link ------------------------------------------------------------------
@@ -288,14 +297,36 @@ void RotatorControl::addOffsets(double azimuth, double elevation)
 {
     m_azimuthOffset += azimuth;
     m_elevationOffset += elevation;
-    saveOffsets();
+    // A calibration applied is kept at once, and holds back no save after it
+    // (the window's, of the offsets as its fields round them).
+    const QElapsedTimer lastSave = m_offsetsWritten;
+    writeOffsets();
+    m_offsetsWritten = lastSave;
     emit changed();
 }
 
 void RotatorControl::saveOffsets()
 {
-    m_settings.writeAzimutOffset(float(m_azimuthOffset));
-    m_settings.writeElevationOffset(float(m_elevationOffset));
+    if (m_offsetsStored == std::pair {float(m_azimuthOffset), float(m_elevationOffset)}) {
+        m_offsetsTimer->stop();  // back to what the file has
+        return;
+    }
+    if (m_offsetsTimer->isActive())
+        return;
+    const qint64 since = m_offsetsWritten.isValid() ? m_offsetsWritten.elapsed() : offsetsWriteMs;
+    if (since >= offsetsWriteMs)
+        writeOffsets();
+    else
+        m_offsetsTimer->start(int(offsetsWriteMs - since));
+}
+
+void RotatorControl::writeOffsets()
+{
+    m_offsetsTimer->stop();
+    m_offsetsWritten.start();
+    m_offsetsStored = {float(m_azimuthOffset), float(m_elevationOffset)};
+    m_settings.writeAzimutOffset(m_offsetsStored->first);
+    m_settings.writeElevationOffset(m_offsetsStored->second);
 }
 
 void RotatorControl::setRounding(double azimuth, double elevation)

@@ -14,6 +14,7 @@
 
 #include <functional>
 #include <optional>
+#include <utility>
 
 class QTimer;
 class SettingsFile;
@@ -52,6 +53,8 @@ class RotatorControl : public QObject
 
 public:
     RotatorControl(PortSession &port, StationContext &context, SettingsFile &settings, QObject *parent = nullptr);
+    // Offsets still waiting to be written go now.
+    ~RotatorControl() override;
 
     // The pass ahead, where the source can compute it (none otherwise).
     using Sky = std::function<std::optional<Direction>(const QDateTime &utc)>;
@@ -87,7 +90,12 @@ public:
 
     // An offset as the operator typed it; a bad one is said, and the old one kept.
     void enterOffset(RotatorAxis axis, const QString &text);
+    // store.cfg keeps the offsets in force: written at once, or, within
+    // offsetsWriteMs of the last write, once that time is up (a client
+    // sending offsets many times a second costs one write a second; a
+    // kill -9 loses at most that second, a normal end nothing).
     void saveOffsets();
+    static constexpr int offsetsWriteMs = 1000;
     // A calibration's own offsets on top of the operator's while it scans
     // (never saved); and what it found, added to the operator's and saved.
     void setScanOffset(const Direction &offset) { m_scanOffset = offset; }
@@ -125,6 +133,7 @@ private:
     void awaitAnswer(const QByteArray &command);
     void answered();
     qint64 silentMs() const;
+    void writeOffsets();
 
     PortSession &m_port;
     StationContext &m_context;
@@ -145,6 +154,9 @@ private:
     bool m_parkEndsWhenTaken = false;
     QTimer *m_positionTimer;
     QTimer *m_answerTimer;
+    QTimer *m_offsetsTimer;
+    QElapsedTimer m_offsetsWritten;
+    std::optional<std::pair<float, float>> m_offsetsStored;  // azimuth, elevation as store.cfg has them
     QElapsedTimer m_pendingSince;
     QElapsedTimer m_quietSince;  // since the first thing it has not answered
     QByteArray m_awaited;

@@ -204,6 +204,14 @@ private slots:
         QTest::newRow("cold sky under the horizon") << R"({"cmd":"calibrate","kind":"sunNoise","coldSky":{"az":90,"el":-5}})"
                                                     << "coldSky takes az from 0 to 360 and el from 0 to 90";
         QTest::newRow("port A closed") << R"({"cmd":"calibrate"})" << "the rotator's port A is not open in Auto";
+        // Given, but not as text: refused, not taken for the default.
+        QTest::newRow("a target as a number") << R"({"cmd":"calibrate","target":1})"
+                                              << "target must be sun, moon or source";
+        QTest::newRow("a target of null") << R"({"cmd":"calibrate","target":null})"
+                                          << "target must be sun, moon or source";
+        QTest::newRow("a kind as a bool") << R"({"cmd":"calibrate","kind":true})" << "kind must be crossScan or sunNoise";
+        QTest::newRow("a source in a list") << R"({"cmd":"calibrate","source":["simulated receiver"]})"
+                                            << "source must be the name of one of the station's level sources";
         QTest::newRow("nothing to apply") << R"({"cmd":"calibrationApply"})" << "no offsets found to apply";
     }
     void calibrationRefused()
@@ -374,6 +382,80 @@ private slots:
         QVERIFY(!RemoteSettings::read().autoB);
         s.server.reset();
         QVERIFY(RemoteSettings::read().autoB);  // the tenth, Auto, written as the service stopped
+    }
+
+    // Offsets sent many times a second: store.cfg is written at once, then
+    // at most once a second, and the last value is there within that second
+    // or as soon as the station ends normally.
+    void offsetsWritesCoalesced()
+    {
+        RemoteStation s;
+        Client client(s.url());
+        QVERIFY(client.waitForState());
+        const auto offsets = [&](double az) {
+            const QString text = QStringLiteral(R"({"cmd":"offsets","az":%1,"el":0.25})").arg(az);
+            return client.send(command(qPrintable(text))).value("ok").toBool();
+        };
+        QVERIFY(offsets(0.5));
+        QCOMPARE(SettingsFile().readAzimutOffset(), 0.5f);
+        QVERIFY(offsets(0.75));
+        QVERIFY(offsets(1));
+        QCOMPARE(SettingsFile().readAzimutOffset(), 0.5f);  // the second has not passed
+        QTRY_COMPARE_WITH_TIMEOUT(SettingsFile().readAzimutOffset(), 1.0f, 2 * RotatorControl::offsetsWriteMs);
+        QCOMPARE(SettingsFile().readElevationOffset(), 0.25f);
+        QVERIFY(offsets(1.25));
+        QVERIFY(offsets(1.5));
+        QCOMPARE(SettingsFile().readAzimutOffset(), 1.0f);
+        s.server.reset();
+        s.station.reset();  // the service stopping
+        QCOMPARE(SettingsFile().readAzimutOffset(), 1.5f);
+        s.station = std::make_unique<TrackingControl>();
+        QCOMPARE(s.station->azimuthOffset(), 1.5);
+    }
+
+    // "PTT" as a client left it is ticked again once port B follows the
+    // radio after a restart; unticked stays unticked.
+    void pttKeptOverRestart_data()
+    {
+        QTest::addColumn<bool>("ticked");
+        QTest::newRow("ticked") << true;
+        QTest::newRow("unticked again") << false;
+    }
+    void pttKeptOverRestart()
+    {
+        QFETCH(bool, ticked);
+        RemoteStation s;
+        {
+            Client client(s.url());
+            QVERIFY(client.waitForState());
+            QCOMPARE(client.send(command(R"({"cmd":"open","port":"B"})")).value("ok"), true);
+            QCOMPARE(client.send(command(R"({"cmd":"ptt","on":true})")).value("ok"), true);
+            if (!ticked)
+                QCOMPARE(client.send(command(R"({"cmd":"ptt","on":false})")).value("ok"), true);
+            QTRY_COMPARE_WITH_TIMEOUT(at(client.state, "radio.ptt"), QJsonValue(ticked), settleMs);
+        }
+        // A new station in the same folder, as the service's next start.
+        s.server.reset();
+        s.station->closeAll();
+        s.station = std::make_unique<TrackingControl>();
+        s.station->setTrackingSource(std::make_unique<FixedSource>(&s.record));
+        s.station->setTimes(1, 100);
+        s.station->setAuto(StationPort::B, true);
+        RemoteSettings settings;
+        settings.listenPort = 0;
+        settings.portBDevice = s.radio.slavePath();
+        s.server = std::make_unique<RemoteServer>(*s.station, settings);
+        QVERIFY(s.server->listen(nullptr));
+        Client client(s.url());
+        QVERIFY(client.waitForState());
+        QCOMPARE(client.send(command(R"({"cmd":"open","port":"B"})")).value("ok"), true);
+        QTRY_COMPARE_WITH_TIMEOUT(at(client.state, "radio.dopplerRunning"), QJsonValue(true), settleMs);
+        QCOMPARE(at(client.state, "radio.ptt"), QJsonValue(ticked));
+        // The method dialog builds its settings from its fields, PTT not among them.
+        DopplerSettings fromDialog;
+        fromDialog.transmitLimitSeconds = 120;
+        QVERIFY(s.station->setDopplerSettings(fromDialog));
+        QCOMPARE(s.station->dopplerSettings().ptt, ticked);
     }
 
     // A running station whose shown state does not change (readouts of the
