@@ -499,6 +499,20 @@ private slots:
         }
     }
 
+    // A device list opened is listed again at the station, as the page does.
+    void devicesListedAgain()
+    {
+        BeatingStation station(stationState());
+        RemoteClient client;
+        RemoteStationWindow window(client);
+        window.show();
+        client.open(station.url());
+        QTRY_VERIFY_WITH_TIMEOUT(client.isConnected(), settleMs);
+        QVERIFY(!station.commandNames().contains("enumerate"));
+        QTest::mouseClick(window.findChild<QComboBox *>("comboDeviceB"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(station.commandNames().contains("enumerate"), settleMs);
+    }
+
     // Calibration as the page offers it: Start with the operator's choices,
     // Stop while a run goes, Apply only once the operator says yes to the
     // offsets found; what the station says of its runs is shown.

@@ -110,6 +110,7 @@ RemoteStationWindow::RemoteStationWindow(RemoteClient &client, QWidget *parent)
         auto *close = findChild<QPushButton *>(QStringLiteral("buttonClose") + p);
         auto *automatic = findChild<QCheckBox *>(QStringLiteral("checkAuto") + p);
         auto *device = findChild<QComboBox *>(QStringLiteral("comboDevice") + p);
+        device->installEventFilter(this);
         connect(open, &QPushButton::clicked, this, [this, p, device] {
             QJsonObject fields {{QStringLiteral("port"), p}};
             // The first entry leaves the device to the station (remote.cfg).
@@ -199,6 +200,15 @@ void RemoteStationWindow::command(const QString &name, const QJsonObject &fields
     m_ui->labelRefused->clear();
     if (!m_client.send(name, fields))
         m_ui->labelRefused->setText(QStringLiteral("%1 not sent: not connected").arg(name));
+}
+
+// A device list the operator goes to is listed again at the station, as the
+// page asks when its list takes the focus; nothing is said of the answer.
+bool RemoteStationWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    if ((watched == m_ui->comboDeviceA || watched == m_ui->comboDeviceB) && event->type() == QEvent::FocusIn)
+        m_client.send(QStringLiteral("enumerate"));
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void RemoteStationWindow::startCalibration()

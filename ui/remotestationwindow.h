@@ -25,6 +25,9 @@ public:
     explicit RemoteStationWindow(RemoteClient &client, QWidget *parent = nullptr);
     ~RemoteStationWindow() override;
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
     void showConnection();
     void showState();
