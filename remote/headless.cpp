@@ -2,6 +2,8 @@
 #include "remote/headless.h"
 
 #include "calibration/calibrator.h"
+#include "calibration/soundcardlevel.h"
+#include "log/loghistory.h"
 #include "remote/listenaddress.h"
 #include "remote/remoteserver.h"
 #include "remote/remotesettings.h"
@@ -79,6 +81,9 @@ int runHeadless(QCoreApplication &application, bool fromMenu)
 
     const startup::QuitOnTerminate quitOnTerminate(application);
     TrackingControl station;
+    // What it said while it was being made (its WSJT-X socket) reaches the journal too.
+    for (const LogHistory::Entry &entry : station.recentLog().entries())
+        say(entry.text);
     QObject::connect(&station, &TrackingControl::message, &station, &say);
 
     // A first start leaves the file to edit, with every setting at its default.
@@ -87,6 +92,11 @@ int runHeadless(QCoreApplication &application, bool fromMenu)
     const RemoteSettings settings = RemoteSettings::read();
     // Before the server, gone after it: a run still going gives the antenna back.
     Calibrator calibrator(station);
+    // systemd names each run of a service: there no session's sound server may be reached.
+    if (qEnvironmentVariableIsSet("INVOCATION_ID") && SoundCardLevel::inputs().isEmpty())
+        station.say(QStringLiteral("Calibrate: no sound card reached. A service reaches one only through the sound "
+                                   "server of a login session: run it as that user's unit (systemctl --user), "
+                                   "or calibrate with the S-meter through Hamlib"));
     RemoteServer server(station, settings);
     server.setCalibrator(&calibrator);
     const ListenAddresses listen = resolveListenAddress(settings.listenAddress);

@@ -59,12 +59,16 @@ bool WsjtxFollow::apply(const WsjtxSettings &settings, QString *why)
     const QHostAddress address(settings.address);
     const auto sharing = QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint;
     bool listening = false;
+    bool unlisted = false;  // no interface to join the group on
     if (settings.isMulticast()) {
         listening = socket->bind(QHostAddress::AnyIPv4, settings.port, sharing);
         // On every interface that carries multicast, the loopback included:
         // WSJT-X sends on the ones its settings tick, the loopback by default.
         bool joined = false;
-        for (const QNetworkInterface &interface : QNetworkInterface::allInterfaces()) {
+        const QList<QNetworkInterface> interfaces = QNetworkInterface::allInterfaces();
+        if (interfaces.isEmpty())
+            unlisted = true;
+        for (const QNetworkInterface &interface : interfaces) {
             const auto flags = interface.flags();
             if (listening && flags.testFlag(QNetworkInterface::IsUp)
                 && (flags.testFlag(QNetworkInterface::CanMulticast) || flags.testFlag(QNetworkInterface::IsLoopBack)))
@@ -76,7 +80,11 @@ bool WsjtxFollow::apply(const WsjtxSettings &settings, QString *why)
     }
     const QString where = QStringLiteral("%1:%2").arg(settings.address).arg(settings.port);
     if (!listening) {
-        const QString reason = QStringLiteral("cannot listen for WSJT-X on %1: %2").arg(where, socket->errorString());
+        // Qt lists the interfaces through a netlink socket, which a sandbox may deny.
+        const QString cause = unlisted ? QStringLiteral("no network interface can be listed to join the group on "
+                                                        "(a service needs AF_NETLINK in its RestrictAddressFamilies=)")
+                                       : socket->errorString();
+        const QString reason = QStringLiteral("cannot listen for WSJT-X on %1: %2").arg(where, cause);
         delete socket;
         emit message(reason);
         emit changed();
