@@ -13,6 +13,7 @@
 #include <QDoubleValidator>
 #include <QJsonArray>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -139,15 +140,22 @@ RemoteStationWindow::RemoteStationWindow(RemoteClient &client, QWidget *parent)
     m_ui->lineParkEl->setValidator(parkValidator(-90, 180, m_ui->lineParkEl));
     connect(m_ui->buttonPark, &QPushButton::clicked, this, [this] {
         QJsonObject fields;
-        for (const auto &[key, field] : {std::pair {"az", m_ui->lineParkAz}, std::pair {"el", m_ui->lineParkEl}}) {
-            if (field->text().isEmpty())
+        const struct {
+            const char *key, *name;
+            QLineEdit *field;
+        } axes[] = {{"az", "azimuth", m_ui->lineParkAz}, {"el", "elevation", m_ui->lineParkEl}};
+        for (const auto &axis : axes) {
+            if (axis.field->text().isEmpty())
                 continue;
-            if (!field->hasAcceptableInput()) {
-                m_ui->labelRefused->setText(QStringLiteral("park not sent: %1 is not a parking %2")
-                                                .arg(field->text(), QLatin1String(key)));
+            if (!axis.field->hasAcceptableInput()) {
+                const auto *range = static_cast<const QDoubleValidator *>(axis.field->validator());
+                m_ui->labelRefused->setText(QStringLiteral("park not sent: %1 %2 is not from %3 to %4")
+                                                .arg(QLatin1String(axis.name), axis.field->text())
+                                                .arg(range->bottom())
+                                                .arg(range->top()));
                 return;
             }
-            fields.insert(QLatin1String(key), QLocale::c().toDouble(field->text()));
+            fields.insert(QLatin1String(axis.key), QLocale::c().toDouble(axis.field->text()));
         }
         command(QStringLiteral("park"), fields);
     });
