@@ -37,7 +37,9 @@ RemoteClient::RemoteClient(QObject *parent)
     m_answer->setSingleShot(true);
     m_answer->setInterval(silenceTimeoutMs);
     connect(m_retry, &QTimer::timeout, this, &RemoteClient::attempt);
-    m_quiet->setTimerType(Qt::PreciseTimer);  // a coarse second may end early and say one twice
+    // A precise timer never ends early: the whole seconds said have gone by,
+    // however late a busy machine lets it end.
+    m_quiet->setTimerType(Qt::PreciseTimer);
     connect(m_answer, &QTimer::timeout, this, [this] {
         fail(Status::Lost, m_status == Status::Silent
                                ? QStringLiteral("no word from the station for %1 s").arg(silenceTimeoutMs / 1000)
@@ -83,8 +85,7 @@ int RemoteClient::retryDelayMs() const
 void RemoteClient::quiet()
 {
     m_quiet->start(1000);
-    setStatus(Status::Silent, QStringLiteral("no word from the station for %1 s")
-                                  .arg(qRound(double(m_sinceState.elapsed()) / 1000)));
+    setStatus(Status::Silent, QStringLiteral("no word from the station for %1 s").arg(m_sinceState.elapsed() / 1000));
 }
 
 void RemoteClient::attempt()
@@ -140,9 +141,9 @@ void RemoteClient::message(const QString &text)
         m_socket->sendTextMessage(QString::fromUtf8(QJsonDocument(hello).toJson(QJsonDocument::Compact)));
     } else if (type == QLatin1String("state")) {
         m_state = message;
+        m_sinceState.start();  // before the timer, so that it has run as long when it ends
         m_answer->start();
         m_quiet->start(staleAfterMs);
-        m_sinceState.start();
         m_retryMs = firstRetryMs;
         if (m_status != Status::Connected)
             setStatus(Status::Connected);
