@@ -164,6 +164,8 @@ private slots:
         });
         QString log;
         const QRegularExpressionMatch api = start(station, folder.path(), withoutDisplay(), log);
+        if (station.state() == QProcess::NotRunning && station.exitCode() == 126)
+            QSKIP("this machine lets no process install a seccomp filter");
         QVERIFY2(api.hasMatch(), qPrintable(log));
         QVERIFY2(log.contains(said.arg(wsjtx.port)), qPrintable(log));
 
