@@ -12,6 +12,8 @@
 // (in a process of their own), the target moving as the Moon does.
 //
 //   bench_remote [--quick]        measures, printing the table rows
+//   bench_remote --churn-only     only the figures of connections without the token
+//   bench_remote --churn S PORT   the churning process: S seconds of connections
 //   bench_remote --clients N URL  the client process: N connections; prints
 //                                 "ready"; at the line "commands K" on stdin
 //                                 sends K commands, each from the next client,
@@ -20,6 +22,7 @@
 
 #include "benchreport.h"
 #include "browsertesting.h"
+#include "processusage.h"
 #include "simstationprocess.h"
 #include "fixedsource.h"
 
@@ -33,6 +36,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QSocketNotifier>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QWebSocket>
@@ -172,6 +176,79 @@ int clients(int count, const QUrl &url)
     return 0;
 }
 
+// The churn: connections from 20 loopback addresses (other hosts to the
+// server) opened at the rate given, each asking for the WebSocket, never
+// giving a token, and dropped once answered (every other one held until the
+// station closes it) or after 3 s.
+// Prints the connections opened and answered.
+constexpr int churnHosts = 20;
+constexpr int churnRate = 800;
+
+int churn(int seconds, quint16 port)
+{
+    constexpr int tickMs = 5;
+    constexpr int inFlightBound = 1000;
+    constexpr int givenUpMs = 3000;
+    const QByteArray request = "GET /api HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(port)
+        + "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
+          "Sec-WebSocket-Version: 13\r\n\r\n";
+    int opened = 0;
+    int answered = 0;
+    int inFlight = 0;
+    QElapsedTimer running;
+    running.start();
+    QTimer tick;
+    tick.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        if (running.elapsed() >= seconds * 1000LL) {
+            tick.stop();
+            return;
+        }
+        // Catching up with the rate, whatever the timer's lateness.
+        const qint64 due = running.elapsed() * churnRate / 1000;
+        while (opened < due && inFlight < inFlightBound) {
+            auto *socket = new QTcpSocket;
+            ++opened;
+            ++inFlight;
+            bool *done = new bool(false);
+            const auto finish = [socket, done, &inFlight] {
+                if (*done)
+                    return;
+                *done = true;
+                --inFlight;
+                socket->abort();
+                socket->deleteLater();
+            };
+            QObject::connect(socket, &QTcpSocket::destroyed, [done] { delete done; });
+            QObject::connect(socket, &QTcpSocket::connected, socket, [socket, &request] { socket->write(request); });
+            // Answered: the upgrade and the station's hello after it, or a
+            // refusal. Every other one holds on until the station closes it.
+            const bool holds = opened % 2;
+            QObject::connect(socket, &QTcpSocket::readyRead, socket, [socket, finish, holds, &answered] {
+                const QByteArray in = socket->peek(4096);
+                if (in.startsWith("HTTP/1.1 101") && !in.contains("\"hello\""))
+                    return;
+                if (!socket->property("answered").toBool()) {
+                    socket->setProperty("answered", true);
+                    ++answered;
+                }
+                if (!holds)
+                    finish();
+            });
+            QObject::connect(socket, &QTcpSocket::disconnected, socket, finish);
+            QObject::connect(socket, &QTcpSocket::errorOccurred, socket, finish);
+            QTimer::singleShot(givenUpMs, socket, finish);
+            socket->bind(QHostAddress(QStringLiteral("127.0.0.%1").arg(2 + opened % churnHosts)));
+            socket->connectToHost(QHostAddress::LocalHost, port);
+        }
+    });
+    tick.start(tickMs);
+    waitUntil([&] { return !tick.isActive() && inFlight == 0; }, seconds * 1000 + givenUpMs + 2000);
+    std::printf("churned\t%d\t%d\n", opened, answered);
+    std::fflush(stdout);
+    return 0;
+}
+
 struct ClientProcess {
     QProcess process;
     bool start(int count, quint16 port)
@@ -269,6 +346,119 @@ void browserFigure(TrackingControl &station, int changes)
         QStringLiteral("bound p99 100 ms"));
 }
 
+double residentMB()
+{
+    return double(residentBytesOf(QCoreApplication::applicationPid())) / (1024 * 1024);
+}
+
+// Of it, what is the process's own (its heap): the rest is the libraries' code as it is first run.
+double anonymousMB()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (status.open(QIODevice::ReadOnly)) {
+        for (const QByteArray &line : status.readAll().split('\n')) {
+            if (line.startsWith("RssAnon:"))
+                return line.mid(8).trimmed().split(' ').value(0).toDouble() / 1024;
+        }
+    }
+    return 0;
+}
+
+// Connections without the token churned at the station, as a host on the LAN
+// did, in bursts with a pause after each: the CPU they cost while they come,
+// the memory held during and after each, and the operator with the token
+// trying to get in meanwhile.
+void churnFigures(TrackingControl &station, int seconds, int bursts)
+{
+    RemoteSettings settings;
+    settings.listenPort = 0;
+    RemoteServer guarded(station, settings);
+    const QString token(40, QLatin1Char('t'));
+    guarded.setToken(token);
+    if (!guarded.listen(nullptr)) {
+        row(QStringLiteral("connections without the token"), QStringLiteral("not measured: cannot listen"), QString());
+        return;
+    }
+    constexpr int settleMs = 12000;  // past every bound a connection's leftovers have in time
+    const double before = residentMB();
+    const double heapBefore = anonymousMB();
+    double peak = before;
+    double cpu = 0;
+    double churnSeconds = 0;
+    int opened = 0;
+    int answered = 0;
+    int operatorTries = 0;
+    int operatorIn = 0;
+    QStringList after;
+    for (int burst = 0; burst < bursts; ++burst) {
+        QProcess process;
+        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        const double cpuBefore = cpuSeconds();
+        QElapsedTimer wall;
+        wall.start();
+        process.start(QCoreApplication::applicationFilePath(),
+                      {QStringLiteral("--churn"), QString::number(seconds), QString::number(guarded.port())});
+        // The operator's page, every half second: in once the state comes after its token.
+        QTimer operatorTimer;
+        std::unique_ptr<QWebSocket> operatorSocket;
+        QObject::connect(&operatorTimer, &QTimer::timeout, [&] {
+            if (operatorSocket)
+                operatorSocket->abort();
+            operatorSocket = std::make_unique<QWebSocket>();
+            ++operatorTries;
+            QWebSocket *socket = operatorSocket.get();
+            QObject::connect(socket, &QWebSocket::textMessageReceived, [&, socket](const QString &text) {
+                const QJsonObject message = QJsonDocument::fromJson(text.toUtf8()).object();
+                const QString type = message.value(QLatin1String("type")).toString();
+                if (type == QLatin1String("hello"))
+                    socket->sendTextMessage(QStringLiteral(R"({"cmd":"hello","token":"%1"})").arg(token));
+                else if (type == QLatin1String("state") && !socket->property("in").toBool())
+                    socket->setProperty("in", true), ++operatorIn;
+            });
+            socket->open(QUrl(QStringLiteral("ws://127.0.0.1:%1/api").arg(guarded.port())));
+        });
+        operatorTimer.start(500);
+        QTimer memory;
+        QObject::connect(&memory, &QTimer::timeout, [&] { peak = qMax(peak, residentMB()); });
+        memory.start(100);
+        waitUntil([&] { return process.state() == QProcess::NotRunning; }, seconds * 1000 + 10000);
+        operatorTimer.stop();
+        idle(500);  // the last try's state
+        if (operatorSocket)
+            operatorSocket->abort();
+        cpu += cpuSeconds() - cpuBefore;
+        const double burstSeconds = wall.elapsed() / 1000.0;
+        memory.stop();
+        const QList<QByteArray> fields = process.readAllStandardOutput().trimmed().split('\t');
+        if (fields.value(0) == "churned") {
+            opened += fields.value(1).toInt();
+            answered += fields.value(2).toInt();
+        }
+        idle(settleMs);
+        after << QStringLiteral("%1 (heap %2)").arg(residentMB(), 0, 'f', 1).arg(anonymousMB(), 0, 'f', 1);
+        churnSeconds += burstSeconds;
+    }
+    cpu /= qMax(1.0, churnSeconds);
+    row(QStringLiteral("connections without the token from %1 addresses at %2 a second").arg(churnHosts).arg(churnRate),
+        QStringLiteral("%1 % of a core; %2 opened, %3 answered in %4 bursts of %5 s")
+            .arg(cpu * 100, 0, 'f', 0)
+            .arg(opened)
+            .arg(answered)
+            .arg(bursts)
+            .arg(seconds),
+        QStringLiteral("bound 50 % of a core"));
+    row(QStringLiteral("memory under that churn and after each burst"),
+        QStringLiteral("%1 MB before (heap %4), %2 MB at most, after each: %3 MB")
+            .arg(before, 0, 'f', 1)
+            .arg(peak, 0, 'f', 1)
+            .arg(after.join(QStringLiteral(", ")))
+            .arg(heapBefore, 0, 'f', 1),
+        QStringLiteral("bound: flat after each burst, within 1 MB of the first"));
+    row(QStringLiteral("operator with the token amid that churn"),
+        QStringLiteral("%1 of %2 let in").arg(operatorIn).arg(operatorTries),
+        QStringLiteral("bound: every one"));
+}
+
 // The page's notice that the station has fallen silent: this process, the
 // station's, stopped with SIGSTOP as a hung service leaves it (a stalled link
 // looks the same to the page), timed from the stop to the notice's arrival
@@ -327,7 +517,10 @@ int main(int argc, char *argv[])
     const QStringList args = app.arguments();
     if (args.contains(QStringLiteral("--clients")))
         return clients(intOption(args, QStringLiteral("--clients"), 1), QUrl(args.last()));
+    if (args.contains(QStringLiteral("--churn")))
+        return churn(intOption(args, QStringLiteral("--churn"), 1), quint16(args.last().toUInt()));
     const bool quick = args.contains(QStringLiteral("--quick"));
+    const bool churnOnly = args.contains(QStringLiteral("--churn-only"));
     const int changes = quick ? 40 : 400;
     const int idleSeconds = quick ? 2 : 30;
 
@@ -358,6 +551,10 @@ int main(int argc, char *argv[])
         || !station.open(StationPort::B, devices.radioPath, {}, false)) {
         std::fprintf(stderr, "bench_remote: the simulated devices did not open\n");
         return 1;
+    }
+    if (churnOnly) {
+        churnFigures(station, quick ? 5 : 20, 3);
+        return 0;
     }
     RemoteSettings settings;
     settings.listenPort = 0;
@@ -460,5 +657,6 @@ int main(int argc, char *argv[])
             .arg(alone * 100, 0, 'f', 2)
             .arg(idleSeconds),
         QStringLiteral("bound 0.2 % of a core"));
+    churnFigures(station, quick ? 5 : 20, 3);
     return 0;
 }

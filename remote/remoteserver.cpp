@@ -19,6 +19,10 @@
 
 #include <algorithm>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 namespace {
 
 struct StaticFile {
@@ -101,6 +105,10 @@ RemoteServer::RemoteServer(TrackingControl &station, const RemoteSettings &setti
     , m_heartbeat(new QTimer(this))
     , m_summary(new QTimer(this))
 {
+    m_clock.start();
+    m_sweep = new QTimer(this);
+    m_sweep->setInterval(500);
+    connect(m_sweep, &QTimer::timeout, this, &RemoteServer::sweep);
     m_webSockets->setHandshakeTimeout(std::chrono::milliseconds(requestTimeoutMs));
     connect(m_webSockets, &QWebSocketServer::newConnection, this, &RemoteServer::webSocketConnection);
     // Refusals past the first are said here, a few lines a minute however many there were.
@@ -187,6 +195,7 @@ void RemoteServer::httpConnection(QTcpServer *listener)
         // A command's reply and the state after it go out at once, not after
         // the client's delayed acknowledgement of the reply (Nagle).
         socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        ++m_connectionsSinceTrim;
         const QString from = remote::AccessGuard::addressKey(socket->peerAddress());
         makeRoomForRequest(from);
         // Counted, and bounded in time, until it is closed or becomes a WebSocket.
@@ -343,14 +352,9 @@ void RemoteServer::handOver(QTcpSocket *socket, qint64 headBytes)
     m_upgrades.insert(socket, upgrade);
     // A handshake that fails ends here, whether or not Qt destroys the socket
     // (the WebSocket server has a timeout of its own).
-    const auto failed = [this, socket, upgrade] {
-        if (m_upgrades.value(socket) == upgrade)
-            m_upgrades.remove(socket);
-        if (!upgrade->upgraded)
-            releaseWaiting(*upgrade);
-    };
-    connect(socket, &QObject::destroyed, this, failed);
-    QTimer::singleShot(2 * requestTimeoutMs, this, failed);
+    connect(socket, &QObject::destroyed, this, [this, socket, upgrade] { handshakeOver(socket, upgrade); });
+    m_handshakes.push_back({socket, upgrade, m_clock.elapsed() + 2 * requestTimeoutMs});
+    m_sweep->start();
     // Connected before the WebSocket's own reader, so called before it.
     connect(socket, &QTcpSocket::readyRead, this, [this, upgrade] { followFrames(*upgrade); });
     followFrames(*upgrade);  // what came with the request
@@ -397,6 +401,49 @@ void RemoteServer::followFrames(Upgrade &upgrade)
             drop(it.key(), QWebSocketProtocol::CloseCodeProtocolError, {});
             return;
         }
+    }
+}
+
+void RemoteServer::handshakeOver(QTcpSocket *socket, const std::shared_ptr<Upgrade> &upgrade)
+{
+    if (const auto found = m_upgrades.constFind(socket); found != m_upgrades.cend() && *found == upgrade)
+        m_upgrades.erase(found);
+    if (!upgrade->upgraded)
+        releaseWaiting(*upgrade);
+}
+
+// A closed client's socket goes once the peer answers the close, or after
+// the request's time-out when it never does.
+void RemoteServer::closeLater(QWebSocket *socket)
+{
+    m_closing.emplace_back(socket, m_clock.elapsed() + requestTimeoutMs);
+    m_sweep->start();
+}
+
+void RemoteServer::sweep()
+{
+    const qint64 now = m_clock.elapsed();
+    while (!m_handshakes.empty() && m_handshakes.front().due <= now) {
+        const Handshake over = std::move(m_handshakes.front());
+        m_handshakes.pop_front();
+        handshakeOver(over.socket, over.upgrade);
+    }
+    while (!m_closing.empty() && m_closing.front().second <= now) {
+        if (m_closing.front().first)
+            m_closing.front().first->deleteLater();
+        m_closing.pop_front();
+    }
+    if (!m_handshakes.empty() || !m_closing.empty())
+        return;
+    m_sweep->stop();
+    // A flood's connections came and went in small pieces of the heap, which
+    // the allocator keeps for later rather than give back: a service up for
+    // months would hold its worst flood's memory ever after.
+    if (m_connectionsSinceTrim >= trimAfterConnections) {
+        m_connectionsSinceTrim = 0;
+#ifdef __GLIBC__
+        malloc_trim(0);
+#endif
     }
 }
 
@@ -451,7 +498,7 @@ void RemoteServer::webSocketConnection()
                 releaseWaiting(*upgrade);
             socket->close(roomy ? QWebSocketProtocol::CloseCodeProtocolError : QWebSocketProtocol::CloseCodeTooMuchData,
                           roomy ? QString() : QStringLiteral("too many clients"));
-            QTimer::singleShot(requestTimeoutMs, socket, &QObject::deleteLater);
+            closeLater(socket);
             continue;
         }
         Client &client = m_clients[socket];
@@ -550,8 +597,7 @@ void RemoteServer::drop(QWebSocket *socket, int code, const QString &reason)
     socket->disconnect(this);
     connect(socket, &QWebSocket::disconnected, socket, &QObject::deleteLater);
     socket->close(QWebSocketProtocol::CloseCode(code), reason);
-    // A peer that never answers the close is not waited for.
-    QTimer::singleShot(requestTimeoutMs, socket, &QObject::deleteLater);
+    closeLater(socket);  // a peer that never answers the close is not waited for
 }
 
 void RemoteServer::reply(QWebSocket *socket, const QJsonValue &id, bool ok, const QString &error)

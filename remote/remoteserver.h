@@ -15,6 +15,7 @@
 #include <QPointer>
 #include <QString>
 
+#include <deque>
 #include <memory>
 
 class Calibrator;
@@ -38,6 +39,9 @@ class RemoteServer : public QObject
     Q_OBJECT
 
 public:
+    // Connections after which, once their leftovers are all gone, the heap's
+    // free pages are handed back to the system.
+    static constexpr int trimAfterConnections = 1000;
     // Bounds that keep one client from starving the station.
     static constexpr int maxClients = 64;
     // Slots only a client past its token may take: those still without it share the rest.
@@ -74,6 +78,11 @@ public:
     bool listen(const QList<QHostAddress> &addresses, QString *error);
     quint16 port() const;
     int clientCount() const { return int(m_clients.size()); }
+    // What connections gone or going still hold here: none some seconds after the last.
+    int leftovers() const
+    {
+        return int(m_pending.size() + m_upgrades.size() + m_waiting.size() + m_handshakes.size() + m_closing.size());
+    }
     const RemoteSettings &settings() const { return m_settings; }
     // The station's calibrations, shown in the state and run by commands; not owned.
     void setCalibrator(Calibrator *calibrator);
@@ -129,6 +138,9 @@ private:
     void textMessage(QWebSocket *socket, const QString &text);
     void tokenGiven(QWebSocket *socket, Client &client, const QJsonValue &id, const QString &token);
     void releaseWaiting(Upgrade &upgrade);
+    void handshakeOver(QTcpSocket *socket, const std::shared_ptr<Upgrade> &upgrade);
+    void closeLater(QWebSocket *socket);
+    void sweep();
     bool forget(QWebSocket *socket);
     void drop(QWebSocket *socket, int code, const QString &reason);
     void send(QWebSocket *socket, const QString &text);
@@ -156,6 +168,20 @@ private:
     QHash<QTcpSocket *, Pending> m_pending;
     QHash<QTcpSocket *, std::shared_ptr<Upgrade>> m_upgrades;  // until the WebSocket server is done
     QHash<QString, int> m_waiting;  // per address: connections yet to give the token
+    // What a connection leaves behind is ended by its deadline, kept in the
+    // order they come (each list has one delay), by one timer for them all: a
+    // timer each, at hundreds of connections a second, cost the event loop
+    // more than the connections did.
+    struct Handshake {
+        QTcpSocket *socket;  // a key only, never followed
+        std::shared_ptr<Upgrade> upgrade;
+        qint64 due;
+    };
+    std::deque<Handshake> m_handshakes;
+    std::deque<std::pair<QPointer<QWebSocket>, qint64>> m_closing;  // closed, deleted by then at the latest
+    QElapsedTimer m_clock;
+    QTimer *m_sweep;
+    int m_connectionsSinceTrim = 0;
     remote::AccessGuard m_guard;
     quint64 m_order = 0;
     QTimer *m_pushTimer;
