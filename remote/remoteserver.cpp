@@ -664,6 +664,7 @@ void RemoteServer::textMessage(QWebSocket *socket, const QString &text)
     }
     const remote::CommandOutcome outcome = m_commands.run(command);
     reply(socket, id, outcome.ok, outcome.error);
+    m_commander = socket;
     schedulePush();
 }
 
@@ -763,8 +764,18 @@ void RemoteServer::broadcast(const QString &message)
     for (auto it = m_clients.cbegin(); it != m_clients.cend(); ++it)
         if (it->authenticated)
             receivers << it.key();
-    for (QWebSocket *socket : std::as_const(receivers))
+    // The client waiting to see its own command's effect is told first, and
+    // its bytes leave now rather than in turn with fifty others' at the next poll.
+    if (const qsizetype at = receivers.indexOf(m_commander.data()); at > 0)
+        receivers.move(at, 0);
+    for (QWebSocket *socket : std::as_const(receivers)) {
         send(socket, message);
+        if (socket != m_commander)
+            continue;
+        const auto found = m_clients.constFind(socket);
+        if (found != m_clients.cend() && found->upgrade && found->upgrade->tcp)
+            found->upgrade->tcp->flush();
+    }
 }
 
 // ---- state -------------------------------------------------------------------
@@ -825,5 +836,6 @@ void RemoteServer::push(std::optional<QJsonObject> state)
     m_heartbeat->start();  // the next beat a full interval after any push
     const QString message = QString::fromUtf8(stateMessage(std::move(state)));
     broadcast(message);
+    m_commander.clear();
     emit statePushed();
 }

@@ -182,6 +182,7 @@ private:
     QElapsedTimer m_clock;
     QTimer *m_sweep;
     int m_connectionsSinceTrim = 0;
+    QPointer<QWebSocket> m_commander;  // the client whose command the next push shows
     remote::AccessGuard m_guard;
     quint64 m_order = 0;
     QTimer *m_pushTimer;
