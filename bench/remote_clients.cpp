@@ -570,7 +570,7 @@ int main(int argc, char *argv[])
         return 1;
     }
     if (churnOnly) {
-        churnFigures(station, quick ? 5 : 20, 3);
+        churnFigures(station, quick ? 3 : 20, quick ? 2 : 3);
         return 0;
     }
     RemoteSettings settings;
@@ -674,6 +674,6 @@ int main(int argc, char *argv[])
             .arg(alone * 100, 0, 'f', 2)
             .arg(idleSeconds),
         QStringLiteral("bound 0.2 % of a core"));
-    churnFigures(station, quick ? 5 : 20, 3);
+    churnFigures(station, quick ? 3 : 20, quick ? 2 : 3);
     return 0;
 }

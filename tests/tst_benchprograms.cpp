@@ -62,7 +62,10 @@ void TestBenchPrograms::runsAndPrintsRows_data()
                                             "event loop while 40 commands came",
                                             "state change to the web page in Chromium",
                                             "web page's notice after the station stops answering",
-                                            "50 connected clients, running station, CPU beyond none"};
+                                            "50 connected clients, running station, CPU beyond none",
+                                            "connections without the token from 20 addresses at 800 a second",
+                                            "memory under that churn and after each burst",
+                                            "operator with the token amid that churn"};
     QTest::newRow("sharing") << "bench_sharing" << QStringList {"--quick"}
                              << QStringList {"29 rigctl server answer to f and t, 4 clients every 100 ms while tracking",
                                              "29 WSJT-X Status with a new dial to the radio on the new frequency"};
