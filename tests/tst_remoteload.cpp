@@ -178,7 +178,8 @@ private slots:
         QTest::addColumn<int>("tokenAfterMs");
         QTest::addColumn<int>("tries");
         QTest::newRow("the token at once") << 0 << 30;
-        QTest::newRow("the token a second later") << 1000 << 10;
+        // Half the time given, the rest left to a machine loaded by sanitizers.
+        QTest::newRow("the token half a second later") << 500 << 10;
     }
     void operatorAmidChurn()
     {
