@@ -316,14 +316,21 @@ void RemoteServer::httpRequest(QTcpSocket *socket)
         response = httpResponse("405 Method Not Allowed", "text/plain", "GET only\n");
     } else {
         const QByteArray path = words[1].split('?').first();
-        response = httpResponse("404 Not Found", "text/plain", "not found\n");
+        // The page's files never change while the station runs: each answer
+        // is made once, not again for each of a flood's requests.
+        const QByteArray key = words[0] + ' ' + path;
+        response = m_pages.value(key);
         for (const StaticFile &file : staticFiles) {
-            if (path != file.path)
+            if (!response.isEmpty() || path != file.path)
                 continue;
             QFile resource(QString::fromLatin1(file.resource));
-            if (resource.open(QIODevice::ReadOnly))
+            if (resource.open(QIODevice::ReadOnly)) {
                 response = httpResponse("200 OK", file.type, words[0] == "HEAD" ? QByteArray() : resource.readAll());
+                m_pages.insert(key, response);
+            }
         }
+        if (response.isEmpty())
+            response = httpResponse("404 Not Found", "text/plain", "not found\n");
     }
     socket->readAll();
     socket->write(response);

@@ -183,6 +183,7 @@ private:
     QTimer *m_sweep;
     int m_connectionsSinceTrim = 0;
     QPointer<QWebSocket> m_commander;  // the client whose command the next push shows
+    QHash<QByteArray, QByteArray> m_pages;  // "GET /app.js" and the like: the answers made so far
     remote::AccessGuard m_guard;
     quint64 m_order = 0;
     QTimer *m_pushTimer;

@@ -170,6 +170,54 @@ private slots:
                  qPrintable(QStringLiteral("%1 answered in %2 s").arg(answered).arg(seconds)));
     }
 
+    // The page's answers, made once and given to each request after: the
+    // same bytes every time, the file's own as the source tree holds it, a
+    // HEAD without them, and what is not the page still not found.
+    void pageAnswers_data()
+    {
+        QTest::addColumn<QByteArray>("method");
+        QTest::addColumn<QByteArray>("path");
+        QTest::addColumn<QString>("file");  // in the source tree; empty: not found
+        QTest::newRow("the page") << QByteArray("GET") << QByteArray("/") << "index.html";
+        QTest::newRow("the page by name") << QByteArray("GET") << QByteArray("/index.html") << "index.html";
+        QTest::newRow("the script") << QByteArray("GET") << QByteArray("/app.js?v=2") << "app.js";
+        QTest::newRow("the style") << QByteArray("GET") << QByteArray("/style.css") << "style.css";
+        QTest::newRow("the script's head") << QByteArray("HEAD") << QByteArray("/app.js") << "app.js";
+        QTest::newRow("elsewhere") << QByteArray("GET") << QByteArray("/store.cfg") << QString();
+    }
+    void pageAnswers()
+    {
+        QFETCH(QByteArray, method);
+        QFETCH(QByteArray, path);
+        QFETCH(QString, file);
+        RemoteStation s;
+        const auto ask = [&](const QByteArray &what) {
+            QTcpSocket http;
+            http.connectToHost(QHostAddress::LocalHost, s.server->port());
+            http.write(what + ' ' + path + " HTTP/1.1\r\nHost: localhost\r\n\r\n");
+            QByteArray answer;
+            [[maybe_unused]] const bool closed = QTest::qWaitFor(
+                [&] { return (answer += http.readAll(), http.state() == QAbstractSocket::UnconnectedState); },
+                settleMs);
+            return answer;
+        };
+        // The other method first, so that its answer is the one already made.
+        const QByteArray other = ask(method == "GET" ? "HEAD" : "GET");
+        const QByteArray first = ask(method);
+        const QByteArray second = ask(method);
+        QCOMPARE(second, first);
+        QVERIFY(!other.isEmpty());
+        if (file.isEmpty()) {
+            QVERIFY2(first.startsWith("HTTP/1.1 404 "), first.left(60).constData());
+            return;
+        }
+        QVERIFY2(first.startsWith("HTTP/1.1 200 "), first.left(60).constData());
+        QFile source(QFINDTESTDATA(QStringLiteral("../remote/web/") + file));
+        QVERIFY(source.open(QIODevice::ReadOnly));
+        const QByteArray body = first.mid(first.indexOf("\r\n\r\n") + 4);
+        QCOMPARE(body, method == "HEAD" ? QByteArray() : source.readAll());
+    }
+
     // While twenty other hosts churn connections without the token, the
     // operator's connection waits for its token, however late it comes
     // within the time given, and is let in every time.
