@@ -20,7 +20,19 @@
 
 #include <memory>
 
+#include <sys/resource.h>
+
 namespace remotetesting {
+
+// Some hundred connections and their server ends live in one test process.
+inline void raiseDescriptorLimit()
+{
+    rlimit limit {};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+    }
+}
 
 constexpr int settleMs = 10000;  // generous: the machine is shared
 

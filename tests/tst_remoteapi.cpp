@@ -14,7 +14,6 @@
 #include <QJsonArray>
 #include <QTcpSocket>
 
-#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <cmath>
@@ -26,15 +25,7 @@ class tst_RemoteApi : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase()
-    {
-        // A thousand clients and their server ends in this one process.
-        rlimit limit {};
-        if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
-            limit.rlim_cur = limit.rlim_max;
-            ::setrlimit(RLIMIT_NOFILE, &limit);
-        }
-    }
+    void initTestCase() { raiseDescriptorLimit(); }
 
     // Every field docs/api.md names, with its type, once both ports track.
     void stateFields()

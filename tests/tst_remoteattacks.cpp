@@ -10,8 +10,6 @@
 #include <QElapsedTimer>
 #include <QTcpSocket>
 
-#include <sys/resource.h>
-
 using namespace remotetesting;
 
 namespace {
@@ -116,15 +114,7 @@ class tst_RemoteAttacks : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase()
-    {
-        // Some hundred connections and their server ends in this one process.
-        rlimit limit {};
-        if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
-            limit.rlim_cur = limit.rlim_max;
-            ::setrlimit(RLIMIT_NOFILE, &limit);
-        }
-    }
+    void initTestCase() { raiseDescriptorLimit(); }
 
     // Hosts without the token hold every connection they may, opening each
     // again as it is lost; the operator with the token gets in every time,

@@ -10,8 +10,6 @@
 #include <QElapsedTimer>
 #include <QTimer>
 
-#include <sys/resource.h>
-
 using namespace remotetesting;
 
 namespace {
@@ -99,15 +97,7 @@ class tst_RemoteLoad : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase()
-    {
-        // Some hundred connections and their server ends in this one process.
-        rlimit limit {};
-        if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
-            limit.rlim_cur = limit.rlim_max;
-            ::setrlimit(RLIMIT_NOFILE, &limit);
-        }
-    }
+    void initTestCase() { raiseDescriptorLimit(); }
 
     // Ten clients at 19 pings a second each (within their own 20) ask the
     // station for more than it takes; the operator's target command once a
