@@ -380,8 +380,7 @@ bool RadioControl::sendFrequency(double hz, const QString &refusal)
     // (the 32-bit conversion would wrap it to some other frequency).
     const double truncated = std::trunc(hz);
     const bool finite = std::isfinite(truncated) && std::fabs(truncated) < 1e15;
-    const bool fits = finite && reaches(truncated)
-        && (m_transceiver ? m_transceiver->canCarry(qint64(truncated)) : cat::frameCanCarry(qint64(truncated)));
+    const bool fits = finite && reaches(truncated) && (m_transceiver || cat::frameCanCarry(qint64(truncated)));
     if (!fits) {
         if (!refusal.isEmpty())
             m_context.log(refusal);
@@ -570,8 +569,7 @@ std::optional<QString> RadioControl::skedRefusal(const DopplerSettings &settings
         return rangesUnknownText();
     // The same check for every door the sked comes through, with or without a radio open.
     const auto radioHz = settings.transverter.radioHz(settings.skedMHz * 1e6);
-    if (radioHz && reaches(std::round(*radioHz))
-        && (!m_transceiver || m_transceiver->canCarry(qint64(std::round(*radioHz)))))
+    if (radioHz && reaches(std::round(*radioHz)))
         return std::nullopt;
     return QStringLiteral("the radio cannot be set to %1 MHz for the sked frequency %2 MHz")
         .arg((radioHz ? *radioHz : 0) / 1e6, 0, 'f', 6)
@@ -635,9 +633,7 @@ bool RadioControl::sendSplit(const SkyFrequencies &sky, bool transmitWritable)
     const Transverter &transverter = m_settings.transverter;
     const auto receive = transverter.radioHz(sky.receiveHz);
     const auto transmit = transverter.radioHz(sky.transmitHz);
-    if (!receive || !transmit || !reaches(std::round(*receive)) || !reaches(std::round(*transmit))
-        || !m_transceiver->canCarry(qint64(std::round(*receive)))
-        || !m_transceiver->canCarry(qint64(std::round(*transmit))))
+    if (!receive || !transmit || !reaches(std::round(*receive)) || !reaches(std::round(*transmit)))
         return false;
     if (!m_split.active) {
         m_transceiver->setSplit(true);
@@ -717,15 +713,17 @@ void RadioControl::retune(double hz, const QString &door, bool dial)
 }
 
 // Whether the radio reaches a frequency: within one of its ranges (100 kHz
-// up to what the frame carries before it has said any).
+// up to what a 32-bit frequency holds with no radio open) and one its link
+// can carry.
 bool RadioControl::reaches(double radioHz) const
 {
-    if (!std::isfinite(radioHz))
+    if (!std::isfinite(radioHz) || std::fabs(radioHz) >= 1e15)
         return false;
     const auto ranges = m_transceiver ? m_transceiver->frequencyRanges()
                                       : QList<std::pair<double, double>> {{100e3, 4294967295.0}};
     return std::any_of(ranges.begin(), ranges.end(),
-                       [radioHz](const auto &range) { return radioHz >= range.first && radioHz <= range.second; });
+                       [radioHz](const auto &range) { return radioHz >= range.first && radioHz <= range.second; })
+        && (!m_transceiver || m_transceiver->canCarry(qint64(radioHz)));
 }
 
 // Why the radio cannot be tuned there; nothing when it can.
@@ -739,7 +737,7 @@ std::optional<QString> RadioControl::tuneRefusal(double mhz) const
     // would carry it as 0 Hz.
     constexpr double lowestHz = 100000;
     const double hz = std::trunc(mhz * 1e6);
-    if (!std::isfinite(hz) || hz < lowestHz || hz > 4294967295.0 || !reaches(hz) || !m_transceiver->canCarry(qint64(hz)))
+    if (!std::isfinite(hz) || hz < lowestHz || hz > 4294967295.0 || !reaches(hz))
         return QStringLiteral("the radio cannot be set to %1 MHz").arg(mhz, 0, 'f', 6);
     return std::nullopt;
 }
