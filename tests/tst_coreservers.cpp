@@ -13,6 +13,7 @@
 #include "links/transceiverlink.h"
 #include "sim/simrotator.h"
 #include "sim/simtransceiver.h"
+#include "statelessradio.h"
 
 #include <QProcess>
 #include <QRegularExpression>
@@ -50,29 +51,6 @@ struct ServedStation : DefaultStation {
     ServerSettings settings;
     bool opened = false;
     bool listening = false;
-};
-
-// A radio that reads out its frequency but never its transmit state, as some
-// daemons' radios, and takes the key.
-class StatelessRadio : public TransceiverLink
-{
-public:
-    QString target() const override { return QStringLiteral("radio"); }
-    QByteArray manualCommand(const QString &) const override { return {}; }
-    void write(const QByteArray &) override {}
-    void close() override {}
-    void requestFrequency() override { emit frequencyReceived(432.065); }
-    bool requestReadout() override
-    {
-        emit frequencyReceived(432.065);
-        return true;
-    }
-    void setFrequency(quint32) override {}
-    bool canCarry(qint64 hz) const override { return hz > 0 && hz < 1000000000; }
-    bool canKey() const override { return true; }
-    void setPtt(bool on) override { keyed = on; }
-
-    bool keyed = false;
 };
 
 // A Hamlib client program (rigctl, rotctl) in model 2 against a server; its

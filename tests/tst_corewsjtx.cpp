@@ -9,6 +9,7 @@
 #include "hamlibtesting.h"
 #include "links/transceiverlink.h"
 #include "sim/simtransceiver.h"
+#include "statelessradio.h"
 #include "wsjtx/wsjtxfollow.h"
 #include "wsjtx/wsjtxmessage.h"
 #include "wsjtxtesting.h"
@@ -26,27 +27,6 @@ using namespace wsjtxtesting;
 namespace {
 
 const QDateTime t0 = QDateTime(QDate(2026, 12, 9), QTime(21, 0), Qt::UTC);
-
-// A radio that reads out its frequency but never its transmit state, as
-// some daemons' radios: WSJT-X's "transmitting" stands in for it.
-class StatuslessRadio : public TransceiverLink
-{
-public:
-    QString target() const override { return QStringLiteral("radio"); }
-    QByteArray manualCommand(const QString &) const override { return {}; }
-    void write(const QByteArray &) override {}
-    void close() override {}
-    void requestFrequency() override { emit frequencyReceived(432.065); }
-    bool requestReadout() override
-    {
-        emit frequencyReceived(432.065);
-        return true;
-    }
-    void setFrequency(quint32 hz) override { sent << hz; }
-    bool canCarry(qint64 hz) const override { return hz >= 0 && hz < 1000000000; }
-
-    QList<quint32> sent;
-};
 
 } // namespace
 
@@ -314,7 +294,7 @@ private slots:
         record.frequency = 432.065;
         record.dopplerHome = 1000;
         s.station.setTrackingSource(std::make_unique<FixedSource>(&record));
-        auto *radio = new StatuslessRadio;
+        auto *radio = new StatelessRadio;
         s.station.setAuto(StationPort::B, true);
         s.station.openWith(StationPort::B, radio, radio->target());
         QTRY_VERIFY(s.station.isFrequencyKnown());
